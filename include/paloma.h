@@ -1,0 +1,113 @@
+/* PALOMA: drive thermal label printers from an application.
+ *
+ * One current connection (opened by name, COM port, USB, or TCP), command
+ * builders for the label command language, host-font text sent as bitmaps,
+ * file downloads, status and information queries, five numbered printer
+ * slots, and discovery by UDP broadcast.
+ *
+ * Conventions: functions return 1 for success and 0 for failure unless their
+ * comment says otherwise. Text arguments are NUL-terminated; a null pointer is
+ * refused like an empty connection (0, "-1" or ""). Queries return pointers to
+ * library-owned texts that stay valid until the next call of the same kind.
+ * Every call runs to completion on the caller's thread; make one call at a
+ * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
+ * symbols; all others have plain C names.
+ */
+#ifndef PALOMA_H
+#define PALOMA_H
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+#define PALOMA_API __declspec(dllexport)
+typedef wchar_t paloma_wchar;
+#else
+#define PALOMA_API __attribute__((visibility("default")))
+#ifdef __cplusplus
+typedef char16_t paloma_wchar;
+#else
+#include <uchar.h>
+typedef char16_t paloma_wchar;
+#endif
+#endif
+
+/* A string handed to the caller that the caller releases with
+ * paloma_bstr_free: bytes preceded by a hidden 32-bit length, NUL-terminated. */
+typedef char* paloma_bstr;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Messages -------------------------------------------------------------
+ * Failures that the printer logic reports to a person go through a message
+ * handler. The default writes "caption: text" and a newline to standard error.
+ * icon: 0 warning, 1 information, 2 exclamation, 3 none. */
+typedef void (*paloma_message_handler)(const char* text, const char* caption, int icon,
+                                       void* user);
+/* Installs a handler (null restores the default). Returns the previous one. */
+PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_handler handler,
+                                                             void* user);
+
+/* ---- Connection and write path --------------------------------------------
+ * Writers pick the transport by the mode flags in a fixed order and return 1
+ * only when the transport accepted every byte. */
+
+/* Text then CR LF (serial: in one write). Texts of 655,350 bytes or more: 0. */
+PALOMA_API int sendcommand(const char* text);
+/* Text without line end. */
+PALOMA_API int sendcommandnocrlf(const char* text);
+/* UTF-16 text narrowed byte per unit (U+0000..U+00FF; a text with any unit
+ * above U+00FF, or longer than 255 bytes, is refused with 0); then CR LF, or
+ * CR LF NUL over the network. */
+PALOMA_API int sendcommandW(const paloma_wchar* text);
+/* Text in the process's character set, sent as UTF-8; then CR LF, or CR LF NUL
+ * over the network. */
+PALOMA_API int sendcommandutf8(const char* text);
+/* length bytes, then CR LF (network: CR LF NUL). */
+PALOMA_API int sendBinaryData(const unsigned char* data, int length);
+/* length bytes, no line end. */
+PALOMA_API int sendBinaryDataNoCRLF(const unsigned char* data, int length);
+
+/* Library information. */
+PALOMA_API int about(void);
+PALOMA_API const char* dllversion(void);
+PALOMA_API int showunicode(const paloma_wchar* text, int count);
+PALOMA_API const char* testthread(void);
+
+/* ---- Opening and closing --------------------------------------------------
+ * openport: a spooler (CUPS) printer name first; otherwise "USB", "LPT1".."LPT4"
+ * (/dev/lp0..3), "COMn" (/dev/ttyS(n-1)), or a /dev/ device path. */
+PALOMA_API int openport(const char* name);
+PALOMA_API int openportW(const paloma_wchar* name);
+/* Opens the spooler printer whose port (CUPS device URI) is exactly `port`:
+ * 1 opened, 0 none on that port, -1 found but could not be opened. */
+PALOMA_API int compareport(const char* port);
+/* The UTF-8 name of the spooler printer on `port`, or "-1". */
+PALOMA_API const char* returndriver(const char* port);
+/* Closes one transport: 1 closed, 0 nothing open. Serial waits 100 ms,
+ * network 1000 ms before closing. */
+PALOMA_API int closeport(void);
+
+/* PALOMA_SECTION commands */
+/* PALOMA_SECTION fonttext */
+/* PALOMA_SECTION query */
+/* PALOMA_SECTION files */
+/* PALOMA_SECTION slots */
+/* PALOMA_SECTION discovery */
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* ---- C++ linkage ----------------------------------------------------------*/
+/* One-shot USB write: text, space, CR LF, CR LF. 0 written, -1 no printer,
+ * -2 the device did not open. Texts over 4092 bytes: -2 without writing. */
+PALOMA_API int usbportwrite(const char* text);
+/* A constant UTF-16 text of one character. */
+PALOMA_API const paloma_wchar* muta1();
+
+/* PALOMA_SECTION cxx-query */
+/* PALOMA_SECTION cxx-slots */
+#endif
+
+#endif /* PALOMA_H */

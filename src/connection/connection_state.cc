@@ -1,0 +1,29 @@
+#include "connection/connection_state.h"
+
+#include <new>
+
+namespace paloma {
+
+namespace {
+ConnectionState g_connection;
+}
+
+std::int32_t& ConnectionState::flag(TransportKind kind) {
+  switch (kind) {
+    case TransportKind::Spooler: return spoolerMode;
+    case TransportKind::LptFile: return lptMode;
+    case TransportKind::UsbDevice: return usbMode;
+    case TransportKind::Serial: return serialMode;
+    case TransportKind::Network: return networkMode;
+  }
+  return networkMode;
+}
+
+ConnectionState& connection() { return g_connection; }
+
+void resetConnection() {
+  g_connection.~ConnectionState();
+  new (&g_connection) ConnectionState();
+}
+
+}  // namespace paloma

@@ -1,0 +1,42 @@
+// The one current connection: which transports are active, the shared handle
+// and socket, the port name and the command buffer the writers copy into.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/os.h"
+
+namespace paloma {
+
+enum class TransportKind { Spooler, LptFile, UsbDevice, Serial, Network };
+
+struct ConnectionState {
+  static constexpr std::size_t kPortNameSize = 32;
+  static constexpr std::size_t kCommandBufferSize = 655350;
+
+  std::int32_t isOpen = 0;
+  std::int32_t spoolerMode = 0;
+  std::int32_t lptMode = 0;
+  std::int32_t usbMode = 0;
+  std::int32_t serialMode = 0;
+  std::int32_t networkMode = 0;
+  Handle handle = kInvalidHandle;
+  Socket socket = kInvalidSocket;
+  char portName[kPortNameSize] = {};
+  // The spooler document every spooler connection starts.
+  static constexpr const char* kDocName = "Printing...";
+  char commandBuffer[kCommandBufferSize] = {};
+  SerialSettings serialSettings{};
+  Handle usbOneShotHandle = kInvalidHandle;
+
+  std::int32_t& flag(TransportKind kind);
+};
+
+// The process-wide connection.
+ConnectionState& connection();
+
+// Returns the state to how the library starts (tests).
+void resetConnection();
+
+}  // namespace paloma

@@ -1,0 +1,307 @@
+// Opening the current connection by name, by the spooler's port, and
+// closing it one transport at a time.
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connection/connection_state.h"
+#include "connection/text_convert.h"
+#include "connection/usb_search.h"
+#include "paloma.h"
+#include "platform/os.h"
+
+namespace paloma {
+namespace {
+
+constexpr const char* kNoDriver = "Can't Find Printer Driver, Please check Driver Name";
+constexpr const char* kErrorCaption = "Error Message";
+
+ConnectionState& conn() { return connection(); }
+
+void clearOpenerFlags() {
+  ConnectionState& c = conn();
+  c.spoolerMode = c.lptMode = c.usbMode = c.serialMode = c.isOpen = 0;
+}
+
+bool setPortName(std::string_view name) {
+  if (name.size() >= ConnectionState::kPortNameSize) return false;
+  std::memset(conn().portName, 0, sizeof conn().portName);
+  std::memcpy(conn().portName, name.data(), name.size());
+  return true;
+}
+
+// Opens the spooler printer held in `handle` and starts a document and a page.
+void startSpoolerJob() {
+  ConnectionState& c = conn();
+  os().spoolerStartDoc(c.handle, ConnectionState::kDocName);
+  os().spoolerStartPage(c.handle);
+  c.spoolerMode = 1;
+  c.isOpen = 1;
+}
+
+bool trySpooler() {
+  ConnectionState& c = conn();
+  Handle h = kInvalidHandle;
+  c.spoolerMode = os().spoolerOpen(c.portName, &h) ? 1 : 0;
+  if (c.spoolerMode == 0) return false;
+  c.handle = h;
+  startSpoolerJob();
+  return true;
+}
+
+bool isSpace(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+void upperCaseAndTrim(char* s) {
+  for (char* p = s; *p; ++p) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+  std::size_t len = std::strlen(s);
+  std::size_t begin = 0;
+  while (begin < len && isSpace(s[begin])) ++begin;
+  std::size_t end = len;
+  while (end > begin && isSpace(s[end - 1])) --end;
+  std::memmove(s, s + begin, end - begin);
+  s[end - begin] = '\0';
+}
+
+bool isLptName(std::string_view n) {
+  return n == "LPT1" || n == "LPT2" || n == "LPT3" || n == "LPT4";
+}
+bool isSerialTableName(std::string_view n) {
+  return n == "COM1" || n == "COM2" || n == "COM3" || n == "COM4" || n == "COM5";
+}
+
+// Device paths on Linux: serial terminals and file ports.
+bool isSerialDevicePath(std::string_view p) {
+  return p.rfind("/dev/tty", 0) == 0 || p.rfind("/dev/pts/", 0) == 0;
+}
+bool isFileDevicePath(std::string_view p) {
+  return p.rfind("/dev/lp", 0) == 0 || p.rfind("/dev/usb/lp", 0) == 0;
+}
+
+int openUsb() {
+  ConnectionState& c = conn();
+  UsbDeviceRecord record;
+  findUsbDevice(record);
+  if (record.found) {
+    OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+    Handle h = os().openFile(record.devicePath, mode);
+    if (h != kInvalidHandle) {
+      c.handle = h;
+      c.usbMode = 1;
+      c.isOpen = 1;
+      return 1;
+    }
+  }
+  c.usbMode = 0;
+  c.isOpen = 0;
+  return 0;
+}
+
+int openLpt(std::string_view path) {
+  ConnectionState& c = conn();
+  OpenMode mode{kAccessWrite, kShareWrite, Disposition::CreateAlways, false};
+  Handle h = os().openFile(path, mode);
+  if (h == kInvalidHandle) {
+    c.lptMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
+  c.handle = h;
+  c.lptMode = 1;
+  c.isOpen = 1;
+  return 1;
+}
+
+// openport's serial branch: the port opened exclusively for overlapped I/O,
+// purged, DTR and RTS raised, reads that return at once.
+int openSerialPrepared(std::string_view path) {
+  ConnectionState& c = conn();
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  Handle h = os().openFile(path, mode);
+  if (h == kInvalidHandle) {
+    c.serialMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
+  c.handle = h;
+  c.serialMode = 1;
+  c.isOpen = 1;
+  os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
+  os().serialSetMask(h, 0x83);
+  os().serialEscape(h, SerialLine::SetDtr);
+  os().serialEscape(h, SerialLine::SetRts);
+  SerialTimeouts t;
+  t.readInterval = 0xFFFFFFFFu;
+  t.writeTotalMultiplier = 10;
+  t.writeTotalConstant = 100;
+  os().serialSetTimeouts(h, t);
+  return 1;
+}
+
+// openportW's serial branch: the plain name, shared writes, no preparation.
+int openSerialPlain(std::string_view path) {
+  ConnectionState& c = conn();
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
+  Handle h = os().openFile(path, mode);
+  if (h == kInvalidHandle) {
+    c.serialMode = 0;
+    os().message("Couldn't open the specific COM port.", "Message", MessageIcon::Warning);
+    c.isOpen = 0;
+    return 0;
+  }
+  c.handle = h;
+  c.serialMode = 1;
+  c.isOpen = 1;
+  return 1;
+}
+
+enum class Flavor { Narrow, Wide };
+
+int openByName(std::string_view name, Flavor flavor) {
+  closeport();
+  clearOpenerFlags();
+  if (!setPortName(name)) return 0;
+  if (trySpooler()) return 1;
+
+  ConnectionState& c = conn();
+  // Device paths are taken as they are, before any upper-casing.
+  std::string_view given(c.portName);
+  if (isSerialDevicePath(given)) {
+    std::string path(given);
+    return flavor == Flavor::Narrow ? openSerialPrepared(path) : openSerialPlain(path);
+  }
+  if (isFileDevicePath(given)) return openLpt(std::string(given));
+
+  upperCaseAndTrim(c.portName);
+  std::string_view port(c.portName);
+  if (port == "USB") return openUsb();
+  if (isLptName(port)) return openLpt(port);
+  if (flavor == Flavor::Narrow && port.substr(0, 3) == "COM") {
+    return openSerialPrepared(std::string("\\\\.\\") + std::string(port));
+  }
+  if (flavor == Flavor::Wide && isSerialTableName(port)) return openSerialPlain(port);
+
+  if (flavor == Flavor::Wide) {
+    os().message(std::string(name), kErrorCaption, MessageIcon::Warning);
+    os().message(kNoDriver, kErrorCaption, MessageIcon::Warning);
+  }
+  c.spoolerMode = 0;
+  c.isOpen = 0;
+  return 0;
+}
+
+// The spooler printer whose port equals `port` exactly; -1 when none.
+int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, bool* listed) {
+  *listed = os().spoolerList(printers);
+  if (!*listed) return -1;
+  for (std::size_t i = 0; i < printers->size(); ++i)
+    if ((*printers)[i].port == port) return static_cast<int>(i);
+  return -1;
+}
+
+// Steps shared by compareport and returndriver: close, clear, remember the
+// port, find its printer and open it. Returns the printer's index, or -1
+// when none was found; *opened tells whether the spooler opened it.
+int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, bool* opened) {
+  closeport();
+  clearOpenerFlags();
+  *opened = false;
+  std::string_view p(port);
+  if (p.size() < ConnectionState::kPortNameSize) setPortName(p);
+  bool listed = false;
+  int index = findPrinterOnPort(port, printers, &listed);
+  if (index < 0) return -1;
+  ConnectionState& c = conn();
+  Handle h = kInvalidHandle;
+  c.spoolerMode = os().spoolerOpen((*printers)[index].name, &h) ? 1 : 0;
+  if (c.spoolerMode == 1) {
+    c.handle = h;
+    *opened = true;
+  }
+  return index;
+}
+
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+int openport(const char* name) {
+  if (!name) return 0;
+  return openByName(name, Flavor::Narrow);
+}
+
+int openportW(const paloma_wchar* name) {
+  if (!name) return 0;
+  std::string narrow;
+  if (!narrowWide(name, kWideArgCapacity, &narrow)) return 0;
+  return openByName(narrow, Flavor::Wide);
+}
+
+int compareport(const char* port) {
+  if (!port) return 0;
+  std::vector<SpoolerPrinter> printers;
+  bool opened = false;
+  int index = openPrinterOnPort(port, &printers, &opened);
+  ConnectionState& c = conn();
+  if (index < 0) {
+    os().message(port, kErrorCaption, MessageIcon::Warning);
+    os().message(kNoDriver, kErrorCaption, MessageIcon::Warning);
+    c.spoolerMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
+  if (!opened) return -1;
+  startSpoolerJob();
+  return 1;
+}
+
+const char* returndriver(const char* port) {
+  static std::string result;
+  if (!port) return "-1";
+  std::vector<SpoolerPrinter> printers;
+  bool opened = false;
+  int index = openPrinterOnPort(port, &printers, &opened);
+  if (index < 0 || !opened) return "-1";
+  // The printer stays open with spoolerMode 1 and isOpen 0, as the spooler
+  // handle of a name lookup; closeport leaves it alone in that state.
+  result = ansiToUtf8(printers[static_cast<std::size_t>(index)].name);
+  return result.c_str();
+}
+
+int closeport(void) {
+  ConnectionState& c = conn();
+  if (c.isOpen == 0) return 0;
+  if (c.spoolerMode == 1) {
+    os().spoolerEndPage(c.handle);
+    os().spoolerEndDoc(c.handle);
+    os().spoolerClose(c.handle);
+    c.spoolerMode = 0;
+  } else if (c.lptMode == 1) {
+    os().closeHandle(c.handle);
+    c.lptMode = 0;
+  } else if (c.usbMode == 1) {
+    os().closeHandle(c.handle);
+    c.usbMode = 0;
+  } else if (c.serialMode == 1) {
+    os().sleepMs(100);
+    os().closeHandle(c.handle);
+    c.serialMode = 0;
+  } else if (c.networkMode == 1) {
+    os().sleepMs(1000);
+    os().closeSocket(c.socket);
+    c.socket = kInvalidSocket;
+    c.networkMode = 0;
+  } else {
+    return 0;
+  }
+  c.isOpen = 0;
+  return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,64 @@
+#include "connection/usb_search.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "connection/connection_state.h"
+#include "paloma.h"
+#include "platform/os.h"
+
+#ifndef PALOMA_USB_VENDOR_ID
+#define PALOMA_USB_VENDOR_ID "fff0"
+#endif
+
+namespace paloma {
+
+const char* usbVendorFilter() { return "vid_" PALOMA_USB_VENDOR_ID; }
+
+bool usbPathMatches(const char* path) {
+  std::size_t len = std::strlen(path);
+  // A path that does not fit the record is no match.
+  if (len < 16 || len >= UsbDeviceRecord::kPathSize) return false;
+  return std::memcmp(path + 8, usbVendorFilter(), 8) == 0;
+}
+
+int findUsbDevice(UsbDeviceRecord& record) {
+  std::memset(record.devicePath, 0, sizeof record.devicePath);
+  record.found = false;
+  std::vector<std::string> paths;
+  if (!os().usbInterfaces(&paths)) return 0;
+  for (const std::string& path : paths) {
+    if (path.empty()) continue;  // details could not be read
+    if (!usbPathMatches(path.c_str())) continue;
+    std::memset(record.devicePath, 0, sizeof record.devicePath);
+    std::memcpy(record.devicePath, path.data(), path.size());
+    record.found = true;
+  }
+  return 1;
+}
+
+}  // namespace paloma
+
+using namespace paloma;
+
+int usbportwrite(const char* text) {
+  static constexpr std::size_t kBufferSize = 4096;
+  UsbDeviceRecord record;
+  findUsbDevice(record);
+  if (!record.found) return -1;
+  // text, space, CR, LF and the NUL must fit the 4096-byte buffer; a longer
+  // text is refused before the device is touched.
+  if (!text || std::strlen(text) + 4 > kBufferSize) return -2;
+  ConnectionState& c = connection();
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+  c.usbOneShotHandle = os().openFile(record.devicePath, mode);
+  if (c.usbOneShotHandle == kInvalidHandle) return -2;
+  std::string line(text);
+  line.append(" \r\n");
+  os().writeFile(c.usbOneShotHandle, line.data(), line.size());
+  os().writeFile(c.usbOneShotHandle, "\r\n", 2);
+  os().closeHandle(c.usbOneShotHandle);
+  c.usbOneShotHandle = kInvalidHandle;
+  return 0;
+}

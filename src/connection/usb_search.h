@@ -1,0 +1,27 @@
+// Finding the printer's USB device interface by the maker's vendor ID.
+#pragma once
+
+#include <cstddef>
+
+namespace paloma {
+
+struct UsbDeviceRecord {
+  static constexpr std::size_t kPathSize = 128;
+  static constexpr int kSlots = 5;
+  char devicePath[kPathSize] = {};
+  char slotPaths[kSlots][kPathSize] = {};
+  bool found = false;
+};
+
+// "vid_" and the maker's vendor ID in four lowercase hex digits.
+const char* usbVendorFilter();
+
+// Whether a device-interface path carries the vendor filter at characters
+// 8 to 15 (case-sensitive), and fits a record's path field.
+bool usbPathMatches(const char* path);
+
+// Enumerates the present USB device interfaces; the last matching one is
+// kept in devicePath. Returns 0 if no device list was obtained, else 1.
+int findUsbDevice(UsbDeviceRecord& record);
+
+}  // namespace paloma

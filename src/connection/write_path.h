@@ -1,0 +1,59 @@
+// The write path: how bytes reach the printer over each transport.
+//
+// Every writer here tells the truth: it reports success only when the
+// transport accepted every byte. A short write is continued from the first
+// byte not yet accepted until all are written or the transport fails.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "connection/connection_state.h"
+
+namespace paloma {
+
+// Where one write goes: a transport and the handle or socket that serves it.
+// The single connection and every printer slot describe their targets this
+// way, so one set of writers serves them all.
+struct WriteTarget {
+  TransportKind kind = TransportKind::Spooler;
+  Handle handle = kInvalidHandle;
+  Socket socket = kInvalidSocket;
+};
+
+// The two orders in which the writers test the mode flags.
+enum class WriterFamily {
+  Command,  // spooler, file (LPT/USB), network, serial
+  Binary,   // spooler, file (LPT/USB), serial, network
+};
+
+// The first active transport of the current connection in the family's
+// order, ignoring isOpen; nullopt when no mode flag is set.
+std::optional<WriteTarget> pickTarget(const ConnectionState& c, WriterFamily family);
+
+// How the serial port is written: with an event of the call's own (which may
+// fail to be created) or without one.
+enum class SerialEventUse { WithEvent, NoEvent };
+
+// Writes all `n` bytes through the target's raw write. `more` marks that
+// another piece follows at once (network: sent with MSG_MORE).
+// Returns false on any failure, including a serial event that cannot be made.
+bool writeAll(const WriteTarget& t, const void* data, std::size_t n, bool more = false,
+              SerialEventUse serialEvent = SerialEventUse::WithEvent);
+
+// Overlapped serial write of all bytes on a handle (event form or not).
+// `eventFailed` (optional) is set when the event could not be created.
+bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use,
+                    bool* eventFailed = nullptr);
+
+// The binary-buffer write: copies `text` into commandBuffer and writes it,
+// without line end, to the first active transport in the Binary order. It
+// does not test isOpen. Returns 1 when all bytes were accepted, else 0.
+int binaryBufferWrite(std::string_view text);
+
+// The "\r\n" line end and the network's three-byte form.
+inline constexpr std::string_view kCrlf{"\r\n", 2};
+inline constexpr std::string_view kCrlfNul{"\r\n\0", 3};
+
+}  // namespace paloma
