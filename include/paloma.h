@@ -106,6 +106,9 @@ PALOMA_API int usbportwrite(const char* text);
 /* A constant UTF-16 text of one character. */
 PALOMA_API const paloma_wchar* muta1();
 
+/* Raw serial write of a text, no line end, on the connection's port: 1 when
+ * all bytes were written, 0 otherwise. */
+PALOMA_API int ComportSendData(const char* text);
 /* PALOMA_SECTION cxx-query */
 /* PALOMA_SECTION cxx-slots */
 #endif

@@ -184,3 +184,14 @@ int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
 }
 
 }  // extern "C"
+
+// The raw serial write of a text without line end, on whatever port the
+// connection's handle holds; 0 only when its event cannot be created.
+int ComportSendData(const char* text) {
+  if (!text) return 0;
+  bool eventFailed = false;
+  bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent,
+                           &eventFailed);
+  // Results tell the truth: a write the port refused is a failure too.
+  return ok ? 1 : 0;
+}

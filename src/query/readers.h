@@ -1,0 +1,44 @@
+// The readers that collect printer replies into ReplyState, one family per
+// transport, and the USB request write. Every wait here is bounded.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/os.h"
+
+namespace paloma {
+
+// Longest wait for one USB packet.
+inline constexpr int kUsbReadTimeoutMs = 2000;
+
+// The USB request write: clears ReplyBuffer and ReplyPosition, then writes
+// the request with an event of its own. `length` if all was written, else 0.
+int usbOverlappedWrite(Handle device, const void* data, int length);
+
+// Serial readers on the connection's handle (or the given one).
+void ReadSerialStatus(Handle h);
+void ReadSerialReply(Handle h);
+// One step of comport_getstring: true when the marker was found.
+bool ReadSerialString(Handle h);
+
+// Network readers. Return true on success; on a receive error they set
+// NetworkError and return false.
+bool ReadNetworkStatus(Socket s);
+bool ReadNetworkReply(Socket s);
+bool ReadNetworkSetting(Socket s);
+// One step of ethernet_getstring.
+enum class StringStep { Found, NotYet, Failed };
+StringStep ReadNetworkString(Socket s);
+
+// USB readers on a device handle: true means call again.
+bool usbReadStatus(Handle h);
+bool usbReadDataToBuffer(Handle h);
+bool usbReadData(Handle h);
+bool usbReadJudge(Handle h);
+
+// Searches all of ReplyBuffer for "ENDLINE\r\n"; on success removes it,
+// copies the text into a new 1024-byte block, stores it in StringResult and
+// returns true.
+bool takeStringResult();
+
+}  // namespace paloma
