@@ -198,14 +198,15 @@ Handle FakeOs::openFile(std::string_view path, const OpenMode& mode) {
                        std::to_string(static_cast<int>(mode.disposition)) +
                        (mode.overlapped ? " overlapped" : "");
   bool exists = devices_.count(p) > 0;
-  if (!exists && mode.disposition == Disposition::OpenExisting) {
+  // Ports and devices exist only when the test added them; regular files may
+  // be created.
+  bool device = p.empty() || p[0] == '\\' || p.rfind("/dev/", 0) == 0 ||
+                p.rfind("COM", 0) == 0 || p.rfind("LPT", 0) == 0;
+  if (!exists && (device || mode.disposition == Disposition::OpenExisting)) {
     log("open-failed", p, "", detail);
     return kInvalidHandle;
   }
-  if (!exists) devices_[p] = "";
-  if (mode.disposition == Disposition::CreateAlways && !p.empty() && p[0] != '\\' &&
-      p.rfind("/dev/", 0) != 0 && p.rfind("COM", 0) != 0 && p.rfind("LPT", 0) != 0)
-    devices_[p] = "";
+  if (!device && (!exists || mode.disposition == Disposition::CreateAlways)) devices_[p] = "";
   log("open", p, "", detail);
   Handle h = nextHandle_++;
   handles_[h] = {p, true, false, 0};
