@@ -92,6 +92,25 @@ PALOMA_API int closeport(void);
 /* PALOMA_SECTION commands */
 /* PALOMA_SECTION fonttext */
 /* PALOMA_SECTION query */
+/* ---- Files and images -----------------------------------------------------
+ * A file is read whole into memory and sent over the current connection in
+ * one piece. A download is the header "DOWNLOAD \"<name>\",<size>," (the memory
+ * download: "DOWNLOAD <memory>,\"<name>\",<size>,"), exactly <size> bytes of the
+ * file, and CR LF (network: CR LF NUL). They return 1 only when every piece was
+ * accepted; 0 when no connection is open (nothing is opened), the file cannot
+ * be read whole (a message says why), the header would exceed 99 characters,
+ * no transport is active, or a write failed. Files of 2 GiB or more: 0.
+ * Note that `sendfile` has a plain C name that also exists in the C library;
+ * do not include <sys/sendfile.h> beside this header. */
+PALOMA_API int downloadbmp(const char* path, const char* name);
+PALOMA_API int downloadpcx(const char* path, const char* name);
+PALOMA_API int downloadmemory(const char* memory, const char* path, const char* name);
+/* The file's bytes unchanged, then CR LF (network: CR LF NUL); no header. */
+PALOMA_API int sendfile(const char* path);
+/* Replace "testfile.txt" in the current directory with the text: UTF-16-LE
+ * without byte-order mark, or the 8-bit text's bytes. Always 0. */
+PALOMA_API int savetotext(const paloma_wchar* text);
+PALOMA_API int savetotext_array(const char* text);
 /* PALOMA_SECTION files */
 /* PALOMA_SECTION slots */
 /* PALOMA_SECTION discovery */
