@@ -1,0 +1,65 @@
+// Finding printers on the local segment: one UDP probe to the limited
+// broadcast address, then a bounded wait for any answer longer than the
+// probe itself (our own probe comes back to us too, at exactly 32 bytes).
+#include <cstdint>
+#include <cstring>
+
+#include "discovery/broadcast.h"
+#include "paloma.h"
+#include "platform/os.h"
+
+namespace paloma {
+
+const unsigned char kDiscoveryProbe[kDiscoveryProbeSize] = {
+    0x00, 0x20, 0x00, 0x01, 0x00, 0x01, 0x08, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00};
+
+const char* discoverPrinters(int waitMs) {
+  constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
+  constexpr int kPauseMs = 100;
+  Os& sys = os();
+  sys.netStartup();
+  Socket s = sys.udpSocket();
+  if (s != kInvalidSocket) sys.setBroadcast(s);
+  bool bound = s != kInvalidSocket && sys.bindAny(s, kDiscoveryPort);
+  if (!bound) {
+    if (s != kInvalidSocket) sys.closeSocket(s);
+    sys.message("sock ERROR binding in the server socket2", "Error Message",
+                MessageIcon::Exclamation);
+  }
+  if (s == kInvalidSocket) {
+    sys.message("Error in creating socket", "Error Message", MessageIcon::Exclamation);
+    sys.netCleanup();
+    return kDiscoverySetupFailed;
+  }
+  if (!bound) {
+    sys.netCleanup();
+    return kDiscoverySetupFailed;
+  }
+
+  sys.sendTo(s, kDiscoveryProbe, sizeof kDiscoveryProbe, kLimitedBroadcast, kDiscoveryPort);
+
+  unsigned char answer[512];
+  std::memset(answer, 0, sizeof answer);
+  const std::uint64_t deadline = sys.nowMs() + static_cast<std::uint64_t>(waitMs);
+  const char* result = kDiscoveryNoAnswer;
+  for (;;) {
+    sys.sleepMs(kPauseMs);
+    std::uint64_t now = sys.nowMs();
+    if (now >= deadline) break;
+    NetResult r = sys.recvFrom(s, answer, sizeof answer - 1, static_cast<int>(deadline - now));
+    if (r.result > static_cast<long>(kDiscoveryProbeSize)) {
+      result = kDiscoveryAnswered;
+      break;
+    }
+  }
+  sys.closeSocket(s);
+  sys.netCleanup();
+  return result;
+}
+
+}  // namespace paloma
+
+extern "C" const char* broadcast(void) {
+  return paloma::discoverPrinters(paloma::kDiscoveryWaitMs);
+}

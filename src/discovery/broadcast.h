@@ -1,0 +1,23 @@
+// The discovery probe and its results.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace paloma {
+
+inline constexpr std::uint16_t kDiscoveryPort = 22368;
+inline constexpr std::size_t kDiscoveryProbeSize = 32;
+extern const unsigned char kDiscoveryProbe[kDiscoveryProbeSize];
+
+// How long broadcast() waits for an answer.
+inline constexpr int kDiscoveryWaitMs = 3000;
+
+inline constexpr const char* kDiscoveryAnswered = "123456";
+inline constexpr const char* kDiscoverySetupFailed = "0";
+inline constexpr const char* kDiscoveryNoAnswer = "-1";
+
+// Sends the probe and waits at most `waitMs` for an answer longer than it.
+const char* discoverPrinters(int waitMs);
+
+}  // namespace paloma
