@@ -113,6 +113,13 @@ PALOMA_API int savetotext(const paloma_wchar* text);
 PALOMA_API int savetotext_array(const char* text);
 /* PALOMA_SECTION files */
 /* PALOMA_SECTION slots */
+/* ---- Discovery ------------------------------------------------------------
+ * Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port 22368
+ * and waits up to 3 seconds for any answer longer than 32 bytes. Returns
+ * "123456" when one came, "-1" when nobody answered in time, "0" when the
+ * socket could not be set up (with a message: "sock ERROR binding in the
+ * server socket2", and "Error in creating socket" when no socket was made). */
+PALOMA_API const char* broadcast(void);
 /* PALOMA_SECTION discovery */
 
 #ifdef __cplusplus
