@@ -1,0 +1,118 @@
+// The Linux backend of the OS seam.
+//
+// The spooler is CUPS, files and ports are file descriptors, serial ports are
+// termios terminals, USB printers are reached through libusb, sockets are BSD
+// sockets. The host-font text operations (textExtent, drawText) and the 8-bit
+// text conversion (ansiToUtf16) are defined in posix_text.cc; everything else
+// in posix_os.cc.
+//
+// Handles are never-reused integers (a monotonic counter) that index a table
+// of open resources, so closing a handle twice can never close something
+// unrelated. Sockets are handed out from the same counter.
+//
+// Names accepted by openFile:
+//   "LPT1".."LPT4"             -> /dev/lp0../dev/lp3
+//   "COM<n>", "\\.\COM<n>"     -> /dev/ttyS<n-1>  (n >= 1)
+//   "/dev/..."                 -> the device as it is (never created)
+//   "\\?\usb#vid_vvvv&pid_pppp#<location>#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
+//                              -> the libusb device at that bus location
+//   anything else              -> a regular file
+// A terminal is put into raw mode when opened (no echo, no line editing, no
+// output translation), keeping its speed, character size, parity and stop
+// bits, so that bytes pass unchanged as on a serial port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/os.h"
+
+namespace paloma {
+
+class PosixOs : public Os {
+ public:
+  bool spoolerOpen(std::string_view name, Handle* out) override;
+  bool spoolerStartDoc(Handle h, std::string_view docName) override;
+  bool spoolerStartPage(Handle h) override;
+  IoResult spoolerWrite(Handle h, const void* data, std::size_t n) override;
+  bool spoolerEndPage(Handle h) override;
+  bool spoolerEndDoc(Handle h) override;
+  bool spoolerClose(Handle h) override;
+  bool spoolerList(std::vector<SpoolerPrinter>* out) override;
+
+  Handle openFile(std::string_view path, const OpenMode& mode) override;
+  IoResult writeFile(Handle h, const void* data, std::size_t n) override;
+  IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
+  IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) override;
+  std::int64_t fileSize(Handle h) override;
+  bool closeHandle(Handle h) override;
+
+  Event createEvent() override;
+  void closeEvent(Event e) override;
+
+  bool serialGetState(Handle h, SerialSettings* out) override;
+  bool serialSetState(Handle h, const SerialSettings& s) override;
+  bool serialSetTimeouts(Handle h, const SerialTimeouts& t) override;
+  bool serialSetMask(Handle h, unsigned mask) override;
+  bool serialPurge(Handle h, unsigned flags) override;
+  bool serialEscape(Handle h, SerialLine line) override;
+
+  bool usbInterfaces(std::vector<std::string>* paths) override;
+
+  void netStartup() override;
+  void netCleanup() override;
+  Socket tcpSocket() override;
+  NetResult tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) override;
+  void setSocketTimeouts(Socket s, int sendMs, int recvMs) override;
+  void setNoDelay(Socket s) override;
+  NetResult send(Socket s, const void* data, std::size_t n, bool more) override;
+  NetResult recv(Socket s, void* buf, std::size_t cap) override;
+  void closeSocket(Socket s) override;
+  Socket udpSocket() override;
+  void setBroadcast(Socket s) override;
+  bool bindAny(Socket s, std::uint16_t port) override;
+  NetResult sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
+                   std::uint16_t port) override;
+  NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) override;
+
+  // Defined in posix_text.cc.
+  bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;
+  bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
+                BitBlock* out) override;
+  std::u16string ansiToUtf16(std::string_view bytes) override;
+
+  void message(std::string_view text, std::string_view caption, MessageIcon icon) override;
+  void sleepMs(int ms) override;
+  std::uint64_t nowMs() override;
+};
+
+namespace posix {
+
+// Where a name given to openFile leads.
+struct PortTarget {
+  enum Kind { RegularFile, Device, Usb, Invalid };
+  Kind kind = Invalid;
+  std::string path;  // the file or device path; the USB interface path for Usb
+};
+PortTarget mapPortName(std::string_view name);
+
+// The bus location of a USB device: "b" and the bus number in three digits,
+// "p" and the port numbers from the root joined by "." ("b001p1.4"); a root
+// hub, which has no port numbers, is "p0".
+std::string usbLocation(std::uint8_t bus, const std::uint8_t* ports, int portCount);
+
+// "\\?\usb#vid_vvvv&pid_pppp#<location>#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
+// hex digits in lower case.
+std::string usbInterfacePath(std::uint16_t vid, std::uint16_t pid, std::string_view location);
+
+// The reverse of usbInterfacePath; false when the text is not such a path.
+bool parseUsbInterfacePath(std::string_view path, std::uint16_t* vid, std::uint16_t* pid,
+                           std::string* location);
+
+// The write time-out of a device write of n bytes: 10 ms a byte and 100 ms,
+// at least 1 s, at most 30 s.
+int deviceWriteTimeoutMs(std::size_t n);
+
+}  // namespace posix
+}  // namespace paloma
