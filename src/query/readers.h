@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "platform/os.h"
+#include "query/deadline.h"
 
 namespace paloma {
 
@@ -29,12 +30,24 @@ bool ReadNetworkSetting(Socket s);
 // One step of ethernet_getstring.
 enum class StringStep { Found, NotYet, Failed };
 StringStep ReadNetworkString(Socket s);
+// The same step, ending (Failed) when `bound` has passed.
+StringStep ReadNetworkString(Socket s, const Deadline& bound);
 
 // USB readers on a device handle: true means call again.
 bool usbReadStatus(Handle h);
 bool usbReadDataToBuffer(Handle h);
 bool usbReadData(Handle h);
 bool usbReadJudge(Handle h);
+// The same read, ending (false) when `bound` has passed.
+bool usbReadJudge(Handle h, const Deadline& bound);
+
+// Calls a USB reader on `h` while it returns true, but no longer than
+// kReplyBoundMs in all: the loop every USB query runs after its request.
+void usbReadWhile(bool (*reader)(Handle), Handle h);
+
+// The marker that ends a string reply, and the line that asks for it.
+inline constexpr char kStringMarker[] = "ENDLINE\r\n";
+inline constexpr char kMarkerRequest[] = "OUT \"ENDLINE\"\r\n";
 
 // Searches all of ReplyBuffer for "ENDLINE\r\n"; on success removes it,
 // copies the text into a new 1024-byte block, stores it in StringResult and

@@ -1,22 +1,42 @@
 #include "query/reply_state.h"
 
+#include <cstddef>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace paloma {
+
+// The end bytes sit directly behind their buffers.
+static_assert(offsetof(ReplyState, ReplyBufferEnd) ==
+              offsetof(ReplyState, ReplyBuffer) + ReplyState::kBufferSize);
+static_assert(offsetof(ReplyState, NetworkReceiveBufferEnd) ==
+              offsetof(ReplyState, NetworkReceiveBuffer) + ReplyState::kBufferSize);
 
 namespace {
 ReplyState& storage() {
   static ReplyState state;
   return state;
 }
+std::vector<std::unique_ptr<char[]>>& blocks() {
+  static std::vector<std::unique_ptr<char[]>> b;
+  return b;
+}
 }  // namespace
 
 ReplyState& replies() { return storage(); }
 
+char* newStringBlock() {
+  blocks().push_back(std::make_unique<char[]>(kStringBlockSize));
+  return blocks().back().get();
+}
+
 void resetReplyState() {
   ReplyState& r = storage();
   std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);
+  r.ReplyBufferEnd = 0;
   std::memset(r.NetworkReceiveBuffer, 0, sizeof r.NetworkReceiveBuffer);
+  r.NetworkReceiveBufferEnd = 0;
   r.ReplyPosition = 0;
   r.NetworkPosition = 0;
   r.SerialStringPosition = 0;
@@ -25,6 +45,7 @@ void resetReplyState() {
   r.LineMode = 0;
   r.NetworkError = 0;
   r.StringResult = "";
+  blocks().clear();
 }
 
 }  // namespace paloma

@@ -1,0 +1,137 @@
+// The network transport: one TCP connection to the printer's address and
+// port, and a diagnostic exchange that shows what the printer sends back.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "connection/connection_state.h"
+#include "connection/write_path.h"
+#include "paloma.h"
+#include "platform/os.h"
+#include "query/deadline.h"
+#include "query/reply_state.h"
+
+namespace paloma {
+namespace {
+
+constexpr int kSocketTimeoutMs = 1000;
+constexpr int kSettlePauseMs = 50;
+constexpr std::size_t kDiagnosticReceive = 500;
+constexpr const char* kCaption = "Error Message";
+
+ConnectionState& conn() { return connection(); }
+
+// A dotted IPv4 address: exactly four decimal parts of 0 to 255, no sign, no
+// leading zero (so that no part can be mistaken for octal), nothing else.
+// The result is in host byte order.
+bool parseDottedIpv4(const char* text, std::uint32_t* out) {
+  std::uint32_t addr = 0;
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (*p != '.') return false;
+      ++p;
+    }
+    if (*p < '0' || *p > '9') return false;
+    if (*p == '0' && p[1] >= '0' && p[1] <= '9') return false;
+    unsigned value = 0;
+    int digits = 0;
+    while (*p >= '0' && *p <= '9') {
+      if (++digits > 3) return false;
+      value = value * 10 + static_cast<unsigned>(*p - '0');
+      ++p;
+    }
+    if (value > 255) return false;
+    addr = (addr << 8) | value;
+  }
+  if (*p != '\0') return false;
+  *out = addr;
+  return true;
+}
+
+void showDiagnostic(const char* text) { os().message(text, kCaption, MessageIcon::Warning); }
+
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+int openethernet(const char* address, int port) {
+  replies().NetworkError = 0;
+  if (!address) return 0;
+  os().netStartup();
+  std::uint32_t addr = 0;
+  if (!parseDottedIpv4(address, &addr)) {
+    os().netCleanup();
+    return 0;
+  }
+  Socket s = os().tcpSocket();
+  if (s == kInvalidSocket) {
+    os().netCleanup();
+    return 0;
+  }
+  auto port16 = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
+  if (os().tcpConnect(s, addr, port16).result < 0) {
+    // The connection held before, if any, stays as it was.
+    os().closeSocket(s);
+    os().netCleanup();
+    return 0;
+  }
+  os().setSocketTimeouts(s, kSocketTimeoutMs, kSocketTimeoutMs);
+  os().setNoDelay(s);
+  ConnectionState& c = conn();
+  // The new connection replaces the one held before, which is let go.
+  if (c.socket != kInvalidSocket && c.socket != s) os().closeSocket(c.socket);
+  c.socket = s;
+  os().sleepMs(kSettlePauseMs);
+  c.networkMode = 1;
+  c.isOpen = 1;
+  return 1;
+}
+
+int closeethernetport(int delay) {
+  os().sleepMs(delay > 0 ? delay : 0);
+  ConnectionState& c = conn();
+  if (c.socket != kInvalidSocket) os().closeSocket(c.socket);
+  c.socket = kInvalidSocket;
+  c.networkMode = 0;
+  return 1;
+}
+
+int Ethernetsend(const char* text) {
+  if (!text) return 0;
+  ReplyState& r = replies();
+  std::memset(r.ReplyBuffer, 0, ReplyState::kBufferSize);
+  r.ReplyPosition = 0;
+  Socket s = conn().socket;
+  writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, text, std::strlen(text));
+  std::memset(r.NetworkReceiveBuffer, 0, ReplyState::kBufferSize);
+  Deadline bound;
+  NetResult got = os().recv(s, r.NetworkReceiveBuffer, kDiagnosticReceive);
+  while (got.result > 0) {
+    showDiagnostic(reinterpret_cast<const char*>(r.NetworkReceiveBuffer));
+    std::memset(r.NetworkReceiveBuffer, 0, ReplyState::kBufferSize);
+    if (bound.passed()) {
+      // A printer that keeps talking is cut off after the bound.
+      showDiagnostic("end");
+      return 1;
+    }
+    got = os().recv(s, r.NetworkReceiveBuffer, kDiagnosticReceive);
+  }
+  if (got.result == 0) {
+    showDiagnostic("Hi");
+    std::fputs("Connection Closed.\n", stdout);
+    std::fflush(stdout);
+    return 1;
+  }
+  char number[16];
+  std::snprintf(number, sizeof number, "%d", static_cast<int>(got.result));
+  showDiagnostic(number);
+  showDiagnostic("end");
+  return 1;
+}
+
+}  // extern "C"

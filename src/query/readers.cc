@@ -1,0 +1,432 @@
+// The readers: how a reply is received and recognised on each transport.
+//
+// Query replies end with STX (0x02); in FrameMode the reply is an STX ... ETX
+// frame; in LineMode a carriage return ends it; in StatusByteMode only the
+// first byte counts. String replies end with the text "ENDLINE\r\n".
+//
+// Every loop here is bounded: a printer that is silent, closes the
+// connection or never sends what ends its reply makes the reader give up
+// within kReplyBoundMs. Appending readers never write past ReplyBuffer.
+#include "query/readers.h"
+
+#include <cstring>
+
+#include "connection/connection_state.h"
+#include "paloma.h"
+#include "query/reply_state.h"
+
+namespace paloma {
+namespace {
+
+constexpr unsigned char kStx = 0x02;
+constexpr unsigned char kEtx = 0x03;
+constexpr unsigned char kCr = 0x0D;
+constexpr unsigned char kLf = 0x0A;
+
+constexpr std::size_t kSerialReadSize = 500;
+constexpr std::size_t kUsbPacketSize = 64;
+constexpr std::size_t kBufferSize = ReplyState::kBufferSize;
+constexpr std::size_t kMarkerSize = sizeof kStringMarker - 1;
+
+ReplyState& rs() { return replies(); }
+
+// A position as an index into ReplyBuffer; one outside the buffer starts
+// over at 0.
+std::size_t indexOf(std::int32_t pos) {
+  return (pos < 0 || static_cast<std::size_t>(pos) >= kBufferSize) ? 0
+                                                                    : static_cast<std::size_t>(pos);
+}
+
+// Appends one byte at `pos`, which returns to 0 when it reaches the end.
+void appendWrap(std::int32_t& pos, unsigned char byte) {
+  std::size_t i = indexOf(pos);
+  rs().ReplyBuffer[i] = byte;
+  ++i;
+  pos = static_cast<std::int32_t>(i == kBufferSize ? 0 : i);
+}
+
+// Appends bytes at `pos` without wrapping; what does not fit is dropped.
+// Returns false when something was dropped.
+bool appendBounded(std::int32_t& pos, const unsigned char* data, std::size_t n) {
+  std::size_t i = pos < 0 ? 0 : static_cast<std::size_t>(pos);
+  if (i > kBufferSize) i = kBufferSize;
+  std::size_t room = kBufferSize - i;
+  std::size_t take = n < room ? n : room;
+  if (take) std::memcpy(rs().ReplyBuffer + i, data, take);
+  pos = static_cast<std::int32_t>(i + take);
+  return take == n;
+}
+
+bool bufferFull(std::int32_t pos) { return pos >= 0 && static_cast<std::size_t>(pos) >= kBufferSize; }
+
+// FrameMode: the block from its first byte into ReplyBuffer from index 0,
+// every STX left out, up to an ETX (not copied; it ends the frame).
+void copyFrame(const unsigned char* block, std::size_t n) {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = block[i];
+    if (b == kEtx) {
+      rs().FrameMode = 0;
+      return;
+    }
+    if (b == kStx) continue;
+    if (out < kBufferSize) rs().ReplyBuffer[out++] = b;
+  }
+}
+
+// The STX case shared by the serial and USB query readers.
+void onStx(const unsigned char* block, std::size_t n) {
+  if (rs().StatusByteMode) {
+    rs().ReplyBuffer[0] = block[0];
+    rs().StatusByteMode = 0;
+  } else if (rs().FrameMode) {
+    copyFrame(block, n);
+  }
+}
+
+// One serial read of what has arrived. 0 when the read failed or brought
+// nothing; a failed read is reported through *failed.
+std::size_t serialRead(Handle h, unsigned char* area, bool* failed) {
+  *failed = false;
+  Event ev = os().createEvent();
+  if (ev == kInvalidEvent) {
+    *failed = true;
+    return 0;
+  }
+  IoResult r = os().readFile(h, area, kSerialReadSize, ReadWait::Arrived, 0);
+  os().closeEvent(ev);
+  if (!r.ok) {
+    *failed = true;
+    return 0;
+  }
+  return r.count < kSerialReadSize ? r.count : kSerialReadSize;
+}
+
+// One USB packet: waits at most `waitMs`. 0 on a time-out or a failed read
+// (*failed tells which).
+std::size_t usbPacket(Handle h, unsigned char* packet, int waitMs, bool* failed) {
+  *failed = false;
+  std::memset(packet, 0, kUsbPacketSize);
+  IoResult r = os().readFile(h, packet, kUsbPacketSize, ReadWait::AtMostMs, waitMs);
+  if (!r.ok) {
+    *failed = true;
+    return 0;
+  }
+  if (r.timedOut) return 0;
+  return r.count < kUsbPacketSize ? r.count : kUsbPacketSize;
+}
+
+// The receive loop of the network query readers: a pause, then recv into
+// NetworkReceiveBuffer, until data comes. A receive error, a closed
+// connection or the bound passing sets NetworkError. Returns the count.
+long networkReceive(Socket s, bool clearStatusFlag) {
+  Deadline bound;
+  for (;;) {
+    os().sleepMs(50);
+    if (clearStatusFlag) rs().StatusByteMode = 0;
+    NetResult r = os().recv(s, rs().NetworkReceiveBuffer, kBufferSize);
+    if (r.result > 0) return r.result;
+    bool retry = r.result < 0 && (r.error == kNetWouldBlock || r.error == kNetOk);
+    if (!retry || bound.passed()) {
+      rs().NetworkError = 1;
+      return 0;
+    }
+  }
+}
+
+bool findMarker(std::size_t* at) {
+  const unsigned char* buf = rs().ReplyBuffer;
+  const unsigned char* end = buf + kBufferSize;
+  const unsigned char* p = buf;
+  while (static_cast<std::size_t>(end - p) >= kMarkerSize) {
+    p = static_cast<const unsigned char*>(std::memchr(p, 'E', static_cast<std::size_t>(end - p) - kMarkerSize + 1));
+    if (!p) return false;
+    if (std::memcmp(p, kStringMarker, kMarkerSize) == 0) {
+      *at = static_cast<std::size_t>(p - buf);
+      return true;
+    }
+    ++p;
+  }
+  return false;
+}
+
+Event usbEvent() { return os().createEvent(); }
+
+}  // namespace
+
+// ---- the USB request write ------------------------------------------------
+
+int usbOverlappedWrite(Handle device, const void* data, int length) {
+  std::memset(rs().ReplyBuffer, 0, kBufferSize);
+  rs().ReplyPosition = 0;
+  if (length < 0 || (!data && length > 0)) return 0;
+  Event ev = os().createEvent();
+  if (ev == kInvalidEvent) return 0;
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::size_t n = static_cast<std::size_t>(length);
+  std::size_t done = 0;
+  // A write the device takes in part is continued until all is written.
+  while (done < n) {
+    IoResult r = os().writeOverlapped(device, p + done, n - done, ev);
+    if (!r.ok || r.count == 0) break;
+    done += r.count;
+  }
+  os().closeEvent(ev);
+  return done == n ? length : 0;
+}
+
+// ---- serial ---------------------------------------------------------------
+
+void ReadSerialStatus(Handle h) {
+  unsigned char area[kSerialReadSize];
+  os().sleepMs(500);
+  bool failed = false;
+  std::size_t n = serialRead(h, area, &failed);
+  if (failed) return;
+  if (n == 0) {
+    rs().ReplyBuffer[0] = 0xFF;
+    return;
+  }
+  rs().ReplyBuffer[0] = area[0];
+  rs().StatusByteMode = 0;
+}
+
+void ReadSerialReply(Handle h) {
+  unsigned char area[kSerialReadSize];
+  os().sleepMs(500);
+  bool failed = false;
+  std::size_t n = serialRead(h, area, &failed);
+  if (n == 0) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = area[i];
+    if (b == kStx) {
+      onStx(area, n);
+      return;
+    }
+    if (b == kCr && rs().LineMode) {
+      rs().LineMode = 0;
+      return;
+    }
+    appendWrap(rs().ReplyPosition, b);
+  }
+}
+
+bool ReadSerialString(Handle h) {
+  unsigned char area[kSerialReadSize];
+  os().sleepMs(100);
+  bool failed = false;
+  std::size_t n = serialRead(h, area, &failed);
+  // An empty read is a pause in the printer's output: the bytes gathered so
+  // far are kept and the next read continues after them.
+  if (n == 0) return false;
+  appendBounded(rs().SerialStringPosition, area, n);
+  if (!takeStringResult()) return false;
+  rs().SerialStringPosition = 0;
+  return true;
+}
+
+// ---- network --------------------------------------------------------------
+
+bool ReadNetworkStatus(Socket s) {
+  std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize - 1);
+  if (networkReceive(s, /*clearStatusFlag=*/true) == 0) return false;
+  rs().ReplyBuffer[0] = rs().NetworkReceiveBuffer[0];
+  return true;
+}
+
+bool ReadNetworkReply(Socket s) {
+  std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
+  long n = networkReceive(s, false);
+  if (n == 0) return false;
+  const unsigned char* block = rs().NetworkReceiveBuffer;
+  unsigned char first = block[0];
+  if (first == kStx) {
+    if (rs().StatusByteMode) {
+      rs().ReplyBuffer[0] = kStx;
+      rs().StatusByteMode = 0;
+    } else if (rs().FrameMode) {
+      copyFrame(block, static_cast<std::size_t>(n));
+    }
+  } else if (first == kCr && rs().LineMode) {
+    rs().LineMode = 0;
+  } else {
+    rs().StatusByteMode = 0;
+    appendWrap(rs().NetworkPosition, first);
+  }
+  return true;
+}
+
+bool ReadNetworkSetting(Socket s) {
+  rs().NetworkPosition = 0;
+  std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
+  return networkReceive(s, false) > 0;
+}
+
+StringStep ReadNetworkString(Socket s) { return ReadNetworkString(s, Deadline()); }
+
+StringStep ReadNetworkString(Socket s, const Deadline& bound) {
+  rs().NetworkPosition = 0;
+  int lastError = kNetOk;
+  for (;;) {
+    std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
+    os().sleepMs(100);
+    if (lastError != kNetWouldBlock && lastError != kNetOk) {
+      rs().NetworkError = 1;
+      return StringStep::Failed;
+    }
+    NetResult r = os().recv(s, rs().NetworkReceiveBuffer, kBufferSize);
+    lastError = r.error;
+    if (r.result == 0) {
+      // The printer closed the connection: no marker can come any more.
+      rs().NetworkPosition = 0;
+      rs().NetworkError = 1;
+      return StringStep::Failed;
+    }
+    if (r.result > 0) {
+      appendBounded(rs().NetworkPosition, rs().NetworkReceiveBuffer,
+                    static_cast<std::size_t>(r.result));
+      if (takeStringResult()) {
+        rs().NetworkPosition = 0;
+        return StringStep::Found;
+      }
+      // A reply that has filled ReplyBuffer without the marker cannot be taken.
+      if (bufferFull(rs().NetworkPosition)) return StringStep::Failed;
+    }
+    if (bound.passed()) return StringStep::Failed;
+  }
+}
+
+// ---- USB --------------------------------------------------------------------
+
+bool usbReadStatus(Handle h) {
+  os().sleepMs(100);
+  Event ev = usbEvent();
+  if (ev == kInvalidEvent) return false;
+  unsigned char packet[kUsbPacketSize];
+  bool failed = false;
+  std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
+  os().sleepMs(100);
+  os().closeEvent(ev);
+  if (n == 0) return false;
+  if (rs().StatusByteMode) {
+    rs().ReplyBuffer[0] = packet[0];
+    rs().StatusByteMode = 0;
+    return false;
+  }
+  // Each byte lands on the same slot; the packet's last byte stays.
+  std::size_t at = indexOf(rs().ReplyPosition);
+  for (std::size_t i = 0; i < n; ++i) rs().ReplyBuffer[at] = packet[i];
+  return true;
+}
+
+bool usbReadDataToBuffer(Handle h) {
+  os().sleepMs(100);
+  Event ev = usbEvent();
+  if (ev == kInvalidEvent) return false;
+  unsigned char packet[kUsbPacketSize];
+  bool failed = false;
+  std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
+  os().closeEvent(ev);
+  if (n == 0) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = packet[i];
+    if (b == kStx) {
+      onStx(packet, n);
+      return true;
+    }
+    if (b == kCr && rs().LineMode) {
+      rs().LineMode = 0;
+      return true;
+    }
+    appendWrap(rs().ReplyPosition, b);
+    rs().StatusByteMode = 0;
+    if (b == kCr) return false;
+  }
+  return true;
+}
+
+bool usbReadData(Handle h) {
+  os().sleepMs(50);
+  Event ev = usbEvent();
+  if (ev == kInvalidEvent) return false;
+  unsigned char packet[kUsbPacketSize];
+  bool failed = false;
+  std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
+  os().closeEvent(ev);
+  if (n == 0) {
+    rs().ReplyPosition = 0;
+    return false;
+  }
+  // The bytes of earlier packets stay: a reply in several packets is joined.
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = packet[i];
+    if (b == kStx) return false;
+    if (b == kCr || b == kLf) continue;
+    if (!appendBounded(rs().ReplyPosition, &b, 1)) return false;
+  }
+  return true;
+}
+
+bool usbReadJudge(Handle h) { return usbReadJudge(h, Deadline()); }
+
+bool usbReadJudge(Handle h, const Deadline& bound) {
+  std::memset(rs().ReplyBuffer, 0, kBufferSize);
+  rs().ReplyPosition = 0;
+  os().sleepMs(50);
+  Event ev = usbEvent();
+  if (ev == kInvalidEvent) return false;
+  unsigned char packet[kUsbPacketSize];
+  bool taken = false;
+  while (!bound.passed()) {
+    bool failed = false;
+    std::size_t n = usbPacket(h, packet, bound.remainingMs(kUsbReadTimeoutMs), &failed);
+    if (failed) break;  // the device is gone: nothing more will come
+    if (n == 0) continue;
+    appendBounded(rs().ReplyPosition, packet, n);
+    if (takeStringResult()) {
+      rs().ReplyPosition = 0;
+      taken = true;
+      break;
+    }
+    if (bufferFull(rs().ReplyPosition)) break;
+  }
+  os().closeEvent(ev);
+  return taken;
+}
+
+void usbReadWhile(bool (*reader)(Handle), Handle h) {
+  Deadline bound;
+  while (reader(h) && !bound.passed()) {
+  }
+}
+
+// ---- the string result -----------------------------------------------------
+
+bool takeStringResult() {
+  std::size_t at = 0;
+  if (!findMarker(&at)) return false;
+  unsigned char* buf = rs().ReplyBuffer;
+  std::memmove(buf + at, buf + at + kMarkerSize, kBufferSize - at - kMarkerSize);
+  std::memset(buf + kBufferSize - kMarkerSize, 0, kMarkerSize);
+  char* block = newStringBlock();
+  const void* nul = std::memchr(buf, 0, kStringBlockSize - 1);
+  std::size_t len = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - buf)
+                        : kStringBlockSize - 1;
+  std::memcpy(block, buf, len);
+  block[len] = '\0';
+  rs().StringResult = block;
+  return true;
+}
+
+}  // namespace paloma
+
+// ---- exported USB readers (C++ linkage); the pointer is the device handle --
+
+namespace {
+paloma::Handle handleOf(void* device) { return reinterpret_cast<paloma::Handle>(device); }
+}  // namespace
+
+bool UsbReadDataToBuffer(void* device, bool) { return paloma::usbReadDataToBuffer(handleOf(device)); }
+bool UsbReadData(void* device, bool) { return paloma::usbReadData(handleOf(device)); }
+bool UsbRead_judge(void* device) { return paloma::usbReadJudge(handleOf(device)); }
+bool UsbReadStatus(void* device, bool) { return paloma::usbReadStatus(handleOf(device)); }

@@ -1,0 +1,135 @@
+// The status query: ESC "!?" on each transport, the status byte it brings
+// back, and the table that maps that byte to a text.
+#include "query/status.h"
+
+#include <cstring>
+
+#include "connection/connection_state.h"
+#include "connection/usb_search.h"
+#include "connection/write_path.h"
+#include "paloma.h"
+#include "query/deadline.h"
+#include "query/readers.h"
+#include "query/reply_state.h"
+
+namespace paloma {
+
+const char* statusText(unsigned char byte, StatusFamily family) {
+  static constexpr struct {
+    unsigned char byte;
+    const char* text;
+  } kTable[] = {
+      {0x00, "00"}, {0x01, "01"}, {0x02, "02"}, {0x03, "03"}, {0x04, "04"},
+      {0x05, "05"}, {0x08, "08"}, {0x09, "09"}, {0x0A, "0A"}, {0x0B, "0B"},
+      {0x0C, "0C"}, {0x0D, "0D"}, {0x10, "10"}, {0x20, "20"}, {0x80, "80"},
+  };
+  for (const auto& row : kTable)
+    if (row.byte == byte) return row.text;
+  return family == StatusFamily::SerialPort ? "-2" : "other error";
+}
+
+namespace {
+
+ReplyState& rs() { return replies(); }
+ConnectionState& conn() { return connection(); }
+
+void clearReply() {
+  std::memset(rs().ReplyBuffer, 0, ReplyState::kBufferSize);
+  rs().ReplyPosition = 0;
+}
+
+// The serial status read shared by the integer queries: the request, the
+// read with StatusByteMode armed, the first byte as a signed value.
+int serialStatusByte() {
+  clearReply();
+  ComportSendData(kStatusRequest);
+  rs().StatusByteMode = 1;
+  ReadSerialStatus(conn().handle);
+  rs().StatusByteMode = 0;
+  return static_cast<signed char>(rs().ReplyBuffer[0]);
+}
+
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+const char* comportprinterstatus(void) {
+  clearReply();
+  ComportSendData(kStatusRequest);
+  rs().StatusByteMode = 1;
+  rs().ReplyBuffer[0] = 0xFF;
+  ReadSerialStatus(conn().handle);
+  unsigned char byte = rs().ReplyBuffer[0];
+  rs().StatusByteMode = 0;
+  return statusText(byte, StatusFamily::SerialPort);
+}
+
+int comportqueryprinter(void) { return serialStatusByte(); }
+
+int comportqueryprinter_port(const char* port) {
+  if (!port) return 0;
+  openport(port);
+  os().sleepMs(50);
+  serialStatusByte();
+  closeport();
+  return static_cast<signed char>(rs().ReplyBuffer[0]);
+}
+
+const char* ethernetprinterstatus(void) {
+  clearReply();
+  char block[kNetworkRequestBlock] = {};
+  std::memcpy(block, kStatusRequest, sizeof kStatusRequest - 1);
+  writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, conn().socket}, block,
+           sizeof block);
+  rs().StatusByteMode = 1;
+  ReadNetworkStatus(conn().socket);
+  if (rs().NetworkError) return "-1";
+  rs().StatusByteMode = 0;
+  return statusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
+}
+
+const char* usbprinterstatus(void) {
+  UsbDeviceRecord record;
+  findUsbDevice(record);
+  if (!record.found) return "-1";
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::CreateAlways, true};
+  Handle h = os().openFile(record.devicePath, mode);
+  usbOverlappedWrite(h, kStatusRequest, static_cast<int>(sizeof kStatusRequest - 1));
+  rs().StatusByteMode = 1;
+  usbReadWhile(&usbReadStatus, h);
+  rs().StatusByteMode = 0;
+  if (h != kInvalidHandle) os().closeHandle(h);
+  return statusText(rs().ReplyBuffer[0], StatusFamily::NetworkOrUsb);
+}
+
+int usbportqueryprinter(void) {
+  UsbDeviceRecord record;
+  findUsbDevice(record);
+  if (!record.found) return -1;
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+  Handle h = os().openFile(record.devicePath, mode);
+  conn().usbOneShotHandle = h;
+  unsigned char answer[100] = {};
+  if (h != kInvalidHandle) {
+    os().writeFile(h, "\x1b!?", 3);
+    os().sleepMs(300);
+    os().readFile(h, answer, sizeof answer, ReadWait::Blocking, kUsbReadTimeoutMs);
+    os().closeHandle(h);
+  }
+  conn().usbOneShotHandle = kInvalidHandle;
+  return static_cast<signed char>(answer[0]);
+}
+
+const char* printerstatus(void) {
+  ConnectionState& c = conn();
+  if (c.isOpen == 0) return "-1";
+  if (c.spoolerMode == 1 || c.lptMode == 1 || c.usbMode == 1) return "";
+  if (c.serialMode == 1) return comportprinterstatus();
+  if (c.networkMode == 1) return ethernetprinterstatus();
+  return "-1";  // marked open, but no transport left to ask
+}
+
+}  // extern "C"

@@ -1,0 +1,20 @@
+// The status byte the printer sends in answer to ESC "!?" and the texts the
+// library maps it to.
+#pragma once
+
+namespace paloma {
+
+// What a byte outside the table reads as: "-2" on the serial port,
+// "other error" on the network and USB (and on the slots' twins of those).
+enum class StatusFamily { SerialPort, NetworkOrUsb };
+
+// "00".."80" for the fifteen known bytes; otherwise the family's text.
+// The result is a static text.
+const char* statusText(unsigned char byte, StatusFamily family);
+
+// The status request: ESC "!?" CR LF.
+inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
+// The network sends every status request as one 200-byte block.
+inline constexpr int kNetworkRequestBlock = 200;
+
+}  // namespace paloma

@@ -1,0 +1,78 @@
+// The string reads: the caller's command, a line end and OUT "ENDLINE", then
+// the reply read until the printer's "ENDLINE\r\n" comes. Each read gives up
+// after kReplyBoundMs of reading, and then returns "-1".
+#include <cstring>
+#include <string_view>
+
+#include "connection/connection_state.h"
+#include "connection/write_path.h"
+#include "paloma.h"
+#include "query/deadline.h"
+#include "query/readers.h"
+#include "query/reply_state.h"
+
+namespace paloma {
+namespace {
+
+constexpr const char* kStringFailed = "-1";
+
+ReplyState& rs() { return replies(); }
+ConnectionState& conn() { return connection(); }
+
+void clearReplyBuffer() { std::memset(rs().ReplyBuffer, 0, ReplyState::kBufferSize); }
+
+void pause(int ms) { os().sleepMs(ms > 0 ? ms : 0); }
+
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+const char* comport_getstring(const char* command, int pause_ms) {
+  if (!command) return kStringFailed;
+  clearReplyBuffer();
+  rs().SerialStringPosition = 0;
+  ComportSendData(command);
+  ComportSendData("\r\n");
+  ComportSendData(kMarkerRequest);
+  pause(pause_ms);
+  Deadline bound;
+  for (;;) {
+    if (ReadSerialString(conn().handle)) return rs().StringResult;
+    // A reply that fills the buffer without the marker cannot be taken.
+    if (rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize) ||
+        bound.passed())
+      return kStringFailed;
+  }
+}
+
+const char* ethernet_getstring(const char* command, int pause_ms) {
+  if (!command) return kStringFailed;
+  clearReplyBuffer();
+  WriteTarget t{TransportKind::Network, kInvalidHandle, conn().socket};
+  writeAll(t, command, std::strlen(command), /*more=*/true);
+  writeAll(t, kCrlfNul.data(), kCrlfNul.size(), /*more=*/true);
+  writeAll(t, kMarkerRequest, sizeof kMarkerRequest);  // with its NUL
+  pause(pause_ms);
+  Deadline bound;
+  StringStep step = StringStep::NotYet;
+  while (step == StringStep::NotYet) step = ReadNetworkString(conn().socket, bound);
+  if (step == StringStep::Failed || rs().NetworkError) return kStringFailed;
+  return rs().StringResult;
+}
+
+const char* usb_getstring(const char* command, int pause_ms) {
+  if (!command) return kStringFailed;
+  clearReplyBuffer();
+  Handle h = conn().handle;
+  usbOverlappedWrite(h, command, static_cast<int>(std::strlen(command)));
+  usbOverlappedWrite(h, kCrlf.data(), static_cast<int>(kCrlf.size()));
+  usbOverlappedWrite(h, kMarkerRequest, static_cast<int>(sizeof kMarkerRequest - 1));
+  pause(pause_ms);
+  Deadline bound;
+  return usbReadJudge(h, bound) ? rs().StringResult : kStringFailed;
+}
+
+}  // extern "C"
