@@ -1,0 +1,209 @@
+// Downloads and sendfile on the real backend: a peer on 127.0.0.1 collects
+// every byte the library sends over TCP; the text save writes a real file.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/connection_state.h"
+#include "paloma.h"
+#include "platform/os.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Accepts one connection on 127.0.0.1 and collects what arrives until the
+// library closes it, for at most ten seconds.
+class Collector {
+ public:
+  Collector() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener_, 1) != 0)
+      return;
+    socklen_t len = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~Collector() {
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  std::uint16_t port() const { return port_; }
+  // Waits for the peer to finish (the library closed its socket).
+  std::string bytes() {
+    if (thread_.joinable()) thread_.join();
+    return got_;
+  }
+
+ private:
+  void run() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto left = [&] {
+      return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count());
+    };
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, left()) <= 0) return;
+    int c = accept(listener_, nullptr, nullptr);
+    if (c < 0) return;
+    char buf[65536];
+    while (left() > 0) {
+      pollfd q{c, POLLIN, 0};
+      if (poll(&q, 1, left()) <= 0) break;
+      ssize_t n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got_.append(buf, static_cast<std::size_t>(n));
+    }
+    close(c);
+  }
+
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+  std::string got_;
+};
+
+// Connects the current connection's network transport to the collector
+// through the backend.
+bool connectTo(std::uint16_t port) {
+  using namespace paloma;
+  ConnectionState& c = connection();
+  Socket s = os().tcpSocket();
+  if (s == kInvalidSocket) return false;
+  if (os().tcpConnect(s, 0x7F000001u, port).result != 0) {
+    os().closeSocket(s);
+    return false;
+  }
+  os().setSocketTimeouts(s, 1000, 1000);
+  c.socket = s;
+  c.networkMode = 1;
+  c.isOpen = 1;
+  return true;
+}
+
+void disconnect() {
+  using namespace paloma;
+  ConnectionState& c = connection();
+  os().closeSocket(c.socket);
+  resetConnection();
+}
+
+// A scratch directory, removed with its files at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char tmpl[] = "/tmp/paloma-files-XXXXXX";
+    if (mkdtemp(tmpl)) path_ = tmpl;
+  }
+  ~ScratchDir() {
+    for (const auto& f : files_) std::remove(f.c_str());
+    if (!path_.empty()) rmdir(path_.c_str());
+  }
+  std::string write(const std::string& name, const std::string& content) {
+    std::string p = path_ + "/" + name;
+    std::ofstream(p, std::ios::binary) << content;
+    files_.push_back(p);
+    return p;
+  }
+  void own(const std::string& name) { files_.push_back(path_ + "/" + name); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::vector<std::string> files_;
+};
+
+std::vector<std::string> g_messages;
+void recordMessage(const char* text, const char* caption, int, void*) {
+  g_messages.push_back(std::string(caption) + "|" + text);
+}
+
+std::string allBytes() {
+  std::string s = "\r\n\0A\r\n"s;
+  for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+  return s;
+}
+
+TEST(FilesLoopback, DownloadsArriveByteExactWithTheNetworkLineEnd) {
+  ScratchDir dir;
+  const std::string data = allBytes();
+  const std::string image = dir.write("logo.bmp", data);
+  const std::string empty = dir.write("empty.prn", "");
+  const std::string ten = dir.write("a.pcx", "0123456789");
+
+  Collector peer;
+  ASSERT_NE(peer.port(), 0);
+  ASSERT_TRUE(connectTo(peer.port()));
+  EXPECT_EQ(downloadbmp(image.c_str(), "LOGO.BMP"), 1);
+  EXPECT_EQ(sendfile(empty.c_str()), 1);
+  EXPECT_EQ(downloadmemory("E", ten.c_str(), "A.PCX"), 1);
+  EXPECT_EQ(downloadpcx(empty.c_str(), "E.PCX"), 1);
+  EXPECT_EQ(sendfile(image.c_str()), 1);
+  disconnect();
+
+  const std::string expected = "DOWNLOAD \"LOGO.BMP\"," + std::to_string(data.size()) + "," +
+                               data + "\r\n\0"s + "\r\n\0"s +
+                               "DOWNLOAD E,\"A.PCX\",10,0123456789\r\n\0"s +
+                               "DOWNLOAD \"E.PCX\",0,\r\n\0"s + data + "\r\n\0"s;
+  EXPECT_EQ(peer.bytes(), expected);
+}
+
+TEST(FilesLoopback, MissingFileShowsItsMessageAndClosedConnectionOpensNothing) {
+  ScratchDir dir;
+  const std::string image = dir.write("logo.bmp", "x");
+  g_messages.clear();
+  paloma_set_message_handler(&recordMessage, nullptr);
+
+  Collector peer;
+  ASSERT_TRUE(connectTo(peer.port()));
+  const std::string missing = dir.path() + "/missing.bmp";
+  EXPECT_EQ(downloadbmp(missing.c_str(), "A"), 0);
+  EXPECT_EQ(sendfile(missing.c_str()), 0);
+  paloma::connection().isOpen = 0;
+  EXPECT_EQ(downloadbmp(image.c_str(), "A"), 0);
+  EXPECT_EQ(sendfile(missing.c_str()), 0);
+  disconnect();
+  paloma_set_message_handler(nullptr, nullptr);
+
+  EXPECT_EQ(peer.bytes(), "");
+  EXPECT_EQ(g_messages, (std::vector<std::string>{"Error Message|Could not open file",
+                                                  "Error Message|Could not open file"}));
+}
+
+TEST(FilesLoopback, SaveToTextLeavesExactlyTheNewText) {
+  ScratchDir dir;
+  dir.write("testfile.txt", "0123456789");
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  auto content = [] {
+    std::ifstream in("testfile.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(savetotext_array("abc"), 0);
+  EXPECT_EQ(content(), "abc");
+  EXPECT_EQ(savetotext(u"abc"), 0);
+  EXPECT_EQ(content(), "a\0b\0c\0"s);
+  ASSERT_EQ(chdir(old), 0);
+}
+
+}  // namespace
