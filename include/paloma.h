@@ -91,6 +91,77 @@ PALOMA_API int closeport(void);
 
 /* PALOMA_SECTION commands */
 /* PALOMA_SECTION fonttext */
+/* ---- Serial port ----------------------------------------------------------
+ * Line settings are texts matched whole and case-sensitively: baud "2400",
+ * "4800", "9600", "19200", "38400", "57600", "115200"; parity "N", "O", "E";
+ * data bits "8", "7"; stop bits "1", "2". A text outside these leaves its
+ * field as it was. The default settings are 9600 baud, 8 data bits, no
+ * parity, one stop bit. */
+/* Opens the port by its file name unchanged and sets the default settings;
+ * marks the connection open and serial. "1" opened, "0" the port did not open
+ * (the connection is left as it was). */
+PALOMA_API const char* opencomport(const char* port);
+/* Applies the four texts (and DSR sensitivity) to the connection's port:
+ * 1 done, 0 when the port's settings cannot be read or written. */
+PALOMA_API int SetRS232(const char* baud, const char* parity, const char* databits,
+                        const char* stopbits);
+/* The same on a port it opens and closes itself; the connection is left
+ * alone. 0 when the port does not open or its settings cannot be set. */
+PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* parity,
+                             const char* databits, const char* stopbits);
+
+/* ---- Network ----------------------------------------------------------------
+ * Connects to a dotted IPv4 address ("a.b.c.d", decimal, no host names) and
+ * the low 16 bits of `port`; send and receive time-outs of 1000 ms; pauses
+ * 50 ms after connecting. A connection held before is closed on success and
+ * kept, usable, on failure. 1 connected, 0 not. */
+PALOMA_API int openethernet(const char* address, int port);
+/* Waits `delay` ms, closes the socket and clears the network mode (the
+ * connection stays marked open). Always 1. */
+PALOMA_API int closeethernetport(int delay);
+/* Diagnostic: sends the text as it is and shows each reply (captions "Error
+ * Message") until the printer closes ("Hi", and "Connection Closed." on
+ * standard output), a receive fails ("-1", then "end"), or 5 seconds pass
+ * ("end"). Always 1 (0 for a null text). */
+PALOMA_API int Ethernetsend(const char* text);
+
+/* ---- Status -----------------------------------------------------------------
+ * The printer answers ESC "!?" with one status byte. Known bytes read as two
+ * uppercase hex digits: "00" "01" "02" "03" "04" "05" "08" "09" "0A" "0B" "0C"
+ * "0D" "10" "20" "80". Any other byte: "-2" on the serial port, "other error"
+ * on the network and USB. */
+/* The current connection's status: "-1" nothing open, "" on a spooler, LPT or
+ * USB-device connection, else the serial or network status. */
+PALOMA_API const char* printerstatus(void);
+/* Serial: 500 ms pause, then what has arrived; no answer reads as "-2". */
+PALOMA_API const char* comportprinterstatus(void);
+/* Serial status byte as a signed value (0x80 -128, 0xFF -1); -1 no answer,
+ * 0 a failed read. */
+PALOMA_API int comportqueryprinter(void);
+/* The same on a port opened with openport and closed again (50 ms pause
+ * after opening). 0 for a null port. */
+PALOMA_API int comportqueryprinter_port(const char* port);
+/* Network: "-1" after a receive error, a closed connection or a silent
+ * printer (about a second), and for as long as that error stays recorded
+ * (until openethernet, or an information query that reports it). */
+PALOMA_API const char* ethernetprinterstatus(void);
+/* USB, on a handle of its own: "-1" no printer; a silent printer reads "00"
+ * after about 2.2 s. */
+PALOMA_API const char* usbprinterstatus(void);
+/* USB, synchronous: the byte as a signed value; -1 no printer; 0 nothing read. */
+PALOMA_API int usbportqueryprinter(void);
+
+/* ---- String reads -------------------------------------------------------------
+ * Send the command, a line end and OUT "ENDLINE", pause `pause_ms`, then read
+ * until the printer's "ENDLINE\r\n" arrives. The text before the marker
+ * (and whatever followed it, up to a NUL) comes back in a new 1024-byte block
+ * that stays valid; longer texts are cut at 1023 bytes. Each read gives up
+ * after 5 seconds of reading, when the reply fills 65,536 bytes without the
+ * marker, or when the connection fails or closes; the result is then "-1".
+ * ethernet_getstring also gives "-1" while a network error is recorded. */
+PALOMA_API const char* comport_getstring(const char* command, int pause_ms);
+PALOMA_API const char* ethernet_getstring(const char* command, int pause_ms);
+PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
 /* PALOMA_SECTION query */
 /* ---- Files and images -----------------------------------------------------
  * A file is read whole into memory and sent over the current connection in
@@ -135,6 +206,16 @@ PALOMA_API const paloma_wchar* muta1();
 /* Raw serial write of a text, no line end, on the connection's port: 1 when
  * all bytes were written, 0 otherwise. */
 PALOMA_API int ComportSendData(const char* text);
+/* Restores the default serial settings on the connection's port: 1 done, 0
+ * when the settings cannot be read or written. */
+PALOMA_API int comportdefault();
+/* USB readers on a device handle (the pointer carries the handle value); the
+ * flag is ignored. True means "call again", except UsbRead_judge: true when a
+ * string reply (up to "ENDLINE\r\n") was taken. */
+PALOMA_API bool UsbReadDataToBuffer(void* device, bool unused);
+PALOMA_API bool UsbReadData(void* device, bool unused);
+PALOMA_API bool UsbRead_judge(void* device);
+PALOMA_API bool UsbReadStatus(void* device, bool unused);
 /* PALOMA_SECTION cxx-query */
 /* PALOMA_SECTION cxx-slots */
 #endif
