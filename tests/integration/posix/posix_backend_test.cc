@@ -1,0 +1,476 @@
+// The Linux backend on the real machine: files, a pty as a serial port, TCP
+// and UDP on 127.0.0.1, and the names openFile understands.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/os.h"
+#include "platform/posix/posix_os.h"
+
+namespace paloma {
+namespace {
+
+using posix::PortTarget;
+
+constexpr std::uint32_t kLoopback = 0x7F000001u;
+
+// ---- names -------------------------------------------------------------------
+
+TEST(PosixNames, PortNamesMapToDevicesAndFiles) {
+  struct Row {
+    const char* name;
+    PortTarget::Kind kind;
+    const char* path;
+  } rows[] = {
+      {"LPT1", PortTarget::Device, "/dev/lp0"},
+      {"LPT4", PortTarget::Device, "/dev/lp3"},
+      {"COM1", PortTarget::Device, "/dev/ttyS0"},
+      {"\\\\.\\COM12", PortTarget::Device, "/dev/ttyS11"},
+      {"/dev/pts/7", PortTarget::Device, "/dev/pts/7"},
+      {"/dev/usb/lp0", PortTarget::Device, "/dev/usb/lp0"},
+      {"LPT5", PortTarget::RegularFile, "LPT5"},
+      {"COM0", PortTarget::RegularFile, "COM0"},
+      {"label.prn", PortTarget::RegularFile, "label.prn"},
+      {"/tmp/x/label.prn", PortTarget::RegularFile, "/tmp/x/label.prn"},
+      {"\\\\.\\PRN", PortTarget::Invalid, ""},
+      {"\\\\.\\COM0", PortTarget::Invalid, ""},
+      {"\\\\?\\usb#vid_FFF0&pid_0001#b001p1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
+       PortTarget::Invalid, ""},
+      {"", PortTarget::Invalid, ""},
+  };
+  for (const Row& r : rows) {
+    PortTarget t = posix::mapPortName(r.name);
+    EXPECT_EQ(t.kind, r.kind) << r.name;
+    if (r.kind != PortTarget::Invalid) {
+      EXPECT_EQ(t.path, r.path) << r.name;
+    }
+  }
+}
+
+TEST(PosixNames, UsbPathCarriesVendorAtCharactersEightToFifteen) {
+  const std::uint8_t ports[] = {1, 4};
+  std::string loc = posix::usbLocation(3, ports, 2);
+  EXPECT_EQ(loc, "b003p1.4");
+  EXPECT_EQ(posix::usbLocation(1, nullptr, 0), "b001p0");
+  std::string path = posix::usbInterfacePath(0xABCD, 0x00E1, loc);
+  EXPECT_EQ(path, "\\\\?\\usb#vid_abcd&pid_00e1#b003p1.4#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+  EXPECT_EQ(path.substr(8, 8), "vid_abcd");
+  EXPECT_LT(path.size(), 128u);
+
+  std::uint16_t vid = 0, pid = 0;
+  std::string back;
+  ASSERT_TRUE(posix::parseUsbInterfacePath(path, &vid, &pid, &back));
+  EXPECT_EQ(vid, 0xABCD);
+  EXPECT_EQ(pid, 0x00E1);
+  EXPECT_EQ(back, loc);
+  EXPECT_EQ(posix::mapPortName(path).kind, PortTarget::Usb);
+  // Truncated or foreign class: not a path of ours.
+  EXPECT_FALSE(posix::parseUsbInterfacePath(path.substr(0, path.size() - 1), &vid, &pid, &back));
+  EXPECT_FALSE(posix::parseUsbInterfacePath(
+      "\\\\?\\usb#vid_abcd&pid_00e1##{a5dcbf10-6530-11d2-901f-00c04fb951ed}", &vid, &pid, &back));
+}
+
+TEST(PosixNames, DeviceWriteBound) {
+  EXPECT_EQ(posix::deviceWriteTimeoutMs(0), 1000);
+  EXPECT_EQ(posix::deviceWriteTimeoutMs(100), 1100);
+  EXPECT_EQ(posix::deviceWriteTimeoutMs(10000000), 30000);
+}
+
+// ---- files -------------------------------------------------------------------
+
+class PosixFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/paloma-posix-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string path(const char* name) const { return dir_ + "/" + name; }
+  Os& os_ = platformOs();
+  std::string dir_;
+};
+
+TEST_F(PosixFiles, WriteReadSizeAndTruncation) {
+  OpenMode create{kAccessRead | kAccessWrite, kShareRead, Disposition::CreateAlways, false};
+  Handle h = os_.openFile(path("a.txt"), create);
+  ASSERT_NE(h, kInvalidHandle);
+  IoResult w = os_.writeFile(h, "hello world", 11);
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.count, 11u);
+  EXPECT_EQ(os_.fileSize(h), 11);
+  EXPECT_TRUE(os_.closeHandle(h));
+
+  OpenMode existing{kAccessRead, kShareRead, Disposition::OpenExisting, false};
+  h = os_.openFile(path("a.txt"), existing);
+  ASSERT_NE(h, kInvalidHandle);
+  char buf[32] = {};
+  IoResult r = os_.readFile(h, buf, sizeof buf, ReadWait::Blocking, 100);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(std::string(buf, r.count), "hello world");
+  r = os_.readFile(h, buf, sizeof buf, ReadWait::Blocking, 100);  // end of file
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_TRUE(os_.closeHandle(h));
+
+  // OpenAlways keeps the content; CreateAlways empties it.
+  OpenMode openAlways{kAccessWrite, kShareRead, Disposition::OpenAlways, false};
+  h = os_.openFile(path("a.txt"), openAlways);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(os_.fileSize(h), 11);
+  EXPECT_TRUE(os_.closeHandle(h));
+  h = os_.openFile(path("a.txt"), create);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(os_.fileSize(h), 0);
+  EXPECT_TRUE(os_.closeHandle(h));
+}
+
+TEST_F(PosixFiles, MissingFilesAndDevicesAreNeverCreatedByOpenExisting) {
+  OpenMode existing{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+  EXPECT_EQ(os_.openFile(path("missing.txt"), existing), kInvalidHandle);
+  struct stat st {};
+  EXPECT_NE(stat(path("missing.txt").c_str(), &st), 0);
+
+  // A device path is never created, whatever the disposition.
+  OpenMode create{kAccessWrite, kShareWrite, Disposition::CreateAlways, false};
+  const char* dev = "/dev/paloma-no-such-device";
+  EXPECT_EQ(os_.openFile(dev, create), kInvalidHandle);
+  EXPECT_NE(stat(dev, &st), 0);
+}
+
+TEST_F(PosixFiles, DoubleCloseNeverTouchesAnotherHandle) {
+  OpenMode create{kAccessRead | kAccessWrite, kShareRead, Disposition::CreateAlways, false};
+  Handle a = os_.openFile(path("a"), create);
+  ASSERT_NE(a, kInvalidHandle);
+  EXPECT_TRUE(os_.closeHandle(a));
+  Handle b = os_.openFile(path("b"), create);  // may reuse a's descriptor number
+  ASSERT_NE(b, kInvalidHandle);
+  EXPECT_NE(a, b);
+  EXPECT_FALSE(os_.closeHandle(a));
+  EXPECT_FALSE(os_.spoolerClose(a));
+  IoResult w = os_.writeFile(b, "x", 1);
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.count, 1u);
+  EXPECT_TRUE(os_.closeHandle(b));
+  EXPECT_FALSE(os_.writeFile(b, "x", 1).ok);
+}
+
+TEST_F(PosixFiles, ExclusiveOpenExcludesASecondOne) {
+  OpenMode exclusive{kAccessWrite, kShareNone, Disposition::CreateAlways, false};
+  Handle a = os_.openFile(path("x"), exclusive);
+  ASSERT_NE(a, kInvalidHandle);
+  EXPECT_TRUE(os_.writeFile(a, "keep", 4).ok);
+  EXPECT_EQ(os_.openFile(path("x"), exclusive), kInvalidHandle);
+  EXPECT_EQ(os_.fileSize(a), 4);  // the refused open did not truncate it
+  EXPECT_TRUE(os_.closeHandle(a));
+  Handle b = os_.openFile(path("x"), exclusive);
+  EXPECT_NE(b, kInvalidHandle);
+  EXPECT_TRUE(os_.closeHandle(b));
+}
+
+TEST_F(PosixFiles, SerialControlFailsOnARegularFile) {
+  OpenMode create{kAccessRead | kAccessWrite, kShareRead, Disposition::CreateAlways, true};
+  Handle h = os_.openFile(path("notatty"), create);
+  ASSERT_NE(h, kInvalidHandle);
+  SerialSettings s;
+  EXPECT_FALSE(os_.serialGetState(h, &s));
+  EXPECT_FALSE(os_.serialSetState(h, s));
+  EXPECT_FALSE(os_.serialPurge(h, kPurgeRxClear));
+  EXPECT_TRUE(os_.closeHandle(h));
+}
+
+// ---- a pty as the serial port ------------------------------------------------
+
+class PosixPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    slavePath_ = ptsname(master_);
+  }
+  void TearDown() override {
+    if (master_ >= 0) close(master_);
+  }
+  // Reads from the master until `want` bytes came or 2 s passed.
+  std::string readMaster(std::size_t want) {
+    std::string got;
+    for (int i = 0; i < 200 && got.size() < want; ++i) {
+      pollfd p{master_, POLLIN, 0};
+      if (poll(&p, 1, 10) <= 0) continue;
+      char buf[256];
+      ssize_t n = read(master_, buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  Os& os_ = platformOs();
+  int master_ = -1;
+  std::string slavePath_;
+};
+
+TEST_F(PosixPty, LineSettingsRoundTrip) {
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  Handle h = os_.openFile(slavePath_, mode);
+  ASSERT_NE(h, kInvalidHandle);
+  struct Row {
+    std::uint32_t baud;
+    std::uint8_t size, parity, stop;
+    bool check, dsr;
+  } rows[] = {{9600, 8, 0, 0, false, false},
+              {2400, 7, 2, 2, true, true},
+              {115200, 8, 1, 0, true, false},
+              {19200, 7, 1, 2, false, true}};
+  for (const Row& r : rows) {
+    SerialSettings s;
+    s.baudRate = r.baud;
+    s.byteSize = r.size;
+    s.parity = r.parity;
+    s.stopBits = r.stop;
+    s.parityCheck = r.check;
+    s.dsrSensitivity = r.dsr;
+    ASSERT_TRUE(os_.serialSetState(h, s)) << r.baud;
+    SerialSettings back;
+    ASSERT_TRUE(os_.serialGetState(h, &back));
+    EXPECT_EQ(back.baudRate, r.baud);
+    // A pty keeps 8 data bits and no parity whatever is asked (the kernel's
+    // pty driver forces them), so those two cannot be seen to change here.
+    EXPECT_EQ(back.stopBits, r.stop);
+    EXPECT_EQ(back.parityCheck, r.check);
+    EXPECT_EQ(back.dsrSensitivity, r.dsr);
+  }
+  SerialSettings bad;
+  bad.baudRate = 12345;
+  EXPECT_FALSE(os_.serialSetState(h, bad));
+  bad.baudRate = 9600;
+  bad.stopBits = 1;  // one and a half: no termios equivalent
+  EXPECT_FALSE(os_.serialSetState(h, bad));
+  EXPECT_TRUE(os_.serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear));
+  EXPECT_TRUE(os_.closeHandle(h));
+}
+
+TEST_F(PosixPty, BytesPassUnchangedBothWays) {
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  Handle h = os_.openFile(slavePath_, mode);
+  ASSERT_NE(h, kInvalidHandle);
+  SerialTimeouts t;
+  t.readInterval = 0xFFFFFFFFu;
+  t.writeTotalMultiplier = 10;
+  t.writeTotalConstant = 100;
+  EXPECT_TRUE(os_.serialSetTimeouts(h, t));
+
+  // Raw mode: no CR inserted before LF, binary bytes intact.
+  const char out[] = "CLS\r\n\n\x00\xff";
+  Event ev = os_.createEvent();
+  EXPECT_NE(ev, kInvalidEvent);
+  IoResult w = os_.writeOverlapped(h, out, sizeof out - 1, ev);
+  os_.closeEvent(ev);
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.count, sizeof out - 1);
+  EXPECT_EQ(readMaster(sizeof out - 1), std::string(out, sizeof out - 1));
+
+  // Nothing has arrived: the read returns at once with nothing, not a time-out.
+  char buf[64];
+  IoResult r = os_.readFile(h, buf, sizeof buf, ReadWait::Arrived, 0);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_FALSE(r.timedOut);
+  // With "return at once" time-outs a blocking read takes what has arrived.
+  r = os_.readFile(h, buf, sizeof buf, ReadWait::Blocking, 60000);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  // A bounded wait that runs out says so.
+  r = os_.readFile(h, buf, sizeof buf, ReadWait::AtMostMs, 20);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_TRUE(r.timedOut);
+
+  ASSERT_EQ(write(master_, "00\r\n", 4), 4);
+  std::string got;
+  for (int i = 0; i < 200 && got.size() < 4; ++i) {
+    r = os_.readFile(h, buf, sizeof buf, ReadWait::Arrived, 0);
+    ASSERT_TRUE(r.ok);
+    got.append(buf, r.count);
+    if (got.size() < 4) os_.sleepMs(10);
+  }
+  EXPECT_EQ(got, "00\r\n");
+  EXPECT_TRUE(os_.closeHandle(h));
+  EXPECT_FALSE(os_.closeHandle(h));
+}
+
+// ---- TCP and UDP on 127.0.0.1 ------------------------------------------------
+
+// A listening socket on 127.0.0.1 with an ephemeral port.
+int listenLoopback(std::uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(kLoopback);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 4) != 0)
+    return -1;
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  *port = ntohs(sa.sin_port);
+  return fd;
+}
+
+int acceptWithin(int listener, int ms) {
+  pollfd p{listener, POLLIN, 0};
+  if (poll(&p, 1, ms) <= 0) return -1;
+  return accept(listener, nullptr, nullptr);
+}
+
+std::string readAll(int fd, std::size_t want, int ms) {
+  std::string got;
+  for (int waited = 0; got.size() < want && waited < ms; waited += 10) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10) <= 0) continue;
+    char buf[256];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+TEST(PosixTcp, SendReceiveTimeOutCloseAndNoSigpipe) {
+  // A peer that drops the connection must not kill us even with the default
+  // action for SIGPIPE in force.
+  struct sigaction old {}, dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &dfl, &old);
+
+  Os& os = platformOs();
+  std::uint16_t port = 0;
+  int listener = listenLoopback(&port);
+  ASSERT_GE(listener, 0);
+  std::string received;
+  std::atomic<bool> closePeer{false};
+  std::thread peer([&] {
+    int c = acceptWithin(listener, 5000);
+    if (c < 0) return;
+    received = readAll(c, 4, 5000);
+    for (int i = 0; i < 500 && !closePeer; ++i) usleep(10000);
+    close(c);
+  });
+
+  os.netStartup();
+  Socket s = os.tcpSocket();
+  ASSERT_NE(s, kInvalidSocket);
+  NetResult c = os.tcpConnect(s, kLoopback, port);
+  ASSERT_EQ(c.result, 0);
+  ASSERT_EQ(c.error, kNetOk);
+  os.setNoDelay(s);
+  os.setSocketTimeouts(s, 1000, 100);
+  EXPECT_EQ(os.send(s, "AB", 2, true).result, 2);
+  EXPECT_EQ(os.send(s, "CD", 2, false).result, 2);
+
+  // The peer is silent: the receive time-out is an error, not "would block".
+  char buf[16];
+  NetResult r = os.recv(s, buf, sizeof buf);
+  EXPECT_EQ(r.result, -1);
+  EXPECT_EQ(r.error, kNetTimedOut);
+
+  closePeer = true;
+  peer.join();
+  EXPECT_EQ(received, "ABCD");
+  os.setSocketTimeouts(s, 1000, 2000);
+  r = os.recv(s, buf, sizeof buf);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.error, kNetOk);
+
+  // Sending to the closed peer fails (reset) without a signal.
+  NetResult sent{};
+  for (int i = 0; i < 20; ++i) {
+    sent = os.send(s, "XXXX", 4, false);
+    if (sent.result < 0) break;
+    usleep(10000);
+  }
+  EXPECT_EQ(sent.result, -1);
+  EXPECT_EQ(sent.error, kNetConnReset);
+
+  os.closeSocket(s);
+  os.closeSocket(s);  // harmless
+  EXPECT_EQ(os.send(s, "X", 1, false).result, -1);
+  close(listener);
+  sigaction(SIGPIPE, &old, nullptr);
+}
+
+TEST(PosixTcp, ConnectToAClosedPortFails) {
+  Os& os = platformOs();
+  std::uint16_t port = 0;
+  int listener = listenLoopback(&port);
+  ASSERT_GE(listener, 0);
+  close(listener);  // nobody listens there now
+  Socket s = os.tcpSocket();
+  ASSERT_NE(s, kInvalidSocket);
+  NetResult c = os.tcpConnect(s, kLoopback, port);
+  EXPECT_EQ(c.result, -1);
+  EXPECT_NE(c.error, kNetOk);
+  EXPECT_NE(c.error, kNetTimedOut);  // refused at once, not waited out
+  os.closeSocket(s);
+}
+
+TEST(PosixUdp, DatagramToLoopbackAndBoundedReceive) {
+  Os& os = platformOs();
+  int rx = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(rx, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(kLoopback);
+  ASSERT_EQ(bind(rx, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  socklen_t len = sizeof sa;
+  getsockname(rx, reinterpret_cast<sockaddr*>(&sa), &len);
+
+  Socket s = os.udpSocket();
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_TRUE(os.bindAny(s, 0));
+  char buf[64];
+  NetResult r = os.recvFrom(s, buf, sizeof buf, 20);
+  EXPECT_EQ(r.result, -1);
+  EXPECT_EQ(r.error, kNetTimedOut);
+
+  NetResult sent = os.sendTo(s, "probe", 5, kLoopback, ntohs(sa.sin_port));
+  EXPECT_EQ(sent.result, 5);
+  sockaddr_in from{};
+  socklen_t fromLen = sizeof from;
+  pollfd p{rx, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  ssize_t n = recvfrom(rx, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+  ASSERT_EQ(n, 5);
+  EXPECT_EQ(std::string(buf, 5), "probe");
+
+  // And back: the answer arrives within the wait.
+  ASSERT_EQ(sendto(rx, "answer", 6, 0, reinterpret_cast<sockaddr*>(&from), fromLen), 6);
+  r = os.recvFrom(s, buf, sizeof buf, 2000);
+  EXPECT_EQ(r.result, 6);
+  os.closeSocket(s);
+  close(rx);
+}
+
+TEST(PosixTime, SleepAndMonotonicClock) {
+  Os& os = platformOs();
+  std::uint64_t a = os.nowMs();
+  os.sleepMs(20);
+  EXPECT_GE(os.nowMs() - a, 20u);
+}
+
+}  // namespace
+}  // namespace paloma
