@@ -90,6 +90,47 @@ PALOMA_API const char* returndriver(const char* port);
 PALOMA_API int closeport(void);
 
 /* PALOMA_SECTION commands */
+/* ---- Host-font text -------------------------------------------------------
+ * The text is drawn in a font installed on the host (found by face name; a
+ * name that matches no face gets the system's substitute) into a one-bit
+ * bitmap and sent as "BITMAP X,Y,W,H,1," without line end, one write per
+ * bitmap row (text 0 bits, background 1 bits, leftmost dot in the most
+ * significant bit), and "\r\n".
+ * x, y: the text's reference point (top-left corner of the unrotated text
+ * cell) in dots. fontheight: pixels, positive = cell height, negative =
+ * character height. rotation: degrees counter-clockwise about the reference
+ * point; 0, 90, 180 and 270 send the whole turned text, any other angle sends
+ * a square of the text height placed above and left of the reference point.
+ * fontstyle: bit 0 italic, 2 or more bold. fontunderline: low 8 bits, non-zero
+ * underlines. szFaceName: at most 31 bytes.
+ * Rows above and whole bytes left of the label origin are not sent; a text
+ * lying wholly there sends nothing and returns 0, and so does a text whose
+ * bitmap exceeds 2400 x 12000 dots. 1 when every byte was accepted. */
+
+/* 8-bit content in the process's character set (the C locale: ISO-8859-1).
+ * Empty content or face name: 0. */
+PALOMA_API int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle,
+                           int fontunderline, const char* szFaceName, const char* content);
+/* UTF-16 content narrowed byte per unit (U+0000..U+00FF, at most 255 units;
+ * anything else is refused with 0) and drawn as those characters. */
+PALOMA_API int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle,
+                            int fontunderline, const char* szFaceName,
+                            const paloma_wchar* content);
+/* UTF-16 content drawn as Unicode (font fallback for characters the face
+ * lacks). An empty content or face name is drawn and sent (for rotation 0 a
+ * header of width 0, then "\r\n"). */
+PALOMA_API int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle,
+                            int fontunderline, const char* szFaceName,
+                            const paloma_wchar* content);
+/* The same as windowsfontM. */
+PALOMA_API int windowsfontUnicode(int x, int y, int fontheight, int rotation, int fontstyle,
+                                  int fontunderline, const char* szFaceName,
+                                  const paloma_wchar* content);
+/* As windowsfontM, drawing at most `length` code units of the content (0 to
+ * 1023; other lengths are refused with 0). */
+PALOMA_API int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int fontstyle,
+                                       int fontunderline, const char* szFaceName,
+                                       const paloma_wchar* content, int length);
 /* PALOMA_SECTION fonttext */
 /* ---- Serial port ----------------------------------------------------------
  * Line settings are texts matched whole and case-sensitively: baud "2400",

@@ -1,0 +1,120 @@
+#include "fonttext/fonttext.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "connection/connection_state.h"
+
+namespace paloma {
+
+FontSpec textFontSpec(const TextBitmapArgs& args) {
+  FontSpec f;
+  f.height = args.height;
+  // Tenths of a degree; a turn that has no such value keeps its angle.
+  f.escapementTenths = (args.rotation > INT_MAX / 10 || args.rotation < INT_MIN / 10)
+                           ? (args.rotation % 360) * 10
+                           : args.rotation * 10;
+  f.weight = args.style < 2 ? 400 : 700;
+  f.italic = (args.style & 1) != 0;
+  f.underline = (args.underline & 0xFF) != 0;
+  f.faceName = std::string(args.faceName);
+  return f;
+}
+
+TextGeometry textGeometry(int x, int y, int cx, int cy, int rotation) {
+  TextGeometry g;
+  const std::int64_t X = x, Y = y;
+  switch (rotation) {
+    case 0:
+      g.w = cx; g.h = cy; g.x0 = 0; g.y0 = 0; g.X = X; g.Y = Y;
+      break;
+    case 90:
+      g.w = cy; g.h = cx; g.x0 = 0; g.y0 = cx; g.X = X; g.Y = Y - cx;
+      break;
+    case 180:
+      g.w = cx; g.h = cy; g.x0 = cx; g.y0 = cy; g.X = X - cx; g.Y = Y - cy;
+      break;
+    case 270:
+      g.w = cy; g.h = cx; g.x0 = cy; g.y0 = 0; g.X = X - cy; g.Y = Y;
+      break;
+    default:
+      g.w = cy; g.h = cy; g.x0 = cy; g.y0 = cy; g.X = X - cy; g.Y = Y - cy;
+      break;
+  }
+  g.widthBytes = (g.w + 7) / 8;
+  g.skipRows = g.Y < 0 ? -g.Y : 0;
+  // Whole bytes: X = -1 and X = -8 skip one, X = -9 two (division truncates).
+  g.skipBytes = g.X < 0 ? -((g.X - 7) / 8) : 0;
+  return g;
+}
+
+TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
+                                   TextBitmap* out) {
+  if (args.faceName.size() > kFaceNameMax) return TextBitmapStatus::FaceTooLong;
+  const FontSpec font = textFontSpec(args);
+
+  int cx = 0, cy = 0;
+  if (!os().textExtent(font, text, &cx, &cy) || cx < 0 || cy < 0)
+    return TextBitmapStatus::MeasureFailed;
+
+  const TextGeometry g = textGeometry(args.x, args.y, cx, cy, args.rotation);
+  if (g.w > kTextCanvasWidth || g.h > kTextCanvasHeight) return TextBitmapStatus::TooLarge;
+  // Nothing of the block lies right of and below the label origin: there
+  // would be a header of no width or no rows, so nothing is sent.
+  if ((g.skipBytes > 0 && g.skipBytes >= g.widthBytes) || (g.skipRows > 0 && g.skipRows >= g.h))
+    return TextBitmapStatus::Clipped;
+
+  out->geometry = g;
+  out->rowBytes = g.widthBytes - static_cast<int>(g.skipBytes);
+  out->rows = g.h - static_cast<int>(g.skipRows);
+  out->bits.clear();
+
+  if (out->rowBytes > 0 && out->rows > 0) {
+    // Render only the part that is sent: the canvas from byte skipBytes and
+    // row skipRows on, so the drawing origin moves by as much.
+    const int left = static_cast<int>(g.skipBytes) * 8;
+    const int top = static_cast<int>(g.skipRows);
+    BitBlock block;
+    if (!os().drawText(font, text, g.x0 - left, g.y0 - top, out->rowBytes * 8, out->rows, &block))
+      return TextBitmapStatus::DrawFailed;
+    const std::size_t size =
+        static_cast<std::size_t>(out->rowBytes) * static_cast<std::size_t>(out->rows);
+    if (block.widthBytes != out->rowBytes || block.rows != out->rows || block.bits.size() != size)
+      return TextBitmapStatus::DrawFailed;
+    out->bits = std::move(block.bits);
+  }
+
+  char header[50];
+  const long long hx = g.X > 0 ? g.X : 0;
+  const long long hy = g.Y > 0 ? g.Y : 0;
+  const int n = std::snprintf(header, sizeof header, "BITMAP %lld,%lld,%d,%d,1,", hx, hy,
+                              out->rowBytes, out->rows);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof header) return TextBitmapStatus::TooLarge;
+  out->header.assign(header, static_cast<std::size_t>(n));
+  return TextBitmapStatus::Ok;
+}
+
+bool writeTextBitmapRows(const TextBitmap& bmp, const TextRowWriter& writeRow) {
+  if (bmp.rowBytes <= 0) return true;
+  for (int r = 0; r < bmp.rows; ++r)
+    if (!writeRow(bmp.row(r), static_cast<std::size_t>(bmp.rowBytes))) return false;
+  return true;
+}
+
+bool writeTextBitmapRows(const TextBitmap& bmp, const WriteTarget& target) {
+  return writeTextBitmapRows(bmp, [&target](const std::uint8_t* data, std::size_t n) {
+    return writeAll(target, data, n, /*more=*/true);
+  });
+}
+
+int sendTextBitmap(const TextBitmapArgs& args, const HostText& text) {
+  const auto target = pickTarget(connection(), WriterFamily::Binary);
+  if (!target) return 0;
+  TextBitmap bmp;
+  if (prepareTextBitmap(args, text, &bmp) != TextBitmapStatus::Ok) return 0;
+  if (binaryBufferWrite(bmp.header) != 1) return 0;
+  if (!writeTextBitmapRows(bmp, *target)) return 0;
+  return writeAll(*target, kCrlf.data(), kCrlf.size()) ? 1 : 0;
+}
+
+}  // namespace paloma

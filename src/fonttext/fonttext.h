@@ -1,0 +1,126 @@
+// Host-font text sent as one "BITMAP" command.
+//
+// The text is measured and drawn through the OS seam into a one-bit block
+// (text 0, background 1, leftmost pixel in the most significant bit) and sent
+// as the header "BITMAP X,Y,W,H,1," without line end, one write per row, and
+// a closing "\r\n".
+//
+// Drawing is kept apart from writing, so that every function that sends such a
+// bitmap (the single connection, the printer slots) shares one rasteriser call
+// and one row loop:
+//
+//   TextBitmap bmp;
+//   TextBitmapStatus s = prepareTextBitmap(args, text, &bmp);   // measure, draw
+//   if (s != TextBitmapStatus::Ok) return 0;                     // nothing sent
+//   <write bmp.header without line end>
+//   if (!writeTextBitmapRows(bmp, myRowWriter)) return 0;
+//   <write "\r\n">
+//
+// Geometry. The drawing is the block the text covers on a notional canvas of
+// 2400 x 12000 pixels; the caller's (x, y) is the reference point (top-left of
+// the unrotated text cell) and the text turns counter-clockwise about it:
+//
+//   rotation   w    h    drawing origin   label corner
+//   0          cx   cy   (0, 0)           (x, y)
+//   90         cy   cx   (0, cx)          (x, y - cx)
+//   180        cx   cy   (cx, cy)         (x - cx, y - cy)
+//   270        cy   cx   (cy, 0)          (x - cy, y)
+//   other      cy   cy   (cy, cy)         (x - cy, y - cy)
+//
+// Rows above the label origin (Y < 0) and whole bytes left of it (X < 0,
+// rounded up to a byte) are not sent. Only the sent part of the block is
+// rendered; its bytes are those of the full canvas.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connection/write_path.h"
+#include "platform/os.h"
+
+namespace paloma {
+
+// The canvas the block must fit in.
+inline constexpr int kTextCanvasWidth = 2400;
+inline constexpr int kTextCanvasHeight = 12000;
+// The face name fits in 31 bytes (plus its NUL in the font record).
+inline constexpr std::size_t kFaceNameMax = 31;
+
+// The six numeric arguments every host-font function takes, and the face.
+struct TextBitmapArgs {
+  int x = 0;
+  int y = 0;
+  int height = 0;     // >0 cell height, <0 character height, pixels
+  int rotation = 0;   // degrees counter-clockwise
+  int style = 0;      // bit 0 italic; >= 2 bold
+  int underline = 0;  // low 8 bits: non-zero underlines
+  std::string_view faceName;
+};
+
+// The font description for the arguments: weight 400 if style < 2 else 700,
+// italic = style & 1, underline = low 8 bits of underline != 0, escapement =
+// rotation x 10 tenths of a degree.
+FontSpec textFontSpec(const TextBitmapArgs& args);
+
+// Derived quantities for an unrotated extent cx x cy. Corner coordinates are
+// 64-bit so that no caller's position can overflow.
+struct TextGeometry {
+  int w = 0, h = 0;           // block on the canvas
+  int x0 = 0, y0 = 0;         // drawing origin on the canvas
+  std::int64_t X = 0, Y = 0;  // label corner of the block
+  int widthBytes = 0;         // (w + 7) / 8
+  std::int64_t skipRows = 0;  // rows above the label origin
+  std::int64_t skipBytes = 0; // whole bytes left of the label origin
+};
+TextGeometry textGeometry(int x, int y, int cx, int cy, int rotation);
+
+// What prepareTextBitmap made of the arguments.
+enum class TextBitmapStatus {
+  Ok,
+  FaceTooLong,     // face name over kFaceNameMax bytes
+  MeasureFailed,   // the rasteriser could not measure the text
+  TooLarge,        // the block does not fit the canvas
+  Clipped,         // wholly left of or above the label origin: nothing to send
+  DrawFailed,      // the rasteriser could not draw
+};
+
+// The part of the block that is sent: the header and rowBytes x rows bytes.
+struct TextBitmap {
+  std::string header;  // "BITMAP X,Y,W,H,1," without line end
+  TextGeometry geometry;
+  int rowBytes = 0;    // widthBytes - skipBytes
+  int rows = 0;        // h - skipRows
+  std::vector<std::uint8_t> bits;  // rows of rowBytes bytes, top row first
+
+  const std::uint8_t* row(int r) const {
+    return bits.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(rowBytes);
+  }
+};
+
+// Measures and draws `text` through os() and fills `out`. Does not look at any
+// connection and writes nothing.
+TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
+                                   TextBitmap* out);
+
+// Hands each row to `writeRow` (one call per row, zero-length rows skipped),
+// top to bottom. `writeRow` returns true once it has written the whole row
+// (continuing short writes itself). Stops at the first row that fails.
+using TextRowWriter = std::function<bool(const std::uint8_t* data, std::size_t n)>;
+bool writeTextBitmapRows(const TextBitmap& bmp, const TextRowWriter& writeRow);
+
+// The same through a transport's raw write, each row continued until it has
+// been accepted (writeAll).
+bool writeTextBitmapRows(const TextBitmap& bmp, const WriteTarget& target);
+
+// The whole command on the current connection (the caller has applied its
+// guards): prepare, header by the binary-buffer write, rows and "\r\n"
+// through the first active transport in the Binary order. 1 when every byte
+// was accepted; 0 when nothing could be sent (no transport, refused or
+// clipped text) or a write failed (rows already written stay written).
+int sendTextBitmap(const TextBitmapArgs& args, const HostText& text);
+
+}  // namespace paloma

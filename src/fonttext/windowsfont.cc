@@ -1,0 +1,104 @@
+// The exported host-font functions of the single connection.
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "connection/connection_state.h"
+#include "connection/text_convert.h"
+#include "fonttext/fonttext.h"
+#include "paloma.h"
+
+using namespace paloma;
+
+namespace {
+
+TextBitmapArgs makeArgs(int x, int y, int height, int rotation, int style, int underline,
+                        const char* faceName) {
+  TextBitmapArgs a;
+  a.x = x;
+  a.y = y;
+  a.height = height;
+  a.rotation = rotation;
+  a.style = style;
+  a.underline = underline;
+  a.faceName = faceName;
+  return a;
+}
+
+HostText wideText(std::u16string_view units) {
+  HostText t;
+  t.utf16 = units;
+  t.wide = true;
+  return t;
+}
+
+// The working copy of windowsfontUnicodeLengh: 1024 code units.
+constexpr int kLengthCopyUnits = 1024;
+
+}  // namespace
+
+extern "C" {
+
+int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
+                const char* szFaceName, const char* content) {
+  if (connection().isOpen == 0) return 0;
+  if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
+  HostText text;
+  text.bytes = content;
+  return sendTextBitmap(
+      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName), text);
+}
+
+int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
+                 const char* szFaceName, const paloma_wchar* content) {
+  if (connection().isOpen == 0) return 0;
+  if (!content || !szFaceName) return 0;
+  // The content is narrowed byte per unit into the 256-byte working buffer;
+  // a unit above U+00FF or a text too long for it refuses the call.
+  std::string narrow;
+  if (!narrowWide(content, kWideArgCapacity, &narrow)) return 0;
+  if (narrow.empty() || szFaceName[0] == '\0') return 0;
+  // Each narrowed byte is the code point it came from (ISO-8859-1), so the
+  // text is drawn as those characters whatever the process's character set.
+  std::u16string units;
+  units.reserve(narrow.size());
+  for (unsigned char c : narrow) units.push_back(static_cast<char16_t>(c));
+  return sendTextBitmap(
+      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
+      wideText(units));
+}
+
+int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
+                 const char* szFaceName, const paloma_wchar* content) {
+  if (connection().isOpen == 0 || !content || !szFaceName) return 0;
+  // Empty texts and face names are drawn and sent like any other.
+  return sendTextBitmap(
+      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
+      wideText(std::u16string_view(content, wideLength(content))));
+}
+
+int windowsfontUnicode(int x, int y, int fontheight, int rotation, int fontstyle,
+                       int fontunderline, const char* szFaceName, const paloma_wchar* content) {
+  return windowsfontM(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName, content);
+}
+
+int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int fontstyle,
+                            int fontunderline, const char* szFaceName,
+                            const paloma_wchar* content, int length) {
+  if (connection().isOpen == 0 || !content || !szFaceName) return 0;
+  // The copy and its terminator must fit the working buffer.
+  if (length < 0 || length >= kLengthCopyUnits) return 0;
+  std::array<char16_t, kLengthCopyUnits> copy{};
+  int copied = 0;
+  while (copied < length) {
+    copy[static_cast<std::size_t>(copied)] = content[copied];
+    ++copied;
+    if (content[copied - 1] == u'\0') break;
+  }
+  const std::u16string_view units(copy.data(), std::char_traits<char16_t>::length(copy.data()));
+  return sendTextBitmap(
+      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
+      wideText(units));
+}
+
+}  // extern "C"
