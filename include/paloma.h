@@ -132,6 +132,83 @@ PALOMA_API int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotatio
                                        int fontunderline, const char* szFaceName,
                                        const paloma_wchar* content, int length);
 /* PALOMA_SECTION fonttext */
+/* ---- Printer information --------------------------------------------------
+ * Each query writes one fixed request and returns the printer's reply as it
+ * came (less what the reader drops), in a library buffer that the next query
+ * overwrites.
+ * Serial (comportprinter*): on the connection's port; a 500 ms pause, one
+ *   read, the bytes before the STX; no reply gives "".
+ * Network (ethernetprinter*): a 200-byte request block on the connection's
+ *   socket; the first block received. Those marked [-1] answer "-1" when a
+ *   network receive failed (also an earlier one) and clear that error by
+ *   reporting it; codepage and peel never answer "-1".
+ * USB (usbprinter*): finds the printer and opens a handle of its own (no
+ *   open connection needed); reads up to the first CR (dpi: a CR-ended line,
+ *   serial: one packet, complete status: the STX..ETX frame). Those marked
+ *   [-1] answer "-1" when nothing came; codepage and peel answer "".
+ * Complete status: the frame without STX and ETX. */
+PALOMA_API const char* comportprintercodepage(void);
+PALOMA_API const char* comportprintercompletestatus(void);
+PALOMA_API const char* comportprinterdpi(void);
+PALOMA_API const char* comportprinterfile(void);
+PALOMA_API const char* comportprinterfreememory(void);
+PALOMA_API const char* comportprintermileage(void);
+PALOMA_API const char* comportprintername(void);
+PALOMA_API const char* comportprinterpeel(void);
+PALOMA_API const char* comportprinterquantity(void);
+PALOMA_API const char* comportprinterserial(void);
+PALOMA_API const char* ethernetprintercodepage(void);
+PALOMA_API const char* ethernetprintercompletestatus(void); /* [-1] */
+PALOMA_API const char* ethernetprinterdpi(void);            /* [-1] */
+PALOMA_API const char* ethernetprinterfile(void);           /* [-1] */
+PALOMA_API const char* ethernetprinterfreememory(void);     /* [-1] */
+PALOMA_API const char* ethernetprintermileage(void);        /* [-1] */
+PALOMA_API const char* ethernetprintername(void);           /* [-1] */
+PALOMA_API const char* ethernetprinterpeel(void);
+PALOMA_API const char* ethernetprinterquantity(void);       /* [-1] */
+PALOMA_API const char* ethernetprinterserial(void);         /* [-1] */
+PALOMA_API const char* usbprintercodepage(void);
+PALOMA_API const char* usbprintercompletestatus(void);      /* [-1] */
+PALOMA_API const char* usbprinterfile(void);                /* [-1] */
+PALOMA_API const char* usbprinterfreememory(void);          /* [-1] */
+PALOMA_API const char* usbprintermileage(void);             /* [-1] */
+PALOMA_API const char* usbprintername(void);                /* [-1] */
+PALOMA_API const char* usbprinterpeel(void);
+PALOMA_API const char* usbprinterquantity(void);            /* [-1] */
+PALOMA_API const char* usbprinterserial(void);              /* [-1] */
+/* OUT GETSETTING$("a","b","c") CR LF OUT CHR$(02) CR LF, as a 1024-byte
+ * block on the connection's socket: the first block received, or "-1" while
+ * a network receive error stands (not cleared here), for a null argument, or
+ * for a request of 1024 bytes or more (nothing sent). */
+PALOMA_API const char* ethernetprintersetting(const char* a, const char* b, const char* c);
+/* The same request on the open USB connection: the reply without CR and LF,
+ * up to the STX; "" when nothing came, for a null argument or a request of
+ * 1024 bytes or more (nothing written). */
+PALOMA_API const char* usbprintersetting(const char* a, const char* b, const char* c);
+/* Restart: ESC ! R and LF (serial; network in a 200-byte block) or CR (USB).
+ * 1 when every byte was accepted, 0 when not; USB also -1 no printer, -2 the
+ * device did not open. No reply is read. */
+PALOMA_API int comportprinterrestart(void);
+PALOMA_API int ethernetprinterrestart(void);
+PALOMA_API int usbprinterrestart(void);
+/* As usbprintername / usbprinterserial, as a string the caller releases with
+ * paloma_bstr_free: on success all 65,536 bytes of the reply buffer (the
+ * reply, then NUL bytes), on failure the 2-byte text "-1". */
+PALOMA_API paloma_bstr usbprinternamevb6(void);
+PALOMA_API paloma_bstr usbprinterserialvb6(void);
+/* The data of the last RFID read: an empty request and the end-marker
+ * request, read with the string read of the first active transport among
+ * USB, serial and network (see usb_getstring). "" on any other connection,
+ * without writing; "-1" from a failed network read. */
+PALOMA_API const char* rfidGetReadData(void);
+/* As rfidGetReadData, but every active transport among USB, serial and
+ * network is read in that order and the last reply is kept; returned as a
+ * string of the reply's bytes that the caller releases. */
+PALOMA_API paloma_bstr rfidGetReadDatavb6(void);
+/* Releases a string returned by a vb6 function (null is ignored). */
+PALOMA_API void paloma_bstr_free(paloma_bstr s);
+/* The byte length of such a string (0 for null). */
+PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
 /* ---- Serial port ----------------------------------------------------------
  * Line settings are texts matched whole and case-sensitively: baud "2400",
  * "4800", "9600", "19200", "38400", "57600", "115200"; parity "N", "O", "E";
@@ -247,6 +324,9 @@ PALOMA_API const paloma_wchar* muta1();
 /* Raw serial write of a text, no line end, on the connection's port: 1 when
  * all bytes were written, 0 otherwise. */
 PALOMA_API int ComportSendData(const char* text);
+/* USB resolution query: the reply line up to its CR, or "-1" when nothing
+ * came. */
+PALOMA_API const char* usbprinterdpi();
 /* Restores the default serial settings on the connection's port: 1 done, 0
  * when the settings cannot be read or written. */
 PALOMA_API int comportdefault();

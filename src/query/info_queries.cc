@@ -1,0 +1,262 @@
+#include "query/info_queries.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "connection/connection_state.h"
+#include "connection/usb_search.h"
+#include "connection/write_path.h"
+#include "paloma.h"
+#include "query/bstr.h"
+#include "query/info_table.h"
+#include "query/readers.h"
+#include "query/reply_state.h"
+
+namespace paloma {
+
+const char kQueryFailed[] = "-1";
+const char kEmptyText[] = "";
+
+namespace {
+
+constexpr int kUsbSerialNumberPauseMs = 100;
+
+void clearReplyBuffer(ReplyState& r) {
+  std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);
+  r.ReplyPosition = 0;
+}
+
+// A buffer handed back as text always ends in a NUL inside the buffer: a
+// reply that filled every byte gives up its last byte for the terminator.
+const char* asText(unsigned char* buffer) {
+  buffer[ReplyState::kBufferSize - 1] = 0;
+  return reinterpret_cast<const char*>(buffer);
+}
+
+const char* resultBuffer(InfoBuffer which) {
+  ReplyState& r = replies();
+  return asText(which == InfoBuffer::Reply ? r.ReplyBuffer : r.NetworkReceiveBuffer);
+}
+
+// Sends a whole fixed-size block on the socket; a short send is continued.
+bool sendBlock(Socket s, const void* block, std::size_t n) {
+  return writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, block, n);
+}
+
+// The USB query handle: read and write, no sharing, overlapped.
+Handle openUsbQueryHandle(const UsbDeviceRecord& record) {
+  if (!record.found || record.devicePath[0] == '\0') return kInvalidHandle;
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::CreateAlways, true};
+  return os().openFile(record.devicePath, mode);
+}
+
+}  // namespace
+
+const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query) {
+  for (const InfoFamilyRow& row : kInfoFamily)
+    if (row.transport == transport && row.query == query) return &row;
+  return nullptr;
+}
+
+std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block) {
+  std::memset(block, 0, kSettingBlockSize);
+  if (!a || !b || !c) return 0;
+  int n = std::snprintf(block, kSettingBlockSize,
+                        "OUT GETSETTING$(\"%s\",\"%s\",\"%s\")\r\nOUT CHR$(02)\r\n", a, b, c);
+  if (n <= 0 || static_cast<std::size_t>(n) >= kSettingBlockSize) {
+    std::memset(block, 0, kSettingBlockSize);  // refused, never truncated
+    return 0;
+  }
+  return static_cast<std::size_t>(n);
+}
+
+const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port) {
+  ReplyState& r = replies();
+  clearReplyBuffer(r);
+  if (row.mode == ArmMode::Frame) r.FrameMode = 1;
+  if (row.mode == ArmMode::LineBefore || row.mode == ArmMode::LineAfter) r.LineMode = 1;
+  // The raw serial write of ComportSendData, on the given port. A failed
+  // write leaves the reader nothing to find: the result is the empty text.
+  serialWriteAll(port, row.request.data(), row.request.size(), SerialEventUse::WithEvent);
+  ReadSerialReply(port);
+  return resultBuffer(row.result);
+}
+
+const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
+  ReplyState& r = replies();
+  clearReplyBuffer(r);
+  unsigned char block[kNetworkQueryBlockSize] = {};
+  std::memcpy(block, row.request.data(), row.request.size());
+  sendBlock(s, block, sizeof block);
+  if (row.mode == ArmMode::Frame) r.FrameMode = 1;
+  if (row.mode == ArmMode::LineAfter || row.mode == ArmMode::LineBefore) r.LineMode = 1;
+  ReadNetworkReply(s);
+  if (row.failure == InfoFailure::MinusOneOnError) {
+    if (r.NetworkError != 0) {
+      // Reporting the error clears it; a serial-number query's LineMode
+      // stays armed.
+      r.NetworkError = 0;
+      return kQueryFailed;
+    }
+    if (row.mode == ArmMode::LineAfter) r.LineMode = 0;
+  }
+  return resultBuffer(row.result);
+}
+
+const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device) {
+  ReplyState& r = replies();
+  if (row.mode == ArmMode::LineBefore) r.LineMode = 1;
+  // The request write clears ReplyBuffer and ReplyPosition itself.
+  usbOverlappedWrite(device, row.request.data(), static_cast<int>(row.request.size()));
+  if (row.mode == ArmMode::Frame) r.FrameMode = 1;
+  if (row.mode == ArmMode::LineAfter) r.LineMode = 1;
+  if (row.reads == UsbReads::OnceAfterPause) {
+    os().sleepMs(kUsbSerialNumberPauseMs);
+    usbReadDataToBuffer(device);
+  } else {
+    usbReadWhile(&usbReadDataToBuffer, device);
+  }
+  const char* text = resultBuffer(InfoBuffer::Reply);
+  if (row.failure == InfoFailure::MinusOneWhenEmpty && text[0] == '\0') return kQueryFailed;
+  if (row.mode == ArmMode::Frame) r.FrameMode = 0;
+  return text;
+}
+
+const char* runUsbInfoQuery(const InfoFamilyRow& row) {
+  UsbDeviceRecord record;
+  findUsbDevice(record);
+  Handle device = openUsbQueryHandle(record);
+  const char* result = runUsbInfoQueryOn(row, device);
+  if (device != kInvalidHandle) os().closeHandle(device);
+  return result;
+}
+
+const char* runNetworkSettingQuery(Socket s, const char* a, const char* b, const char* c) {
+  char block[kSettingBlockSize];
+  if (formatSettingRequest(a, b, c, block) == 0) return kQueryFailed;
+  ReplyState& r = replies();
+  clearReplyBuffer(r);
+  sendBlock(s, block, sizeof block);
+  ReadNetworkSetting(s);
+  // An error left by any earlier network read also answers "-1"; the flag
+  // stays set for the queries that report and clear it.
+  if (r.NetworkError != 0) return kQueryFailed;
+  return resultBuffer(InfoBuffer::NetworkReceive);
+}
+
+const char* runUsbSettingQuery(Handle device, const char* a, const char* b, const char* c,
+                               UsbPacketReader reader) {
+  char block[kSettingBlockSize];
+  std::size_t n = formatSettingRequest(a, b, c, block);
+  if (n == 0) return kEmptyText;
+  usbOverlappedWrite(device, block, static_cast<int>(n));
+  usbReadWhile(reader, device);
+  return resultBuffer(InfoBuffer::Reply);
+}
+
+}  // namespace paloma
+
+using namespace paloma;
+
+namespace {
+
+const InfoFamilyRow& row(InfoTransport t, InfoQuery q) { return *findInfoRow(t, q); }
+
+const char* comport(InfoQuery q) {
+  return runSerialInfoQuery(row(InfoTransport::Serial, q), connection().handle);
+}
+const char* ethernet(InfoQuery q) {
+  return runNetworkInfoQuery(row(InfoTransport::Network, q), connection().socket);
+}
+const char* usb(InfoQuery q) { return runUsbInfoQuery(row(InfoTransport::Usb, q)); }
+
+// The vb6 form of a USB query: on success all of ReplyBuffer (the reply and
+// the NUL bytes after it), on failure the text "-1"; either way a string the
+// caller releases.
+paloma_bstr usbVb6(InfoQuery q) {
+  const char* text = usb(q);
+  if (text == kQueryFailed) return bstrFromText(kQueryFailed);
+  return bstrAlloc(replies().ReplyBuffer, ReplyState::kBufferSize);
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- serial ----
+const char* comportprintercodepage(void) { return comport(InfoQuery::CodePage); }
+const char* comportprintercompletestatus(void) { return comport(InfoQuery::CompleteStatus); }
+const char* comportprinterdpi(void) { return comport(InfoQuery::Dpi); }
+const char* comportprinterfile(void) { return comport(InfoQuery::File); }
+const char* comportprinterfreememory(void) { return comport(InfoQuery::FreeMemory); }
+const char* comportprintermileage(void) { return comport(InfoQuery::Mileage); }
+const char* comportprintername(void) { return comport(InfoQuery::Name); }
+const char* comportprinterpeel(void) { return comport(InfoQuery::Peel); }
+const char* comportprinterquantity(void) { return comport(InfoQuery::Quantity); }
+const char* comportprinterserial(void) { return comport(InfoQuery::SerialNumber); }
+
+int comportprinterrestart(void) {
+  clearReplyBuffer(replies());
+  return ComportSendData("\x1b!R\n");
+}
+
+// ---- network ----
+const char* ethernetprintercodepage(void) { return ethernet(InfoQuery::CodePage); }
+const char* ethernetprintercompletestatus(void) { return ethernet(InfoQuery::CompleteStatus); }
+const char* ethernetprinterdpi(void) { return ethernet(InfoQuery::Dpi); }
+const char* ethernetprinterfile(void) { return ethernet(InfoQuery::File); }
+const char* ethernetprinterfreememory(void) { return ethernet(InfoQuery::FreeMemory); }
+const char* ethernetprintermileage(void) { return ethernet(InfoQuery::Mileage); }
+const char* ethernetprintername(void) { return ethernet(InfoQuery::Name); }
+const char* ethernetprinterpeel(void) { return ethernet(InfoQuery::Peel); }
+const char* ethernetprinterquantity(void) { return ethernet(InfoQuery::Quantity); }
+const char* ethernetprinterserial(void) { return ethernet(InfoQuery::SerialNumber); }
+
+int ethernetprinterrestart(void) {
+  unsigned char block[kNetworkQueryBlockSize] = {};
+  std::memcpy(block, "\x1b!R\n", 4);
+  return sendBlock(connection().socket, block, sizeof block) ? 1 : 0;
+}
+
+const char* ethernetprintersetting(const char* a, const char* b, const char* c) {
+  return runNetworkSettingQuery(connection().socket, a, b, c);
+}
+
+// ---- USB ----
+const char* usbprintercodepage(void) { return usb(InfoQuery::CodePage); }
+const char* usbprintercompletestatus(void) { return usb(InfoQuery::CompleteStatus); }
+const char* usbprinterfile(void) { return usb(InfoQuery::File); }
+const char* usbprinterfreememory(void) { return usb(InfoQuery::FreeMemory); }
+const char* usbprintermileage(void) { return usb(InfoQuery::Mileage); }
+const char* usbprintername(void) { return usb(InfoQuery::Name); }
+const char* usbprinterpeel(void) { return usb(InfoQuery::Peel); }
+const char* usbprinterquantity(void) { return usb(InfoQuery::Quantity); }
+const char* usbprinterserial(void) { return usb(InfoQuery::SerialNumber); }
+
+paloma_bstr usbprinternamevb6(void) { return usbVb6(InfoQuery::Name); }
+paloma_bstr usbprinterserialvb6(void) { return usbVb6(InfoQuery::SerialNumber); }
+
+const char* usbprintersetting(const char* a, const char* b, const char* c) {
+  return runUsbSettingQuery(connection().handle, a, b, c, &usbReadData);
+}
+
+int usbprinterrestart(void) {
+  UsbDeviceRecord record;
+  findUsbDevice(record);
+  if (!record.found) return -1;
+  ConnectionState& conn = connection();
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+  conn.usbOneShotHandle = os().openFile(record.devicePath, mode);
+  if (conn.usbOneShotHandle == kInvalidHandle) return -2;
+  // Told truthfully: 1 only when the device took all four bytes.
+  bool written = writeAll(WriteTarget{TransportKind::UsbDevice, conn.usbOneShotHandle, kInvalidSocket},
+                          "\x1b!R\r", 4);
+  os().closeHandle(conn.usbOneShotHandle);
+  conn.usbOneShotHandle = kInvalidHandle;
+  return written ? 1 : 0;
+}
+
+}  // extern "C"
+
+// C++ linkage.
+const char* usbprinterdpi() { return usb(InfoQuery::Dpi); }
