@@ -773,19 +773,17 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
     r->usb = std::move(dev);
     return resources().add(std::move(r));
   }
-  int flags = O_CLOEXEC | O_NOCTTY;
+  // Waits are ours (poll with a bound), so no descriptor ever blocks; this
+  // also keeps open() itself from waiting (a FIFO without a reader, a
+  // printer port that is offline).
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   bool read = mode.access & kAccessRead, write = mode.access & kAccessWrite;
   if (read && write) flags |= O_RDWR;
   else if (write) flags |= O_WRONLY;
   else flags |= O_RDONLY;
   bool device = target.kind == posix::PortTarget::Device;
-  if (device) {
-    // Devices open as they are: never created, never truncated; waits are
-    // ours (poll with a bound), so the descriptor never blocks.
-    flags |= O_NONBLOCK;
-  } else if (mode.disposition != Disposition::OpenExisting) {
-    flags |= O_CREAT;
-  }
+  // Devices open as they are: never created, never truncated.
+  if (!device && mode.disposition != Disposition::OpenExisting) flags |= O_CREAT;
   int fd;
   do fd = ::open(target.path.c_str(), flags, 0666);
   while (fd < 0 && errno == EINTR);
@@ -797,7 +795,6 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   r->regular = S_ISREG(st.st_mode);
   if (isatty(fd)) {
     r->kind = Resource::Terminal;
-    if (!device) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     termios t{};
     if (tcgetattr(fd, &t) == 0) {
       makeRaw(&t);
@@ -805,7 +802,6 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
     }
   } else {
     r->kind = r->regular ? Resource::File : Resource::Device;
-    if (!r->regular && !device) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
   if (r->regular && !device) {
     // No sharing: a second exclusive open of the same file fails, as it

@@ -83,6 +83,25 @@ TEST(PosixNames, UsbPathCarriesVendorAtCharactersEightToFifteen) {
       "\\\\?\\usb#vid_abcd&pid_00e1##{a5dcbf10-6530-11d2-901f-00c04fb951ed}", &vid, &pid, &back));
 }
 
+// Whatever this machine has on its buses: every listed path is one of ours,
+// and a device that is not there does not open.
+TEST(PosixUsb, ListedPathsParseInBusOrderAndAbsentDeviceFails) {
+  Os& os = platformOs();
+  std::vector<std::string> paths;
+  if (os.usbInterfaces(&paths)) {
+    for (const std::string& p : paths) {
+      if (p.empty()) continue;
+      std::uint16_t vid = 0, pid = 0;
+      std::string loc;
+      EXPECT_TRUE(posix::parseUsbInterfacePath(p, &vid, &pid, &loc)) << p;
+      EXPECT_LT(p.size(), 128u) << p;
+    }
+  }
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+  EXPECT_EQ(os.openFile(posix::usbInterfacePath(0xfff0, 0x0001, "b255p9.9.9"), mode),
+            kInvalidHandle);
+}
+
 TEST(PosixNames, DeviceWriteBound) {
   EXPECT_EQ(posix::deviceWriteTimeoutMs(0), 1000);
   EXPECT_EQ(posix::deviceWriteTimeoutMs(100), 1100);
