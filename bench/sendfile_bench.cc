@@ -1,0 +1,218 @@
+// sendfile of a 200 MB file over TCP to a loopback sink that discards, beside
+// a raw read/send loop over the same file to the same kind of sink.
+//
+// Each iteration times the whole transfer: from the call until the sink has
+// read the last byte and seen the connection close. Counters:
+//   bytes_per_second  throughput
+//   peak_rss_MB       the process's peak resident memory during the run
+//                     (the high-water mark is reset before each benchmark)
+// The file is created in /tmp when first needed and deleted at exit.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/connection_state.h"
+#include "paloma.h"
+#include "platform/os.h"
+
+namespace {
+
+constexpr std::size_t kFileBytes = 200u * 1000u * 1000u;
+constexpr std::size_t kChunk = 1u << 20;  // the raw loop's buffer
+
+// The 200 MB file, removed when the process ends.
+class BenchFile {
+ public:
+  BenchFile() {
+    char tmpl[] = "/tmp/paloma-sendfile-bench-XXXXXX";
+    int fd = mkstemp(tmpl);
+    if (fd < 0) return;
+    path_ = tmpl;
+    std::vector<char> block(kChunk);
+    for (std::size_t i = 0; i < block.size(); ++i)
+      block[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::size_t left = kFileBytes;
+    while (left > 0) {
+      std::size_t n = left < block.size() ? left : block.size();
+      if (write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
+        path_.clear();
+        break;
+      }
+      left -= n;
+    }
+    close(fd);
+  }
+  ~BenchFile() {
+    if (!path_.empty()) std::remove(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+const BenchFile& benchFile() {
+  static BenchFile file;
+  return file;
+}
+
+// Accepts one connection on 127.0.0.1 and reads it to the end, discarding.
+// Every wait is bounded (30 s).
+class Sink {
+ public:
+  Sink() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~Sink() {
+    finish();
+    close(listener_);
+  }
+  std::uint16_t port() const { return port_; }
+  // Waits until the sender has closed and every byte was read.
+  std::size_t finish() {
+    if (thread_.joinable()) thread_.join();
+    return received_;
+  }
+
+ private:
+  void run() {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 30000) <= 0) return;
+    int c = accept(listener_, nullptr, nullptr);
+    if (c < 0) return;
+    std::vector<char> buf(kChunk);
+    for (;;) {
+      pollfd q{c, POLLIN, 0};
+      if (poll(&q, 1, 30000) <= 0) break;
+      ssize_t n = recv(c, buf.data(), buf.size(), 0);
+      if (n <= 0) break;
+      received_ += static_cast<std::size_t>(n);
+    }
+    close(c);
+  }
+
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+  std::size_t received_ = 0;
+};
+
+// The process's peak resident memory: reset it, and read it in megabytes.
+void resetPeakRss() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+double peakRssMb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0;
+}
+
+// Connects the library's current connection to the sink through the backend
+// (the network transport, as an opened TCP connection leaves it).
+bool connectLibrary(std::uint16_t port) {
+  using namespace paloma;
+  Socket s = os().tcpSocket();
+  if (s == kInvalidSocket) return false;
+  if (os().tcpConnect(s, 0x7F000001u, port).result != 0) {
+    os().closeSocket(s);
+    return false;
+  }
+  os().setSocketTimeouts(s, 1000, 1000);
+  ConnectionState& c = connection();
+  c.socket = s;
+  c.networkMode = 1;
+  c.isOpen = 1;
+  return true;
+}
+
+void BM_sendfile(benchmark::State& state) {
+  const std::string& path = benchFile().path();
+  if (path.empty()) return state.SkipWithError("could not create the file in /tmp");
+  resetPeakRss();
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto sink = std::make_unique<Sink>();
+    if (!connectLibrary(sink->port())) return state.SkipWithError("could not connect");
+    state.ResumeTiming();
+    int ok = sendfile(path.c_str());
+    paloma::os().closeSocket(paloma::connection().socket);
+    std::size_t got = sink->finish();
+    state.PauseTiming();
+    paloma::resetConnection();
+    sink.reset();
+    state.ResumeTiming();
+    if (ok != 1 || got != kFileBytes + 3) return state.SkipWithError("transfer incomplete");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileBytes));
+  state.counters["peak_rss_MB"] = peakRssMb();
+}
+
+// Baseline: read the file a chunk at a time and send each chunk.
+void BM_raw_write_loop(benchmark::State& state) {
+  const std::string& path = benchFile().path();
+  if (path.empty()) return state.SkipWithError("could not create the file in /tmp");
+  std::vector<char> buf(kChunk);
+  resetPeakRss();
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto sink = std::make_unique<Sink>();
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(sink->port());
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(s);
+      return state.SkipWithError("could not connect");
+    }
+    state.ResumeTiming();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    for (ssize_t n; ok && (n = read(fd, buf.data(), buf.size())) > 0;) {
+      for (ssize_t done = 0; ok && done < n;) {
+        ssize_t w = send(s, buf.data() + done, static_cast<std::size_t>(n - done), MSG_NOSIGNAL);
+        ok = w > 0;
+        done += w > 0 ? w : 0;
+      }
+    }
+    ok = ok && send(s, "\r\n\0", 3, MSG_NOSIGNAL) == 3;
+    if (fd >= 0) close(fd);
+    close(s);
+    std::size_t got = sink->finish();
+    state.PauseTiming();
+    sink.reset();
+    state.ResumeTiming();
+    if (!ok || got != kFileBytes + 3) return state.SkipWithError("transfer incomplete");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileBytes));
+  state.counters["peak_rss_MB"] = peakRssMb();
+}
+
+BENCHMARK(BM_raw_write_loop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_sendfile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
