@@ -47,21 +47,14 @@ TEST_F(InfoReplyTest, CompleteStatusIsTheFrameWithoutStxAndEtxOnEveryTransport) 
   EXPECT_EQ(r.FrameMode, 0);
 }
 
-TEST_F(InfoReplyTest, NetworkQueriesReturnTheRawFirstBlock) {
-  openNetwork();
-  f.queueRecv(kPeer, "PRINTER-X\r\n\x02\r\n");
-  EXPECT_STREQ(ethernetprintername(), "PRINTER-X\r\n\x02\r\n");
-  f.queueRecv(kPeer, "850\r\n\x02\r\n");
-  EXPECT_STREQ(ethernetprintercodepage(), "850\r\n\x02\r\n");
-}
-
 TEST_F(InfoReplyTest, NetworkErrorIsReportedAsMinusOneOnceAndThenCleared) {
   openNetwork();
   f.queueRecvError(kPeer, kNetConnReset);
   EXPECT_STREQ(ethernetprintername(), "-1");
   EXPECT_EQ(r.NetworkError, 0) << "reporting the error clears it";
-  f.queueRecv(kPeer, "PRINTER-X\r\n");
-  EXPECT_STREQ(ethernetprintername(), "PRINTER-X\r\n");
+  // The raw first block, STX and all.
+  f.queueRecv(kPeer, "PRINTER-X\r\n\x02\r\n");
+  EXPECT_STREQ(ethernetprintername(), "PRINTER-X\r\n\x02\r\n");
 }
 
 TEST_F(InfoReplyTest, NetworkErrorStaysUntilAQueryThatReportsItRuns) {

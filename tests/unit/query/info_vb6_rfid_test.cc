@@ -39,15 +39,6 @@ TEST_F(InfoVb6Test, FailuresAreAllocatedTextsTooAndNullIsIgnored) {
   EXPECT_EQ(paloma_bstr_bytelen(nullptr), 0u);
 }
 
-TEST_F(InfoVb6Test, SerialVb6KeepsOnePacket) {
-  attachUsb();
-  f.queueRead(usbPrinterPath(), "SN0042\r\n");
-  paloma_bstr s = usbprinterserialvb6();
-  EXPECT_EQ(paloma_bstr_bytelen(s), 65536u);
-  EXPECT_STREQ(s, "SN0042");
-  paloma_bstr_free(s);
-}
-
 const std::string kMarkerRequest = "OUT \"ENDLINE\"\r\n";
 
 TEST_F(InfoVb6Test, RfidDataOverSerialIsTheTextBeforeTheMarker) {
