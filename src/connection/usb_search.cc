@@ -23,9 +23,11 @@ bool usbPathMatches(const char* path) {
   return std::memcmp(path + 8, usbVendorFilter(), 8) == 0;
 }
 
-int findUsbDevice(UsbDeviceRecord& record) {
+int findUsbDevice(UsbDeviceRecord& record, bool fillSlots) {
   std::memset(record.devicePath, 0, sizeof record.devicePath);
   record.found = false;
+  if (fillSlots) std::memset(record.slotPaths, 0, sizeof record.slotPaths);
+  int nextSlot = 0;
   std::vector<std::string> paths;
   if (!os().usbInterfaces(&paths)) return 0;
   for (const std::string& path : paths) {
@@ -34,6 +36,8 @@ int findUsbDevice(UsbDeviceRecord& record) {
     std::memset(record.devicePath, 0, sizeof record.devicePath);
     std::memcpy(record.devicePath, path.data(), path.size());
     record.found = true;
+    if (fillSlots && nextSlot < UsbDeviceRecord::kSlots)
+      std::memcpy(record.slotPaths[nextSlot++], path.data(), path.size());
   }
   return 1;
 }

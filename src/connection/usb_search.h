@@ -21,7 +21,10 @@ const char* usbVendorFilter();
 bool usbPathMatches(const char* path);
 
 // Enumerates the present USB device interfaces; the last matching one is
-// kept in devicePath. Returns 0 if no device list was obtained, else 1.
-int findUsbDevice(UsbDeviceRecord& record);
+// kept in devicePath. With `fillSlots`, the matching paths are also copied in
+// enumeration order into slotPaths (the first into slot 1's entry, up to
+// five; the entries start empty). Returns 0 if no device list was obtained,
+// else 1.
+int findUsbDevice(UsbDeviceRecord& record, bool fillSlots = false);
 
 }  // namespace paloma

@@ -83,18 +83,16 @@ bool writeAll(const WriteTarget& t, const void* data, std::size_t n, bool more,
   return true;
 }
 
+bool copyToCommandBuffer(std::string_view text, std::size_t reserve) {
+  if (text.size() + reserve >= ConnectionState::kCommandBufferSize) return false;
+  std::memcpy(connection().commandBuffer, text.data(), text.size());
+  connection().commandBuffer[text.size()] = '\0';
+  return true;
+}
+
 namespace {
 
 ConnectionState& conn() { return connection(); }
-
-// Copies a text into commandBuffer; false when it does not fit with room
-// for `reserve` more bytes and the NUL.
-bool copyToCommandBuffer(std::string_view text, std::size_t reserve = 0) {
-  if (text.size() + reserve >= ConnectionState::kCommandBufferSize) return false;
-  std::memcpy(conn().commandBuffer, text.data(), text.size());
-  conn().commandBuffer[text.size()] = '\0';
-  return true;
-}
 
 // Body then terminator, in the transport's way for the Command writers:
 // serial gets both in one write from commandBuffer-like storage.

@@ -47,6 +47,10 @@ bool writeAll(const WriteTarget& t, const void* data, std::size_t n, bool more =
 bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use,
                     bool* eventFailed = nullptr);
 
+// Copies a text into commandBuffer, NUL-terminated; false (nothing copied)
+// when it does not fit with room for `reserve` more bytes and the NUL.
+bool copyToCommandBuffer(std::string_view text, std::size_t reserve = 0);
+
 // The binary-buffer write: copies `text` into commandBuffer and writes it,
 // without line end, to the first active transport in the Binary order. It
 // does not test isOpen. Returns 1 when all bytes were accepted, else 0.

@@ -1,0 +1,69 @@
+// Host-font text sent to a printer slot: the rasteriser and the row loop of
+// the single connection, the slot's USB device or spooler job as the target.
+// Unlike the single connection's twins, these write no trace file of the
+// caller's text.
+#include <string>
+
+#include "connection/text_convert.h"
+#include "fonttext/fonttext.h"
+#include "paloma.h"
+#include "slots/slot_table.h"
+
+namespace paloma {
+namespace {
+
+int sendTextBitmapToSlot(int n, int x, int y, int height, int rotation, int style, int underline,
+                         const char* faceName, const HostText& text) {
+  // A slot that cannot take the bitmap (number outside 1 to 5, closed, or
+  // open only on the network) gets nothing and nothing is drawn.
+  auto target = slotTarget(n, /*allowNetwork=*/false);
+  if (!target) return 0;
+  TextBitmapArgs args;
+  args.x = x;
+  args.y = y;
+  args.height = height;
+  args.rotation = rotation;
+  args.style = style;
+  args.underline = underline;
+  args.faceName = faceName;
+  TextBitmap bmp;
+  if (prepareTextBitmap(args, text, &bmp) != TextBitmapStatus::Ok) return 0;
+  if (slotBinaryWrite(n, bmp.header) != 1) return 0;
+  if (!writeTextBitmapRows(bmp, *target)) return 0;
+  return writeAll(*target, kCrlf.data(), kCrlf.size()) ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
+                    int fontunderline, const char* szFaceName, const char* content) {
+  if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
+  HostText text;
+  text.bytes = content;
+  return sendTextBitmapToSlot(n, x, y, fontheight, rotation, fontstyle, fontunderline,
+                              szFaceName, text);
+}
+
+int windowsfontMmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
+                     int fontunderline, const char* szFaceName, const paloma_wchar* content) {
+  if (!content || !szFaceName || content[0] == 0 || szFaceName[0] == '\0') return 0;
+  HostText text;
+  text.utf16 = std::u16string_view(reinterpret_cast<const char16_t*>(content), wideLength(content));
+  text.wide = true;
+  return sendTextBitmapToSlot(n, x, y, fontheight, rotation, fontstyle, fontunderline,
+                              szFaceName, text);
+}
+
+int windowsfontUnicodemult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
+                           int fontunderline, const char* szFaceName,
+                           const paloma_wchar* content) {
+  return windowsfontMmult(n, x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName,
+                          content);
+}
+
+}  // extern "C"

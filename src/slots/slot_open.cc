@@ -1,0 +1,146 @@
+// Opening and closing the printer slots.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "connection/connection_state.h"
+#include "connection/usb_search.h"
+#include "paloma.h"
+#include "platform/os.h"
+#include "slots/slot_table.h"
+
+namespace paloma {
+namespace {
+
+constexpr const char* kErrorCaption = "Error Message";
+
+// A slot's spooler and USB transports share one handle: before it is
+// replaced, whatever it holds is closed, so no device or job is held twice or
+// lost.
+void releaseSlotHandle(SlotRef s) {
+  if (s.usbMode == 1) {
+    os().closeHandle(s.handle);
+    s.usbMode = 0;
+  }
+  if (s.spoolerMode == 1) {
+    os().spoolerEndPage(s.handle);
+    os().spoolerEndDoc(s.handle);
+    os().spoolerClose(s.handle);
+    s.spoolerMode = 0;
+  }
+}
+
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+int openportmult(int n, const char* name) {
+  if (!name) return 0;
+  std::string_view given(name);
+  if (given.size() >= ConnectionState::kPortNameSize) return 0;
+  ConnectionState& c = connection();
+  std::memset(c.portName, 0, sizeof c.portName);
+  std::memcpy(c.portName, given.data(), given.size());
+  if (!validSlot(n)) return 0;
+  SlotRef s = slot(n);
+  releaseSlotHandle(s);
+  Handle h = kInvalidHandle;
+  s.spoolerMode = os().spoolerOpen(given, &h) ? 1 : 0;
+  if (s.spoolerMode == 0) return 0;
+  s.handle = h;
+  os().spoolerStartDoc(h, ConnectionState::kDocName);
+  os().spoolerStartPage(h);
+  s.spoolerMode = 1;
+  if (n == 1) c.isOpen = 1;
+  return 1;
+}
+
+int openusbportmult(int n) {
+  ConnectionState& c = connection();
+  // Numbers above 5 name no slot either: refused like 0.
+  if (n <= 0 || n > kSlotCount) {
+    os().message("Can't using USB_Mult port", kErrorCaption, MessageIcon::Warning);
+    c.spoolerMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
+  UsbDeviceRecord record;
+  findUsbDevice(record, /*fillSlots=*/true);
+  SlotRef s = slot(n);
+  if (!record.found) {
+    os().message("Can't find printer by USB.", kErrorCaption, MessageIcon::Warning);
+    s.usbMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
+  const char* path = record.slotPaths[n - 1];
+  Handle h = kInvalidHandle;
+  if (path[0] != '\0') {
+    releaseSlotHandle(s);
+    OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
+    h = os().openFile(path, mode);
+  }
+  if (h == kInvalidHandle) {
+    os().message("Couldn't create port by USB.", kErrorCaption, MessageIcon::Warning);
+    s.usbMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
+  s.handle = h;
+  s.usbMode = 1;
+  c.isOpen = 1;
+  return 1;
+}
+
+int closeportmult(int n) {
+  if (validSlot(n)) {
+    SlotRef s = slot(n);
+    if (s.usbMode == 1) {
+      os().closeHandle(s.handle);
+      s.usbMode = 0;
+      return 1;
+    }
+    if (s.spoolerMode == 1) {
+      os().spoolerEndPage(s.handle);
+      os().spoolerEndDoc(s.handle);
+      os().spoolerClose(s.handle);
+      s.spoolerMode = 0;
+      return 1;
+    }
+  }
+  // Fallback to the single connection.
+  ConnectionState& c = connection();
+  if (c.lptMode == 1) {
+    os().closeHandle(c.handle);
+    c.lptMode = 0;
+  } else if (c.usbMode == 1) {
+    os().closeHandle(c.handle);
+    c.usbMode = 0;
+  }
+  return 1;
+}
+
+int closeethernetportmult(int n, unsigned int delayMs) {
+  if (!validSlot(n)) return 0;
+  SlotRef s = slot(n);
+  constexpr unsigned int kChunk = 0x7FFFFFFF;
+  for (unsigned int left = delayMs; left > 0;) {
+    unsigned int step = left < kChunk ? left : kChunk;
+    os().sleepMs(static_cast<int>(step));
+    left -= step;
+  }
+  if (s.socket != kInvalidSocket) os().closeSocket(s.socket);
+  s.socket = kInvalidSocket;
+  s.networkMode = 0;
+  return 1;
+}
+
+int sendcommandmult(int n, const char* text) {
+  if (!text) return 0;
+  return slotCommandWrite(n, text);
+}
+
+}  // extern "C"

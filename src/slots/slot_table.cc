@@ -1,0 +1,50 @@
+#include "slots/slot_table.h"
+
+namespace paloma {
+namespace {
+SlotTable g_slots;
+}
+
+bool validSlot(int n) { return n >= 1 && n <= kSlotCount; }
+
+SlotRef slot(int n) {
+  PrinterSlot& s = g_slots.slots[n - 1];
+  if (n == 1) {
+    ConnectionState& c = connection();
+    return {c.handle, c.spoolerMode, c.usbMode, s.networkMode, s.socket};
+  }
+  return {s.handle, s.spoolerMode, s.usbMode, s.networkMode, s.socket};
+}
+
+void resetSlotTable() { g_slots = SlotTable{}; }
+
+std::optional<WriteTarget> slotTarget(int n, bool allowNetwork) {
+  if (!validSlot(n)) return std::nullopt;
+  SlotRef s = slot(n);
+  if (s.usbMode == 1) return WriteTarget{TransportKind::UsbDevice, s.handle, kInvalidSocket};
+  if (s.spoolerMode == 1) return WriteTarget{TransportKind::Spooler, s.handle, kInvalidSocket};
+  if (allowNetwork && s.networkMode == 1)
+    return WriteTarget{TransportKind::Network, kInvalidHandle, s.socket};
+  return std::nullopt;
+}
+
+int slotCommandWrite(int n, std::string_view text) {
+  if (!copyToCommandBuffer(text)) return 0;
+  auto t = slotTarget(n, /*allowNetwork=*/true);
+  if (!t) return 0;
+  std::string_view body(connection().commandBuffer, text.size());
+  std::string_view term = kCrlf;
+  if (t->kind == TransportKind::Network && n != 2) term = kCrlfNul;
+  bool ok = writeAll(*t, body.data(), body.size(), /*more=*/true);
+  ok = writeAll(*t, term.data(), term.size()) && ok;
+  return ok ? 1 : 0;
+}
+
+int slotBinaryWrite(int n, std::string_view text) {
+  if (!copyToCommandBuffer(text)) return 0;
+  auto t = slotTarget(n, /*allowNetwork=*/false);
+  if (!t) return 0;
+  return writeAll(*t, connection().commandBuffer, text.size(), /*more=*/true) ? 1 : 0;
+}
+
+}  // namespace paloma
