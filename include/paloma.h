@@ -89,6 +89,118 @@ PALOMA_API const char* returndriver(const char* port);
  * network 1000 ms before closing. */
 PALOMA_API int closeport(void);
 
+/* ---- Label commands ---------------------------------------------------------
+ * Each builder places its text arguments verbatim into the fields of one
+ * command of the label language and sends it with sendcommand (which adds
+ * CR LF). A content (last) argument that begins with "@" (a printer variable)
+ * goes into the command bare, any other in double quotes. Results: 1 only
+ * when every command line was accepted by the transport; 0 when no
+ * connection is open, an argument is null, a wide argument holds a character
+ * above U+00FF or more than 255 bytes, or the command does not fit its
+ * capacity (such a command is refused whole, never shortened, and nothing is
+ * sent). Capacities count the command without its line end plus one byte. */
+
+/* "SIZE w mm,h mm", "SPEED s", "DENSITY d", then "BLINE g mm,o mm" when the
+ * first character of `sensor` is '1', else "GAP g mm,o mm" (99 characters
+ * each). All four are checked before any is sent. */
+PALOMA_API int setup(const char* width, const char* height, const char* speed,
+                     const char* density, const char* sensor, const char* gap,
+                     const char* offset);
+/* "CLS". */
+PALOMA_API int clearbuffer(void);
+/* "FORMFEED". */
+PALOMA_API int formfeed(void);
+/* "SET STRIPER OFF", then "SET TEAR OFF". */
+PALOMA_API int nobackfeed(void);
+/* "PRINT sets,copies" (49 characters). */
+PALOMA_API int printlabel(const char* sets, const char* copies);
+PALOMA_API int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies);
+/* The restart bytes ESC '!' 'R' CR NUL, then the line end of sendBinaryData.
+ * Tried while a connection or any transport flag is active. */
+PALOMA_API int restart(void);
+
+/* "TEXT x,y,"font",rotation,xmul,ymul,"content"" (499 characters). */
+PALOMA_API int printerfont(const char* x, const char* y, const char* font, const char* rotation,
+                           const char* xmul, const char* ymul, const char* content);
+PALOMA_API int printerfontW(const paloma_wchar* x, const paloma_wchar* y,
+                            const paloma_wchar* font, const paloma_wchar* rotation,
+                            const paloma_wchar* xmul, const paloma_wchar* ymul,
+                            const paloma_wchar* content);
+/* "BARCODE x,y,"type",height,readable,rotation,narrow,wide,"content"": the type
+ * always quoted (1023 characters). */
+PALOMA_API int barcode(const char* x, const char* y, const char* type, const char* height,
+                       const char* readable, const char* rotation, const char* narrow,
+                       const char* wide, const char* content);
+PALOMA_API int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* type,
+                        const paloma_wchar* height, const paloma_wchar* readable,
+                        const paloma_wchar* rotation, const paloma_wchar* narrow,
+                        const paloma_wchar* wide, const paloma_wchar* content);
+/* As barcode with one more bare field before the content. */
+PALOMA_API int barcodecomplete(const char* x, const char* y, const char* type,
+                               const char* height, const char* readable, const char* rotation,
+                               const char* narrow, const char* wide, const char* extra,
+                               const char* content);
+/* "RSS x,y,"type",rotation,module,separator[,extra],content" (99 characters):
+ * `extra` is written only when not empty. Without it, an "@" content goes bare
+ * only for type names that sort at or before "RSSEXP" in byte order. */
+PALOMA_API int rss(const char* x, const char* y, const char* type, const char* rotation,
+                   const char* moduleWidth, const char* separatorHeight, const char* extra,
+                   const char* content);
+
+/* Two-dimensional symbols. An optional argument is given when not empty; the
+ * last argument is the content. qrcode, dmatrix, aztec and maxicode: 99
+ * characters; pdf417: 499.
+ * qrcode: arguments 1-6, then 7 and 8 both when either is given, then content.
+ * dmatrix: arguments 1-4, then 5-7 all when any is given, then content.
+ * aztec: arguments 1-3, then 4-9 up to the last given one, then content.
+ * maxicode: by the first character of argument 3: '2' and '3' write
+ *   arguments 1-6 ('3' quotes field 6), '4' writes 1-3, '5' writes 1-3 and
+ *   needs 4-6 empty; any other mode, or '5' with 4-6 given, sends nothing, 0.
+ * pdf417: any of 9-11 given: arguments 1-17 and a bare content; else 8 given:
+ *   1-8, 12-17, bare content; else 6 given: 1-7, 12-17, bare content; else
+ *   1-5 and the chain 7, 12-17 up to its last given member, the content bare
+ *   when 17 is given, otherwise by the "@" rule. */
+PALOMA_API int qrcode(const char* x, const char* y, const char* ecc, const char* cell,
+                      const char* mode, const char* rotation, const char* model,
+                      const char* mask, const char* content);
+PALOMA_API int dmatrix(const char* x, const char* y, const char* width, const char* height,
+                       const char* moduleSize, const char* rows, const char* columns,
+                       const char* content);
+PALOMA_API int aztec(const char* x, const char* y, const char* rotation, const char* moduleSize,
+                     const char* errorControl, const char* flags, const char* menu,
+                     const char* symbols, const char* reverse, const char* content);
+PALOMA_API int maxicode(const char* x, const char* y, const char* mode, const char* cls,
+                        const char* country, const char* postal, const char* content);
+PALOMA_API int pdf417(const char* x, const char* y, const char* width, const char* height,
+                      const char* rotation, const char* o6, const char* o7, const char* o8,
+                      const char* o9, const char* o10, const char* o11, const char* o12,
+                      const char* o13, const char* o14, const char* o15, const char* o16,
+                      const char* o17, const char* content);
+
+/* RFID. Each command carries its own CR LF, so two line ends follow it. The
+ * result is sendcommand's (0 with no connection). */
+/* "RFIDDETECT". */
+PALOMA_API int rfidDetect(void);
+/* "RFID READ,a1,a2,a3,a4,a5,""" (1023 characters with its CR LF). */
+PALOMA_API int rfidRead(const char* a1, const char* a2, const char* a3, const char* a4,
+                        const char* a5);
+/* "RFID WRITE,a1,a2,a3,a4,a5,"data"", then a 500 ms pause (blocks) whenever
+ * the command was formatted, written or not. */
+PALOMA_API int rfidWrite(const char* a1, const char* a2, const char* a3, const char* a4,
+                         const char* a5, const char* data);
+
+/* Wireless-LAN settings (1023 characters). Refused when neither a connection
+ * nor any transport flag is active; otherwise 1 only when written. */
+PALOMA_API int WiFi_DHCP(void);                               /* "WLAN DHCP" */
+PALOMA_API int WiFi_Port(int port);                           /* "WLAN PORT n" */
+PALOMA_API int WiFi_SSID(const char* ssid);                   /* "WLAN SSID "ssid"" */
+/* "WLAN IP "ip", "mask", "gateway"" (a blank after each comma). */
+PALOMA_API int WiFi_StaticIP(const char* ip, const char* mask, const char* gateway);
+PALOMA_API int WiFi_WEP(int index, const char* key);          /* "WLAN WEP n,"key"" */
+PALOMA_API int WiFi_WPA(const char* key);                     /* "WLAN WPA "key"" */
+/* "WLAN DEFAULT", then the restart bytes as restart sends them. */
+PALOMA_API int WiFi_Default(void);
+
 /* PALOMA_SECTION commands */
 /* ---- Host-font text -------------------------------------------------------
  * The text is drawn in a font installed on the host (found by face name; a
@@ -301,6 +413,68 @@ PALOMA_API int sendfile(const char* path);
 PALOMA_API int savetotext(const paloma_wchar* text);
 PALOMA_API int savetotext_array(const char* text);
 /* PALOMA_SECTION files */
+/* ---- Printer slots -------------------------------------------------------
+ * Five numbered slots (1 to 5) hold printers open beside the single
+ * connection. Slot 1's spooler and USB state are the single connection's:
+ * openport/closeport open and close them too. Every slot's network
+ * connection is its own. Opening a slot's spooler or USB transport first
+ * closes what the slot's handle held; opening its network connection closes
+ * the old socket once the new one is connected. */
+
+/* Opens the CUPS printer `name` in slot n and starts a job: 1 opened. */
+PALOMA_API int openportmult(int n, const char* name);
+/* Opens the n-th matching USB printer (enumeration order) in slot n. */
+PALOMA_API int openusbportmult(int n);
+/* Connects slot n to a dotted IPv4 address and TCP port (low 16 bits). */
+PALOMA_API int openethernetmult(int n, const char* address, int port);
+/* Closes slot n's USB device, else its spooler job; for other slots, or one
+ * with neither open, closes the single connection's parallel port or USB
+ * device. Always 1. */
+PALOMA_API int closeportmult(int n);
+/* Waits delayMs, then closes slot n's socket: 1 for slots 1 to 5, else 0. */
+PALOMA_API int closeethernetportmult(int n, unsigned int delayMs);
+
+/* Text then CR LF to slot n's USB device, spooler job or socket (a socket
+ * gets CR LF NUL on slots 1, 3, 4, 5 and CR LF on slot 2). */
+PALOMA_API int sendcommandmult(int n, const char* text);
+/* The builders of the single connection, sent to slot n; refused (0) unless
+ * the slot holds an open USB device or spooler job. */
+PALOMA_API int setupmult(int n, const char* width, const char* height, const char* speed,
+                         const char* density, const char* sensor, const char* gap,
+                         const char* offset);
+PALOMA_API int clearbuffermult(int n);
+PALOMA_API int formfeedmult(int n);
+PALOMA_API int nobackfeedmult(int n);
+PALOMA_API int printlabelmult(int n, const char* sets, const char* copies);
+PALOMA_API int barcodemult(int n, const char* x, const char* y, const char* type,
+                           const char* height, const char* readable, const char* rotation,
+                           const char* narrow, const char* wide, const char* content);
+/* "TEXT" to slot n on any open transport, the network included. */
+PALOMA_API int printerfontmult(int n, const char* x, const char* y, const char* font,
+                               const char* rotation, const char* xmul, const char* ymul,
+                               const char* content);
+/* Files to a slot's USB device or spooler job. sendfilemult and
+ * downloadmemorymult also need the single connection open (isOpen). */
+PALOMA_API int sendfilemult(int n, const char* path);
+PALOMA_API int downloadbmpmult(int n, const char* path, const char* name);
+PALOMA_API int downloadpcxmult(int n, const char* path, const char* name);
+PALOMA_API int downloadmemorymult(int n, const char* memory, const char* path,
+                                  const char* name);
+/* Host-font text as a BITMAP command to slot n's USB device or spooler job. */
+PALOMA_API int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
+                               int fontunderline, const char* szFaceName, const char* content);
+PALOMA_API int windowsfontMmult(int n, int x, int y, int fontheight, int rotation,
+                                int fontstyle, int fontunderline, const char* szFaceName,
+                                const paloma_wchar* content);
+PALOMA_API int windowsfontUnicodemult(int n, int x, int y, int fontheight, int rotation,
+                                      int fontstyle, int fontunderline, const char* szFaceName,
+                                      const paloma_wchar* content);
+/* Status and settings of the printer in slot n: "error" for n outside 1..5. */
+PALOMA_API const char* usbprinterstatusmult(int n);
+PALOMA_API const char* ethernetprinterstatusmult(int n);
+PALOMA_API const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c);
+PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const char* b,
+                                                  const char* c);
 /* PALOMA_SECTION slots */
 /* ---- Discovery ------------------------------------------------------------
  * Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port 22368
@@ -338,6 +512,8 @@ PALOMA_API bool UsbReadData(void* device, bool unused);
 PALOMA_API bool UsbRead_judge(void* device);
 PALOMA_API bool UsbReadStatus(void* device, bool unused);
 /* PALOMA_SECTION cxx-query */
+/* One packet of a slot's setting reply: true means call again. */
+PALOMA_API bool UsbReadData_mult(void* device, bool ignored);
 /* PALOMA_SECTION cxx-slots */
 #endif
 
