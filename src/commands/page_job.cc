@@ -1,0 +1,109 @@
+// Page setup and job control: setup, clearbuffer, formfeed, nobackfeed,
+// printlabel, printlabelW, restart.
+#include "commands/builders.h"
+
+namespace paloma::commands {
+
+namespace {
+
+// Finishes a format function: on refusal nothing is left in `out`.
+bool finish(bool ok, CommandLines* out) {
+  if (!ok) out->clear();
+  return ok;
+}
+
+}  // namespace
+
+bool formatSetup(const char* width, const char* height, const char* speed, const char* density,
+                 const char* sensor, const char* gap, const char* offset, CommandLines* out) {
+  out->clear();
+  if (!sensor) return false;
+  // Only the first byte chooses: "1", "10" and "1x" mean a black line.
+  const char* keyword = sensor[0] == '1' ? "BLINE" : "GAP";
+  bool ok = formatCommand(kSetupCapacity, "SIZE %s mm,%s mm", {width, height}, out) &&
+            formatCommand(kSetupCapacity, "SPEED %s", {speed}, out) &&
+            formatCommand(kSetupCapacity, "DENSITY %s", {density}, out) &&
+            formatCommand(kSetupCapacity, "%s %s mm,%s mm", {keyword, gap, offset}, out);
+  return finish(ok, out);
+}
+
+bool formatClearBuffer(CommandLines* out) {
+  *out = {kClearBufferCommand};
+  return true;
+}
+
+bool formatFormFeed(CommandLines* out) {
+  *out = {kFormFeedCommand};
+  return true;
+}
+
+bool formatNoBackFeed(CommandLines* out) {
+  *out = {kStriperOffCommand, kTearOffCommand};
+  return true;
+}
+
+bool formatPrintLabel(const char* sets, const char* copies, CommandLines* out) {
+  out->clear();
+  return finish(formatCommand(kPrintLabelCapacity, "PRINT %s,%s", {sets, copies}, out), out);
+}
+
+}  // namespace paloma::commands
+
+using namespace paloma::commands;
+
+extern "C" {
+
+int setup(const char* width, const char* height, const char* speed, const char* density,
+          const char* sensor, const char* gap, const char* offset) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  // All four commands are formatted before any is sent, so the printer never
+  // gets half a page setup.
+  if (!formatSetup(width, height, speed, density, sensor, gap, offset, &lines)) return 0;
+  return sendCommands(lines);
+}
+
+int clearbuffer(void) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  formatClearBuffer(&lines);
+  return sendCommands(lines);
+}
+
+int formfeed(void) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  formatFormFeed(&lines);
+  return sendCommands(lines);
+}
+
+int nobackfeed(void) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  formatNoBackFeed(&lines);
+  return sendCommands(lines);
+}
+
+int printlabel(const char* sets, const char* copies) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  if (!formatPrintLabel(sets, copies, &lines)) return 0;
+  return sendCommands(lines);
+}
+
+int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies) {
+  if (!connectionOpen()) return 0;
+  const paloma_wchar* wide[2] = {sets, copies};
+  std::string narrow[2];
+  if (!narrowWideArgs(wide, 2, narrow)) return 0;
+  return printlabel(narrow[0].c_str(), narrow[1].c_str());
+}
+
+int restart(void) {
+  // A wider guard than the other builders: a transport flag that outlived
+  // its connection is enough to try.
+  if (!connectionOrTransportActive()) return 0;
+  return sendBinaryData(kRestartBytes, sizeof kRestartBytes);
+}
+
+}  // extern "C"

@@ -1,0 +1,151 @@
+// Text in the printer's fonts and linear barcodes: printerfont(W),
+// barcode(W), barcodecomplete, rss.
+#include <cstring>
+
+#include "commands/builders.h"
+
+namespace paloma::commands {
+
+namespace {
+
+bool finish(bool ok, CommandLines* out) {
+  if (!ok) out->clear();
+  return ok;
+}
+
+// Byte-order comparison of a NUL-terminated name with a literal: negative,
+// zero or positive as the name sorts before, equal to or after it.
+int compareName(const char* name, const char* literal) { return std::strcmp(name, literal); }
+
+}  // namespace
+
+bool formatPrinterFont(const char* x, const char* y, const char* font, const char* rotation,
+                       const char* xmul, const char* ymul, const char* content,
+                       CommandLines* out) {
+  out->clear();
+  const char* tmpl = contentIsBare(content) ? "TEXT %s,%s,\"%s\",%s,%s,%s,%s"
+                                            : "TEXT %s,%s,\"%s\",%s,%s,%s,\"%s\"";
+  return finish(formatCommand(kPrinterFontCapacity, tmpl,
+                              {x, y, font, rotation, xmul, ymul, content}, out),
+                out);
+}
+
+bool formatBarcode(const char* x, const char* y, const char* type, const char* height,
+                   const char* readable, const char* rotation, const char* narrow,
+                   const char* wide, const char* content, CommandLines* out) {
+  out->clear();
+  const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s"
+                                            : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,\"%s\"";
+  return finish(formatCommand(kBarcodeCapacity, tmpl,
+                              {x, y, type, height, readable, rotation, narrow, wide, content},
+                              out),
+                out);
+}
+
+bool formatBarcodeComplete(const char* x, const char* y, const char* type, const char* height,
+                           const char* readable, const char* rotation, const char* narrow,
+                           const char* wide, const char* extra, const char* content,
+                           CommandLines* out) {
+  out->clear();
+  const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,%s"
+                                            : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,\"%s\"";
+  return finish(
+      formatCommand(kBarcodeCapacity, tmpl,
+                    {x, y, type, height, readable, rotation, narrow, wide, extra, content}, out),
+      out);
+}
+
+bool formatRss(const char* x, const char* y, const char* type, const char* rotation,
+               const char* moduleWidth, const char* separatorHeight, const char* extra,
+               const char* content, CommandLines* out) {
+  out->clear();
+  if (!type || !extra || !content) return false;
+  bool ok;
+  if (extra[0] != '\0') {
+    // Eight fields; the type name plays no part.
+    const char* tmpl = contentIsBare(content) ? "RSS %s,%s,\"%s\",%s,%s,%s,%s,%s"
+                                              : "RSS %s,%s,\"%s\",%s,%s,%s,%s,\"%s\"";
+    ok = formatCommand(kRssCapacity, tmpl,
+                       {x, y, type, rotation, moduleWidth, separatorHeight, extra, content}, out);
+  } else {
+    // Seven fields, field 7 left out. An '@' content goes bare only for the
+    // types that sort at or before "RSSEXP"; the composite types after it
+    // ("UCC128CCA", "UCC128CCC", ...) keep it quoted.
+    bool bare = contentIsBare(content) && compareName(type, "RSSEXP") <= 0;
+    const char* tmpl =
+        bare ? "RSS %s,%s,\"%s\",%s,%s,%s,%s" : "RSS %s,%s,\"%s\",%s,%s,%s,\"%s\"";
+    ok = formatCommand(kRssCapacity, tmpl,
+                       {x, y, type, rotation, moduleWidth, separatorHeight, content}, out);
+  }
+  return finish(ok, out);
+}
+
+}  // namespace paloma::commands
+
+using namespace paloma::commands;
+
+extern "C" {
+
+int printerfont(const char* x, const char* y, const char* font, const char* rotation,
+                const char* xmul, const char* ymul, const char* content) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  if (!formatPrinterFont(x, y, font, rotation, xmul, ymul, content, &lines)) return 0;
+  return sendCommands(lines);
+}
+
+int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* font,
+                 const paloma_wchar* rotation, const paloma_wchar* xmul,
+                 const paloma_wchar* ymul, const paloma_wchar* content) {
+  if (!connectionOpen()) return 0;
+  const paloma_wchar* wide[7] = {x, y, font, rotation, xmul, ymul, content};
+  std::string a[7];
+  if (!narrowWideArgs(wide, 7, a)) return 0;
+  return printerfont(a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str(), a[4].c_str(),
+                     a[5].c_str(), a[6].c_str());
+}
+
+int barcode(const char* x, const char* y, const char* type, const char* height,
+            const char* readable, const char* rotation, const char* narrow, const char* wide,
+            const char* content) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  if (!formatBarcode(x, y, type, height, readable, rotation, narrow, wide, content, &lines))
+    return 0;
+  return sendCommands(lines);
+}
+
+int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* type,
+             const paloma_wchar* height, const paloma_wchar* readable,
+             const paloma_wchar* rotation, const paloma_wchar* narrow, const paloma_wchar* wide,
+             const paloma_wchar* content) {
+  if (!connectionOpen()) return 0;
+  const paloma_wchar* w[9] = {x, y, type, height, readable, rotation, narrow, wide, content};
+  std::string a[9];
+  if (!narrowWideArgs(w, 9, a)) return 0;
+  return barcode(a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str(), a[4].c_str(),
+                 a[5].c_str(), a[6].c_str(), a[7].c_str(), a[8].c_str());
+}
+
+int barcodecomplete(const char* x, const char* y, const char* type, const char* height,
+                    const char* readable, const char* rotation, const char* narrow,
+                    const char* wide, const char* extra, const char* content) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  if (!formatBarcodeComplete(x, y, type, height, readable, rotation, narrow, wide, extra,
+                             content, &lines))
+    return 0;
+  return sendCommands(lines);
+}
+
+int rss(const char* x, const char* y, const char* type, const char* rotation,
+        const char* moduleWidth, const char* separatorHeight, const char* extra,
+        const char* content) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  if (!formatRss(x, y, type, rotation, moduleWidth, separatorHeight, extra, content, &lines))
+    return 0;
+  return sendCommands(lines);
+}
+
+}  // extern "C"
