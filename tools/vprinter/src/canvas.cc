@@ -1,0 +1,157 @@
+#include "canvas.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace vprinter {
+
+Canvas::~Canvas() { destroy(); }
+
+void Canvas::destroy() {
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+  cr_ = nullptr;
+  surface_ = nullptr;
+}
+
+void Canvas::reset(int w, int h) {
+  destroy();
+  w_ = std::clamp(w, 1, 20000);
+  h_ = std::clamp(h, 1, 20000);
+  surface_ = cairo_image_surface_create(CAIRO_FORMAT_A8, w_, h_);
+  cr_ = cairo_create(surface_);
+  cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
+  cairo_set_source_rgba(cr_, 0, 0, 0, 1);
+  clear();
+}
+
+void Canvas::clear() {
+  if (!surface_) return;
+  int stride = 0;
+  uint8_t* p = pixels(stride);
+  std::memset(p, 0, static_cast<size_t>(stride) * h_);
+  cairo_surface_mark_dirty(surface_);
+}
+
+uint8_t* Canvas::pixels(int& stride) {
+  cairo_surface_flush(surface_);
+  stride = cairo_image_surface_get_stride(surface_);
+  return cairo_image_surface_get_data(surface_);
+}
+
+void Canvas::blitBits(long long x, long long y, long long widthBytes, long long rows, int mode,
+                      const uint8_t* data) {
+  if (!surface_ || widthBytes <= 0 || rows <= 0) return;
+  int stride = 0;
+  uint8_t* p = pixels(stride);
+  long long dots = widthBytes * 8;
+  for (long long r = 0; r < rows; ++r) {
+    long long py = y + r;
+    if (py < 0) continue;
+    if (py >= h_) break;
+    const uint8_t* src = data + r * widthBytes;
+    uint8_t* dst = p + py * stride;
+    long long from = std::max(0LL, -x);
+    long long to = std::min(dots, static_cast<long long>(w_) - x);
+    for (long long d = from; d < to; ++d) {
+      bool black = ((src[d >> 3] >> (7 - (d & 7))) & 1) == 0;
+      uint8_t& px = dst[x + d];
+      switch (mode) {
+        case 1:
+          if (black) px = 255;
+          break;
+        case 2:
+          if (black) px = px >= 128 ? 0 : 255;
+          break;
+        default:
+          px = black ? 255 : 0;
+          break;
+      }
+    }
+  }
+  cairo_surface_mark_dirty(surface_);
+}
+
+void Canvas::blitInk(long long x, long long y, int w, int h, const uint8_t* ink) {
+  if (!surface_) return;
+  int stride = 0;
+  uint8_t* p = pixels(stride);
+  for (int r = 0; r < h; ++r) {
+    long long py = y + r;
+    if (py < 0) continue;
+    if (py >= h_) break;
+    for (int c = 0; c < w; ++c) {
+      long long px = x + c;
+      if (px < 0 || px >= w_) continue;
+      uint8_t v = ink[static_cast<size_t>(r) * w + c];
+      uint8_t& d = p[py * stride + px];
+      if (v > d) d = v;
+    }
+  }
+  cairo_surface_mark_dirty(surface_);
+}
+
+bool Canvas::isBlack(int x, int y) {
+  if (!surface_ || x < 0 || y < 0 || x >= w_ || y >= h_) return false;
+  int stride = 0;
+  uint8_t* p = pixels(stride);
+  return p[y * stride + x] >= 128;
+}
+
+bool Canvas::writePng(const std::string& path, std::string& error) {
+  if (!surface_) {
+    error = "no image buffer";
+    return false;
+  }
+  int stride = 0;
+  const uint8_t* src = pixels(stride);
+  // A one-bit surface: a set bit is white in the PNG cairo writes. Cairo keeps
+  // one-bit pixels in native 32-bit words, leftmost dot in the lowest bit on
+  // little-endian machines.
+  cairo_surface_t* bits = cairo_image_surface_create(CAIRO_FORMAT_A1, w_, h_);
+  if (cairo_surface_status(bits) != CAIRO_STATUS_SUCCESS) {
+    error = "cannot create the one-bit surface";
+    cairo_surface_destroy(bits);
+    return false;
+  }
+  cairo_surface_flush(bits);
+  int bstride = cairo_image_surface_get_stride(bits);
+  uint8_t* dst = cairo_image_surface_get_data(bits);
+  for (int yy = 0; yy < h_; ++yy) {
+    const uint8_t* s = src + static_cast<size_t>(yy) * stride;
+    uint32_t* d = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(yy) * bstride);
+    for (int x0 = 0; x0 < w_; x0 += 32) {
+      uint32_t word = 0;
+      int n = std::min(32, w_ - x0);
+      for (int k = 0; k < n; ++k) {
+        if (s[x0 + k] < 128) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+          word |= 1u << k;
+#else
+          word |= 0x80000000u >> k;
+#endif
+        }
+      }
+      d[x0 >> 5] = word;
+    }
+  }
+  cairo_surface_mark_dirty(bits);
+  std::string tmp = path + ".tmp";
+  cairo_status_t st = cairo_surface_write_to_png(bits, tmp.c_str());
+  cairo_surface_destroy(bits);
+  if (st != CAIRO_STATUS_SUCCESS) {
+    error = std::string("cannot write PNG: ") + cairo_status_to_string(st);
+    std::remove(tmp.c_str());
+    return false;
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    error = "cannot rename " + tmp;
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vprinter

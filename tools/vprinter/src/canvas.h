@@ -1,0 +1,56 @@
+// The printer's image buffer: one label at the printer's resolution.
+//
+// Drawn on an 8-bit Cairo surface whose alpha is ink (255 black, 0 white), so
+// every Cairo and Pango operation draws ink with the ordinary OVER operator.
+// A label is written as a one-bit grayscale PNG, as a thermal head would burn
+// it: ink of 128 or more is a black dot.
+#ifndef PALOMA_VPRINTER_CANVAS_H
+#define PALOMA_VPRINTER_CANVAS_H
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vprinter {
+
+class Canvas {
+ public:
+  Canvas() = default;
+  ~Canvas();
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  // A new, white buffer of w x h dots (each at least 1, at most 20000).
+  void reset(int w, int h);
+  void clear();
+  int width() const { return w_; }
+  int height() const { return h_; }
+  // A drawing context on the buffer, source black, no antialiasing. Owned by
+  // the canvas; callers save and restore what they change.
+  cairo_t* cr() { return cr_; }
+
+  // Raw rows, widthBytes bytes each, top row first, leftmost dot in the most
+  // significant bit, a 0 bit black. Mode 0 overwrites (1 bits white), 1 ORs
+  // the black dots in, 2 inverts the dots under black bits. Dots outside the
+  // buffer are clipped.
+  void blitBits(long long x, long long y, long long widthBytes, long long rows, int mode,
+                const uint8_t* data);
+  // Ink values (0 white .. 255 black), w x h, placed at (x, y), black OR-ed in.
+  void blitInk(long long x, long long y, int w, int h, const uint8_t* ink);
+
+  bool isBlack(int x, int y);
+  bool writePng(const std::string& path, std::string& error);
+
+ private:
+  void destroy();
+  uint8_t* pixels(int& stride);
+
+  int w_ = 0, h_ = 0;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_t* cr_ = nullptr;
+};
+
+}  // namespace vprinter
+
+#endif

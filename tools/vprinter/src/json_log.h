@@ -1,0 +1,55 @@
+// The command log: one JSON object per line.
+#ifndef PALOMA_VPRINTER_JSON_LOG_H
+#define PALOMA_VPRINTER_JSON_LOG_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vprinter {
+
+// Escapes bytes for a JSON string: valid UTF-8 stays, control characters and
+// bytes that are not UTF-8 become \u00XX (read as ISO-8859-1).
+std::string jsonEscape(const std::string& bytes);
+
+// Builds one JSON object, keys in the order added.
+class JsonObject {
+ public:
+  JsonObject& add(const char* key, const std::string& value);
+  JsonObject& add(const char* key, const char* value) { return add(key, std::string(value)); }
+  JsonObject& add(const char* key, long long value);
+  JsonObject& add(const char* key, bool value);
+  JsonObject& add(const char* key, const std::vector<std::string>& values);
+  std::string str() const { return "{" + body_ + "}"; }
+
+ private:
+  void key(const char* k);
+  std::string body_;
+};
+
+// Writes lines to a file or standard output; flushed after each line so a
+// reader sees every command as soon as it was handled.
+class JsonLog {
+ public:
+  JsonLog() = default;
+  ~JsonLog();
+  JsonLog(const JsonLog&) = delete;
+  JsonLog& operator=(const JsonLog&) = delete;
+  // "-" is standard output; an empty path writes nothing.
+  bool open(const std::string& path);
+  void write(const JsonObject& obj);
+  // Every line written is also kept here while `keep` is set (for tests).
+  void keepLines(bool keep) { keep_ = keep; }
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  FILE* file_ = nullptr;
+  bool owned_ = false;
+  bool keep_ = false;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace vprinter
+
+#endif

@@ -1,0 +1,613 @@
+#include "printer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "images.h"
+#include "symbols.h"
+
+namespace vprinter {
+
+namespace {
+
+constexpr char kStx = 0x02;
+constexpr char kEtx = 0x03;
+constexpr char kCrLf[] = "\r\n";
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+bool fieldInt(const Command& c, size_t i, long long& v) {
+  return i < c.fields.size() && parseInt(c.fields[i].text, v);
+}
+
+std::string hex2(uint8_t b) {
+  static const char* digits = "0123456789ABCDEF";
+  return std::string{digits[b >> 4], digits[b & 15]};
+}
+
+// "100 mm", "4" (inches), "800 dot" -> millimetres.
+bool parseLength(const std::string& text, int dpi, double& mm) {
+  std::string t = trim(text);
+  double factor = 25.4;  // inches without a unit
+  std::string lower = t;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  auto strip = [&](const char* unit) {
+    size_t n = std::char_traits<char>::length(unit);
+    if (lower.size() >= n && lower.compare(lower.size() - n, n, unit) == 0) {
+      t = trim(t.substr(0, t.size() - n));
+      return true;
+    }
+    return false;
+  };
+  if (strip("mm")) factor = 1;
+  else if (strip("dot")) factor = 25.4 / dpi;
+  else if (strip("in")) factor = 25.4;
+  double v = 0;
+  if (!parseNumber(t, v) || v <= 0) return false;
+  mm = v * factor;
+  return true;
+}
+
+}  // namespace
+
+Printer::Printer(PrinterOptions options, JsonLog* log)
+    : options_(std::move(options)), log_(log), text_(std::make_unique<TextRenderer>()) {
+  options_.dpi = std::clamp(options_.dpi, 100, 1200);
+  widthMm_ = options_.defaultWidthMm;
+  heightMm_ = options_.defaultHeightMm;
+  double dotsPerMm = std::round(options_.dpi / 25.4);
+  canvas_.reset(static_cast<int>(std::lround(widthMm_ * dotsPerMm)),
+                static_cast<int>(std::lround(heightMm_ * dotsPerMm)));
+}
+
+std::string Printer::setting(const std::string& app, const std::string& sec,
+                             const std::string& key) const {
+  std::string k = upper(app) + "/" + upper(sec) + "/" + upper(key);
+  auto it = options_.settings.find(k);
+  if (it != options_.settings.end()) return it->second;
+  if (k == "SYSTEM/INFORMATION/DPI") return std::to_string(options_.dpi);
+  if (k == "SYSTEM/INFORMATION/MODEL") return options_.name;
+  if (k == "SYSTEM/INFORMATION/SERIAL") return options_.serialNumber;
+  if (k == "SYSTEM/INFORMATION/CODEPAGE") return options_.codePage;
+  return std::string();
+}
+
+void Printer::event(const std::string& endpoint, const std::string& what) {
+  if (!log_) return;
+  JsonObject o;
+  o.add("endpoint", endpoint).add("event", what);
+  log_->write(o);
+}
+
+void Printer::execute(const Command& c, const std::string& endpoint, std::string& reply) {
+  Result r;
+  std::string name = upper(c.name);
+  if (c.error.empty()) {
+    run(c, name, r);
+  }
+  reply += r.reply;
+  bool failed = !c.error.empty() || !r.error.empty();
+  if (failed) ++errors_;
+  if (!log_) return;
+  JsonObject o;
+  o.add("endpoint", endpoint);
+  o.add("offset", static_cast<long long>(c.offset));
+  o.add("command", c.name);
+  std::vector<std::string> raw;
+  for (const Field& f : c.fields) raw.push_back(f.raw);
+  if (name == "OUT" || name.rfind("ESC", 0) == 0 || name.rfind("~!", 0) == 0) {
+    if (!c.args.empty()) o.add("args", c.args);
+  } else {
+    o.add("fields", raw);
+  }
+  if (c.hasPayload) {
+    o.add("payload_bytes", static_cast<long long>(c.payload.size()));
+    o.add("payload_announced", static_cast<long long>(c.payloadAnnounced));
+  }
+  if (!r.reply.empty()) o.add("reply", r.reply);
+  if (!r.files.empty()) o.add("files", r.files);
+  if (r.copies >= 0) o.add("copies", r.copies);
+  if (!r.note.empty()) o.add("note", r.note);
+  if (!c.error.empty()) o.add("error", c.error);
+  else if (!r.error.empty()) o.add("error", r.error);
+  log_->write(o);
+}
+
+void Printer::run(const Command& c, const std::string& name, Result& r) {
+  if (name == "SIZE") return doSize(c, r);
+  if (name == "GAP" || name == "BLINE") {
+    bool ok = c.fields.size() == 2;
+    for (size_t i = 0; ok && i < 2; ++i) {
+      std::string t = trim(c.fields[i].text);
+      if (t.size() >= 2 && upper(t.substr(t.size() - 2)) == "MM") t = trim(t.substr(0, t.size() - 2));
+      double v = 0;
+      ok = parseNumber(t, v) && v >= 0;
+    }
+    if (!ok) r.error = name + " needs two lengths (\"d mm,o mm\")";
+    r.note = "media sensing only";
+    return;
+  }
+  if (name == "SPEED" || name == "DENSITY") {
+    double v = 0;
+    if (c.fields.size() != 1 || !parseNumber(c.fields[0].text, v)) {
+      r.error = name + " needs one number";
+    }
+    return;
+  }
+  if (name == "CLS") {
+    canvas_.clear();
+    placeholderRow_ = 0;
+    return;
+  }
+  if (name == "FORMFEED") {
+    r.note = "one blank label fed";
+    return;
+  }
+  if (name == "SET" || name == "DIRECTION" || name == "REFERENCE" || name == "OFFSET" ||
+      name == "SHIFT" || name == "CODEPAGE" || name == "COUNTRY" || name == "HOME" ||
+      name == "KILL" || name == "EOP" || name == "SELFTEST") {
+    r.note = "accepted";
+    return;
+  }
+  if (name == "PRINT") return doPrint(c, r);
+  if (name == "TEXT") return doText(c, r);
+  if (name == "BITMAP") return doBitmap(c, r);
+  if (name == "DOWNLOAD") return doDownload(c, r);
+  if (name == "PUTBMP" || name == "PUTPCX") return doPut(c, name, r);
+  if (name == "OUT") return doOut(c, r);
+  if (name.rfind("ESC !", 0) == 0) return doEscape(name, r);
+  if (name.rfind("~!", 0) == 0) return doInfo(name, r);
+  if (name == "BAR" || name == "BOX" || name == "ERASE" || name == "REVERSE") {
+    return doShape(c, name, r);
+  }
+  if (name == "RFIDDETECT" || name == "WLAN") {
+    r.note = "accepted";
+    return;
+  }
+  if (name == "RFID") {
+    std::string op = c.fields.empty() ? std::string() : upper(trim(c.fields[0].text));
+    if (op == "READ") {
+      rfidPending_ = true;
+      r.note = "tag read; its data is sent before the next OUT reply";
+    } else if (op == "WRITE") {
+      r.note = "tag written";
+    } else {
+      r.note = "accepted";
+    }
+    return;
+  }
+
+  using Drawer = bool (*)(SymbolContext&, const std::vector<Field>&);
+  Drawer drawer = nullptr;
+  if (name == "BARCODE") drawer = drawBarcode;
+  else if (name == "RSS") drawer = drawRss;
+  else if (name == "QRCODE") drawer = drawQrcode;
+  else if (name == "DMATRIX") drawer = drawDmatrix;
+  else if (name == "AZTEC") drawer = drawAztec;
+  else if (name == "MAXICODE") drawer = drawMaxicode;
+  else if (name == "PDF417") drawer = drawPdf417;
+  if (drawer) {
+    SymbolContext ctx{canvas_.cr(), text_.get(), options_.dpi, {}, {}};
+    if (!drawer(ctx, c.fields)) {
+      r.error = ctx.error;
+      placeholder(c, name);
+    }
+    r.note = ctx.note;
+    return;
+  }
+  r.error = "unknown command";
+  placeholder(c, c.name);
+}
+
+void Printer::doSize(const Command& c, Result& r) {
+  double w = 0, h = heightMm_;
+  if (c.fields.empty() || c.fields.size() > 2 || !parseLength(c.fields[0].text, options_.dpi, w) ||
+      (c.fields.size() == 2 && !parseLength(c.fields[1].text, options_.dpi, h))) {
+    r.error = "SIZE needs a width and a height (\"w mm,h mm\")";
+    return;
+  }
+  if (w > 2000 || h > 2000) {
+    r.error = "SIZE larger than 2000 mm";
+    return;
+  }
+  widthMm_ = w;
+  heightMm_ = h;
+  double dotsPerMm = std::round(options_.dpi / 25.4);
+  int wd = std::max(1, static_cast<int>(std::lround(w * dotsPerMm)));
+  int hd = std::max(1, static_cast<int>(std::lround(h * dotsPerMm)));
+  if (wd != canvas_.width() || hd != canvas_.height()) canvas_.reset(wd, hd);
+  r.note = "image buffer " + std::to_string(wd) + " x " + std::to_string(hd) + " dots";
+}
+
+void Printer::doPrint(const Command& c, Result& r) {
+  long long sets = 0, copies = 1;
+  if (c.fields.empty() || c.fields.size() > 2 || !fieldInt(c, 0, sets) ||
+      (c.fields.size() == 2 && !fieldInt(c, 1, copies)) || sets < 1 || copies < 1) {
+    r.error = "PRINT needs label sets and copies as whole numbers of at least 1 (\"PRINT m,n\")";
+    return;
+  }
+  r.copies = copies;
+  long long toWrite = std::min<long long>(sets, options_.maxSetsPerPrint);
+  if (toWrite < sets) {
+    r.note = "only the first " + std::to_string(toWrite) + " of " + std::to_string(sets) +
+             " label sets written";
+  }
+  labelCount_ += static_cast<uint64_t>(sets) * static_cast<uint64_t>(copies);
+  mileageMm_ += heightMm_ * static_cast<double>(sets) * static_cast<double>(copies);
+  if (options_.outDir.empty()) return;
+  for (long long i = 0; i < toWrite; ++i) {
+    char nameBuf[64];
+    std::snprintf(nameBuf, sizeof nameBuf, "/label-%06llu.png",
+                  static_cast<unsigned long long>(++pngCounter_));
+    std::string path = options_.outDir + nameBuf;
+    std::string err;
+    if (!canvas_.writePng(path, err)) {
+      r.error = err;
+      return;
+    }
+    r.files.push_back(path);
+    written_.push_back(path);
+  }
+}
+
+void Printer::doText(const Command& c, Result& r) {
+  long long x = 0, y = 0, rot = 0;
+  double xm = 0, ym = 0;
+  if (c.fields.size() != 7 || !fieldInt(c, 0, x) || !fieldInt(c, 1, y) || !fieldInt(c, 3, rot) ||
+      !parseNumber(c.fields[4].text, xm) || !parseNumber(c.fields[5].text, ym)) {
+    r.error = "TEXT needs x,y,\"font\",rotation,x-multiplier,y-multiplier,content";
+    placeholder(c, "TEXT");
+    return;
+  }
+  const Field& font = c.fields[2];
+  if (!font.quoted) r.note = "font name not quoted";
+  const Field& content = c.fields[6];
+  std::string text = content.text;
+  if (!content.quoted) {
+    if (!text.empty() && text[0] == '@') {
+      r.note = "content is the variable " + text + "; its name is drawn";
+    } else {
+      r.error = "content neither quoted nor a variable";
+    }
+  }
+  double cw = 0, ch = 0;
+  bool bitmapFont = TextRenderer::fontCell(font.text, options_.dpi, cw, ch);
+  if (bitmapFont) {
+    if (xm < 1 || xm > 10 || ym < 1 || ym > 10) {
+      r.error = "multipliers of a printer font are 1 to 10";
+      xm = std::clamp(xm, 1.0, 10.0);
+      ym = std::clamp(ym, 1.0, 10.0);
+    }
+  } else {
+    if (xm <= 0 || ym <= 0 || xm > 500 || ym > 500) {
+      r.error = "point sizes of a scalable font are above 0 and at most 500";
+      return;
+    }
+    if (font.text != "0") r.note = "font \"" + font.text + "\" drawn with a sans face";
+  }
+  long long rotation = ((rot % 360) + 360) % 360;
+  if (rotation % 90 != 0) {
+    r.error = "rotation is 0, 90, 180 or 270";
+    rotation = 0;
+  }
+  text_->drawText(canvas_.cr(), static_cast<double>(x), static_cast<double>(y), font.text,
+                  static_cast<int>(rotation), xm, ym, toUtf8(text), options_.dpi);
+}
+
+void Printer::doBitmap(const Command& c, Result& r) {
+  long long v[5];
+  for (size_t i = 0; i < 5; ++i) fieldInt(c, i, v[i]);
+  long long mode = v[4];
+  if (mode < 0 || mode > 2) {
+    r.error = "BITMAP mode is 0 (overwrite), 1 (OR) or 2 (XOR); drawn as 0";
+    mode = 0;
+  }
+  canvas_.blitBits(v[0], v[1], v[2], v[3], static_cast<int>(mode),
+                   reinterpret_cast<const uint8_t*>(c.payload.data()));
+  r.note = std::to_string(v[2] * 8) + " x " + std::to_string(v[3]) + " dots";
+}
+
+void Printer::doDownload(const Command& c, Result& r) {
+  if (!c.hasPayload) {
+    r.error = "DOWNLOAD without a size: expected DOWNLOAD [memory,]\"name\",size, and the bytes";
+    return;
+  }
+  bool withMemory = c.fields.size() == 3;
+  const std::string& name = c.fields[withMemory ? 1 : 0].text;
+  std::string memory = withMemory ? upper(trim(c.fields[0].text)) : std::string();
+  if (name.empty()) {
+    r.error = "DOWNLOAD with an empty name";
+    return;
+  }
+  auto old = files_.find(name);
+  uint64_t without = storedBytes_ - (old != files_.end() ? old->second.size() : 0);
+  if (without + c.payload.size() > options_.maxFileStore) {
+    r.error = "file store full (" + std::to_string(options_.maxFileStore) + " bytes)";
+    return;
+  }
+  storedBytes_ = without + c.payload.size();
+  files_[name] = c.payload;
+  flashFiles_[name] = memory == "F" || memory == "E";
+  std::string u = upper(name);
+  if (u.size() > 4 && u.compare(u.size() - 4, 4, ".BAS") == 0) {
+    r.note = "command file stored; it is not run";
+  } else {
+    r.note = "stored " + std::to_string(c.payload.size()) + " bytes" +
+             (memory.empty() ? std::string() : " in memory " + memory);
+  }
+}
+
+bool Printer::findFile(const std::string& name, std::string& data) const {
+  auto it = files_.find(name);
+  if (it == files_.end()) {
+    std::string u = upper(name);
+    for (auto f = files_.begin(); f != files_.end(); ++f) {
+      if (upper(f->first) == u) {
+        it = f;
+        break;
+      }
+    }
+  }
+  if (it == files_.end()) return false;
+  data = it->second;
+  return true;
+}
+
+void Printer::doPut(const Command& c, const std::string& name, Result& r) {
+  long long x = 0, y = 0;
+  if (c.fields.size() < 3 || !fieldInt(c, 0, x) || !fieldInt(c, 1, y)) {
+    r.error = name + " needs x,y,\"name\"";
+    placeholder(c, name);
+    return;
+  }
+  std::string data;
+  if (!findFile(c.fields[2].text, data)) {
+    r.error = "no downloaded file named \"" + c.fields[2].text + "\"";
+    placeholder(c, name + " " + c.fields[2].text);
+    return;
+  }
+  InkImage img;
+  std::string err;
+  bool ok = name == "PUTBMP" ? decodeBmp(data, img, err) : decodePcx(data, img, err);
+  if (!ok) {
+    r.error = err;
+    placeholder(c, name + " " + c.fields[2].text);
+    return;
+  }
+  canvas_.blitInk(x, y, img.width, img.height, img.ink.data());
+  r.note = std::to_string(img.width) + " x " + std::to_string(img.height) + " dots";
+}
+
+void Printer::doShape(const Command& c, const std::string& name, Result& r) {
+  long long v[5] = {0, 0, 0, 0, 1};
+  size_t need = name == "BOX" ? 5 : 4;
+  bool ok = c.fields.size() >= need;
+  for (size_t i = 0; ok && i < need; ++i) ok = fieldInt(c, i, v[i]);
+  if (!ok) {
+    r.error = name + " needs " + std::to_string(need) + " whole numbers";
+    placeholder(c, name);
+    return;
+  }
+  cairo_t* cr = canvas_.cr();
+  cairo_save(cr);
+  if (name == "BOX") {
+    double t = static_cast<double>(std::max(1LL, v[4]));
+    cairo_rectangle(cr, v[0], v[1], v[2] - v[0], t);
+    cairo_rectangle(cr, v[0], v[3] - t, v[2] - v[0], t);
+    cairo_rectangle(cr, v[0], v[1], t, v[3] - v[1]);
+    cairo_rectangle(cr, v[2] - t, v[1], t, v[3] - v[1]);
+    cairo_fill(cr);
+  } else {
+    if (name == "ERASE") cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    if (name == "REVERSE") cairo_set_operator(cr, CAIRO_OPERATOR_XOR);
+    cairo_rectangle(cr, v[0], v[1], v[2], v[3]);
+    cairo_fill(cr);
+  }
+  cairo_restore(cr);
+}
+
+void Printer::placeholder(const Command& c, const std::string& label) {
+  long long x = 0, y = 0;
+  double px = std::max(12.0, std::round(options_.dpi * 0.1));
+  std::string text = label;
+  for (char& ch : text) {
+    if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
+  }
+  if (text.size() > 60) text.resize(60);
+  text = toUtf8(text);
+  if (!(fieldInt(c, 0, x) && fieldInt(c, 1, y))) {
+    x = 4;
+    y = 4 + placeholderRow_ * static_cast<long long>(px + 12);
+    ++placeholderRow_;
+  }
+  cairo_t* cr = canvas_.cr();
+  double w = text_->measurePlain(px, text) + 8;
+  double h = px + 8;
+  cairo_save(cr);
+  cairo_set_line_width(cr, 2);
+  cairo_rectangle(cr, x + 1, y + 1, w, h);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+  text_->drawPlain(cr, x + 5, y + 4, px, text);
+}
+
+void Printer::restart() {
+  canvas_.clear();
+  placeholderRow_ = 0;
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (!flashFiles_[it->first]) {
+      storedBytes_ -= it->second.size();
+      flashFiles_.erase(it->first);
+      it = files_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  rfidPending_ = false;
+}
+
+void Printer::doEscape(const std::string& name, Result& r) {
+  char op = name.size() > 5 ? name[5] : '\0';
+  switch (op) {
+    case '?':
+      r.reply.push_back(static_cast<char>(options_.status));
+      return;
+    case 'S':
+      r.reply.push_back(kStx);
+      r.reply += hex2(options_.status);
+      r.reply.push_back(kEtx);
+      return;
+    case 'R':
+      restart();
+      r.note = "restarted: image buffer and files in volatile memory cleared";
+      return;
+    case 'C':
+    case 'D':
+    case 'P':
+    case 'O':
+    case '.':
+      r.note = "accepted";
+      return;
+    default:
+      r.error = "unknown ESC ! request";
+      return;
+  }
+}
+
+void Printer::doInfo(const std::string& name, Result& r) {
+  char op = name.size() > 2 ? name[2] : '\0';
+  switch (op) {
+    case 'T':
+      r.reply = options_.name + kCrLf;
+      return;
+    case 'I':
+      r.reply = options_.codePage + kCrLf;
+      return;
+    case 'F':
+      for (const auto& f : files_) r.reply += f.first + kCrLf;
+      r.reply += kCrLf;
+      return;
+    case 'A': {
+      uint64_t freeBytes = options_.maxFileStore - storedBytes_;
+      r.reply = std::to_string(freeBytes) + kCrLf;
+      return;
+    }
+    case '@': {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%.4f", mileageMm_ / 1e6);
+      r.reply = std::string(buf) + kCrLf;
+      return;
+    }
+    default:
+      r.error = "unknown ~! request";
+      return;
+  }
+}
+
+namespace {
+
+// Splits "a","b","c" inside a function call.
+std::vector<std::string> callArgs(const std::string& inside, bool& ok) {
+  std::vector<Field> f;
+  std::string err;
+  ok = splitFields(inside, f, err);
+  std::vector<std::string> out;
+  for (const Field& x : f) {
+    if (!x.quoted) ok = false;
+    out.push_back(x.text);
+  }
+  return out;
+}
+
+}  // namespace
+
+void Printer::doOut(const Command& c, Result& r) {
+  std::string e = trim(c.args);
+  std::string eu = upper(e);
+  std::string value;
+  bool raw = false;  // a control byte is sent alone, without a line end
+  auto call = [&](const char* fn, std::string& inside) {
+    size_t n = std::char_traits<char>::length(fn);
+    if (eu.compare(0, n, fn) != 0) return false;
+    std::string rest = trim(e.substr(n));
+    if (rest.size() < 2 || rest.front() != '(' || rest.back() != ')') return false;
+    inside = rest.substr(1, rest.size() - 2);
+    return true;
+  };
+  std::string inside;
+  if (e.size() >= 2 && e.front() == '"' && e.back() == '"') {
+    value = e.substr(1, e.size() - 2);
+    raw = value.size() == 1 && static_cast<unsigned char>(value[0]) < 0x20;
+  } else if (call("CHR$", inside)) {
+    long long n = 0;
+    if (!parseInt(inside, n) || n < 0 || n > 255) {
+      r.error = "CHR$ needs a number from 0 to 255";
+      return;
+    }
+    value = std::string(1, static_cast<char>(n));
+    raw = true;
+  } else if (call("GETSETTING$", inside)) {
+    bool ok = false;
+    std::vector<std::string> a = callArgs(inside, ok);
+    if (!ok || a.size() != 3) {
+      r.error = "GETSETTING$ needs three quoted texts";
+      return;
+    }
+    value = setting(a[0], a[1], a[2]);
+    if (value.empty()) r.note = "no such setting; answered with an empty line";
+  } else if (call("GETSENSOR", inside)) {
+    bool ok = false;
+    std::vector<std::string> a = callArgs(inside, ok);
+    if (!ok || a.size() != 1) {
+      r.error = "GETSENSOR needs one quoted sensor name";
+      return;
+    }
+    auto it = options_.settings.find("SENSOR/" + upper(a[0]));
+    value = it != options_.settings.end() ? it->second : "0";
+  } else if (eu == "@LABEL") {
+    value = std::to_string(labelCount_);
+  } else if (eu == "_SERIAL$") {
+    value = options_.serialNumber;
+  } else if (eu == "_MODEL$") {
+    value = options_.name;
+  } else {
+    long long n = 0;
+    if (!parseInt(e, n)) {
+      r.error = "OUT of an expression this printer does not evaluate";
+      return;
+    }
+    value = e;
+  }
+  if (rfidPending_ && !raw) {
+    r.reply += options_.rfidTag + kCrLf;
+    rfidPending_ = false;
+  }
+  r.reply += value;
+  if (!raw) r.reply += kCrLf;
+}
+
+Session::Session(Printer& printer, std::string endpoint, ParserLimits limits)
+    : printer_(printer),
+      endpoint_(std::move(endpoint)),
+      parser_([this](Command&& c) { printer_.execute(c, endpoint_, reply_); }, limits) {}
+
+std::string Session::takeReply() {
+  std::string r;
+  r.swap(reply_);
+  return r;
+}
+
+}  // namespace vprinter
