@@ -1,0 +1,219 @@
+// The interpreter: query replies byte for byte, the image buffer, files, the log.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "printer.h"
+
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
+
+namespace vprinter {
+namespace {
+
+using Bytes = std::string;
+
+struct Rig {
+  explicit Rig(PrinterOptions o = PrinterOptions()) : printer(std::move(o), &log) {
+    log.keepLines(true);
+  }
+  // Feeds the bytes as one stream and returns the replies.
+  Bytes send(const Bytes& b) {
+    Session s(printer, "test");
+    s.feed(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+    s.finish();
+    return s.takeReply();
+  }
+  bool logHas(const std::string& part) const {
+    for (const std::string& l : log.lines()) {
+      if (l.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+  JsonLog log;
+  Printer printer;
+};
+
+TEST(Printer, AnswersEveryQueryAsTheSdkReadsIt) {
+  PrinterOptions o;
+  o.status = 0x12;
+  o.name = "VP-TEST";
+  o.serialNumber = "SN42";
+  o.settings["APP/SEC/KEY"] = "value";
+  o.settings["SENSOR/PEEL"] = "1";
+  Rig rig(o);
+  struct Q {
+    Bytes request, reply;
+  };
+  const Q table[] = {
+      {Bytes("\x1b!?\r\n", 5) + Bytes(195, '\0'), "\x12"},
+      {Bytes("\x1b!?"), "\x12"},
+      {Bytes("\x1b!S\r\n"), "\x02" "12\x03"},
+      {Bytes("\x1b!S\n\rOUT \"\x02\"\n\r"), "\x02" "12\x03\x02"},
+      {Bytes("~!T\n OUT \"\x02\"\n"), "VP-TEST\r\n\x02"},
+      {Bytes("~!T\n\rOUT \"\x02\"\n\r"), "VP-TEST\r\n\x02"},
+      {Bytes("~!I\n OUT \"\x02\"\n"), "1252\r\n\x02"},
+      {Bytes("OUT GETSETTING$(\"SYSTEM\",\"INFORMATION\",\"DPI\")\r\nOUT \"\x02\"\r\n"), "203\r\n\x02"},
+      {Bytes("OUT GETSETTING$(\"app\",\"sec\",\"key\")\r\nOUT CHR$(02)\r\n"), "value\r\n\x02"},
+      {Bytes("OUT GETSENSOR(\"PEEL\")\n OUT \"\x02\"\n"), "1\r\n\x02"},
+      {Bytes("OUT @LABEL\r\nOUT \"\x02\"\r\n"), "0\r\n\x02"},
+      {Bytes("OUT _SERIAL$\r\n"), "SN42\r\n"},
+      {Bytes("OUT _SERIAL$\r\n\0OUT \"ENDLINE\"\r\n\0", 32), "SN42\r\nENDLINE\r\n"},
+      {Bytes("~!F\n OUT \"\x02\"\n"), "\r\n\x02"},
+  };
+  for (const Q& q : table) EXPECT_EQ(rig.send(q.request), q.reply) << q.request;
+}
+
+TEST(Printer, RfidReadDataComesBeforeTheNextStringMarker) {
+  Rig rig;
+  EXPECT_EQ(rig.send("RFID READ,,,,,,\"\"\r\n\r\n"), "");
+  EXPECT_EQ(rig.send(Bytes("\r\n\0OUT \"ENDLINE\"\r\n\0", 19)),
+            rig.printer.options().rfidTag + "\r\nENDLINE\r\n");
+  EXPECT_EQ(rig.send("OUT \"ENDLINE\"\r\n"), "ENDLINE\r\n");
+}
+
+TEST(Printer, SizeMakesTheBufferAtTheResolution) {
+  Rig rig;
+  rig.send("SIZE 100 mm,150 mm\r\n");
+  EXPECT_EQ(rig.printer.canvas().width(), 800);
+  EXPECT_EQ(rig.printer.canvas().height(), 1200);
+  rig.send("SIZE 2,1\r\n");  // inches
+  EXPECT_EQ(rig.printer.canvas().width(), 406);
+  PrinterOptions o;
+  o.dpi = 300;
+  Rig r300(o);
+  r300.send("SIZE 50 mm,25 mm\r\n");
+  EXPECT_EQ(r300.printer.canvas().width(), 600);
+  EXPECT_EQ(r300.printer.canvas().height(), 300);
+}
+
+TEST(Printer, BitmapRowsLandBitExact) {
+  Rig rig;
+  rig.send("SIZE 20 mm,10 mm\r\nCLS\r\n");
+  // Two rows of two bytes: 0 bits are black.
+  Bytes rows("\x0f\xff\xff\x00", 4);
+  rig.send("BITMAP 10,5,2,2,0," + rows + "\r\n");
+  Canvas& c = rig.printer.canvas();
+  for (int x = 0; x < 16; ++x) {
+    EXPECT_EQ(c.isBlack(10 + x, 5), x < 4) << x;
+    EXPECT_EQ(c.isBlack(10 + x, 6), x >= 8) << x;
+  }
+  EXPECT_FALSE(c.isBlack(9, 5));
+  EXPECT_FALSE(c.isBlack(10, 7));
+  // OR keeps black; XOR inverts under black bits; overwrite whitens 1 bits.
+  rig.send("BITMAP 10,5,1,1,1," + Bytes("\xff", 1) + "\r\n");
+  EXPECT_TRUE(c.isBlack(10, 5));
+  rig.send("BITMAP 10,5,1,1,2," + Bytes("\x7f", 1) + "\r\n");
+  EXPECT_FALSE(c.isBlack(10, 5));
+  EXPECT_TRUE(c.isBlack(11, 5));
+  rig.send("BITMAP 10,5,1,1,0," + Bytes("\xff", 1) + "\r\n");
+  EXPECT_FALSE(c.isBlack(11, 5));
+  // Clipped at every edge without harm.
+  rig.send("BITMAP -4,-1,2,3,0," + Bytes(6, '\0') + "\r\n");
+  EXPECT_TRUE(c.isBlack(0, 0));
+  EXPECT_TRUE(c.isBlack(11, 1));
+  EXPECT_FALSE(c.isBlack(12, 0));
+  rig.send("CLS\r\n");
+  EXPECT_FALSE(c.isBlack(0, 0));
+}
+
+TEST(Printer, DownloadsAreFilesUntilARestart) {
+  Rig rig;
+  rig.send(Bytes("DOWNLOAD \"A.BMP\",3,xyz\r\n\0", 26) + "DOWNLOAD F,\"KEEP.PCX\",2,ab\r\n");
+  ASSERT_EQ(rig.printer.files().size(), 2u);
+  EXPECT_EQ(rig.printer.files().at("A.BMP"), "xyz");
+  EXPECT_EQ(rig.send("~!F\n OUT \"\x02\"\n"), "A.BMP\r\nKEEP.PCX\r\n\r\n\x02");
+  rig.send(Bytes("\x1b!R\r\0\r\n\0", 8));
+  ASSERT_EQ(rig.printer.files().size(), 1u);
+  EXPECT_EQ(rig.printer.files().count("KEEP.PCX"), 1u);
+}
+
+Bytes oneBitBmp(int w, int h, bool black) {
+  int stride = ((w + 31) / 32) * 4;
+  Bytes f(62 + stride * h, '\0');
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+  };
+  f[0] = 'B';
+  f[1] = 'M';
+  put32(2, static_cast<uint32_t>(f.size()));
+  put32(10, 62);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(w));
+  put32(22, static_cast<uint32_t>(h));
+  f[26] = 1;
+  f[28] = 1;
+  put32(54, 0x000000);    // index 0 black
+  put32(58, 0xffffff);    // index 1 white
+  for (int i = 62; i < static_cast<int>(f.size()); ++i) f[i] = black ? '\0' : '\xff';
+  return f;
+}
+
+TEST(Printer, PutBmpDrawsADownloadedImage) {
+  Rig rig;
+  rig.send("SIZE 20 mm,10 mm\r\nCLS\r\n");
+  Bytes bmp = oneBitBmp(8, 4, true);
+  rig.send("DOWNLOAD \"LOGO.BMP\"," + std::to_string(bmp.size()) + "," + bmp + "\r\n");
+  rig.send("PUTBMP 20,30,\"logo.bmp\"\r\n");
+  EXPECT_TRUE(rig.printer.canvas().isBlack(20, 30));
+  EXPECT_TRUE(rig.printer.canvas().isBlack(27, 33));
+  EXPECT_FALSE(rig.printer.canvas().isBlack(28, 30));
+  rig.send("PUTPCX 0,0,\"NONE.PCX\"\r\n");
+  EXPECT_TRUE(rig.logHas("no downloaded file named"));
+}
+
+TEST(Printer, WhatItCannotDrawIsABoxAndALoggedError) {
+  Rig rig;
+  rig.send("SIZE 50 mm,30 mm\r\nCLS\r\n");
+  rig.send("FANCY 100,100,\"x\"\r\n");
+  rig.send("BARCODE 10,150,\"NOPE\",50,0,0,2,4,\"123\"\r\n");
+  rig.send("QRCODE 200,10,M,4,A,0,@VAR\r\n");
+  Canvas& c = rig.printer.canvas();
+  EXPECT_TRUE(c.isBlack(101, 101));  // the box outline at its place
+  EXPECT_TRUE(c.isBlack(11, 151));
+  EXPECT_TRUE(c.isBlack(201, 11));
+  EXPECT_TRUE(rig.logHas("\"error\":\"unknown command\""));
+  EXPECT_TRUE(rig.logHas("barcode type \\\"NOPE\\\" is not known"));
+  EXPECT_TRUE(rig.logHas("variables are not evaluated"));
+  EXPECT_EQ(rig.printer.errors(), 3u);
+}
+
+TEST(Printer, MissingFieldsAreErrorsNotCrashes) {
+  Rig rig;
+  const char* bad[] = {"TEXT 10\r\n", "BARCODE\r\n", "QRCODE 1,2\r\n", "PRINT\r\n",
+                       "PRINT 0,1\r\n", "SIZE\r\n", "SIZE x mm,y mm\r\n", "OUT\r\n",
+                       "OUT GETSETTING$(\"A\")\r\n", "OUT CHR$(999)\r\n", "DMATRIX 1\r\n",
+                       "PDF417 1,2\r\n", "AZTEC\r\n", "MAXICODE 1,2,9,\"x\"\r\n", "RSS 1,2\r\n",
+                       "PUTBMP\r\n", "BOX 1,2\r\n", "DOWNLOAD \"X\"\r\n", "~!Z\r\n", "\x1b!Z"};
+  for (const char* b : bad) {
+    uint64_t before = rig.printer.errors();
+    rig.send(b);
+    EXPECT_EQ(rig.printer.errors(), before + 1) << b;
+  }
+}
+
+TEST(Printer, PrintWritesOnePngPerSetAndRecordsCopies) {
+  char dir[] = "/tmp/vprinter-test-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  PrinterOptions o;
+  o.outDir = dir;
+  Rig rig(o);
+  rig.send("SIZE 30 mm,20 mm\r\nCLS\r\nTEXT 10,10,\"3\",0,1,1,\"Hi\"\r\nPRINT 2,3\r\n");
+  ASSERT_EQ(rig.printer.written().size(), 2u);
+  EXPECT_EQ(rig.printer.labelsPrinted(), 6u);
+  EXPECT_TRUE(rig.logHas("\"copies\":3"));
+  std::ifstream png(rig.printer.written()[0], std::ios::binary);
+  char magic[8] = {};
+  png.read(magic, 8);
+  EXPECT_EQ(Bytes(magic, 8), Bytes("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(rig.send("OUT @LABEL\r\n"), "6\r\n");
+  for (const std::string& f : rig.printer.written()) unlink(f.c_str());
+  rmdir(dir);
+}
+
+}  // namespace
+}  // namespace vprinter
