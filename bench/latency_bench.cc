@@ -1,0 +1,173 @@
+// Latency of a network round: four commands and one status query against a
+// loopback printer stand-in that answers the status request at once.
+//
+// The status read pauses 50 ms before its first receive, so a round can take
+// no less than that; the figure of interest is the counter
+// `above_pause_ms`, the time per round minus the 50 ms pause. Beside the
+// library's round (TCP_NODELAY, the text sent with MSG_MORE and its line end
+// flushing it) stands the same pattern on a plain socket: Nagle on, text and
+// line end as two ordinary sends.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "paloma.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kPauseMs = 50;
+constexpr std::size_t kStatusBlock = 200;
+constexpr int kPeerLifeMs = 120000;
+const char* const kCommands[4] = {"SIZE 100 mm,50 mm", "CLS", "TEXT 10,10,\"3\",0,1,1,\"PALOMA\"",
+                                  "PRINT 1,1"};
+
+// Accepts one connection and answers every complete status request block
+// with the byte 0x00 as soon as its last byte arrives. Ends when the client
+// closes, when stopped, or after kPeerLifeMs.
+class AnsweringPeer {
+ public:
+  AnsweringPeer() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener_, 1) != 0)
+      return;
+    socklen_t len = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~AnsweringPeer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void run() {
+    auto end = Clock::now() + std::chrono::milliseconds(kPeerLifeMs);
+    int c = -1;
+    while (c < 0 && !stop_ && Clock::now() < end) {
+      pollfd q{listener_, POLLIN, 0};
+      if (poll(&q, 1, 100) > 0) c = accept(listener_, nullptr, nullptr);
+    }
+    if (c < 0) return;
+    std::string pending;
+    char buf[8192];
+    while (!stop_ && Clock::now() < end) {
+      pollfd q{c, POLLIN, 0};
+      int ready = poll(&q, 1, 100);
+      if (ready < 0) break;
+      if (ready == 0) continue;
+      ssize_t n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      pending.append(buf, static_cast<std::size_t>(n));
+      // A status request is ESC "!?" followed by the rest of its block.
+      for (;;) {
+        std::size_t at = pending.find("\x1b!?");
+        if (at == std::string::npos) {
+          if (pending.size() > 2) pending.erase(0, pending.size() - 2);
+          break;
+        }
+        if (pending.size() - at < kStatusBlock) {
+          pending.erase(0, at);
+          break;
+        }
+        send(c, "\0", 1, MSG_NOSIGNAL);
+        pending.erase(0, at + kStatusBlock);
+      }
+    }
+    close(c);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+void reportAbovePause(benchmark::State& state, Clock::duration total) {
+  double perRoundMs =
+      std::chrono::duration<double, std::milli>(total).count() / static_cast<double>(state.iterations());
+  state.counters["above_pause_ms"] = perRoundMs - kPauseMs;
+}
+
+void BM_LibraryRound(benchmark::State& state) {
+  AnsweringPeer peer;
+  if (openethernet("127.0.0.1", peer.port()) != 1) {
+    state.SkipWithError("no connection to the stand-in");
+    return;
+  }
+  Clock::duration total{};
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    for (const char* cmd : kCommands) benchmark::DoNotOptimize(sendcommand(cmd));
+    const char* status = ethernetprinterstatus();
+    total += Clock::now() - t0;
+    if (std::strcmp(status, "00") != 0) {
+      state.SkipWithError("the status query failed");
+      break;
+    }
+  }
+  reportAbovePause(state, total);
+  closeethernetport(0);
+}
+
+// The same round on a plain socket: Nagle left on, each command as two
+// ordinary sends, the status block, the 50 ms pause, then the receive.
+void BM_PlainSocketRound(benchmark::State& state) {
+  AnsweringPeer peer;
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(peer.port()));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (s >= 0) close(s);
+    state.SkipWithError("no connection to the stand-in");
+    return;
+  }
+  timeval tv{1, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  char block[kStatusBlock] = "\x1b!?\r\n";
+  Clock::duration total{};
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    for (const char* cmd : kCommands) {
+      send(s, cmd, std::strlen(cmd), MSG_NOSIGNAL);
+      send(s, "\r\n", 2, MSG_NOSIGNAL);
+    }
+    send(s, block, sizeof block, MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
+    char reply[16];
+    ssize_t n = recv(s, reply, sizeof reply, 0);
+    total += Clock::now() - t0;
+    if (n != 1) {
+      state.SkipWithError("the status reply did not come");
+      break;
+    }
+  }
+  reportAbovePause(state, total);
+  close(s);
+}
+
+BENCHMARK(BM_LibraryRound)->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_PlainSocketRound)->Unit(benchmark::kMillisecond)->Iterations(60);
+
+}  // namespace
+
+BENCHMARK_MAIN();
