@@ -1,0 +1,371 @@
+// The SDK against the virtual printer: over loopback TCP, over a pty, and the
+// discovery probe inside a private network namespace.
+#include <arpa/inet.h>
+#include <cairo.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "paloma.h"
+
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
+
+namespace {
+
+long long nowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Waits (at most `ms`) until `path` holds `part`.
+bool waitForText(const std::string& path, const std::string& part, int ms = 5000) {
+  long long end = nowMs() + ms;
+  do {
+    if (readFile(path).find(part) != std::string::npos) return true;
+    usleep(20000);
+  } while (nowMs() < end);
+  return false;
+}
+
+// The virtual printer as a child process, stopped when this goes away.
+class VPrinter {
+ public:
+  explicit VPrinter(std::vector<std::string> args) {
+    char tmpl[] = "/tmp/vprinter-it-XXXXXX";
+    dir_ = mkdtemp(tmpl) ? tmpl : "/tmp";
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return;
+    std::vector<std::string> all = {VPRINTER_EXE, "--out", dir_};
+    for (auto& a : args) all.push_back(a);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(pipefd[1], 1);
+      close(pipefd[0]);
+      close(pipefd[1]);
+      std::vector<char*> argv;
+      for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(pipefd[1]);
+    out_ = pipefd[0];
+  }
+  ~VPrinter() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      long long end = nowMs() + 5000;
+      int status = 0;
+      while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (nowMs() > end) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, &status, 0);
+          break;
+        }
+        usleep(10000);
+      }
+    }
+    if (out_ >= 0) close(out_);
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    if (dir_.rfind("/tmp/vprinter-it-", 0) == 0 && std::system(cmd.c_str()) != 0) {
+    }
+  }
+  // Reads announce lines until one starts with `prefix`; returns the rest.
+  std::string waitFor(const std::string& prefix, int ms = 10000) {
+    long long end = nowMs() + ms;
+    while (nowMs() < end) {
+      size_t nl;
+      while ((nl = buffered_.find('\n')) != std::string::npos) {
+        std::string line = buffered_.substr(0, nl);
+        buffered_.erase(0, nl + 1);
+        std::string p = "paloma-vprinter: " + prefix;
+        if (line.rfind(p, 0) == 0) return line.substr(p.size());
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 100) > 0) {
+        char b[512];
+        ssize_t n = read(out_, b, sizeof b);
+        if (n <= 0) break;
+        buffered_.append(b, static_cast<size_t>(n));
+      }
+    }
+    return "";
+  }
+  int port() {
+    std::string rest = waitFor("listening on 127.0.0.1:");
+    return rest.empty() ? 0 : std::atoi(rest.c_str());
+  }
+  std::string log() const { return dir_ + "/log.jsonl"; }
+  std::string dir() const { return dir_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string dir_;
+  std::string buffered_;
+};
+
+struct Image {
+  int w = 0, h = 0;
+  std::vector<uint8_t> black;
+  bool at(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h && black[y * w + x]; }
+};
+
+Image loadPng(const std::string& path) {
+  Image img;
+  cairo_surface_t* s = cairo_image_surface_create_from_png(path.c_str());
+  if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_flush(s);
+    img.w = cairo_image_surface_get_width(s);
+    img.h = cairo_image_surface_get_height(s);
+    int stride = cairo_image_surface_get_stride(s);
+    const uint8_t* d = cairo_image_surface_get_data(s);
+    img.black.resize(static_cast<size_t>(img.w) * img.h);
+    for (int y = 0; y < img.h; ++y) {
+      for (int x = 0; x < img.w; ++x) {
+        img.black[y * img.w + x] = d[y * stride + x * 4 + 1] < 128;  // green of RGB24
+      }
+    }
+  }
+  cairo_surface_destroy(s);
+  return img;
+}
+
+std::string run(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char b[512];
+  size_t n;
+  while ((n = fread(b, 1, sizeof b, p)) > 0) out.append(b, n);
+  pclose(p);
+  return out;
+}
+
+// The four fields of the last BITMAP line of the log.
+bool lastBitmapHeader(const std::string& log, long long v[4]) {
+  size_t at = log.rfind("\"command\":\"BITMAP\",\"fields\":[");
+  if (at == std::string::npos) return false;
+  const char* p = log.c_str() + at + std::strlen("\"command\":\"BITMAP\",\"fields\":[");
+  return std::sscanf(p, "\"%lld\",\"%lld\",\"%lld\",\"%lld\"", &v[0], &v[1], &v[2], &v[3]) == 4;
+}
+
+TEST(VPrinterOverTcp, SdkLabelRendersAndDecodes) {
+  VPrinter vp({"--listen", "127.0.0.1:0"});
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  ASSERT_EQ(openethernet("127.0.0.1", port), 1);
+  EXPECT_EQ(setup("100", "150", "4", "8", "0", "3", "0"), 1);
+  EXPECT_EQ(clearbuffer(), 1);
+  EXPECT_EQ(printerfont("40", "30", "4", "0", "1", "1", "PALOMA TEST"), 1);
+  EXPECT_EQ(barcode("40", "120", "128", "120", "2", "0", "3", "6", "PALOMA-0001"), 1);
+  EXPECT_EQ(qrcode("40", "330", "M", "8", "A", "0", "", "", "https://paloma.invalid/q/1"), 1);
+  EXPECT_EQ(windowsfont(420, 700, 48, 0, 2, 0, "DejaVu Sans", "Host"), 1);
+  EXPECT_EQ(printlabel("1", "1"), 1);
+  closeport();
+
+  std::string png = vp.dir() + "/label-000001.png";
+  ASSERT_TRUE(waitForText(vp.log(), "label-000001.png"));
+  Image img = loadPng(png);
+  EXPECT_EQ(img.w, 800);   // 100 mm at 8 dots a millimetre
+  EXPECT_EQ(img.h, 1200);
+
+  std::string decoded = run("zbarimg -q --raw '" + png + "' 2>/dev/null");
+  EXPECT_NE(decoded.find("PALOMA-0001"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("https://paloma.invalid/q/1"), std::string::npos) << decoded;
+
+  // The host-font bitmap: every black dot in its neighbourhood lies inside the
+  // block its header announces, and the block is not empty.
+  long long b[4];
+  ASSERT_TRUE(lastBitmapHeader(readFile(vp.log()), b));
+  EXPECT_EQ(b[0], 420);
+  EXPECT_EQ(b[1], 700);
+  int inside = 0;
+  for (int y = 640; y < 860; ++y) {
+    for (int x = 380; x < 790; ++x) {
+      bool in = x >= b[0] && x < b[0] + b[2] * 8 && y >= b[1] && y < b[1] + b[3];
+      if (img.at(x, y)) {
+        EXPECT_TRUE(in) << "black dot outside the bitmap at " << x << "," << y;
+        if (!in) return;
+        ++inside;
+      }
+    }
+  }
+  EXPECT_GT(inside, 100);
+}
+
+TEST(VPrinterOverTcp, QueriesAnswerWhatTheOptionsSet) {
+  VPrinter vp({"--listen", "127.0.0.1:0", "--status", "0x10", "--name", "VP-INTEGRATION",
+               "--serial-number", "SN-77", "--setting", "SYSTEM/INFORMATION/DPI=300"});
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  ASSERT_EQ(openethernet("127.0.0.1", port), 1);
+  EXPECT_STREQ(ethernetprinterstatus(), "10");
+  EXPECT_EQ(std::string(ethernetprintername()).rfind("VP-INTEGRATION\r\n", 0), 0u);
+  EXPECT_EQ(std::string(ethernetprinterdpi()).rfind("300\r\n", 0), 0u);
+  EXPECT_STREQ(ethernet_getstring("OUT _SERIAL$", 0), "SN-77\r\n");
+  EXPECT_STREQ(ethernet_getstring("OUT \"hello\"", 0), "hello\r\n");
+  closeport();
+}
+
+int connectTo(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval tv{3, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+bool sendAll(int s, const std::string& b) {
+  size_t done = 0;
+  while (done < b.size()) {
+    ssize_t n = send(s, b.data() + done, b.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+TEST(VPrinterOverTcp, MalformedStreamsAreLoggedAndTheNextConnectionIsServed) {
+  VPrinter vp({"--listen", "127.0.0.1:0", "--idle-timeout", "1", "--status", "0x20"});
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  struct Row {
+    const char* what;
+    std::string bytes;
+    bool stayOpen;  // leave the connection silent until the printer drops it
+    const char* error;
+  };
+  const std::vector<Row> rows = {
+      {"field missing", "TEXT 10,20\r\n", false, "TEXT needs"},
+      {"BITMAP rows that never come", "BITMAP 0,0,10,10,0," + std::string(7, 'x'), false,
+       "payload truncated: 7 of 100"},
+      {"DOWNLOAD bytes that never come, connection left open",
+       "DOWNLOAD \"X.BMP\",5000,abc", true, "payload truncated: 3 of 5000"},
+      {"unbalanced quote", "TEXT 1,2,\"3\",0,1,1,\"open\r\n", false, "unbalanced double quote"},
+      {"unknown command", "FROBNICATE 1,2\r\n", false, "unknown command"},
+      {"huge BITMAP announced", "BITMAP 0,0,1048576,16777216,0,", false, "exceeds the limit"},
+  };
+  for (const Row& r : rows) {
+    int s = connectTo(port);
+    ASSERT_GE(s, 0) << r.what;
+    ASSERT_TRUE(sendAll(s, r.bytes)) << r.what;
+    if (r.stayOpen) {
+      char c;
+      EXPECT_LE(recv(s, &c, 1, 0), 0) << r.what;  // closed by the printer when idle
+    }
+    close(s);
+    EXPECT_TRUE(waitForText(vp.log(), r.error)) << r.what;
+    // The next connection is served.
+    int t = connectTo(port);
+    ASSERT_GE(t, 0);
+    ASSERT_TRUE(sendAll(t, "\x1b!?"));
+    char status = 0;
+    EXPECT_EQ(recv(t, &status, 1, 0), 1) << "after " << r.what;
+    EXPECT_EQ(status, 0x20);
+    close(t);
+  }
+  // A 100 MB line without end.
+  int s = connectTo(port);
+  ASSERT_GE(s, 0);
+  std::string chunk(1 << 20, 'L');
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(sendAll(s, chunk));
+  close(s);
+  EXPECT_TRUE(waitForText(vp.log(), "line longer than"));
+  int t = connectTo(port);
+  ASSERT_GE(t, 0);
+  ASSERT_TRUE(sendAll(t, "\x1b!?"));
+  char status = 0;
+  EXPECT_EQ(recv(t, &status, 1, 0), 1);
+  close(t);
+}
+
+TEST(VPrinterOverSerial, OpencomportReachesThePty) {
+  VPrinter vp({"--no-tcp", "--serial", "--status", "0x04", "--name", "VP-SERIAL"});
+  std::string path = vp.waitFor("serial port ");
+  ASSERT_FALSE(path.empty());
+  ASSERT_STREQ(opencomport(path.c_str()), "1");
+  EXPECT_STREQ(comportprinterstatus(), "04");
+  EXPECT_STREQ(comportprintername(), "VP-SERIAL\r\n");
+  EXPECT_EQ(setup("50", "30", "4", "8", "0", "2", "0"), 1);
+  EXPECT_EQ(clearbuffer(), 1);
+  EXPECT_EQ(printerfont("10", "10", "3", "0", "1", "1", "serial"), 1);
+  EXPECT_EQ(printlabel("1", "1"), 1);
+  EXPECT_TRUE(waitForText(vp.log(), "label-000001.png"));
+  closeport();
+  Image img = loadPng(vp.dir() + "/label-000001.png");
+  EXPECT_EQ(img.w, 400);
+  EXPECT_EQ(img.h, 240);
+}
+
+// In a network namespace of its own: the SDK's broadcast gets the printer's
+// answer although both use the discovery port on one host.
+TEST(VPrinterDiscovery, AnswersTheProbeInAPrivateNamespace) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (unshare(CLONE_NEWNET) != 0) _exit(77);
+    if (std::system("ip link set lo up && ip route add broadcast 255.255.255.255 dev lo") != 0) {
+      _exit(78);
+    }
+    int rc = 3;
+    {
+      VPrinter vp({"--no-tcp", "--discovery"});
+      if (!vp.waitFor("discovery on udp port ").empty()) {
+        rc = std::strcmp(broadcast(), "123456") == 0 ? 0 : 2;
+      }
+    }
+    _exit(rc);
+  }
+  int status = 0;
+  long long end = nowMs() + 20000;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (nowMs() > end) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      FAIL() << "discovery test did not finish";
+    }
+    usleep(20000);
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 78) {
+    GTEST_SKIP() << "no private network namespace here";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
