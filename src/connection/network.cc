@@ -6,6 +6,7 @@
 #include <string>
 
 #include "connection/connection_state.h"
+#include "connection/network.h"
 #include "connection/write_path.h"
 #include "paloma.h"
 #include "platform/os.h"
@@ -16,7 +17,6 @@ namespace paloma {
 namespace {
 
 constexpr int kSocketTimeoutMs = 1000;
-constexpr int kSettlePauseMs = 50;
 constexpr std::size_t kDiagnosticReceive = 500;
 constexpr const char* kCaption = "Error Message";
 
@@ -50,6 +50,34 @@ bool parseDottedIpv4(const char* text, std::uint32_t* out) {
   return true;
 }
 
+}  // namespace
+
+Socket connectPrinterSocket(const char* address, int port) {
+  if (!address) return kInvalidSocket;
+  os().netStartup();
+  std::uint32_t addr = 0;
+  if (!parseDottedIpv4(address, &addr)) {
+    os().netCleanup();
+    return kInvalidSocket;
+  }
+  Socket s = os().tcpSocket();
+  if (s == kInvalidSocket) {
+    os().netCleanup();
+    return kInvalidSocket;
+  }
+  auto port16 = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
+  if (os().tcpConnect(s, addr, port16).result < 0) {
+    os().closeSocket(s);
+    os().netCleanup();
+    return kInvalidSocket;
+  }
+  os().setSocketTimeouts(s, kSocketTimeoutMs, kSocketTimeoutMs);
+  os().setNoDelay(s);
+  return s;
+}
+
+namespace {
+
 void showDiagnostic(const char* text) { os().message(text, kCaption, MessageIcon::Warning); }
 
 }  // namespace
@@ -61,32 +89,13 @@ extern "C" {
 
 int openethernet(const char* address, int port) {
   replies().NetworkError = 0;
-  if (!address) return 0;
-  os().netStartup();
-  std::uint32_t addr = 0;
-  if (!parseDottedIpv4(address, &addr)) {
-    os().netCleanup();
-    return 0;
-  }
-  Socket s = os().tcpSocket();
-  if (s == kInvalidSocket) {
-    os().netCleanup();
-    return 0;
-  }
-  auto port16 = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
-  if (os().tcpConnect(s, addr, port16).result < 0) {
-    // The connection held before, if any, stays as it was.
-    os().closeSocket(s);
-    os().netCleanup();
-    return 0;
-  }
-  os().setSocketTimeouts(s, kSocketTimeoutMs, kSocketTimeoutMs);
-  os().setNoDelay(s);
+  Socket s = connectPrinterSocket(address, port);
+  if (s == kInvalidSocket) return 0;
   ConnectionState& c = conn();
   // The new connection replaces the one held before, which is let go.
   if (c.socket != kInvalidSocket && c.socket != s) os().closeSocket(c.socket);
   c.socket = s;
-  os().sleepMs(kSettlePauseMs);
+  os().sleepMs(kNetworkSettlePauseMs);
   c.networkMode = 1;
   c.isOpen = 1;
   return 1;

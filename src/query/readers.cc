@@ -345,14 +345,17 @@ bool usbReadDataToBuffer(Handle h) {
   return true;
 }
 
-bool usbReadData(Handle h) {
-  os().sleepMs(50);
+bool usbReadData(Handle h) { return usbReadSettingPacket(h, 50, 0); }
+
+bool usbReadSettingPacket(Handle h, int pauseBeforeMs, int pauseAfterMs) {
+  os().sleepMs(pauseBeforeMs);
   Event ev = usbEvent();
   if (ev == kInvalidEvent) return false;
   unsigned char packet[kUsbPacketSize];
   bool failed = false;
   std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
   os().closeEvent(ev);
+  if (pauseAfterMs > 0) os().sleepMs(pauseAfterMs);
   if (n == 0) {
     rs().ReplyPosition = 0;
     return false;

@@ -37,6 +37,11 @@ StringStep ReadNetworkString(Socket s, const Deadline& bound);
 bool usbReadStatus(Handle h);
 bool usbReadDataToBuffer(Handle h);
 bool usbReadData(Handle h);
+// One packet of a setting reply with the given pauses before and after the
+// read: CR and LF dropped, STX ends the reply (false), other bytes appended
+// at ReplyPosition (every packet's bytes are kept). usbReadData pauses 50 ms
+// before; a slot's reader 100 ms before and after.
+bool usbReadSettingPacket(Handle h, int pauseBeforeMs, int pauseAfterMs);
 bool usbReadJudge(Handle h);
 // The same read, ending (false) when `bound` has passed.
 bool usbReadJudge(Handle h, const Deadline& bound);

@@ -50,6 +50,27 @@ int serialStatusByte() {
 }
 
 }  // namespace
+
+const char* networkStatusOn(Socket s) {
+  clearReply();
+  char block[kNetworkRequestBlock] = {};
+  std::memcpy(block, kStatusRequest, sizeof kStatusRequest - 1);
+  writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, block, sizeof block);
+  rs().StatusByteMode = 1;
+  ReadNetworkStatus(s);
+  if (rs().NetworkError) return "-1";
+  rs().StatusByteMode = 0;
+  return statusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
+}
+
+const char* usbStatusOn(Handle device) {
+  usbOverlappedWrite(device, kStatusRequest, static_cast<int>(sizeof kStatusRequest - 1));
+  rs().StatusByteMode = 1;
+  usbReadWhile(&usbReadStatus, device);
+  rs().StatusByteMode = 0;
+  return statusText(rs().ReplyBuffer[0], StatusFamily::NetworkOrUsb);
+}
+
 }  // namespace paloma
 
 using namespace paloma;
@@ -78,18 +99,7 @@ int comportqueryprinter_port(const char* port) {
   return static_cast<signed char>(rs().ReplyBuffer[0]);
 }
 
-const char* ethernetprinterstatus(void) {
-  clearReply();
-  char block[kNetworkRequestBlock] = {};
-  std::memcpy(block, kStatusRequest, sizeof kStatusRequest - 1);
-  writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, conn().socket}, block,
-           sizeof block);
-  rs().StatusByteMode = 1;
-  ReadNetworkStatus(conn().socket);
-  if (rs().NetworkError) return "-1";
-  rs().StatusByteMode = 0;
-  return statusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
-}
+const char* ethernetprinterstatus(void) { return networkStatusOn(conn().socket); }
 
 const char* usbprinterstatus(void) {
   UsbDeviceRecord record;
@@ -97,12 +107,9 @@ const char* usbprinterstatus(void) {
   if (!record.found) return "-1";
   OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::CreateAlways, true};
   Handle h = os().openFile(record.devicePath, mode);
-  usbOverlappedWrite(h, kStatusRequest, static_cast<int>(sizeof kStatusRequest - 1));
-  rs().StatusByteMode = 1;
-  usbReadWhile(&usbReadStatus, h);
-  rs().StatusByteMode = 0;
+  const char* result = usbStatusOn(h);
   if (h != kInvalidHandle) os().closeHandle(h);
-  return statusText(rs().ReplyBuffer[0], StatusFamily::NetworkOrUsb);
+  return result;
 }
 
 int usbportqueryprinter(void) {

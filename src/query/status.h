@@ -2,6 +2,8 @@
 // library maps it to.
 #pragma once
 
+#include "platform/os.h"
+
 namespace paloma {
 
 // What a byte outside the table reads as: "-2" on the serial port,
@@ -16,5 +18,14 @@ const char* statusText(unsigned char byte, StatusFamily family);
 inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
 // The network sends every status request as one 200-byte block.
 inline constexpr int kNetworkRequestBlock = 200;
+
+// The network status query on a socket: the 200-byte request block, the
+// status read, "-1" while NetworkError is set, else the byte's text
+// (outside the table: "other error").
+const char* networkStatusOn(Socket s);
+
+// The USB status query on an open device handle: the request by the USB
+// request write, one status packet, the byte's text ("00" when nothing came).
+const char* usbStatusOn(Handle device);
 
 }  // namespace paloma

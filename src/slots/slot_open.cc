@@ -4,9 +4,11 @@
 #include <string_view>
 
 #include "connection/connection_state.h"
+#include "connection/network.h"
 #include "connection/usb_search.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "query/reply_state.h"
 #include "slots/slot_table.h"
 
 namespace paloma {
@@ -92,6 +94,20 @@ int openusbportmult(int n) {
   s.handle = h;
   s.usbMode = 1;
   c.isOpen = 1;
+  return 1;
+}
+
+int openethernetmult(int n, const char* address, int port) {
+  if (!validSlot(n)) return 0;
+  replies().NetworkError = 0;
+  Socket s = connectPrinterSocket(address, port);
+  if (s == kInvalidSocket) return 0;  // the slot keeps what it held
+  SlotRef ref = slot(n);
+  if (ref.socket != kInvalidSocket) os().closeSocket(ref.socket);
+  ref.socket = s;
+  os().sleepMs(kNetworkSettlePauseMs);
+  ref.networkMode = 1;
+  connection().isOpen = 1;
   return 1;
 }
 

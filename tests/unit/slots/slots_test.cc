@@ -227,3 +227,85 @@ TEST(Slots, CloseEthernetPortMult) {
 
 }  // namespace
 }  // namespace paloma
+
+namespace paloma {
+namespace {
+
+using test::FakeOs;
+using test::FakeOsScope;
+
+TEST(SlotQueries, SlotNumbersOutsideTheTableGiveError) {
+  FakeOsScope scope;
+  for (int n : {0, 6}) {
+    EXPECT_STREQ(usbprinterstatusmult(n), "error");
+    EXPECT_STREQ(ethernetprinterstatusmult(n), "error");
+    EXPECT_STREQ(usbprintersettingmult(n, "a", "b", "c"), "error");
+    EXPECT_STREQ(ethernetprintersettingmult(n, "a", "b", "c"), "error");
+  }
+  EXPECT_TRUE(scope.fake().writes().empty());
+}
+
+TEST(SlotQueries, OpenEthernetMultAndTheSharedNetworkError) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addTcpPeer("127.0.0.1:9102");
+  f.addTcpPeer("127.0.0.1:9104");
+  EXPECT_EQ(openethernetmult(2, "localhost", 9102), 0);  // no name lookup
+  EXPECT_EQ(openethernetmult(6, "127.0.0.1", 9102), 0);
+  ASSERT_EQ(openethernetmult(2, "127.0.0.1", 9102 + 65536), 1);
+  ASSERT_EQ(openethernetmult(4, "127.0.0.1", 9104), 1);
+  EXPECT_EQ(connection().isOpen, 1);
+  EXPECT_EQ(connection().networkMode, 0);  // a slot's socket is its own
+  EXPECT_EQ(f.entries("nodelay").size(), 2u);
+
+  // Slot 2's printer says nothing: the receive fails, and the error then
+  // answers for slot 4 too, until a network opener clears it.
+  EXPECT_STREQ(ethernetprinterstatusmult(2), "-1");
+  f.queueRecv("127.0.0.1:9104", std::string(1, '\x10'));
+  EXPECT_STREQ(ethernetprinterstatusmult(4), "-1");
+  ASSERT_EQ(openethernetmult(4, "127.0.0.1", 9104), 1);
+  f.queueRecv("127.0.0.1:9104", std::string(1, '\x10'));
+  EXPECT_STREQ(ethernetprinterstatusmult(4), "10");
+  auto sent = f.writes("127.0.0.1:9104");
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back().data, std::string("\x1b!?\r\n", 5) + std::string(195, '\0'));
+}
+
+TEST(SlotQueries, SettingRequestsAndReplies) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addTcpPeer("127.0.0.1:9103");
+  ASSERT_EQ(openethernetmult(3, "127.0.0.1", 9103), 1);
+  f.queueRecv("127.0.0.1:9103", "203\r\n");
+  EXPECT_STREQ(ethernetprintersettingmult(3, "SYSTEM", "INFORMATION", "DPI"), "203\r\n");
+  const std::string request =
+      "OUT GETSETTING$(\"SYSTEM\",\"INFORMATION\",\"DPI\")\r\nOUT CHR$(02)\r\n";
+  auto sent = f.writes("127.0.0.1:9103");
+  std::string block;
+  for (const auto& w : sent) block += w.data;
+  ASSERT_EQ(block.size(), 1024u);
+  EXPECT_EQ(block, request + std::string(1024 - request.size(), '\0'));
+
+  // USB: the slot's handle, the request alone, the reply without its line
+  // ends, joined across packets.
+  std::string path = usbPath("one");
+  f.setUsbPaths({path});
+  ASSERT_EQ(openusbportmult(2), 0);  // one printer: slot 2 has none
+  ASSERT_EQ(openusbportmult(1), 1);
+  f.queueRead(path, "2");
+  f.queueRead(path, "03\r\n\x02\r\n");
+  f.clearJournal();
+  EXPECT_STREQ(usbprintersettingmult(1, "SYSTEM", "INFORMATION", "DPI"), "203");
+  auto w = f.writes(path);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].data, request);
+  EXPECT_EQ(f.sleeps(), (std::vector<long>{100, 100, 100, 100}));
+
+  f.queueRead(path, std::string(1, '\x80'));
+  EXPECT_STREQ(usbprinterstatusmult(1), "80");
+  EXPECT_STREQ(usbprinterstatusmult(1), "00");  // silent: nothing read
+  EXPECT_TRUE(f.isOpen(path));                  // the slot keeps its device
+}
+
+}  // namespace
+}  // namespace paloma

@@ -1,0 +1,48 @@
+// Status and settings of the printer in a slot: the single connection's
+// queries, run on the slot's own device handle or socket. The reply buffers
+// and the sticky network error are shared by every slot and the single
+// connection.
+#include "paloma.h"
+#include "query/info_queries.h"
+#include "query/readers.h"
+#include "query/status.h"
+#include "slots/slot_table.h"
+
+namespace paloma {
+namespace {
+constexpr const char* kBadSlot = "error";
+
+// One packet of a slot's setting reply: 100 ms before and after the read.
+bool slotSettingPacket(Handle h) { return usbReadSettingPacket(h, 100, 100); }
+}  // namespace
+}  // namespace paloma
+
+using namespace paloma;
+
+extern "C" {
+
+const char* usbprinterstatusmult(int n) {
+  if (!validSlot(n)) return kBadSlot;
+  return usbStatusOn(slot(n).handle);
+}
+
+const char* ethernetprinterstatusmult(int n) {
+  if (!validSlot(n)) return kBadSlot;
+  return networkStatusOn(slot(n).socket);
+}
+
+const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  if (!validSlot(n)) return kBadSlot;
+  return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
+}
+
+const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  if (!validSlot(n)) return kBadSlot;
+  return runNetworkSettingQuery(slot(n).socket, a, b, c);
+}
+
+}  // extern "C"
+
+bool UsbReadData_mult(void* device, bool) {
+  return slotSettingPacket(static_cast<Handle>(reinterpret_cast<std::intptr_t>(device)));
+}
