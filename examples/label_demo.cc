@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
   ok &= printerfont("40", "100", "3", "0", "1", "1", "Shipping label 0001");
   ok &= barcode("40", "160", "128", "120", "2", "0", "3", "6", "PALOMA-0001");
   ok &= qrcode("40", "360", "M", "8", "A", "0", "", "", "https://paloma.invalid/label/0001");
-  ok &= windowsfont(40, 700, 64, 0, 2, 0, "DejaVu Sans", "Host font: DejaVu Sans Bold");
-  ok &= windowsfont(40, 790, 40, 0, 1, 1, "DejaVu Serif", "italic, underlined");
+  ok &= windowsfont(40, 660, 48, 0, 2, 0, "DejaVu Sans", "Host font, bold");
+  ok &= windowsfont(40, 730, 40, 0, 1, 1, "DejaVu Serif", "italic and underlined");
   ok &= printlabel("1", "1");
 
   const char* status = ethernetprinterstatus();

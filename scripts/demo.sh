@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Prints one label on the virtual printer and shows where its PNG is:
+# installs what is missing, builds the virtual printer and the example, starts
+# the printer on 127.0.0.1 on a free port, runs examples/label_demo against it,
+# stops the printer and prints the path of the PNG it made.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/deps.sh
+
+build=${BUILD_DIR:-build-demo}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON >/dev/null
+cmake --build "$build" --target paloma-vprinter label_demo -j2 >/dev/null
+
+case "$build" in /*) build_abs=$build ;; *) build_abs=$root/$build ;; esac
+out=${OUT_DIR:-$build_abs/labels}
+rm -rf "$out"
+mkdir -p "$out"
+vprinter=$(find "$build" -type f -name paloma-vprinter -perm -u+x | head -n1)
+demo=$(find "$build" -type f -name label_demo -perm -u+x | head -n1)
+
+"$vprinter" --listen 127.0.0.1:0 --out "$out" >"$out/vprinter.out" 2>"$out/vprinter.err" &
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
+
+port=""
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/^paloma-vprinter: listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$out/vprinter.out" 2>/dev/null || true)
+  [ -n "$port" ] && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "demo: the virtual printer did not start:" >&2
+  cat "$out/vprinter.err" >&2
+  exit 1
+fi
+
+"$demo" 127.0.0.1 "$port"
+
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+trap - EXIT
+
+png=$(ls "$out"/label-*.png 2>/dev/null | tail -n1 || true)
+if [ -z "$png" ]; then
+  echo "demo: no label was rendered; see $out/log.jsonl" >&2
+  exit 1
+fi
+echo "$png"
