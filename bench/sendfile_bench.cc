@@ -266,3 +266,5 @@ BENCHMARK(BM_whole_block_reference)->Unit(benchmark::kMillisecond)->UseRealTime(
 BENCHMARK(BM_mapped_block_reference)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
+
+BENCHMARK_MAIN();
