@@ -29,8 +29,11 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
+// A whole-number field, kept within +-1e9 so coordinate arithmetic cannot overflow.
 bool fieldInt(const Command& c, size_t i, long long& v) {
-  return i < c.fields.size() && parseInt(c.fields[i].text, v);
+  if (i >= c.fields.size() || !parseInt(c.fields[i].text, v)) return false;
+  v = std::clamp(v, -1000000000LL, 1000000000LL);
+  return true;
 }
 
 std::string hex2(uint8_t b) {
@@ -308,7 +311,7 @@ void Printer::doText(const Command& c, Result& r) {
 }
 
 void Printer::doBitmap(const Command& c, Result& r) {
-  long long v[5];
+  long long v[5] = {0, 0, 0, 0, 0};
   for (size_t i = 0; i < 5; ++i) fieldInt(c, i, v[i]);
   long long mode = v[4];
   if (mode < 0 || mode > 2) {

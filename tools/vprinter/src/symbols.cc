@@ -33,7 +33,7 @@ bool isSet(const zint_symbol* s, int row, int col) {
 
 long long intField(const std::vector<Field>& f, size_t i, long long dflt) {
   long long v = 0;
-  if (i < f.size() && parseInt(f[i].text, v)) return v;
+  if (i < f.size() && parseInt(f[i].text, v)) return std::clamp(v, -1000000000LL, 1000000000LL);
   return dflt;
 }
 

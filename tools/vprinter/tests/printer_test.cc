@@ -217,3 +217,43 @@ TEST(Printer, PrintWritesOnePngPerSetAndRecordsCopies) {
 
 }  // namespace
 }  // namespace vprinter
+
+namespace vprinter {
+namespace {
+
+// Pieces of real commands shuffled with random bytes: nothing may crash,
+// hang or read outside a buffer (run under the sanitizers).
+TEST(Printer, SurvivesGarbledStreams) {
+  const char* pieces[] = {"SIZE 10 mm,5 mm\r\n", "BITMAP 5,5,2,2,2,", "DOWNLOAD \"A\",4,",
+                          "TEXT -5,-5,\"2\",90,3,3,\"x\"\r\n", "BARCODE 0,0,\"39\",10,3,270,1,2,\"A\"",
+                          "QRCODE 0,0,H,1,A,0,M1,S3,\"q\"\r\n", "\x1b!", "PRINT 1,1\r\n", ",\"",
+                          "MAXICODE 0,0,2,1,840,\"12345\",\"x\"\r\n", "PDF417 0,0,10,10,0,E0,H0,\"p\"\r\n",
+                          "PUTPCX 0,0,\"A\"\r\n", "BITMAP -9223372036854775807,9223372036854775807,1,1,0,x\r\n", "RSS 0,0,\"RSSEXP\",0,1,1,4,\"(01)12345678901231\"\r\n",
+                          "OUT GETSETTING$(\"\r\n", "SIZE 0.1 mm,0.1 mm\r\n", "BOX 0,0,-9,-9,-3\r\n"};
+  Printer printer(PrinterOptions(), nullptr);
+  Session session(printer, "fuzz");
+  uint32_t seed = std::getenv("VPRINTER_FUZZ_SEED") ? static_cast<uint32_t>(std::atoi(std::getenv("VPRINTER_FUZZ_SEED"))) : 12345u;
+  auto next = [&]() {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  std::string stream;
+  for (int i = 0; i < 3000; ++i) {
+    if (next() % 3) {
+      stream += pieces[next() % (sizeof pieces / sizeof pieces[0])];
+    } else {
+      for (int k = next() % 8; k > 0; --k) stream.push_back(static_cast<char>(next()));
+    }
+  }
+  for (size_t at = 0; at < stream.size();) {
+    size_t n = std::min<size_t>(1 + next() % 97, stream.size() - at);
+    session.feed(reinterpret_cast<const uint8_t*>(stream.data()) + at, n);
+    session.takeReply();
+    at += n;
+  }
+  session.finish();
+  EXPECT_GT(printer.errors(), 0u);
+}
+
+}  // namespace
+}  // namespace vprinter
