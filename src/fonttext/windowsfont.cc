@@ -72,9 +72,11 @@ int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int 
                  const char* szFaceName, const paloma_wchar* content) {
   if (connection().isOpen == 0 || !content || !szFaceName) return 0;
   // Empty texts and face names are drawn and sent like any other.
+  // (A copy of the units: the caller's type is wchar_t on Windows.)
+  std::u16string units(content, content + wideLength(content));
   return sendTextBitmap(
       makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
-      wideText(std::u16string_view(content, wideLength(content))));
+      wideText(units));
 }
 
 int windowsfontUnicode(int x, int y, int fontheight, int rotation, int fontstyle,
