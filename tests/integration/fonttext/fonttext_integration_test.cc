@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <clocale>
 #include <string>
 #include <vector>
@@ -233,6 +234,31 @@ TEST(FontTextReal, ClippedBlockHasTheBytesOfTheWholeDrawing) {
     Rig rig;
     ASSERT_EQ(windowsfont(r.x, r.y, 26, r.rotation, 3, 1, kFace, text.c_str()), 1);
     EXPECT_EQ(rig.split().payload, expected);
+  }
+}
+
+TEST(FontTextReal, TallBlockDrawnInBandsEqualsItsPieces) {
+  // A long text turned upright: thousands of rows, more than one band.
+  std::u16string text;
+  for (int i = 0; i < 16; ++i) text += u"Long label line ";
+  FontSpec f = font(60);
+  f.escapementTenths = 900;
+  int cx = 0, cy = 0;
+  ASSERT_TRUE(platformOs().textExtent(f, wide(text), &cx, &cy));
+  ASSERT_GT(cx * ((cy + 7) / 8 * 8), 300 * 1024);
+  ASSERT_LE(cx, 12000);
+  const int width = (cy + 7) / 8 * 8;
+  BitBlock whole;
+  ASSERT_TRUE(platformOs().drawText(f, wide(text), 0, cx, width, cx, &whole));
+  ASSERT_GT(inkCount(whole), 1000);
+  constexpr int kPiece = 997;
+  for (int top = 0; top < cx; top += kPiece) {
+    SCOPED_TRACE(top);
+    const int rows = std::min(kPiece, cx - top);
+    BitBlock piece;
+    ASSERT_TRUE(platformOs().drawText(f, wide(text), 0, cx - top, width, rows, &piece));
+    const auto from = whole.bits.begin() + static_cast<std::ptrdiff_t>(top) * whole.widthBytes;
+    EXPECT_TRUE(std::equal(piece.bits.begin(), piece.bits.end(), from));
   }
 }
 
