@@ -33,9 +33,17 @@ class OpenedFile {
 
 }  // namespace
 
+FileBlock::~FileBlock() { release(); }
+
+void FileBlock::release() {
+  if (view_.data) os().unmapFile(view_);
+  view_ = FileView{};
+  bytes_.reset();
+  size_ = 0;
+}
+
 bool loadWholeFile(const char* path, FileBlock* out) {
-  out->bytes_.reset();
-  out->size_ = 0;
+  out->release();
 
   OpenMode mode;
   mode.access = kAccessRead;
@@ -58,6 +66,12 @@ bool loadWholeFile(const char* path, FileBlock* out) {
     return false;
   }
   const auto size = static_cast<std::uint32_t>(found);
+
+  // A mapped view holds the whole file without copying it.
+  if (size > 0 && os().mapFile(file.get(), size, &out->view_)) {
+    out->size_ = size;
+    return true;
+  }
 
   // One block for the whole file; at least one byte so that an empty file
   // still has a block to point at.

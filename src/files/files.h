@@ -13,18 +13,28 @@
 #include <memory>
 #include <string>
 
+#include "platform/os.h"
+
 namespace paloma {
 
 // One memory block holding a whole local file, owned by the call that loaded
-// it and released when it goes out of scope.
+// it and released when it goes out of scope: a read-only view of the file
+// where the platform maps files, else a copy read into memory.
 class FileBlock {
  public:
-  const unsigned char* data() const { return bytes_.get(); }
+  FileBlock() = default;
+  ~FileBlock();
+  FileBlock(const FileBlock&) = delete;
+  FileBlock& operator=(const FileBlock&) = delete;
+
+  const unsigned char* data() const { return view_.data ? view_.data : bytes_.get(); }
   std::uint32_t size() const { return size_; }
 
  private:
   friend bool loadWholeFile(const char* path, FileBlock* out);
+  void release();
   std::unique_ptr<unsigned char[]> bytes_;
+  FileView view_;
   std::uint32_t size_ = 0;
 };
 

@@ -137,6 +137,13 @@ struct BitBlock {
   std::vector<std::uint8_t> bits;
 };
 
+// A read-only view of a whole open file.
+struct FileView {
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+  std::intptr_t token = 0;  // the backend's own
+};
+
 // ---- messages ------------------------------------------------------------
 
 enum class MessageIcon { Warning, Information, Exclamation, None };
@@ -173,6 +180,16 @@ class Os {
   virtual IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) = 0;
   // Size of an open file in bytes; -1 if unknown.
   virtual std::int64_t fileSize(Handle h) = 0;
+  // Maps the first `size` bytes of an open regular file read-only, so that a
+  // whole file can be held without copying it. False (nothing mapped) where
+  // the platform or the file does not allow it; the caller then reads.
+  // The bytes are only ever handed to write and send calls, which report a
+  // file shortened meanwhile by another process as a failed write.
+  virtual bool mapFile(Handle h, std::size_t size, FileView* out) {
+    (void)h, (void)size, (void)out;
+    return false;
+  }
+  virtual void unmapFile(const FileView& view) { (void)view; }
   virtual bool closeHandle(Handle h) = 0;
 
   // Events for overlapped I/O. Creation may fail; the logic then gives up.

@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -882,6 +883,27 @@ std::int64_t PosixOs::fileSize(Handle h) {
   struct stat st {};
   if (fstat(r->fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   return static_cast<std::int64_t>(st.st_size);
+}
+
+bool PosixOs::mapFile(Handle h, std::size_t size, FileView* out) {
+  auto r = findKind(h, {Resource::File});
+  if (!r || !out || size == 0) return false;
+  struct stat st {};
+  if (fstat(r->fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) < size)
+    return false;
+  void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, r->fd, 0);
+  if (m == MAP_FAILED) return false;
+  madvise(m, size, MADV_SEQUENTIAL);
+  out->data = static_cast<const unsigned char*>(m);
+  out->size = size;
+  out->token = 1;
+  return true;
+}
+
+void PosixOs::unmapFile(const FileView& view) {
+  if (view.token == 0 || !view.data) return;
+  munmap(const_cast<unsigned char*>(view.data), view.size);
 }
 
 bool PosixOs::closeHandle(Handle h) {
