@@ -1,6 +1,5 @@
 // The exported host-font functions of the single connection.
 #include <array>
-#include <cstring>
 #include <string>
 
 #include "connection/connection_state.h"

@@ -17,7 +17,6 @@
 #include <langinfo.h>
 #include <pango/pangocairo.h>
 
-#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
