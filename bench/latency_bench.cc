@@ -10,17 +10,16 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "paloma.h"
+#include "support/loopback_peer.h"
 
 namespace {
 
@@ -31,73 +30,21 @@ constexpr int kPeerLifeMs = 120000;
 const char* const kCommands[4] = {"SIZE 100 mm,50 mm", "CLS", "TEXT 10,10,\"3\",0,1,1,\"PALOMA\"",
                                   "PRINT 1,1"};
 
-// Accepts one connection and answers every complete status request block
-// with the byte 0x00 as soon as its last byte arrives. Ends when the client
-// closes, when stopped, or after kPeerLifeMs.
-class AnsweringPeer {
- public:
-  AnsweringPeer() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listener_, 1) != 0)
-      return;
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~AnsweringPeer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) close(listener_);
-  }
-  int port() const { return port_; }
+using paloma::test::LoopbackPeer;
 
- private:
-  void run() {
-    auto end = Clock::now() + std::chrono::milliseconds(kPeerLifeMs);
-    int c = -1;
-    while (c < 0 && !stop_ && Clock::now() < end) {
-      pollfd q{listener_, POLLIN, 0};
-      if (poll(&q, 1, 100) > 0) c = accept(listener_, nullptr, nullptr);
-    }
-    if (c < 0) return;
-    std::string pending;
-    char buf[8192];
-    while (!stop_ && Clock::now() < end) {
-      pollfd q{c, POLLIN, 0};
-      int ready = poll(&q, 1, 100);
-      if (ready < 0) break;
-      if (ready == 0) continue;
-      ssize_t n = recv(c, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      pending.append(buf, static_cast<std::size_t>(n));
-      // A status request is ESC "!?" followed by the rest of its block.
-      for (;;) {
-        std::size_t at = pending.find("\x1b!?");
-        if (at == std::string::npos) {
-          if (pending.size() > 2) pending.erase(0, pending.size() - 2);
-          break;
-        }
-        if (pending.size() - at < kStatusBlock) {
-          pending.erase(0, at);
-          break;
-        }
-        send(c, "\0", 1, MSG_NOSIGNAL);
-        pending.erase(0, at + kStatusBlock);
-      }
-    }
-    close(c);
-  }
-
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
+// A stand-in that answers every complete status request block (ESC "!?" and
+// the rest of its block) with the byte 0x00 as soon as its last byte arrives.
+LoopbackPeer::Options answeringPeer() {
+  auto answer = [from = std::size_t{0}](const std::string& got) mutable {
+    LoopbackPeer::Reply r;
+    for (std::size_t at; (at = got.find("\x1b!?", from)) != std::string::npos &&
+                         got.size() - at >= kStatusBlock;
+         from = at + kStatusBlock)
+      r.bytes.push_back('\0');
+    return r;
+  };
+  return {answer, true, kPeerLifeMs};
+}
 
 void reportAbovePause(benchmark::State& state, Clock::duration total) {
   double perRoundMs =
@@ -106,7 +53,7 @@ void reportAbovePause(benchmark::State& state, Clock::duration total) {
 }
 
 void BM_LibraryRound(benchmark::State& state) {
-  AnsweringPeer peer;
+  LoopbackPeer peer(answeringPeer());
   if (openethernet("127.0.0.1", peer.port()) != 1) {
     state.SkipWithError("no connection to the stand-in");
     return;
@@ -129,7 +76,7 @@ void BM_LibraryRound(benchmark::State& state) {
 // The same round on a plain socket: Nagle left on, each command as two
 // ordinary sends, the status block, the 50 ms pause, then the receive.
 void BM_PlainSocketRound(benchmark::State& state) {
-  AnsweringPeer peer;
+  LoopbackPeer peer(answeringPeer());
   int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;

@@ -16,7 +16,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -28,12 +27,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "support/loopback_peer.h"
 
 namespace {
 
@@ -76,56 +75,14 @@ const BenchFile& benchFile() {
   return file;
 }
 
-// Accepts one connection on 127.0.0.1 and reads it to the end, discarding.
-// Every wait is bounded (30 s).
-class Sink {
- public:
-  Sink() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listener_, 1) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      return;
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~Sink() {
-    finish();
-    close(listener_);
-  }
-  std::uint16_t port() const { return port_; }
-  // Waits until the sender has closed and every byte was read.
-  std::size_t finish() {
-    if (thread_.joinable()) thread_.join();
-    return received_;
-  }
+using paloma::test::LoopbackPeer;
 
- private:
-  void run() {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 30000) <= 0) return;
-    int c = accept(listener_, nullptr, nullptr);
-    if (c < 0) return;
-    std::vector<char> buf(kChunk);
-    for (;;) {
-      pollfd q{c, POLLIN, 0};
-      if (poll(&q, 1, 30000) <= 0) break;
-      ssize_t n = recv(c, buf.data(), buf.size(), 0);
-      if (n <= 0) break;
-      received_ += static_cast<std::size_t>(n);
-    }
-    close(c);
-  }
-
-  int listener_ = -1;
-  std::uint16_t port_ = 0;
-  std::thread thread_;
-  std::size_t received_ = 0;
-};
+// A sink on 127.0.0.1 that reads each connection to the end and only counts
+// the bytes; nextClosed(30000).count waits until the sender has closed and
+// every byte was read.
+std::unique_ptr<LoopbackPeer> makeSink() {
+  return std::make_unique<LoopbackPeer>(LoopbackPeer::Options{{}, false, 120000});
+}
 
 // The process's peak resident memory: reset it, and read it in megabytes.
 void resetPeakRss() {
@@ -141,11 +98,11 @@ double peakRssMb() {
 
 // Connects the library's current connection to the sink through the backend
 // (the network transport, as an opened TCP connection leaves it).
-bool connectLibrary(std::uint16_t port) {
+bool connectLibrary(int port) {
   using namespace paloma;
   Socket s = os().tcpSocket();
   if (s == kInvalidSocket) return false;
-  if (os().tcpConnect(s, 0x7F000001u, port).result != 0) {
+  if (os().tcpConnect(s, 0x7F000001u, static_cast<std::uint16_t>(port)).result != 0) {
     os().closeSocket(s);
     return false;
   }
@@ -163,12 +120,12 @@ void BM_sendfile(benchmark::State& state) {
   resetPeakRss();
   for (auto _ : state) {
     state.PauseTiming();
-    auto sink = std::make_unique<Sink>();
+    auto sink = makeSink();
     if (!connectLibrary(sink->port())) return state.SkipWithError("could not connect");
     state.ResumeTiming();
     int ok = sendfile(path.c_str());
     paloma::os().closeSocket(paloma::connection().socket);
-    std::size_t got = sink->finish();
+    std::size_t got = sink->nextClosed(30000).count;
     state.PauseTiming();
     paloma::resetConnection();
     sink.reset();
@@ -230,12 +187,12 @@ void reference(benchmark::State& state, Way way) {
   resetPeakRss();
   for (auto _ : state) {
     state.PauseTiming();
-    auto sink = std::make_unique<Sink>();
+    auto sink = makeSink();
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(sink->port());
+    a.sin_port = htons(static_cast<std::uint16_t>(sink->port()));
     if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       close(s);
       return state.SkipWithError("could not connect");
@@ -246,7 +203,7 @@ void reference(benchmark::State& state, Way way) {
     ok = ok && sendAll(s, "\r\n\0", 3);
     if (fd >= 0) close(fd);
     close(s);
-    std::size_t got = sink->finish();
+    std::size_t got = sink->nextClosed(30000).count;
     state.PauseTiming();
     sink.reset();
     state.ResumeTiming();
