@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "connection/connection_state.h"
+#include "connection/write_path.h"
 #include "paloma.h"
 #include "platform/os.h"
 
@@ -60,9 +61,14 @@ int usbportwrite(const char* text) {
   if (c.usbOneShotHandle == kInvalidHandle) return -2;
   std::string line(text);
   line.append(" \r\n");
-  os().writeFile(c.usbOneShotHandle, line.data(), line.size());
-  os().writeFile(c.usbOneShotHandle, "\r\n", 2);
+  // Each piece is continued until the device took all of it; the second
+  // line end goes out even after a failed first piece, so the printer sees
+  // the command ended. A device that refused bytes is a failed device (-2),
+  // never "written".
+  const WriteTarget device{TransportKind::UsbDevice, c.usbOneShotHandle, kInvalidSocket};
+  bool ok = writeAll(device, line.data(), line.size());
+  ok = writeAll(device, kCrlf.data(), kCrlf.size()) && ok;
   os().closeHandle(c.usbOneShotHandle);
   c.usbOneShotHandle = kInvalidHandle;
-  return 0;
+  return ok ? 0 : -2;
 }

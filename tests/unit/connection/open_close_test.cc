@@ -231,6 +231,21 @@ TEST(UsbPortWrite, TextSpaceAndTwoLineEnds) {
   EXPECT_EQ(usbportwrite(std::string(4092, 'x').c_str()), 0);
 }
 
+TEST(UsbPortWrite, ShortWritesAreContinuedAndARefusingDeviceIsNoSuccess) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  const std::string path = usbPath(kVid, "p");
+  f.setUsbPaths({path});
+  f.limitWrite(path, 2);
+  EXPECT_EQ(usbportwrite("CLS"), 0);
+  EXPECT_EQ(f.wire(path), "CLS \r\n\r\n");
+  f.clearJournal();
+  f.failWritesAfter(path, 0);
+  EXPECT_EQ(usbportwrite("CLS"), -2);
+  EXPECT_FALSE(f.isOpen(path));
+  EXPECT_EQ(connection().usbOneShotHandle, kInvalidHandle);
+}
+
 TEST(UsbPortWrite, DeviceThatWillNotOpen) {
   struct NoOpen : FakeOs {
     Handle openFile(std::string_view, const OpenMode&) override { return kInvalidHandle; }
