@@ -33,16 +33,17 @@ int gatedBuilder(int n, Format format) {
   return sendToSlot(n, lines);
 }
 
-// The payload of a file function: header (downloads only) by the slot
+// The payload of a file function: the file read whole (its failures shown
+// whatever the slot), then the header (downloads only) by the slot
 // binary-buffer write, then the payload and "\r\n" to the slot's USB device
 // or spooler job.
 int sendFileToSlot(int n, const char* memory, const char* path, const char* name,
                    bool download) {
   if (!path || (download && !name)) return 0;
-  auto target = slotTarget(n, /*allowNetwork=*/false);
-  if (!target) return 0;
   FileBlock block;
   if (!loadWholeFile(path, &block)) return 0;
+  auto target = slotTarget(n, /*allowNetwork=*/false);
+  if (!target) return 0;
   if (download) {
     std::string header;
     if (!formatDownloadHeader(memory, name, block.size(), &header)) return 0;

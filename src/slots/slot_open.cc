@@ -16,20 +16,37 @@ namespace {
 
 constexpr const char* kErrorCaption = "Error Message";
 
+void closeSpoolerJob(Handle h) {
+  os().spoolerEndPage(h);
+  os().spoolerEndDoc(h);
+  os().spoolerClose(h);
+}
+
 // A slot's spooler and USB transports share one handle: before it is
-// replaced, whatever it holds is closed, so no device or job is held twice or
-// lost.
-void releaseSlotHandle(SlotRef s) {
+// replaced, whatever it holds is closed (once), so no device or job is held
+// twice or lost. Slot 1's handle is the single connection's, which may hold
+// its parallel or serial port instead; that is closed too, as closeport
+// would, and every flag that named the handle is cleared.
+void releaseSlotHandle(int n, SlotRef s) {
+  ConnectionState& c = connection();
+  const bool portFlags = n == 1 && (c.lptMode == 1 || c.serialMode == 1);
   if (s.usbMode == 1) {
     os().closeHandle(s.handle);
-    s.usbMode = 0;
+  } else if (s.spoolerMode == 1) {
+    closeSpoolerJob(s.handle);
+  } else if (portFlags) {
+    if (c.serialMode == 1) os().sleepMs(100);  // let the port drain, as closeport does
+    os().closeHandle(c.handle);
   }
-  if (s.spoolerMode == 1) {
-    os().spoolerEndPage(s.handle);
-    os().spoolerEndDoc(s.handle);
-    os().spoolerClose(s.handle);
-    s.spoolerMode = 0;
-  }
+  s.usbMode = 0;
+  s.spoolerMode = 0;
+  if (n == 1) c.lptMode = c.serialMode = 0;
+}
+
+// An opener that drops a slot's USB state releases the device it held.
+void dropSlotUsb(SlotRef s) {
+  if (s.usbMode == 1) os().closeHandle(s.handle);
+  s.usbMode = 0;
 }
 
 }  // namespace
@@ -48,7 +65,7 @@ int openportmult(int n, const char* name) {
   std::memcpy(c.portName, given.data(), given.size());
   if (!validSlot(n)) return 0;
   SlotRef s = slot(n);
-  releaseSlotHandle(s);
+  releaseSlotHandle(n, s);
   Handle h = kInvalidHandle;
   s.spoolerMode = os().spoolerOpen(given, &h) ? 1 : 0;
   if (s.spoolerMode == 0) return 0;
@@ -65,6 +82,9 @@ int openusbportmult(int n) {
   // Numbers above 5 name no slot either: refused like 0.
   if (n <= 0 || n > kSlotCount) {
     os().message("Can't using USB_Mult port", kErrorCaption, MessageIcon::Warning);
+    // Slot 1's spooler job is dropped here; it is ended first, so what was
+    // sent to it prints and its printer handle is not lost.
+    if (c.spoolerMode == 1) closeSpoolerJob(c.handle);
     c.spoolerMode = 0;
     c.isOpen = 0;
     return 0;
@@ -74,20 +94,20 @@ int openusbportmult(int n) {
   SlotRef s = slot(n);
   if (!record.found) {
     os().message("Can't find printer by USB.", kErrorCaption, MessageIcon::Warning);
-    s.usbMode = 0;
+    dropSlotUsb(s);
     c.isOpen = 0;
     return 0;
   }
   const char* path = record.slotPaths[n - 1];
   Handle h = kInvalidHandle;
   if (path[0] != '\0') {
-    releaseSlotHandle(s);
+    releaseSlotHandle(n, s);
     OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
     h = os().openFile(path, mode);
   }
   if (h == kInvalidHandle) {
     os().message("Couldn't create port by USB.", kErrorCaption, MessageIcon::Warning);
-    s.usbMode = 0;
+    dropSlotUsb(s);
     c.isOpen = 0;
     return 0;
   }
@@ -120,9 +140,7 @@ int closeportmult(int n) {
       return 1;
     }
     if (s.spoolerMode == 1) {
-      os().spoolerEndPage(s.handle);
-      os().spoolerEndDoc(s.handle);
-      os().spoolerClose(s.handle);
+      closeSpoolerJob(s.handle);
       s.spoolerMode = 0;
       return 1;
     }

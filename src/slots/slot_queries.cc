@@ -11,6 +11,11 @@
 namespace paloma {
 namespace {
 constexpr const char* kBadSlot = "error";
+// A slot without the transport a query needs: its handle or socket is then
+// nothing live (never opened, closed, or the spooler job's handle), so the
+// query touches nothing and answers as its twin does for a missing printer.
+constexpr const char* kNoPrinter = "-1";
+constexpr const char* kNoSetting = "";
 
 // One packet of a slot's setting reply: 100 ms before and after the read.
 bool slotSettingPacket(Handle h) { return usbReadSettingPacket(h, 100, 100); }
@@ -23,21 +28,25 @@ extern "C" {
 
 const char* usbprinterstatusmult(int n) {
   if (!validSlot(n)) return kBadSlot;
+  if (slot(n).usbMode != 1) return kNoPrinter;
   return usbStatusOn(slot(n).handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
   if (!validSlot(n)) return kBadSlot;
+  if (slot(n).networkMode != 1) return kNoPrinter;
   return networkStatusOn(slot(n).socket);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
   if (!validSlot(n)) return kBadSlot;
+  if (slot(n).usbMode != 1) return kNoSetting;
   return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
   if (!validSlot(n)) return kBadSlot;
+  if (slot(n).networkMode != 1) return kNoPrinter;
   return runNetworkSettingQuery(slot(n).socket, a, b, c);
 }
 

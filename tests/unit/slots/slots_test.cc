@@ -8,6 +8,7 @@
 
 #include "connection/connection_state.h"
 #include "paloma.h"
+#include "query/reply_state.h"
 #include "slots/slot_table.h"
 #include "support/fake_os.h"
 
@@ -95,6 +96,59 @@ TEST(Slots, ReopeningASlotReleasesWhatItHeld) {
   EXPECT_FALSE(f.isOpen(usbPath("two")));
   EXPECT_EQ(slot(2).usbMode, 0);
   EXPECT_EQ(f.entries("close").size(), 2u);
+}
+
+TEST(Slots, FailedUsbOpensReleaseTheDeviceTheyDrop) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.setUsbPaths({usbPath("one"), usbPath("two")});
+  ASSERT_EQ(openusbportmult(2), 1);
+  f.setUsbPaths({usbPath("one")});  // slot 2's printer is gone
+  EXPECT_EQ(openusbportmult(2), 0);
+  EXPECT_EQ(slot(2).usbMode, 0);
+  EXPECT_FALSE(f.isOpen(usbPath("two")));
+  ASSERT_EQ(openusbportmult(1), 1);
+  f.setUsbPaths({});  // no printer at all
+  EXPECT_EQ(openusbportmult(1), 0);
+  EXPECT_EQ(connection().usbMode, 0);
+  EXPECT_FALSE(f.isOpen(usbPath("one")));
+}
+
+TEST(Slots, RefusedUsbSlotNumberEndsSlotOnesSpoolerJob) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addPrinter("Front", "p1");
+  ASSERT_EQ(openport("Front"), 1);
+  EXPECT_EQ(openusbportmult(0), 0);
+  EXPECT_EQ(connection().spoolerMode, 0);
+  EXPECT_EQ(connection().isOpen, 0);
+  EXPECT_EQ(f.entries("spooler-end-doc").size(), 1u);
+  EXPECT_FALSE(f.isOpen("spooler:Front"));
+}
+
+TEST(Slots, OpeningSlotOneClosesTheConnectionsPortFirst) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addPrinter("A", "a");
+  f.addDevice("LPT1");
+  ASSERT_EQ(openport("LPT1"), 1);
+  ASSERT_EQ(openportmult(1, "A"), 1);
+  EXPECT_FALSE(f.isOpen("LPT1"));
+  EXPECT_EQ(connection().lptMode, 0);
+  EXPECT_EQ(closeport(), 1);
+  EXPECT_FALSE(f.isOpen("spooler:A"));
+  EXPECT_EQ(closeport(), 0);
+
+  f.addDevice("\\\\.\\COM1");
+  f.setUsbPaths({usbPath("one")});
+  ASSERT_EQ(openport("COM1"), 1);
+  f.clearJournal();
+  ASSERT_EQ(openusbportmult(1), 1);
+  EXPECT_FALSE(f.isOpen("\\\\.\\COM1"));
+  EXPECT_EQ(connection().serialMode, 0);
+  EXPECT_EQ(f.sleeps(), (std::vector<long>{100}));
+  EXPECT_EQ(sendcommand("CLS"), 1);
+  EXPECT_EQ(f.wire(usbPath("one")), "CLS\r\n");
 }
 
 TEST(Slots, CloseUsbBeforeSpoolerThenFallBack) {
@@ -190,6 +244,13 @@ TEST(Slots, FileTwinsAndTheirOpenChecks) {
   EXPECT_TRUE(f.writes().empty());
   EXPECT_EQ(downloadbmpmult(2, "missing.bmp", "X"), 0);
   EXPECT_EQ(f.messages().back(), "Error Message|Could not open file");
+  // The file is read before the slot is looked at: its failure is shown for
+  // a closed slot or a number outside the table too.
+  f.clearJournal();
+  EXPECT_EQ(downloadpcxmult(9, "missing.bmp", "X"), 0);
+  EXPECT_EQ(sendfilemult(3, "missing.bmp"), 0);
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"Error Message|Could not open file",
+                                                    "Error Message|Could not open file"}));
 }
 
 TEST(Slots, HostFontTwinsWriteToTheSlotOnly) {
@@ -243,6 +304,23 @@ TEST(SlotQueries, SlotNumbersOutsideTheTableGiveError) {
     EXPECT_STREQ(ethernetprintersettingmult(n, "a", "b", "c"), "error");
   }
   EXPECT_TRUE(scope.fake().writes().empty());
+}
+
+TEST(SlotQueries, SlotsWithoutTheQueriedTransportAreNotTouched) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addPrinter("Lab", "l");
+  ASSERT_EQ(openportmult(3, "Lab"), 1);  // a spooler job: no USB device, no socket
+  attachSocket(f, 2, 9102);
+  ASSERT_EQ(closeethernetportmult(2, 0), 1);
+  f.clearJournal();
+  EXPECT_STREQ(usbprinterstatusmult(3), "-1");
+  EXPECT_STREQ(usbprintersettingmult(3, "a", "b", "c"), "");
+  EXPECT_STREQ(ethernetprinterstatusmult(2), "-1");
+  EXPECT_STREQ(ethernetprintersettingmult(5, "a", "b", "c"), "-1");
+  EXPECT_TRUE(f.writes().empty());
+  EXPECT_TRUE(f.entries("read").empty());
+  EXPECT_EQ(replies().NetworkError, 0);  // no failed receive to remember
 }
 
 TEST(SlotQueries, OpenEthernetMultAndTheSharedNetworkError) {
