@@ -132,7 +132,9 @@ extern "C" {
 int sendcommand(const char* text) {
   if (!text || conn().isOpen == 0) return 0;
   std::string_view body(text);
-  if (!copyToCommandBuffer(body, 2)) return 0;
+  // The line end is written from storage of its own, so the whole buffer
+  // (less its NUL) is the limit.
+  if (!copyToCommandBuffer(body)) return 0;
   return writeCommandText({conn().commandBuffer, body.size()}, kCrlf);
 }
 
@@ -152,7 +154,7 @@ int sendcommandW(const paloma_wchar* text) {
   // On the serial port the text and CR LF share the 256-byte working buffer.
   auto t = pickTarget(conn(), WriterFamily::Command);
   if (t && t->kind == TransportKind::Serial && narrow.size() + 2 >= kWideArgCapacity) return 0;
-  if (!copyToCommandBuffer(narrow, 2)) return 0;
+  if (!copyToCommandBuffer(narrow)) return 0;
   return writeCommandText({conn().commandBuffer, narrow.size()}, kCrlfNul);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "connection/connection_state.h"
+#include "connection/write_path.h"
 #include "paloma.h"
 #include "support/fake_os.h"
 
@@ -154,10 +155,30 @@ TEST(WritePath, SerialEventFailureWritesNothing) {
   Rig rig;
   rig.openDevice(kCom, TransportKind::Serial);
   rig.f.failEvents(true);
+  const paloma_wchar w[] = {u'A', 0};
   EXPECT_EQ(sendcommand("CLS"), 0);
+  EXPECT_EQ(sendcommandW(w), 0);
+  EXPECT_EQ(sendcommandutf8("A"), 0);
+  EXPECT_EQ(binaryBufferWrite("BITMAP "), 0);
   EXPECT_TRUE(rig.f.writes().empty());
   // The event-less writers never need one.
+  const unsigned char b[] = {'Z'};
   EXPECT_EQ(sendcommandnocrlf("CLS"), 1);
+  EXPECT_EQ(sendBinaryData(b, 1), 1);
+  EXPECT_EQ(sendBinaryDataNoCRLF(b, 1), 1);
+  EXPECT_EQ(writesOn(rig.f, kCom), (std::vector<std::string>{"CLS", "Z", "\r\n", "Z"}));
+}
+
+TEST(WritePath, BinaryBufferWriteNeedsNoOpenConnection) {
+  Rig rig;
+  rig.openDevice(kCom, TransportKind::Serial);
+  rig.openSocket();
+  connection().isOpen = 0;
+  EXPECT_EQ(binaryBufferWrite("DOWNLOAD \"A\",1,"), 1);  // serial before network
+  EXPECT_EQ(writesOn(rig.f, kCom), (std::vector<std::string>{"DOWNLOAD \"A\",1,"}));
+  EXPECT_STREQ(connection().commandBuffer, "DOWNLOAD \"A\",1,");
+  connection().serialMode = connection().networkMode = 0;
+  EXPECT_EQ(binaryBufferWrite("X"), 0);
 }
 
 TEST(WritePath, RefusesWhatDoesNotFitOrIsNull) {
@@ -167,9 +188,14 @@ TEST(WritePath, RefusesWhatDoesNotFitOrIsNull) {
   EXPECT_EQ(sendcommandW(nullptr), 0);
   EXPECT_EQ(sendBinaryData(nullptr, 4), 0);
   EXPECT_EQ(sendBinaryData(reinterpret_cast<const unsigned char*>("x"), -1), 0);
-  std::u16string huge(ConnectionState::kCommandBufferSize, u'A');
+  // commandBuffer holds 655,349 bytes and the NUL; the line end is not kept there.
   std::string big(ConnectionState::kCommandBufferSize, 'A');
   EXPECT_EQ(sendcommand(big.c_str()), 0);
+  EXPECT_EQ(sendcommandnocrlf(big.c_str()), 0);
+  big.pop_back();
+  EXPECT_EQ(sendcommand(big.c_str()), 1);
+  EXPECT_EQ(rig.f.writes().back().data, big + "\r\n");
+  rig.f.clearJournal();
   // 253 narrowed bytes and CR LF fill the 256-byte working buffer; 254 do not.
   std::u16string w253(253, u'A'), w254(254, u'A');
   EXPECT_EQ(sendcommandW(reinterpret_cast<const paloma_wchar*>(w253.c_str())), 1);
