@@ -22,10 +22,10 @@ class LoopbackPeer {
  public:
   // What the peer does after a call of its script.
   struct Reply {
-    std::string bytes;   // sent at once (nothing when empty)
-    bool close = false;  // then the connection is closed
-    int pauseMs = 0;     // otherwise, after this pause,
-    std::string then;    // these are sent as well
+    std::string bytes{};  // sent at once (nothing when empty)
+    bool close = false;   // then the connection is closed
+    int pauseMs = 0;      // otherwise, after this pause,
+    std::string then{};   // these are sent as well
   };
   // Called on the peer's thread right after a connection is accepted (with
   // "") and after each receive, with every byte the connection brought so far.

@@ -1,95 +1,35 @@
 // Downloads and sendfile on the real backend: a peer on 127.0.0.1 collects
 // every byte the library sends over TCP; the text save writes a real file.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "support/loopback_peer.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-// Accepts one connection on 127.0.0.1 and collects what arrives until the
-// library closes it, for at most ten seconds.
-class Collector {
- public:
-  Collector() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listener_, 1) != 0)
-      return;
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~Collector() {
-    if (thread_.joinable()) thread_.join();
-    close(listener_);
-  }
-  std::uint16_t port() const { return port_; }
-  // Waits for the peer to finish (the library closed its socket).
-  std::string bytes() {
-    if (thread_.joinable()) thread_.join();
-    return got_;
-  }
+using paloma::test::LoopbackPeer;
 
- private:
-  void run() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    auto left = [&] {
-      return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count());
-    };
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, left()) <= 0) return;
-    int c = accept(listener_, nullptr, nullptr);
-    if (c < 0) return;
-    char buf[65536];
-    while (left() > 0) {
-      pollfd q{c, POLLIN, 0};
-      if (poll(&q, 1, left()) <= 0) break;
-      ssize_t n = recv(c, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      got_.append(buf, static_cast<std::size_t>(n));
-    }
-    close(c);
-  }
-
-  int listener_ = -1;
-  std::uint16_t port_ = 0;
-  std::thread thread_;
-  std::string got_;
-};
-
-// Connects the current connection's network transport to the collector
-// through the backend.
-bool connectTo(std::uint16_t port) {
+// Connects the current connection's network transport to the peer through
+// the backend.
+bool connectTo(int port) {
   using namespace paloma;
   ConnectionState& c = connection();
   Socket s = os().tcpSocket();
   if (s == kInvalidSocket) return false;
-  if (os().tcpConnect(s, 0x7F000001u, port).result != 0) {
+  if (os().tcpConnect(s, 0x7F000001u, static_cast<std::uint16_t>(port)).result != 0) {
     os().closeSocket(s);
     return false;
   }
@@ -150,7 +90,7 @@ TEST(FilesLoopback, DownloadsArriveByteExactWithTheNetworkLineEnd) {
   const std::string empty = dir.write("empty.prn", "");
   const std::string ten = dir.write("a.pcx", "0123456789");
 
-  Collector peer;
+  LoopbackPeer peer;  // collects what arrives until the library closes
   ASSERT_NE(peer.port(), 0);
   ASSERT_TRUE(connectTo(peer.port()));
   EXPECT_EQ(downloadbmp(image.c_str(), "LOGO.BMP"), 1);
@@ -164,7 +104,7 @@ TEST(FilesLoopback, DownloadsArriveByteExactWithTheNetworkLineEnd) {
                                data + "\r\n\0"s + "\r\n\0"s +
                                "DOWNLOAD E,\"A.PCX\",10,0123456789\r\n\0"s +
                                "DOWNLOAD \"E.PCX\",0,\r\n\0"s + data + "\r\n\0"s;
-  EXPECT_EQ(peer.bytes(), expected);
+  EXPECT_EQ(peer.nextClosed(10000).bytes, expected);
 }
 
 TEST(FilesLoopback, MissingFileShowsItsMessageAndClosedConnectionOpensNothing) {
@@ -173,7 +113,7 @@ TEST(FilesLoopback, MissingFileShowsItsMessageAndClosedConnectionOpensNothing) {
   g_messages.clear();
   paloma_set_message_handler(&recordMessage, nullptr);
 
-  Collector peer;
+  LoopbackPeer peer;  // collects what arrives until the library closes
   ASSERT_TRUE(connectTo(peer.port()));
   const std::string missing = dir.path() + "/missing.bmp";
   EXPECT_EQ(downloadbmp(missing.c_str(), "A"), 0);
@@ -184,7 +124,7 @@ TEST(FilesLoopback, MissingFileShowsItsMessageAndClosedConnectionOpensNothing) {
   disconnect();
   paloma_set_message_handler(nullptr, nullptr);
 
-  EXPECT_EQ(peer.bytes(), "");
+  EXPECT_EQ(peer.nextClosed(10000).bytes, "");
   EXPECT_EQ(g_messages, (std::vector<std::string>{"Error Message|Could not open file",
                                                   "Error Message|Could not open file"}));
 }

@@ -1,25 +1,24 @@
 // Status, setting and string reads on the real backend: a printer stand-in
 // thread on 127.0.0.1, and a pty pair standing in for a serial printer.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "paloma.h"
+#include "support/loopback_peer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kPeerLifeMs = 10000;
 
 long msSince(Clock::time_point t0) {
   return static_cast<long>(
@@ -55,82 +54,48 @@ bool writeAllBounded(int fd, const std::string& bytes, int ms) {
     if (left <= 0) return false;
     pollfd q{fd, POLLOUT, 0};
     if (poll(&q, 1, static_cast<int>(left)) <= 0) return false;
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno == ENOTSOCK) n = write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-// Accepts one connection on an ephemeral loopback port and hands it to the
-// script; the connection is closed when the script returns. The thread ends
-// by itself within kPeerLifeMs.
-class Peer {
- public:
-  explicit Peer(std::function<void(int)> script) : script_(std::move(script)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listener_, 1) != 0)
-      return;
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] {
-      pollfd q{listener_, POLLIN, 0};
-      if (poll(&q, 1, kPeerLifeMs) <= 0) return;
-      int c = accept(listener_, nullptr, nullptr);
-      if (c < 0) return;
-      script_(c);
-      close(c);
-    });
-  }
-  ~Peer() {
-    if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) close(listener_);
-  }
-  int port() const { return port_; }
-  void join() {
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::function<void(int)> script_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
+using paloma::test::LoopbackPeer;
 
 class LoopbackReplies : public ::testing::Test {
  protected:
-  void connectTo(const Peer& p) { ASSERT_EQ(openethernet("127.0.0.1", p.port()), 1); }
+  void connectTo(const LoopbackPeer& p) { ASSERT_EQ(openethernet("127.0.0.1", p.port()), 1); }
   void TearDown() override { closeethernetport(0); }
 };
 
+// Answers the requests in turn: once the bytes since the last answer contain
+// the request's ending, sends its reply.
+LoopbackPeer::Script inTurn(std::vector<std::pair<std::string, LoopbackPeer::Reply>> steps) {
+  return [steps = std::move(steps), next = std::size_t{0},
+          from = std::size_t{0}](const std::string& got) mutable {
+    if (next == steps.size() || got.find(steps[next].first, from) == std::string::npos)
+      return LoopbackPeer::Reply{};
+    from = got.size();
+    return steps[next++].second;
+  };
+}
+
 TEST_F(LoopbackReplies, StatusSettingAndStringReplies) {
-  std::string statusRequest;
-  Peer peer([&](int c) {
-    if (!readUntil(c, std::string(1, '\0'), 2000, &statusRequest)) return;
-    writeAllBounded(c, "\x0B", 1000);
-    if (!readUntil(c, "OUT CHR$(02)\r\n", 2000)) return;
-    writeAllBounded(c, "203\r\n\x02\r\n", 1000);
-    if (!readUntil(c, std::string("OUT \"ENDLINE\"\r\n\0", 16), 2000)) return;
-    writeAllBounded(c, "E200 3412\r\nEND", 1000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    writeAllBounded(c, "LINE\r\n", 1000);
-  });
+  LoopbackPeer peer(inTurn({
+      {std::string(1, '\0'), {"\x0B"}},
+      {"OUT CHR$(02)\r\n", {"203\r\n\x02\r\n"}},
+      {std::string("OUT \"ENDLINE\"\r\n\0", 16), {"E200 3412\r\nEND", false, 150, "LINE\r\n"}},
+  }));
   connectTo(peer);
   EXPECT_STREQ(ethernetprinterstatus(), "0B");
-  EXPECT_EQ(statusRequest.substr(0, 5), "\x1b!?\r\n");
+  EXPECT_EQ(peer.received().substr(0, 5), "\x1b!?\r\n");
   EXPECT_STREQ(ethernetprintersetting("CONFIG", "DPI", "VALUE"), "203\r\n\x02\r\n");
   EXPECT_STREQ(ethernet_getstring("RFID READ", 0), "E200 3412\r\n");
 }
 
 TEST_F(LoopbackReplies, SilentPrinterGivesMinusOneAfterTheTimeout) {
-  Peer peer([](int c) { readUntil(c, "never", 3000); });
+  LoopbackPeer peer;
   connectTo(peer);
   auto t0 = Clock::now();
   EXPECT_STREQ(ethernetprinterstatus(), "-1");
@@ -141,7 +106,9 @@ TEST_F(LoopbackReplies, SilentPrinterGivesMinusOneAfterTheTimeout) {
 }
 
 TEST_F(LoopbackReplies, ClosedConnectionGivesMinusOne) {
-  Peer peer([](int c) { readUntil(c, std::string(1, '\0'), 2000); });
+  LoopbackPeer peer([](const std::string& got) {
+    return LoopbackPeer::Reply{"", got.find('\0') != std::string::npos};
+  });
   connectTo(peer);
   auto t0 = Clock::now();
   EXPECT_STREQ(ethernetprinterstatus(), "-1");
@@ -150,18 +117,13 @@ TEST_F(LoopbackReplies, ClosedConnectionGivesMinusOne) {
 }
 
 TEST_F(LoopbackReplies, FloodWithoutMarkerEndsWithinTheBound) {
-  Peer peer([](int c) {
-    if (!readUntil(c, "ENDLINE", 2000)) return;
-    std::string chunk(64 * 1024, 'f');
-    for (int i = 0; i < 80; ++i)  // 5 MB
-      if (!writeAllBounded(c, chunk, 2000)) return;
-  });
+  LoopbackPeer peer(inTurn({{"ENDLINE", {std::string(5 * 1024 * 1024, 'f')}}}));
   connectTo(peer);
   auto t0 = Clock::now();
   EXPECT_STREQ(ethernet_getstring("FLOOD", 0), "-1");
   EXPECT_LT(msSince(t0), 7000);
   closeethernetport(0);  // the stand-in's sends now fail and it ends
-  peer.join();
+  EXPECT_TRUE(peer.nextClosed(5000).ended);
 }
 
 // ---- a pty pair as the serial port ------------------------------------------
