@@ -11,14 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "platform/os.h"
 #include "platform/posix/posix_os.h"
+#include "support/loopback_peer.h"
 
 namespace paloma {
 namespace {
@@ -336,38 +335,7 @@ TEST_F(PosixPty, BytesPassUnchangedBothWays) {
 
 // ---- TCP and UDP on 127.0.0.1 ------------------------------------------------
 
-// A listening socket on 127.0.0.1 with an ephemeral port.
-int listenLoopback(std::uint16_t* port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(kLoopback);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 4) != 0)
-    return -1;
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  *port = ntohs(sa.sin_port);
-  return fd;
-}
-
-int acceptWithin(int listener, int ms) {
-  pollfd p{listener, POLLIN, 0};
-  if (poll(&p, 1, ms) <= 0) return -1;
-  return accept(listener, nullptr, nullptr);
-}
-
-std::string readAll(int fd, std::size_t want, int ms) {
-  std::string got;
-  for (int waited = 0; got.size() < want && waited < ms; waited += 10) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 10) <= 0) continue;
-    char buf[256];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, static_cast<std::size_t>(n));
-  }
-  return got;
-}
+using paloma::test::LoopbackPeer;
 
 TEST(PosixTcp, SendReceiveTimeOutCloseAndNoSigpipe) {
   // A peer that drops the connection must not kill us even with the default
@@ -377,23 +345,13 @@ TEST(PosixTcp, SendReceiveTimeOutCloseAndNoSigpipe) {
   sigaction(SIGPIPE, &dfl, &old);
 
   Os& os = platformOs();
-  std::uint16_t port = 0;
-  int listener = listenLoopback(&port);
-  ASSERT_GE(listener, 0);
-  std::string received;
-  std::atomic<bool> closePeer{false};
-  std::thread peer([&] {
-    int c = acceptWithin(listener, 5000);
-    if (c < 0) return;
-    received = readAll(c, 4, 5000);
-    for (int i = 0; i < 500 && !closePeer; ++i) usleep(10000);
-    close(c);
-  });
+  LoopbackPeer peer;  // silent: collects until it is stopped
+  ASSERT_NE(peer.port(), 0);
 
   os.netStartup();
   Socket s = os.tcpSocket();
   ASSERT_NE(s, kInvalidSocket);
-  NetResult c = os.tcpConnect(s, kLoopback, port);
+  NetResult c = os.tcpConnect(s, kLoopback, static_cast<std::uint16_t>(peer.port()));
   ASSERT_EQ(c.result, 0);
   ASSERT_EQ(c.error, kNetOk);
   os.setNoDelay(s);
@@ -407,9 +365,9 @@ TEST(PosixTcp, SendReceiveTimeOutCloseAndNoSigpipe) {
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.error, kNetTimedOut);
 
-  closePeer = true;
-  peer.join();
-  EXPECT_EQ(received, "ABCD");
+  EXPECT_TRUE(peer.waitReceived(4, 5000));
+  EXPECT_EQ(peer.received(), "ABCD");
+  peer.stop();
   os.setSocketTimeouts(s, 1000, 2000);
   r = os.recv(s, buf, sizeof buf);
   EXPECT_EQ(r.result, 0);
@@ -428,16 +386,17 @@ TEST(PosixTcp, SendReceiveTimeOutCloseAndNoSigpipe) {
   os.closeSocket(s);
   os.closeSocket(s);  // harmless
   EXPECT_EQ(os.send(s, "X", 1, false).result, -1);
-  close(listener);
   sigaction(SIGPIPE, &old, nullptr);
 }
 
 TEST(PosixTcp, ConnectToAClosedPortFails) {
   Os& os = platformOs();
   std::uint16_t port = 0;
-  int listener = listenLoopback(&port);
-  ASSERT_GE(listener, 0);
-  close(listener);  // nobody listens there now
+  {
+    LoopbackPeer gone;
+    port = static_cast<std::uint16_t>(gone.port());
+  }  // nobody listens there now
+  ASSERT_NE(port, 0);
   Socket s = os.tcpSocket();
   ASSERT_NE(s, kInvalidSocket);
   NetResult c = os.tcpConnect(s, kLoopback, port);
