@@ -26,16 +26,13 @@ void clearReplyBuffer(ReplyState& r) {
   r.ReplyPosition = 0;
 }
 
-// A buffer handed back as text always ends in a NUL inside the buffer: a
-// reply that filled every byte gives up its last byte for the terminator.
-const char* asText(unsigned char* buffer) {
-  buffer[ReplyState::kBufferSize - 1] = 0;
-  return reinterpret_cast<const char*>(buffer);
-}
-
+// A buffer handed back as text keeps every byte of the reply: a reply that
+// fills the whole buffer still ends at the zero byte the record keeps behind
+// it (ReplyState's ...End bytes).
 const char* resultBuffer(InfoBuffer which) {
   ReplyState& r = replies();
-  return asText(which == InfoBuffer::Reply ? r.ReplyBuffer : r.NetworkReceiveBuffer);
+  return reinterpret_cast<const char*>(which == InfoBuffer::Reply ? r.ReplyBuffer
+                                                                  : r.NetworkReceiveBuffer);
 }
 
 // Sends a whole fixed-size block on the socket; a short send is continued.

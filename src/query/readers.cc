@@ -292,7 +292,12 @@ StringStep ReadNetworkString(Socket s, const Deadline& bound) {
       // A reply that has filled ReplyBuffer without the marker cannot be taken.
       if (bufferFull(rs().NetworkPosition)) return StringStep::Failed;
     }
-    if (bound.passed()) return StringStep::Failed;
+    if (bound.passed()) {
+      // A receive error is recorded even when it comes as the bound runs out.
+      if (r.result < 0 && lastError != kNetWouldBlock && lastError != kNetOk)
+        rs().NetworkError = 1;
+      return StringStep::Failed;
+    }
   }
 }
 

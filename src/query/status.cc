@@ -120,9 +120,11 @@ int usbportqueryprinter(void) {
   Handle h = os().openFile(record.devicePath, mode);
   conn().usbOneShotHandle = h;
   unsigned char answer[100] = {};
+  // A device that did not open is neither written nor read, but the pause
+  // before the read is kept.
+  if (h != kInvalidHandle) os().writeFile(h, "\x1b!?", 3);
+  os().sleepMs(300);
   if (h != kInvalidHandle) {
-    os().writeFile(h, "\x1b!?", 3);
-    os().sleepMs(300);
     os().readFile(h, answer, sizeof answer, ReadWait::Blocking, kUsbReadTimeoutMs);
     os().closeHandle(h);
   }

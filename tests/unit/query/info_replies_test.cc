@@ -93,7 +93,8 @@ TEST_F(InfoReplyTest, NetworkReplyFillingTheWholeBufferIsStillATerminatedText) {
   openNetwork();
   f.queueRecv(kPeer, std::string(ReplyState::kBufferSize, 'x'));
   const char* text = ethernetprintername();
-  EXPECT_EQ(std::strlen(text), ReplyState::kBufferSize - 1);
+  ASSERT_EQ(std::strlen(text), ReplyState::kBufferSize) << "every byte kept";
+  EXPECT_EQ(text[ReplyState::kBufferSize - 1], 'x');
 }
 
 TEST_F(InfoReplyTest, UsbQueryStopsAtTheFirstCarriageReturnWithoutWaiting) {
