@@ -42,10 +42,9 @@ int sendWholeFile(const char* path, bool withHeader, const char* memory, const c
   if (c.isOpen == 0) return 0;
   if (!path || (withHeader && !name)) return 0;
 
-  FileBlock file;
-  if (!loadWholeFile(path, &file)) return 0;
-
   auto target = pickTarget(c, WriterFamily::Binary);
+  FileBlock file;
+  if (!loadWholeFile(path, &file, targetTakesMappedFiles(target))) return 0;
   if (!target) return 0;
 
   if (withHeader) {

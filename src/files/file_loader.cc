@@ -42,7 +42,7 @@ void FileBlock::release() {
   size_ = 0;
 }
 
-bool loadWholeFile(const char* path, FileBlock* out) {
+bool loadWholeFile(const char* path, FileBlock* out, bool mayMap) {
   out->release();
 
   OpenMode mode;
@@ -68,7 +68,7 @@ bool loadWholeFile(const char* path, FileBlock* out) {
   const auto size = static_cast<std::uint32_t>(found);
 
   // A mapped view holds the whole file without copying it.
-  if (size > 0 && os().mapFile(file.get(), size, &out->view_)) {
+  if (mayMap && size > 0 && os().mapFile(file.get(), size, &out->view_)) {
     out->size_ = size;
     return true;
   }

@@ -11,8 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "connection/write_path.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -31,7 +33,7 @@ class FileBlock {
   std::uint32_t size() const { return size_; }
 
  private:
-  friend bool loadWholeFile(const char* path, FileBlock* out);
+  friend bool loadWholeFile(const char* path, FileBlock* out, bool mayMap);
   void release();
   std::unique_ptr<unsigned char[]> bytes_;
   FileView view_;
@@ -63,7 +65,18 @@ inline constexpr const char* kFileTooLarge = "File too large: 2 GiB or more cann
 //   - the size cannot be found, a read fails, or the file ends before the
 //     size found: "File read unsuccessfully" ("Read File Message").
 // `path` must not be null.
-bool loadWholeFile(const char* path, FileBlock* out);
+//
+// With `mayMap`, the block may be a read-only view of the file instead of a
+// copy. Only transports whose writes go straight to the kernel may take a
+// view (a file shortened by another process then fails the write instead of
+// faulting in a library's own copy); the spooler's client library copies
+// small writes itself, so spooler targets read.
+bool loadWholeFile(const char* path, FileBlock* out, bool mayMap = false);
+
+// Whether a target's writes may come from a mapped view.
+inline bool targetTakesMappedFiles(const std::optional<WriteTarget>& t) {
+  return t && t->kind != TransportKind::Spooler;
+}
 
 // The header of a DOWNLOAD command, at most this many characters.
 inline constexpr std::size_t kMaxDownloadHeader = 99;

@@ -183,8 +183,9 @@ class Os {
   // Maps the first `size` bytes of an open regular file read-only, so that a
   // whole file can be held without copying it. False (nothing mapped) where
   // the platform or the file does not allow it; the caller then reads.
-  // The bytes are only ever handed to write and send calls, which report a
-  // file shortened meanwhile by another process as a failed write.
+  // Hand the bytes only to calls that copy them in the kernel (write, send):
+  // those report a file shortened meanwhile by another process as a failed
+  // call, where a copy in user space would fault.
   virtual bool mapFile(Handle h, std::size_t size, FileView* out) {
     (void)h, (void)size, (void)out;
     return false;

@@ -40,9 +40,9 @@ int gatedBuilder(int n, Format format) {
 int sendFileToSlot(int n, const char* memory, const char* path, const char* name,
                    bool download) {
   if (!path || (download && !name)) return 0;
-  FileBlock block;
-  if (!loadWholeFile(path, &block)) return 0;
   auto target = slotTarget(n, /*allowNetwork=*/false);
+  FileBlock block;
+  if (!loadWholeFile(path, &block, targetTakesMappedFiles(target))) return 0;
   if (!target) return 0;
   if (download) {
     std::string header;
