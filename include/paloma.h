@@ -469,7 +469,9 @@ PALOMA_API int windowsfontMmult(int n, int x, int y, int fontheight, int rotatio
 PALOMA_API int windowsfontUnicodemult(int n, int x, int y, int fontheight, int rotation,
                                       int fontstyle, int fontunderline, const char* szFaceName,
                                       const paloma_wchar* content);
-/* Status and settings of the printer in slot n: "error" for n outside 1..5. */
+/* Status and settings of the printer in slot n: "error" for n outside 1..5;
+ * a slot without the queried transport open gives "-1" (the USB setting
+ * query "") without any I/O. */
 PALOMA_API const char* usbprinterstatusmult(int n);
 PALOMA_API const char* ethernetprinterstatusmult(int n);
 PALOMA_API const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c);
@@ -490,7 +492,8 @@ PALOMA_API const char* broadcast(void);
 
 /* ---- C++ linkage ----------------------------------------------------------*/
 /* One-shot USB write: text, space, CR LF, CR LF. 0 written, -1 no printer,
- * -2 the device did not open. Texts over 4092 bytes: -2 without writing. */
+ * -2 the device did not open or refused the bytes. Texts over 4092 bytes: -2
+ * without writing. */
 PALOMA_API int usbportwrite(const char* text);
 /* A constant UTF-16 text of one character. */
 PALOMA_API const paloma_wchar* muta1();
