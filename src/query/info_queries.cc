@@ -1,4 +1,5 @@
 #include "query/info_queries.h"
+#include "query/status.h"
 
 #include <cstdio>
 #include <cstring>
@@ -82,7 +83,7 @@ const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port) {
 const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
   ReplyState& r = replies();
   clearReplyBuffer(r);
-  unsigned char block[kNetworkQueryBlockSize] = {};
+  unsigned char block[kNetworkRequestBlock] = {};
   std::memcpy(block, row.request.data(), row.request.size());
   sendBlock(s, block, sizeof block);
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
@@ -210,7 +211,7 @@ const char* ethernetprinterquantity(void) { return ethernet(InfoQuery::Quantity)
 const char* ethernetprinterserial(void) { return ethernet(InfoQuery::SerialNumber); }
 
 int ethernetprinterrestart(void) {
-  unsigned char block[kNetworkQueryBlockSize] = {};
+  unsigned char block[kNetworkRequestBlock] = {};
   std::memcpy(block, "\x1b!R\n", 4);
   return sendBlock(connection().socket, block, sizeof block) ? 1 : 0;
 }

@@ -65,8 +65,6 @@ struct InfoFamilyRow {
 // The row of one query on one transport; null if the family has no such member.
 const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query);
 
-// Every network request goes out as one fixed-size block: the text, then NULs.
-inline constexpr std::size_t kNetworkQueryBlockSize = 200;
 inline constexpr std::size_t kSettingBlockSize = 1024;
 
 // The failure text of the queries.

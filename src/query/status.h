@@ -16,7 +16,8 @@ const char* statusText(unsigned char byte, StatusFamily family);
 
 // The status request: ESC "!?" CR LF.
 inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
-// The network sends every status request as one 200-byte block.
+// The network sends every status and information request as one 200-byte
+// block: the request, then NUL bytes.
 inline constexpr int kNetworkRequestBlock = 200;
 
 // The network status query on a socket: the 200-byte request block, the
