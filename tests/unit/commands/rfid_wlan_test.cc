@@ -1,4 +1,5 @@
 // rfidDetect, rfidRead, rfidWrite and the WiFi_ settings.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -64,11 +65,9 @@ std::vector<WlanRow> wlanRows() {
       {"port", [] { return WiFi_Port(9100); }, "WLAN PORT 9100\r\n"},
       {"port -1", [] { return WiFi_Port(-1); }, "WLAN PORT -1\r\n"},
       {"ssid", [] { return WiFi_SSID("shop floor"); }, "WLAN SSID \"shop floor\"\r\n"},
-      {"ssid empty", [] { return WiFi_SSID(""); }, "WLAN SSID \"\"\r\n"},
       {"ip",
        [] { return WiFi_StaticIP("192.168.1.20", "255.255.255.0", "192.168.1.1"); },
        "WLAN IP \"192.168.1.20\", \"255.255.255.0\", \"192.168.1.1\"\r\n"},
-      {"ip empty", [] { return WiFi_StaticIP("", "", ""); }, "WLAN IP \"\", \"\", \"\"\r\n"},
       {"wep", [] { return WiFi_WEP(1, "0123456789"); }, "WLAN WEP 1,\"0123456789\"\r\n"},
       {"wep min", [] { return WiFi_WEP(-2147483647 - 1, "k"); },
        "WLAN WEP -2147483648,\"k\"\r\n"},
@@ -120,6 +119,16 @@ TEST_F(RfidWlan, WlanDefaultReportsAFailedRestart) {
   f().failWritesAfter("spooler:P", 2);  // the command and its CR LF only
   EXPECT_EQ(WiFi_Default(), 0);
   EXPECT_EQ(wire(), "WLAN DEFAULT\r\n");
+}
+
+TEST_F(RfidWlan, WlanDefaultRestartsEvenWhenItsCommandWasRefused) {
+  f().failWritesAfter("spooler:P", 0);
+  EXPECT_EQ(WiFi_Default(), 0);
+  std::vector<std::string> tried;
+  for (const auto& e : f().entries("write-failed")) tried.push_back(e.data);
+  ASSERT_GE(tried.size(), 2u);
+  EXPECT_EQ(tried.front(), "WLAN DEFAULT");
+  EXPECT_NE(std::find(tried.begin(), tried.end(), std::string("\x1b!R\r\0", 5)), tried.end());
 }
 
 }  // namespace
