@@ -91,10 +91,16 @@ class SyncIoWatchdog {
     }
   }
   ~SyncIoWatchdog() {
-    if (timer_) DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+    stop();
     if (thread_) CloseHandle(thread_);
   }
-  bool fired() const { return fired_ != 0; }
+  // Disarms the watchdog (waiting for a callback in flight) and tells whether
+  // it cancelled the I/O.
+  bool stop() {
+    if (timer_) DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+    timer_ = nullptr;
+    return fired_ != 0;
+  }
   SyncIoWatchdog(const SyncIoWatchdog&) = delete;
   SyncIoWatchdog& operator=(const SyncIoWatchdog&) = delete;
 
@@ -247,12 +253,14 @@ class Win32Os final : public Os {
     if (needsWatchdog(fh)) {
       SyncIoWatchdog dog(writeBound(n));
       r.ok = WriteFile(fh, data, clampDword(n), &written, nullptr) != 0;
-      if (!r.ok) r.timedOut = dog.fired();
+      if (!r.ok) r.error = static_cast<int>(GetLastError());
+      bool cancelled = dog.stop();
+      if (!r.ok) r.timedOut = cancelled;
     } else {
       r.ok = WriteFile(fh, data, clampDword(n), &written, nullptr) != 0;
+      if (!r.ok) r.error = static_cast<int>(GetLastError());
     }
     r.count = written;
-    if (!r.ok) r.error = static_cast<int>(GetLastError());
     return r;
   }
 
@@ -307,12 +315,14 @@ class Win32Os final : public Os {
     if (needsWatchdog(fh)) {
       SyncIoWatchdog dog(std::max<DWORD>(bound, 1));
       r.ok = ReadFile(fh, buf, clampDword(cap), &got, nullptr) != 0;
-      if (!r.ok) r.timedOut = dog.fired();
+      if (!r.ok) r.error = static_cast<int>(GetLastError());
+      bool cancelled = dog.stop();
+      if (!r.ok) r.timedOut = cancelled;
     } else {
       r.ok = ReadFile(fh, buf, clampDword(cap), &got, nullptr) != 0;
+      if (!r.ok) r.error = static_cast<int>(GetLastError());
     }
     r.count = got;
-    if (!r.ok) r.error = static_cast<int>(GetLastError());
     return r;
   }
 
