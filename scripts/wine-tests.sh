@@ -6,6 +6,10 @@
 # interface). Also checks that the DLL exports every plain name of
 # include/paloma.h. Exits non-zero on any failure.
 #
+# Takes about 1.5 to 2 minutes from an empty build directory on two cores
+# (the cross build is most of it; the Wine prefix takes ~5 s, the tests ~20 s),
+# plus the package installation on a fresh machine.
+#
 # Needs no display. Installs what is missing (Debian): g++-mingw-w64-x86-64,
 # wine, wine64, fonts-wine, socat, cmake, googletest.
 #
