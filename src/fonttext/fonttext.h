@@ -61,6 +61,20 @@ struct TextBitmapArgs {
   std::string_view faceName;
 };
 
+// The arguments in the order every host-font function takes them.
+inline TextBitmapArgs textBitmapArgs(int x, int y, int height, int rotation, int style,
+                                     int underline, std::string_view faceName) {
+  TextBitmapArgs a;
+  a.x = x;
+  a.y = y;
+  a.height = height;
+  a.rotation = rotation;
+  a.style = style;
+  a.underline = underline;
+  a.faceName = faceName;
+  return a;
+}
+
 // The font description for the arguments: weight 400 if style < 2 else 700,
 // italic = style & 1, underline = low 8 bits of underline != 0, escapement =
 // rotation x 10 tenths of a degree.

@@ -11,19 +11,6 @@ using namespace paloma;
 
 namespace {
 
-TextBitmapArgs makeArgs(int x, int y, int height, int rotation, int style, int underline,
-                        const char* faceName) {
-  TextBitmapArgs a;
-  a.x = x;
-  a.y = y;
-  a.height = height;
-  a.rotation = rotation;
-  a.style = style;
-  a.underline = underline;
-  a.faceName = faceName;
-  return a;
-}
-
 HostText wideText(std::u16string_view units) {
   HostText t;
   t.utf16 = units;
@@ -45,7 +32,7 @@ int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int f
   HostText text;
   text.bytes = content;
   return sendTextBitmap(
-      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName), text);
+      textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName), text);
 }
 
 int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
@@ -63,7 +50,7 @@ int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int 
   units.reserve(narrow.size());
   for (unsigned char c : narrow) units.push_back(static_cast<char16_t>(c));
   return sendTextBitmap(
-      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
+      textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
       wideText(units));
 }
 
@@ -74,7 +61,7 @@ int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int 
   // (A copy of the units: the caller's type is wchar_t on Windows.)
   std::u16string units(content, content + wideLength(content));
   return sendTextBitmap(
-      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
+      textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
       wideText(units));
 }
 
@@ -98,7 +85,7 @@ int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int font
   }
   const std::u16string_view units(copy.data(), std::char_traits<char16_t>::length(copy.data()));
   return sendTextBitmap(
-      makeArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
+      textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
       wideText(units));
 }
 

@@ -18,16 +18,9 @@ int sendTextBitmapToSlot(int n, int x, int y, int height, int rotation, int styl
   // open only on the network) gets nothing and nothing is drawn.
   auto target = slotTarget(n, /*allowNetwork=*/false);
   if (!target) return 0;
-  TextBitmapArgs args;
-  args.x = x;
-  args.y = y;
-  args.height = height;
-  args.rotation = rotation;
-  args.style = style;
-  args.underline = underline;
-  args.faceName = faceName;
   TextBitmap bmp;
-  if (prepareTextBitmap(args, text, &bmp) != TextBitmapStatus::Ok) return 0;
+  if (prepareTextBitmap(textBitmapArgs(x, y, height, rotation, style, underline, faceName), text,
+                        &bmp) != TextBitmapStatus::Ok) return 0;
   if (slotBinaryWrite(n, bmp.header) != 1) return 0;
   if (!writeTextBitmapRows(bmp, *target)) return 0;
   return writeAll(*target, kCrlf.data(), kCrlf.size()) ? 1 : 0;
