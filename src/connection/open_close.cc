@@ -86,8 +86,7 @@ int openUsb() {
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (record.found) {
-    OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
-    Handle h = os().openFile(record.devicePath, mode);
+    Handle h = os().openFile(record.devicePath, kUsbDeviceOpenMode);
     if (h != kInvalidHandle) {
       c.handle = h;
       c.usbMode = 1;

@@ -56,8 +56,7 @@ int usbportwrite(const char* text) {
   // text is refused before the device is touched.
   if (!text || std::strlen(text) + 4 > kBufferSize) return -2;
   ConnectionState& c = connection();
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
-  c.usbOneShotHandle = os().openFile(record.devicePath, mode);
+  c.usbOneShotHandle = os().openFile(record.devicePath, kUsbDeviceOpenMode);
   if (c.usbOneShotHandle == kInvalidHandle) return -2;
   std::string line(text);
   line.append(" \r\n");

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "platform/os.h"
+
 namespace paloma {
 
 struct UsbDeviceRecord {
@@ -12,6 +14,14 @@ struct UsbDeviceRecord {
   char slotPaths[kSlots][kPathSize] = {};
   bool found = false;
 };
+
+// How the found printer is opened: read and write, not shared, existing
+// device, synchronous writes (the connection, the one-shot writer, a slot).
+inline constexpr OpenMode kUsbDeviceOpenMode{kAccessRead | kAccessWrite, kShareNone,
+                                             Disposition::OpenExisting, false};
+// How the USB queries open it for their overlapped request and reads.
+inline constexpr OpenMode kUsbQueryOpenMode{kAccessRead | kAccessWrite, kShareNone,
+                                            Disposition::CreateAlways, true};
 
 // "vid_" and the maker's vendor ID in four lowercase hex digits.
 const char* usbVendorFilter();

@@ -44,8 +44,7 @@ bool sendBlock(Socket s, const void* block, std::size_t n) {
 // The USB query handle: read and write, no sharing, overlapped.
 Handle openUsbQueryHandle(const UsbDeviceRecord& record) {
   if (!record.found || record.devicePath[0] == '\0') return kInvalidHandle;
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::CreateAlways, true};
-  return os().openFile(record.devicePath, mode);
+  return os().openFile(record.devicePath, kUsbQueryOpenMode);
 }
 
 }  // namespace
@@ -243,8 +242,7 @@ int usbprinterrestart(void) {
   findUsbDevice(record);
   if (!record.found) return -1;
   ConnectionState& conn = connection();
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
-  conn.usbOneShotHandle = os().openFile(record.devicePath, mode);
+  conn.usbOneShotHandle = os().openFile(record.devicePath, kUsbDeviceOpenMode);
   if (conn.usbOneShotHandle == kInvalidHandle) return -2;
   // Told truthfully: 1 only when the device took all four bytes.
   bool written = writeAll(WriteTarget{TransportKind::UsbDevice, conn.usbOneShotHandle, kInvalidSocket},

@@ -152,6 +152,20 @@ bool findMarker(std::size_t* at) {
 
 Event usbEvent() { return os().createEvent(); }
 
+// One packet of a USB query read, with the pauses around it and the read's
+// own event. False when the event cannot be made: nothing is read then.
+bool usbQueryPacket(Handle h, int pauseBeforeMs, int pauseAfterMs, unsigned char* packet,
+                    std::size_t* n) {
+  os().sleepMs(pauseBeforeMs);
+  Event ev = usbEvent();
+  if (ev == kInvalidEvent) return false;
+  bool failed = false;
+  *n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
+  if (pauseAfterMs > 0) os().sleepMs(pauseAfterMs);
+  os().closeEvent(ev);
+  return true;
+}
+
 }  // namespace
 
 // ---- the USB request write ------------------------------------------------
@@ -304,15 +318,9 @@ StringStep ReadNetworkString(Socket s, const Deadline& bound) {
 // ---- USB --------------------------------------------------------------------
 
 bool usbReadStatus(Handle h) {
-  os().sleepMs(100);
-  Event ev = usbEvent();
-  if (ev == kInvalidEvent) return false;
   unsigned char packet[kUsbPacketSize];
-  bool failed = false;
-  std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
-  os().sleepMs(100);
-  os().closeEvent(ev);
-  if (n == 0) return false;
+  std::size_t n = 0;
+  if (!usbQueryPacket(h, 100, 100, packet, &n) || n == 0) return false;
   if (rs().StatusByteMode) {
     rs().ReplyBuffer[0] = packet[0];
     rs().StatusByteMode = 0;
@@ -325,14 +333,9 @@ bool usbReadStatus(Handle h) {
 }
 
 bool usbReadDataToBuffer(Handle h) {
-  os().sleepMs(100);
-  Event ev = usbEvent();
-  if (ev == kInvalidEvent) return false;
   unsigned char packet[kUsbPacketSize];
-  bool failed = false;
-  std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
-  os().closeEvent(ev);
-  if (n == 0) return false;
+  std::size_t n = 0;
+  if (!usbQueryPacket(h, 100, 0, packet, &n) || n == 0) return false;
   for (std::size_t i = 0; i < n; ++i) {
     unsigned char b = packet[i];
     if (b == kStx) {
@@ -353,14 +356,9 @@ bool usbReadDataToBuffer(Handle h) {
 bool usbReadData(Handle h) { return usbReadSettingPacket(h, 50, 0); }
 
 bool usbReadSettingPacket(Handle h, int pauseBeforeMs, int pauseAfterMs) {
-  os().sleepMs(pauseBeforeMs);
-  Event ev = usbEvent();
-  if (ev == kInvalidEvent) return false;
   unsigned char packet[kUsbPacketSize];
-  bool failed = false;
-  std::size_t n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
-  os().closeEvent(ev);
-  if (pauseAfterMs > 0) os().sleepMs(pauseAfterMs);
+  std::size_t n = 0;
+  if (!usbQueryPacket(h, pauseBeforeMs, pauseAfterMs, packet, &n)) return false;
   if (n == 0) {
     rs().ReplyPosition = 0;
     return false;

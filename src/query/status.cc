@@ -105,8 +105,7 @@ const char* usbprinterstatus(void) {
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return "-1";
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::CreateAlways, true};
-  Handle h = os().openFile(record.devicePath, mode);
+  Handle h = os().openFile(record.devicePath, kUsbQueryOpenMode);
   const char* result = usbStatusOn(h);
   if (h != kInvalidHandle) os().closeHandle(h);
   return result;
@@ -116,8 +115,7 @@ int usbportqueryprinter(void) {
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return -1;
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
-  Handle h = os().openFile(record.devicePath, mode);
+  Handle h = os().openFile(record.devicePath, kUsbDeviceOpenMode);
   conn().usbOneShotHandle = h;
   unsigned char answer[100] = {};
   // A device that did not open is neither written nor read, but the pause

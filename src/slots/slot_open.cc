@@ -102,8 +102,7 @@ int openusbportmult(int n) {
   Handle h = kInvalidHandle;
   if (path[0] != '\0') {
     releaseSlotHandle(n, s);
-    OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, false};
-    h = os().openFile(path, mode);
+    h = os().openFile(path, kUsbDeviceOpenMode);
   }
   if (h == kInvalidHandle) {
     os().message("Couldn't create port by USB.", kErrorCaption, MessageIcon::Warning);
