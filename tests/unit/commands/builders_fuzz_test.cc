@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command_fixture.h"
+#include "support/wide_text.h"
 
 namespace paloma::test {
 namespace {
@@ -25,8 +26,8 @@ struct Builder {
 std::string q(const std::string& s) { return "\"" + s + "\""; }
 std::string content(const std::string& s) { return !s.empty() && s[0] == '@' ? s : q(s); }
 
-std::u16string widen(const std::string& s) {
-  std::u16string w;
+WideText widen(const std::string& s) {
+  WideText w;
   for (unsigned char c : s) w.push_back(c);
   return w;
 }
@@ -39,7 +40,7 @@ std::vector<Builder> builders() {
        [](const A& a) { return printlabel(a[0], a[1]); }},
       {"printlabelW", 2, 50, [](const S& a) { return "PRINT " + a[0] + "," + a[1]; },
        [](const A& a) {
-         std::u16string w0 = widen(a[0]), w1 = widen(a[1]);
+         WideText w0 = widen(a[0]), w1 = widen(a[1]);
          return printlabelW(w0.c_str(), w1.c_str());
        }},
       {"printerfont", 7, 500,

@@ -4,6 +4,7 @@
 
 #include "command_fixture.h"
 #include "connection/connection_state.h"
+#include "support/wide_text.h"
 
 namespace paloma::test {
 namespace {
@@ -80,15 +81,15 @@ TEST_F(PageJob, PrintLabelHasRoomForFortyNineCharacters) {
 }
 
 TEST_F(PageJob, PrintLabelWideMatchesItsEightBitTwin) {
-  EXPECT_EQ(printlabelW(u"2", u"1"), 1);
-  EXPECT_EQ(printlabelW(u"\u00e9\u00ff", u"\u0080"), 1);
+  EXPECT_EQ(printlabelW(u"2"_w, u"1"_w), 1);
+  EXPECT_EQ(printlabelW(u"\u00e9\u00ff"_w, u"\u0080"_w), 1);
   EXPECT_EQ(wire(), crlfLines({"PRINT 2,1", "PRINT \xe9\xff,\x80"}));
   f().clearJournal();
-  EXPECT_EQ(printlabelW(u"\u0100", u"1"), 0);   // no byte for U+0100
-  EXPECT_EQ(printlabelW(u"1", u"\u20ac"), 0);
-  EXPECT_EQ(printlabelW(nullptr, u"1"), 0);
-  std::u16string longArg(256, u'1');            // 256 bytes do not fit 256 with the NUL
-  EXPECT_EQ(printlabelW(longArg.c_str(), u"1"), 0);
+  EXPECT_EQ(printlabelW(u"\u0100"_w, u"1"_w), 0);   // no byte for U+0100
+  EXPECT_EQ(printlabelW(u"1"_w, u"\u20ac"_w), 0);
+  EXPECT_EQ(printlabelW(nullptr, u"1"_w), 0);
+  WideText longArg(256, u'1');                // 256 bytes do not fit 256 with the NUL
+  EXPECT_EQ(printlabelW(longArg.c_str(), u"1"_w), 0);
   EXPECT_EQ(wire(), "");
 }
 
@@ -133,7 +134,7 @@ TEST_F(PageJob, NothingIsSentWithoutAConnection) {
   EXPECT_EQ(formfeed(), 0);
   EXPECT_EQ(nobackfeed(), 0);
   EXPECT_EQ(printlabel("1", "1"), 0);
-  EXPECT_EQ(printlabelW(u"1", u"1"), 0);
+  EXPECT_EQ(printlabelW(u"1"_w, u"1"_w), 0);
   EXPECT_EQ(restart(), 0);
   EXPECT_TRUE(f().writes().empty());
 }

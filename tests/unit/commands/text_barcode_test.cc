@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "command_fixture.h"
+#include "support/wide_text.h"
 
 namespace paloma::test {
 namespace {
@@ -94,21 +95,25 @@ TEST_F(TextBarcode, WideTwinsSendTheSameBytesForLatin1) {
   EXPECT_EQ(barcode("1", "2", "128", "50", "1", "0", "2", "2", "@9"), 1);
   std::string eightBit = wire();
   f().clearJournal();
-  EXPECT_EQ(printerfontW(u"10", u"20", u"3", u"0", u"1", u"1", u"Gr\u00fc\u00df \u00e9t\u00e9"), 1);
-  EXPECT_EQ(printerfontW(u"10", u"20", u"3", u"0", u"1", u"1", u"@1"), 1);
-  EXPECT_EQ(barcodeW(u"1", u"2", u"128", u"50", u"1", u"0", u"2", u"2", u"\u00a9\u00ff"), 1);
-  EXPECT_EQ(barcodeW(u"1", u"2", u"128", u"50", u"1", u"0", u"2", u"2", u"@9"), 1);
+  EXPECT_EQ(printerfontW(u"10"_w, u"20"_w, u"3"_w, u"0"_w, u"1"_w, u"1"_w,
+                         u"Gr\u00fc\u00df \u00e9t\u00e9"_w), 1);
+  EXPECT_EQ(printerfontW(u"10"_w, u"20"_w, u"3"_w, u"0"_w, u"1"_w, u"1"_w, u"@1"_w), 1);
+  EXPECT_EQ(barcodeW(u"1"_w, u"2"_w, u"128"_w, u"50"_w, u"1"_w, u"0"_w, u"2"_w, u"2"_w,
+                     u"\u00a9\u00ff"_w), 1);
+  EXPECT_EQ(barcodeW(u"1"_w, u"2"_w, u"128"_w, u"50"_w, u"1"_w, u"0"_w, u"2"_w, u"2"_w,
+                     u"@9"_w), 1);
   EXPECT_EQ(wire(), eightBit);
 }
 
 TEST_F(TextBarcode, WideArgumentsOutsideLatin1OrTooLongAreRefused) {
-  std::u16string arg255(255, u'7'), arg256(256, u'7');
-  EXPECT_EQ(printerfontW(u"1", u"1", u"3", u"0", u"1", u"1", arg255.c_str()), 1);
+  WideText arg255(255, u'7'), arg256(256, u'7');
+  EXPECT_EQ(printerfontW(u"1"_w, u"1"_w, u"3"_w, u"0"_w, u"1"_w, u"1"_w, arg255.c_str()), 1);
   f().clearJournal();
-  EXPECT_EQ(printerfontW(u"1", u"1", u"3", u"0", u"1", u"1", arg256.c_str()), 0);
-  EXPECT_EQ(printerfontW(u"1", u"1", u"3", u"0", u"1", u"1", u"\u0141odz"), 0);
-  EXPECT_EQ(printerfontW(u"1", nullptr, u"3", u"0", u"1", u"1", u"x"), 0);
-  EXPECT_EQ(barcodeW(u"1", u"2", u"\u0100", u"50", u"1", u"0", u"2", u"2", u"x"), 0);
+  EXPECT_EQ(printerfontW(u"1"_w, u"1"_w, u"3"_w, u"0"_w, u"1"_w, u"1"_w, arg256.c_str()), 0);
+  EXPECT_EQ(printerfontW(u"1"_w, u"1"_w, u"3"_w, u"0"_w, u"1"_w, u"1"_w, u"\u0141odz"_w), 0);
+  EXPECT_EQ(printerfontW(u"1"_w, nullptr, u"3"_w, u"0"_w, u"1"_w, u"1"_w, u"x"_w), 0);
+  EXPECT_EQ(barcodeW(u"1"_w, u"2"_w, u"\u0100"_w, u"50"_w, u"1"_w, u"0"_w, u"2"_w, u"2"_w,
+                     u"x"_w), 0);
   EXPECT_EQ(wire(), "");
 }
 
@@ -143,9 +148,9 @@ TEST_F(TextBarcode, CapacitiesAndNullArguments) {
 TEST_F(TextBarcode, NothingIsSentWithoutAConnection) {
   closeConnection();
   EXPECT_EQ(printerfont("1", "2", "3", "0", "1", "1", "x"), 0);
-  EXPECT_EQ(printerfontW(u"1", u"2", u"3", u"0", u"1", u"1", u"x"), 0);
+  EXPECT_EQ(printerfontW(u"1"_w, u"2"_w, u"3"_w, u"0"_w, u"1"_w, u"1"_w, u"x"_w), 0);
   EXPECT_EQ(barcode("1", "2", "128", "50", "1", "0", "2", "2", "x"), 0);
-  EXPECT_EQ(barcodeW(u"1", u"2", u"128", u"50", u"1", u"0", u"2", u"2", u"x"), 0);
+  EXPECT_EQ(barcodeW(u"1"_w, u"2"_w, u"128"_w, u"50"_w, u"1"_w, u"0"_w, u"2"_w, u"2"_w, u"x"_w), 0);
   EXPECT_EQ(barcodecomplete("1", "2", "128", "50", "1", "0", "2", "2", "", "x"), 0);
   EXPECT_EQ(rss("1", "2", "RSS14", "0", "2", "1", "", "x"), 0);
   EXPECT_TRUE(f().writes().empty());

@@ -9,6 +9,7 @@
 #include "files/files.h"
 #include "paloma.h"
 #include "support/fake_os.h"
+#include "support/wide_text.h"
 
 namespace paloma::test {
 namespace {
@@ -301,8 +302,7 @@ TEST_F(Files, SerialImageDownloadWithoutAnEventFails) {
 
 TEST_F(Files, SaveToTextReplacesTheFileWithExactlyTheText) {
   f.addDevice("testfile.txt", "0123456789");
-  const std::u16string wide = u"ab\u57D7";
-  EXPECT_EQ(savetotext(wide.c_str()), 0);
+  EXPECT_EQ(savetotext(u"ab\u57D7"_w), 0);
   EXPECT_EQ(f.content("testfile.txt"), "a\0b\0\xD7\x57"s);
   ASSERT_EQ(f.entries("open").size(), 1u);
   EXPECT_EQ(f.entries("open")[0].detail, "access=2 share=0 disp=1");

@@ -10,6 +10,7 @@
 #include "fonttext/fonttext.h"
 #include "paloma.h"
 #include "support/fake_os.h"
+#include "support/wide_text.h"
 
 namespace paloma {
 namespace {
@@ -268,7 +269,7 @@ TEST(FontText, UnicodeVariantsDrawTheirTextAsUnicode) {
   EXPECT_EQ(windowsfontUnicode(10, 20, 16, 0, 0, 0, "Face", five), 1);
   EXPECT_EQ(windowsfontUnicodeLengh(10, 20, 16, 0, 0, 0, "Face", five, 3), 1);
   EXPECT_EQ(windowsfontUnicodeLengh(10, 20, 16, 0, 0, 0, "Face", five, 10), 1);
-  const std::u16string all(five), first3(five, 3);
+  const std::u16string all = test::utf16(five), first3 = test::utf16(five, 3);
   EXPECT_EQ(drawn, (std::vector<std::u16string>{all, all, first3, all}));
   // The two identical functions send identical bytes.
   const auto w = rig.writes();
@@ -280,7 +281,7 @@ TEST(FontText, UnicodeVariantsDrawTheirTextAsUnicode) {
   drawn.clear();
   const paloma_wchar latin[] = {u'A', 0xE9, 0};
   EXPECT_EQ(windowsfontW(0, 0, 16, 0, 0, 0, "Face", latin), 1);
-  EXPECT_EQ(drawn, (std::vector<std::u16string>{latin}));
+  EXPECT_EQ(drawn, (std::vector<std::u16string>{test::utf16(latin)}));
 }
 
 TEST(FontText, EmptyUnicodeTextSendsAnEmptyBitmap) {
