@@ -248,6 +248,18 @@ class Os {
   // block on a user.
   virtual void message(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 
+  // Strings handed to the application, which releases them later (the vb6
+  // results): `n` bytes copied from `bytes` (which may be null when n is 0),
+  // then two NUL bytes, the byte length kept in the 32 bits in front of the
+  // first byte. Null when the memory cannot be had or n does not fit. A
+  // string is released, and its length read, only by the backend that made
+  // it. The defaults use the C heap; the Windows backend hands out OLE
+  // Automation strings. freeByteString ignores null; byteStringLength of
+  // null is 0.
+  virtual char* allocByteString(const char* bytes, std::size_t n);
+  virtual void freeByteString(char* s);
+  virtual std::uint32_t byteStringLength(const char* s);
+
   // Time. sleepMs blocks for the given time; nowMs is a monotonic clock.
   virtual void sleepMs(int ms) = 0;
   virtual std::uint64_t nowMs() = 0;

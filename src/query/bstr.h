@@ -2,6 +2,9 @@
 // hidden 32-bit byte length and followed by two NUL bytes, released with
 // paloma_bstr_free. The bytes are copied as they are (never widened), so a
 // string may hold NUL bytes of its own; its length is the hidden prefix.
+// The OS backend makes and releases them (on Windows they are OLE
+// Automation strings, so an application may also release one with
+// SysFreeString).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // The Windows backend: the print spooler, file and device I/O (synchronous
 // and overlapped), serial port control, the USB device interface list,
-// Windows Sockets 2.2 and the graphics interface, behind the OS seam.
+// Windows Sockets 2.2, the graphics interface and the strings handed to the
+// application (OLE Automation strings), behind the OS seam.
 //
 // Every wait here is bounded. Where the printer logic waits "until the device
 // completes", the backend still gives up after a generous bound and cancels
@@ -19,6 +20,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <winspool.h>
+#include <oleauto.h>
 
 #include <algorithm>
 #include <climits>
@@ -641,6 +643,24 @@ class Win32Os final : public Os {
   void sleepMs(int ms) override { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }
 
   std::uint64_t nowMs() override { return GetTickCount64(); }
+
+  // ---- strings handed to the application --------------------------------------
+
+  // OLE Automation strings: the same layout as the default (a 32-bit byte
+  // length in front, NUL after), from the allocator applications release
+  // them with.
+  char* allocByteString(const char* bytes, std::size_t n) override {
+    if (n > UINT_MAX - 8) return nullptr;  // headroom for the prefix and the NUL
+    if (n > 0 && !bytes) return nullptr;   // SysAllocStringByteLen would leave them undefined
+    BSTR s = SysAllocStringByteLen(n > 0 ? bytes : "", static_cast<UINT>(n));
+    return reinterpret_cast<char*>(s);
+  }
+
+  void freeByteString(char* s) override { SysFreeString(reinterpret_cast<BSTR>(s)); }
+
+  std::uint32_t byteStringLength(const char* s) override {
+    return s ? SysStringByteLen(reinterpret_cast<BSTR>(const_cast<char*>(s))) : 0;
+  }
 
  private:
   // A memory context with a one-bit canvas and the font selected; releases
