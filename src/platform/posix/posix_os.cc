@@ -80,7 +80,8 @@ constexpr int kConnectTimeoutMs = 5000;       // TCP connect
 constexpr int kSocketDefaultTimeoutMs = 30000; // send/recv when none is set
 constexpr int kDefaultReadBoundMs = 30000;    // a "Blocking" read with no bound given
 constexpr int kCupsConnectTimeoutMs = 5000;   // reaching the CUPS server
-constexpr double kCupsIoTimeoutSec = 15.0;    // any one exchange with it
+constexpr double kCupsLookupTimeoutSec = 5.0; // a question about its queues
+constexpr double kCupsIoTimeoutSec = 15.0;    // any one exchange of a job with it
 constexpr int kUsbArrivedMs = 1;              // a USB "what has arrived" read
 
 // ---- the resource table ----------------------------------------------------
@@ -269,11 +270,14 @@ void makeRaw(termios* t) {
 // ---- CUPS --------------------------------------------------------------------
 
 // A connection of our own to the CUPS server, with a bounded connect and
-// bounded exchanges (no time-out callback: a stalled exchange fails).
-http_t* connectCups() {
+// bounded exchanges (no time-out callback: a stalled exchange fails). Every
+// question is asked on it: the library's lookups (cupsGetNamedDest,
+// cupsGetDests) fall back to a connection of their own without these bounds
+// when the server does not answer, and wait minutes on a hung server.
+http_t* connectCups(double timeoutSec) {
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                               kCupsConnectTimeoutMs, nullptr);
-  if (http) httpSetTimeout(http, kCupsIoTimeoutSec, nullptr, nullptr);
+  if (http) httpSetTimeout(http, timeoutSec, nullptr, nullptr);
   return http;
 }
 
@@ -309,8 +313,10 @@ bool endJob(SpoolerJob& job) {
   return ok;
 }
 
-// The device URI of a queue, asked of the server.
-std::string askDeviceUri(http_t* http, const char* name) {
+// One attribute of a queue, asked of the server: its first value, or "" when
+// the server has no such queue or gave no answer.
+std::string askPrinterAttribute(http_t* http, const char* name, const char* attribute,
+                                ipp_tag_t valueTag) {
   char uri[HTTP_MAX_URI];
   if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
                        "/printers/%s", name) != HTTP_URI_STATUS_OK)
@@ -318,12 +324,13 @@ std::string askDeviceUri(http_t* http, const char* name) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-               "device-uri");
+               attribute);
   ipp_t* response = cupsDoRequest(http, request, "/");  // frees the request
   std::string result;
   if (response) {
-    ipp_attribute_t* a = ippFindAttribute(response, "device-uri", IPP_TAG_URI);
-    if (a && ippGetString(a, 0, nullptr)) result = ippGetString(a, 0, nullptr);
+    ipp_attribute_t* a = ippFindAttribute(response, attribute, valueTag);
+    if (ippSucceeded(ippGetStatusCode(response)) && a && ippGetString(a, 0, nullptr))
+      result = ippGetString(a, 0, nullptr);
     ippDelete(response);
   }
   return result;
@@ -662,13 +669,13 @@ bool PosixOs::spoolerOpen(std::string_view name, Handle* out) {
   for (char c : name)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
   auto job = std::make_unique<SpoolerJob>();
-  job->http = connectCups();
+  job->http = connectCups(kCupsLookupTimeoutSec);
   if (!job->http) return false;
+  // The server's own spelling of the name (queue names ignore case).
   std::string wanted(name);
-  cups_dest_t* dest = cupsGetNamedDest(job->http, wanted.c_str(), nullptr);
-  if (!dest) return false;
-  job->destination = dest->name;
-  cupsFreeDests(1, dest);
+  job->destination = askPrinterAttribute(job->http, wanted.c_str(), "printer-name", IPP_TAG_NAME);
+  if (job->destination.empty()) return false;
+  httpSetTimeout(job->http, kCupsIoTimeoutSec, nullptr, nullptr);
   auto r = std::make_shared<Resource>();
   r->kind = Resource::Spooler;
   r->job = std::move(job);
@@ -738,27 +745,41 @@ bool PosixOs::spoolerClose(Handle h) {
 bool PosixOs::spoolerList(std::vector<SpoolerPrinter>* out) {
   if (!out) return false;
   out->clear();
-  http_t* http = connectCups();
+  http_t* http = connectCups(kCupsLookupTimeoutSec);
   if (!http) return false;
-  cups_dest_t* dests = nullptr;
-  int n = cupsGetDests2(http, &dests);
-  if (n == 0 && cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
-      cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
-    httpClose(http);
-    return false;
-  }
-  for (int i = 0; i < n; ++i) {
-    const cups_dest_t& d = dests[i];
-    if (d.instance) continue;  // instances share their printer's port
+  // One CUPS-Get-Printers exchange: the queues (printers and classes) in the
+  // server's order, by name, each with its device URI.
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+  static const char* const kWanted[] = {"printer-name", "device-uri"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                kWanted);
+  ipp_t* response = cupsDoRequest(http, request, "/");  // frees the request
+  ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
+  // The server answers "not found" when it has no queue at all.
+  bool ok = response && (ippSucceeded(status) || status == IPP_STATUS_ERROR_NOT_FOUND);
+  if (ok) {
     SpoolerPrinter p;
-    p.name = d.name;
-    const char* uri = cupsGetOption("device-uri", d.num_options, d.options);
-    p.port = uri ? uri : askDeviceUri(http, d.name);
-    out->push_back(std::move(p));
+    auto flush = [&] {
+      if (!p.name.empty()) out->push_back(std::move(p));
+      p = SpoolerPrinter{};
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+      // Printers are separated by attributes outside the printer group.
+      if (ippGetGroupTag(a) != IPP_TAG_PRINTER || !ippGetName(a)) {
+        flush();
+        continue;
+      }
+      const char* value = ippGetString(a, 0, nullptr);
+      if (!value) continue;
+      std::string_view attr = ippGetName(a);
+      if (attr == "printer-name" && ippGetValueTag(a) == IPP_TAG_NAME) p.name = value;
+      if (attr == "device-uri" && ippGetValueTag(a) == IPP_TAG_URI) p.port = value;
+    }
+    flush();
   }
-  cupsFreeDests(n, dests);
+  if (response) ippDelete(response);
   httpClose(http);
-  return true;
+  return ok;
 }
 
 // ---- files and devices -------------------------------------------------------

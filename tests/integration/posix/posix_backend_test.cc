@@ -1,6 +1,7 @@
 // The Linux backend on the real machine: files, a pty as a serial port, TCP
 // and UDP on 127.0.0.1, and the names openFile understands.
 #include <arpa/inet.h>
+#include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/os.h"
 #include "platform/posix/posix_os.h"
@@ -331,6 +333,42 @@ TEST_F(PosixPty, BytesPassUnchangedBothWays) {
   EXPECT_EQ(got, "00\r\n");
   EXPECT_TRUE(os_.closeHandle(h));
   EXPECT_FALSE(os_.closeHandle(h));
+}
+
+// ---- the spooler ---------------------------------------------------------------
+
+// A scheduler that takes connections and never answers (a hung cupsd, or a
+// socket-activated one that does not start): looking a queue up and listing
+// the queues each fail within their bound instead of waiting minutes on the
+// CUPS library's own connection.
+TEST(PosixSpooler, HungSchedulerFailsOpenAndListWithinTheBound) {
+  paloma::test::LoopbackPeer::Options silent;
+  silent.lifeMs = 60000;  // outlives any bound the backend should keep
+  paloma::test::LoopbackPeer scheduler(silent);
+  ASSERT_NE(scheduler.port(), 0);
+  const std::string server = "127.0.0.1:" + std::to_string(scheduler.port());
+  Os& os = platformOs();
+  // The CUPS server setting is per thread.
+  std::uint64_t listMs = 0;
+  bool listed = true;
+  std::thread lister([&] {
+    cupsSetServer(server.c_str());
+    std::uint64_t t0 = os.nowMs();
+    std::vector<SpoolerPrinter> printers;
+    listed = os.spoolerList(&printers);
+    listMs = os.nowMs() - t0;
+    cupsSetServer(nullptr);
+  });
+  cupsSetServer(server.c_str());
+  std::uint64_t t0 = os.nowMs();
+  Handle h = kInvalidHandle;
+  EXPECT_FALSE(os.spoolerOpen("paloma_no_such_queue", &h));
+  std::uint64_t openMs = os.nowMs() - t0;
+  cupsSetServer(nullptr);
+  lister.join();
+  EXPECT_FALSE(listed);
+  EXPECT_LT(openMs, 15000u);
+  EXPECT_LT(listMs, 15000u);
 }
 
 // ---- TCP and UDP on 127.0.0.1 ------------------------------------------------
