@@ -10,6 +10,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -25,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "platform/message_handler.h"
@@ -122,6 +125,7 @@ struct Resource {
   Kind kind = File;
   int fd = -1;
   bool regular = false;  // a regular file (reads and writes never wait)
+  bool pipe = false;     // a pipe: a write without a reader raises SIGPIPE
   std::shared_ptr<UsbDevice> usb;
   std::unique_ptr<SpoolerJob> job;
   // Serial settings with no termios equivalent, kept for the caller.
@@ -187,9 +191,50 @@ IoResult failed(int error) { return {false, 0, error, false}; }
 
 // ---- descriptor I/O ----------------------------------------------------------
 
+// Keeps SIGPIPE from this thread while it lives: a write to a pipe whose
+// reader has gone fails with EPIPE, and the signal it raised is taken back
+// before the mask is restored, so it is never delivered (its default action
+// ends the process).
+class SigpipeBlock {
+ public:
+  SigpipeBlock() {
+    sigemptyset(&pipeSet_);
+    sigaddset(&pipeSet_, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    blocked_ = pthread_sigmask(SIG_BLOCK, &pipeSet_, &old_) == 0;
+  }
+  ~SigpipeBlock() {
+    if (!blocked_) return;
+    int saved = errno;
+    if (raised_ && !wasPending_) {
+      timespec zero{0, 0};
+      while (sigtimedwait(&pipeSet_, nullptr, &zero) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    errno = saved;
+  }
+  SigpipeBlock(const SigpipeBlock&) = delete;
+  SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+  void failedWith(int error) {
+    if (error == EPIPE) raised_ = true;
+  }
+
+ private:
+  sigset_t pipeSet_;
+  sigset_t old_;
+  bool wasPending_ = false;
+  bool blocked_ = false;
+  bool raised_ = false;
+};
+
 // Writes all n bytes, waiting for writability up to the deadline. Returns the
 // count accepted; a failure after some bytes reports those bytes.
-IoResult writeDescriptor(int fd, const void* data, std::size_t n, int boundMs) {
+IoResult writeDescriptor(int fd, const void* data, std::size_t n, int boundMs, bool pipe = false) {
+  std::optional<SigpipeBlock> sigpipe;
+  if (pipe) sigpipe.emplace();
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   Deadline deadline(boundMs);
@@ -204,6 +249,7 @@ IoResult writeDescriptor(int fd, const void* data, std::size_t n, int boundMs) {
     if (w < 0 && errno == EINTR) continue;
     if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       int e = errno;
+      if (sigpipe) sigpipe->failedWith(e);
       return done > 0 ? IoResult{true, done, 0, false} : failed(e);
     }
     // Nothing taken: wait for room. A device without poll support says
@@ -222,6 +268,19 @@ IoResult writeDescriptor(int fd, const void* data, std::size_t n, int boundMs) {
   return {false, 0, ETIMEDOUT, true};
 }
 
+// True when the far side of a descriptor has hung up (a terminal whose line
+// went away, a pipe without a writer).
+bool hungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do r = ::poll(&p, 1, 0);
+  while (r < 0 && errno == EINTR);
+  return r > 0 && (p.revents & POLLHUP);
+}
+
+// Reads from a descriptor that is no regular file. Nothing read although the
+// descriptor was ready means the far side hung up: that read fails, so that
+// no reader takes a dead line for a silent one.
 IoResult readDescriptor(int fd, void* buf, std::size_t cap, int waitMs, bool reportTimeout) {
   if (cap == 0) return {true, 0, 0, false};
   int r = pollFor(fd, POLLIN, waitMs);
@@ -229,6 +288,7 @@ IoResult readDescriptor(int fd, void* buf, std::size_t cap, int waitMs, bool rep
   if (r == 0) return {true, 0, 0, reportTimeout};
   for (;;) {
     ssize_t got = ::read(fd, buf, cap);
+    if (got == 0 && hungUp(fd)) return failed(EIO);
     if (got >= 0) return {true, static_cast<std::size_t>(got), 0, false};
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return {true, 0, 0, false};
@@ -815,6 +875,7 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return kInvalidHandle;  // r closes fd
   r->regular = S_ISREG(st.st_mode);
+  r->pipe = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
   if (isatty(fd)) {
     r->kind = Resource::Terminal;
     termios t{};
@@ -851,7 +912,7 @@ IoResult writeResource(Resource& r, const void* data, std::size_t n) {
       return writeDescriptor(r.fd, data, n, bound);
     }
     case Resource::Device:
-      return writeDescriptor(r.fd, data, n, posix::deviceWriteTimeoutMs(n));
+      return writeDescriptor(r.fd, data, n, posix::deviceWriteTimeoutMs(n), r.pipe);
     case Resource::Usb:
       return usbWrite(*r.usb, data, n);
     default:

@@ -215,6 +215,35 @@ TEST_F(PosixFiles, SerialControlFailsOnARegularFile) {
   EXPECT_TRUE(os_.closeHandle(h));
 }
 
+// A pipe whose reader has gone must fail the write, not raise SIGPIPE (whose
+// default action ends the process): a named pipe given as a file, or a
+// /dev/ path that leads to one.
+TEST_F(PosixFiles, WriteToAPipeWithoutReaderFailsWithoutASignal) {
+  struct sigaction old {}, dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &dfl, &old);
+  std::string fifo = path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  OpenMode mode{kAccessWrite, kShareWrite, Disposition::CreateAlways, false};
+  Handle h = os_.openFile(fifo, mode);
+  ASSERT_NE(h, kInvalidHandle);
+  IoResult w = os_.writeFile(h, "SIZE 4,2\r\n", 10);
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.count, 10u);
+  close(reader);
+  w = os_.writeFile(h, "CLS\r\n", 5);
+  EXPECT_FALSE(w.ok);
+  EXPECT_EQ(w.error, EPIPE);
+  // Nothing was left pending for the process either.
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  EXPECT_TRUE(os_.closeHandle(h));
+  sigaction(SIGPIPE, &old, nullptr);
+}
+
 // ---- a pty as the serial port ------------------------------------------------
 
 class PosixPty : public ::testing::Test {
@@ -333,6 +362,29 @@ TEST_F(PosixPty, BytesPassUnchangedBothWays) {
   EXPECT_EQ(got, "00\r\n");
   EXPECT_TRUE(os_.closeHandle(h));
   EXPECT_FALSE(os_.closeHandle(h));
+}
+
+// The far side of the line goes away (a USB serial adapter unplugged, the
+// program behind a pty ended): writes and reads fail at once, no signal.
+TEST_F(PosixPty, ClosedFarSideFailsWritesAndReadsWithoutWaiting) {
+  struct sigaction old {}, dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &dfl, &old);
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  Handle h = os_.openFile(slavePath_, mode);
+  ASSERT_NE(h, kInvalidHandle);
+  close(master_);
+  master_ = -1;
+  std::uint64_t t0 = os_.nowMs();
+  IoResult w = os_.writeFile(h, "CLS\r\n", 5);
+  EXPECT_FALSE(w.ok);
+  char buf[16];
+  IoResult r = os_.readFile(h, buf, sizeof buf, ReadWait::AtMostMs, 5000);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_LT(os_.nowMs() - t0, 1000u);
+  EXPECT_TRUE(os_.closeHandle(h));
+  sigaction(SIGPIPE, &old, nullptr);
 }
 
 // ---- the spooler ---------------------------------------------------------------
