@@ -98,6 +98,10 @@ struct UsbDevice {
   std::uint8_t endpointIn = 0;
   int inPacketSize = 64;
   std::string location;
+  // The part of the last IN packet that did not fit the caller's buffer,
+  // handed out by the next reads; a write (a new exchange) drops it.
+  std::vector<unsigned char> pending;
+  std::size_t pendingAt = 0;
 
   ~UsbDevice() {
     if (!handle) return;
@@ -518,6 +522,8 @@ std::shared_ptr<UsbDevice> openUsbDevice(std::string_view path) {
 
 IoResult usbWrite(UsbDevice& dev, const void* data, std::size_t n) {
   if (n == 0) return {true, 0, 0, false};
+  dev.pending.clear();
+  dev.pendingAt = 0;
   auto* p = static_cast<unsigned char*>(const_cast<void*>(data));
   std::size_t done = 0;
   Deadline deadline(posix::deviceWriteTimeoutMs(n));
@@ -539,21 +545,37 @@ IoResult usbWrite(UsbDevice& dev, const void* data, std::size_t n) {
 IoResult usbRead(UsbDevice& dev, void* buf, std::size_t cap, int waitMs, bool reportTimeout) {
   if (!dev.endpointIn) return failed(LIBUSB_ERROR_NOT_SUPPORTED);
   if (cap == 0) return {true, 0, 0, false};
-  // A read shorter than one packet would overflow; read a whole packet and
-  // hand on what fits.
+  if (dev.pendingAt < dev.pending.size()) {
+    std::size_t n = std::min(cap, dev.pending.size() - dev.pendingAt);
+    std::memcpy(buf, dev.pending.data() + dev.pendingAt, n);
+    dev.pendingAt += n;
+    if (dev.pendingAt == dev.pending.size()) {
+      dev.pending.clear();
+      dev.pendingAt = 0;
+    }
+    return {true, n, 0, false};
+  }
+  // Whole packets only: a device that sends more than the transfer asked
+  // for overflows it and the bytes are lost. A buffer smaller than one packet
+  // reads a packet here and keeps what does not fit for the next read.
+  std::size_t length = posix::usbReadLength(cap, dev.inPacketSize);
   std::vector<unsigned char> packet;
   unsigned char* target = static_cast<unsigned char*>(buf);
-  int length = static_cast<int>(std::min<std::size_t>(cap, 1u << 20));
-  if (cap < static_cast<std::size_t>(dev.inPacketSize)) {
-    packet.resize(static_cast<std::size_t>(dev.inPacketSize));
+  if (length > cap) {
+    packet.resize(length);
     target = packet.data();
-    length = dev.inPacketSize;
   }
   int got = 0;
-  int rc = libusb_bulk_transfer(dev.handle, dev.endpointIn, target, length, &got,
+  int rc = libusb_bulk_transfer(dev.handle, dev.endpointIn, target, static_cast<int>(length), &got,
                                 static_cast<unsigned>(std::max(1, waitMs)));
-  std::size_t taken = std::min(cap, static_cast<std::size_t>(got > 0 ? got : 0));
-  if (!packet.empty() && taken > 0) std::memcpy(buf, packet.data(), taken);
+  std::size_t arrived = std::min(length, static_cast<std::size_t>(got > 0 ? got : 0));
+  std::size_t taken = std::min(cap, arrived);
+  if (!packet.empty() && taken > 0) {
+    std::memcpy(buf, packet.data(), taken);
+    dev.pending.assign(packet.begin() + static_cast<std::ptrdiff_t>(taken),
+                       packet.begin() + static_cast<std::ptrdiff_t>(arrived));
+    dev.pendingAt = 0;
+  }
   if (rc == 0 || taken > 0) return {true, taken, 0, false};
   if (rc == LIBUSB_ERROR_TIMEOUT) return {true, 0, 0, reportTimeout};
   return failed(rc);
@@ -711,6 +733,13 @@ bool parseUsbInterfacePath(std::string_view path, std::uint16_t* vid, std::uint1
   if (loc.empty() || loc.find('#') != std::string_view::npos) return false;
   *location = std::string(loc);
   return true;
+}
+
+std::size_t usbReadLength(std::size_t cap, int packetSize) {
+  std::size_t packet = packetSize > 0 ? static_cast<std::size_t>(packetSize) : 64;
+  if (cap < packet) return packet;
+  std::size_t length = std::min<std::size_t>(cap, 1u << 20);
+  return std::max(packet, length - length % packet);
 }
 
 int deviceWriteTimeoutMs(std::size_t n) {

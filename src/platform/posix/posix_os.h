@@ -112,6 +112,10 @@ std::string usbInterfacePath(std::uint16_t vid, std::uint16_t pid, std::string_v
 bool parseUsbInterfacePath(std::string_view path, std::uint16_t* vid, std::uint16_t* pid,
                            std::string* location);
 
+// How many bytes a USB bulk IN read of a buffer of `cap` bytes asks for:
+// whole packets, at least one, at most 1 MiB.
+std::size_t usbReadLength(std::size_t cap, int packetSize);
+
 // The write time-out of a device write of n bytes: 10 ms a byte and 100 ms,
 // at least 1 s, at most 30 s.
 int deviceWriteTimeoutMs(std::size_t n);

@@ -109,6 +109,20 @@ TEST(PosixNames, DeviceWriteBound) {
   EXPECT_EQ(posix::deviceWriteTimeoutMs(10000000), 30000);
 }
 
+// A bulk IN read asks for whole packets: a device that sends more than a
+// partial packet's room overflows the transfer and its bytes are lost.
+TEST(PosixNames, UsbReadLengthIsWholePackets) {
+  struct Row {
+    std::size_t cap;
+    int packet;
+    std::size_t length;
+  } rows[] = {{100, 64, 64},     {64, 64, 64},      {1, 64, 64}, {64, 512, 512},
+              {1000, 512, 512},  {1024, 512, 1024}, {5, 0, 64},
+              {(1u << 20) + 100, 512, 1u << 20}};
+  for (const Row& r : rows)
+    EXPECT_EQ(posix::usbReadLength(r.cap, r.packet), r.length) << r.cap << " " << r.packet;
+}
+
 // ---- files -------------------------------------------------------------------
 
 class PosixFiles : public ::testing::Test {
