@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -654,6 +656,20 @@ unsigned comNumber(std::string_view name) {
   return n;
 }
 
+// A file name whose directory is /dev or below it by another spelling
+// ("//dev/lp0", "/tmp/../dev/lp0", "lp0" with /dev as the working
+// directory, a link to it) names a device as well.
+bool inDeviceDirectory(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  char* real = realpath(dir.c_str(), nullptr);
+  if (!real) return false;  // no such directory: nothing can be created there
+  std::string_view r(real);
+  bool inside = r == "/dev" || startsWith(r, "/dev/");
+  std::free(real);
+  return inside;
+}
+
 }  // namespace
 
 // ---- helpers shared with the tests -------------------------------------------
@@ -892,7 +908,7 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   if (read && write) flags |= O_RDWR;
   else if (write) flags |= O_WRONLY;
   else flags |= O_RDONLY;
-  bool device = target.kind == posix::PortTarget::Device;
+  bool device = target.kind == posix::PortTarget::Device || inDeviceDirectory(target.path);
   // Devices open as they are: never created, never truncated.
   if (!device && mode.disposition != Disposition::OpenExisting) flags |= O_CREAT;
   int fd;

@@ -186,6 +186,14 @@ TEST_F(PosixFiles, MissingFilesAndDevicesAreNeverCreatedByOpenExisting) {
   const char* dev = "/dev/paloma-no-such-device";
   EXPECT_EQ(os_.openFile(dev, create), kInvalidHandle);
   EXPECT_NE(stat(dev, &st), 0);
+  // Nor by another spelling of a path into /dev.
+  for (const std::string& other :
+       {std::string("//dev/paloma-no-such-device"), std::string("/./dev/paloma-no-such-device"),
+        dir_ + "/../../dev/paloma-no-such-device"}) {
+    EXPECT_EQ(os_.openFile(other, create), kInvalidHandle) << other;
+    EXPECT_NE(stat(dev, &st), 0) << other;
+    if (stat(dev, &st) == 0) unlink(dev);
+  }
 }
 
 TEST_F(PosixFiles, DoubleCloseNeverTouchesAnotherHandle) {
