@@ -475,29 +475,36 @@ bool findPrinterInterface(libusb_device* dev, UsbDevice* out, int* altSetting) {
 }
 
 // Opens (or shares, when this process has it open already) the device at a
-// USB interface path and claims its printer interface.
+// USB interface path and claims its printer interface. A device this process
+// holds is shared only while it is still the one at that location: a printer
+// unplugged and plugged in again is opened anew, not handed out dead.
 std::shared_ptr<UsbDevice> openUsbDevice(std::string_view path) {
   std::uint16_t vid = 0, pid = 0;
   std::string location;
   if (!posix::parseUsbInterfacePath(path, &vid, &pid, &location)) return nullptr;
   UsbState& s = usbState();
   std::lock_guard<std::mutex> g(s.mu);
+  std::shared_ptr<UsbDevice> held;
   auto shared = s.open.find(location);
   if (shared != s.open.end()) {
-    if (auto dev = shared->second.lock()) return dev;
-    s.open.erase(shared);
+    held = shared->second.lock();
+    if (!held) s.open.erase(shared);
   }
   libusb_context* ctx = usbContextLocked();
   if (!ctx) return nullptr;
   libusb_device** list = nullptr;
   ssize_t count = libusb_get_device_list(ctx, &list);
-  if (count < 0) return nullptr;
+  if (count < 0) return held;
   std::shared_ptr<UsbDevice> result;
   for (ssize_t i = 0; i < count && !result; ++i) {
     libusb_device* dev = list[i];
     libusb_device_descriptor desc{};
     if (libusb_get_device_descriptor(dev, &desc) != 0) continue;
     if (desc.idVendor != vid || desc.idProduct != pid || locationOf(dev) != location) continue;
+    if (held && libusb_get_device(held->handle) == dev) {
+      result = held;
+      break;
+    }
     auto candidate = std::make_shared<UsbDevice>();
     candidate->location = location;
     int alt = 0;
