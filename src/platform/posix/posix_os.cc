@@ -616,6 +616,16 @@ void setTimeoutOption(int fd, int option, int ms) {
   setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
+// The time-out set on a socket for `option` (SO_SNDTIMEO, SO_RCVTIMEO).
+int socketTimeoutMs(int fd, int option) {
+  timeval tv{};
+  socklen_t len = sizeof tv;
+  if (getsockopt(fd, SOL_SOCKET, option, &tv, &len) != 0 || (tv.tv_sec == 0 && tv.tv_usec == 0))
+    return kSocketDefaultTimeoutMs;
+  return static_cast<int>(std::min<long long>(
+      static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000, 24LL * 3600 * 1000));
+}
+
 Socket addSocket(int fd) {
   if (fd < 0) return kInvalidSocket;
   auto r = std::make_shared<Resource>();
@@ -1236,20 +1246,28 @@ NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
   int fd = socketFd(s);
   if (fd < 0 || (!data && n)) return {-1, kNetOther};
   int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+  // A socket with a time-out never restarts its call after a signal, and a
+  // retry waits the whole time-out again: signals that come more often than
+  // that (a profiler's timer) would keep the wait going for ever.
+  Deadline deadline(socketTimeoutMs(fd, SO_SNDTIMEO));
   for (;;) {
     ssize_t w = ::send(fd, data, n, flags);
     if (w >= 0) return {static_cast<long>(w), kNetOk};
     if (errno != EINTR) return netFailed(errno);
+    if (deadline.passed()) return {-1, kNetTimedOut};
   }
 }
 
 NetResult PosixOs::recv(Socket s, void* buf, std::size_t cap) {
   int fd = socketFd(s);
   if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  // As in send: retries after signals stay within the socket's time-out.
+  Deadline deadline(socketTimeoutMs(fd, SO_RCVTIMEO));
   for (;;) {
     ssize_t got = ::recv(fd, buf, cap, 0);
     if (got >= 0) return {static_cast<long>(got), kNetOk};
     if (errno != EINTR) return netFailed(errno);  // EAGAIN here is the receive time-out
+    if (deadline.passed()) return {-1, kNetTimedOut};
   }
 }
 

@@ -6,16 +6,19 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/os.h"
 #include "platform/posix/posix_os.h"
@@ -553,6 +556,74 @@ TEST(PosixUdp, DatagramToLoopbackAndBoundedReceive) {
   EXPECT_EQ(r.result, 6);
   os.closeSocket(s);
   close(rx);
+}
+
+// Signals that come more often than a wait's bound (a profiler's timer, an
+// application's alarm) interrupt every wait. Each wait still ends within its
+// bound: a receive on a silent printer, a serial read, a datagram wait.
+TEST(PosixSignals, WaitsKeepTheirBoundUnderFrequentSignals) {
+  struct sigaction old {}, act {};
+  act.sa_handler = [](int) {};
+  sigemptyset(&act.sa_mask);
+  act.sa_flags = 0;  // no SA_RESTART: every blocking call sees EINTR
+  sigaction(SIGUSR1, &act, &old);
+  // Signals this thread every 5 ms for at most 4 s.
+  std::atomic<bool> done{false};
+  pthread_t target = pthread_self();
+  std::thread signaller([&] {
+    for (int i = 0; i < 800 && !done; ++i) {
+      pthread_kill(target, SIGUSR1);
+      usleep(5000);
+    }
+  });
+  Os& os = platformOs();
+
+  LoopbackPeer peer;  // silent
+  Socket s = os.tcpSocket();
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_EQ(os.tcpConnect(s, kLoopback, static_cast<std::uint16_t>(peer.port())).result, 0);
+  os.setSocketTimeouts(s, 1000, 200);
+  char buf[16];
+  std::uint64_t t0 = os.nowMs();
+  NetResult r = os.recv(s, buf, sizeof buf);
+  std::uint64_t recvMs = os.nowMs() - t0;
+  EXPECT_EQ(r.result, -1);
+  EXPECT_EQ(r.error, kNetTimedOut);
+  os.closeSocket(s);
+
+  Socket u = os.udpSocket();
+  ASSERT_NE(u, kInvalidSocket);
+  ASSERT_TRUE(os.bindAny(u, 0));
+  t0 = os.nowMs();
+  r = os.recvFrom(u, buf, sizeof buf, 200);
+  std::uint64_t udpMs = os.nowMs() - t0;
+  EXPECT_EQ(r.error, kNetTimedOut);
+  os.closeSocket(u);
+
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  Handle h = os.openFile(ptsname(master), mode);
+  ASSERT_NE(h, kInvalidHandle);
+  t0 = os.nowMs();
+  IoResult io = os.readFile(h, buf, sizeof buf, ReadWait::AtMostMs, 200);
+  std::uint64_t serialMs = os.nowMs() - t0;
+  EXPECT_TRUE(io.ok);
+  EXPECT_TRUE(io.timedOut);
+  EXPECT_TRUE(os.closeHandle(h));
+  close(master);
+
+  done = true;
+  signaller.join();
+  sigaction(SIGUSR1, &old, nullptr);
+  const std::pair<const char*, std::uint64_t> waits[] = {
+      {"recv", recvMs}, {"recvFrom", udpMs}, {"serial read", serialMs}};
+  for (const auto& [name, ms] : waits) {
+    EXPECT_GE(ms, 190u) << name;
+    EXPECT_LT(ms, 1500u) << name;
+  }
 }
 
 TEST(PosixTime, SleepAndMonotonicClock) {
