@@ -389,6 +389,36 @@ TEST_F(PosixPty, BytesPassUnchangedBothWays) {
   EXPECT_FALSE(os_.closeHandle(h));
 }
 
+// A line that stops taking bytes (flow control held, the printer busy): the
+// write hands back what was taken within the write time-out, and the next
+// one fails as timed out, neither waits longer.
+TEST_F(PosixPty, StalledLineEndsWritesAtTheWriteTimeOut) {
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  Handle h = os_.openFile(slavePath_, mode);
+  ASSERT_NE(h, kInvalidHandle);
+  SerialTimeouts t;
+  t.readInterval = 0xFFFFFFFFu;
+  t.writeTotalConstant = 1000;
+  EXPECT_TRUE(os_.serialSetTimeouts(h, t));
+  std::string big(1u << 20, 'x');  // far more than the line's buffers hold
+  std::uint64_t t0 = os_.nowMs();
+  IoResult w = os_.writeFile(h, big.data(), big.size());
+  std::uint64_t firstMs = os_.nowMs() - t0;
+  EXPECT_TRUE(w.ok);
+  EXPECT_GT(w.count, 0u);
+  EXPECT_LT(w.count, big.size());
+  t0 = os_.nowMs();
+  w = os_.writeFile(h, big.data(), big.size());
+  std::uint64_t secondMs = os_.nowMs() - t0;
+  EXPECT_FALSE(w.ok);
+  EXPECT_TRUE(w.timedOut);
+  EXPECT_EQ(w.count, 0u);
+  EXPECT_LT(firstMs, 3000u);
+  EXPECT_GE(secondMs, 900u);
+  EXPECT_LT(secondMs, 3000u);
+  EXPECT_TRUE(os_.closeHandle(h));
+}
+
 // The far side of the line goes away (a USB serial adapter unplugged, the
 // program behind a pty ended): writes and reads fail at once, no signal.
 TEST_F(PosixPty, ClosedFarSideFailsWritesAndReadsWithoutWaiting) {
