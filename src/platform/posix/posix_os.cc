@@ -545,6 +545,9 @@ IoResult usbWrite(UsbDevice& dev, const void* data, std::size_t n) {
     if (sent > 0) done += static_cast<std::size_t>(sent);
     if (rc == 0) continue;
     if (rc == LIBUSB_ERROR_TIMEOUT && !deadline.passed()) continue;
+    // A halted endpoint stays halted until cleared: this write fails, the
+    // next one may pass.
+    if (rc == LIBUSB_ERROR_PIPE) libusb_clear_halt(dev.handle, dev.endpointOut);
     if (done > 0) return {true, done, 0, false};
     return {false, 0, rc, rc == LIBUSB_ERROR_TIMEOUT};
   }
@@ -587,6 +590,7 @@ IoResult usbRead(UsbDevice& dev, void* buf, std::size_t cap, int waitMs, bool re
   }
   if (rc == 0 || taken > 0) return {true, taken, 0, false};
   if (rc == LIBUSB_ERROR_TIMEOUT) return {true, 0, 0, reportTimeout};
+  if (rc == LIBUSB_ERROR_PIPE) libusb_clear_halt(dev.handle, dev.endpointIn);
   return failed(rc);
 }
 
