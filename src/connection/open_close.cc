@@ -81,53 +81,45 @@ bool isFileDevicePath(std::string_view p) {
   return p.rfind("/dev/lp", 0) == 0 || p.rfind("/dev/usb/lp", 0) == 0;
 }
 
-int openUsb() {
+// Opens `path` as the connection's transport `kind`: on success the handle,
+// the kind's flag and isOpen are set; on failure the flag and isOpen are
+// cleared.
+bool openTransport(TransportKind kind, std::string_view path, const OpenMode& mode) {
   ConnectionState& c = conn();
+  Handle h = os().openFile(path, mode);
+  std::int32_t& flag = c.flag(kind);
+  if (h == kInvalidHandle) {
+    flag = 0;
+    c.isOpen = 0;
+    return false;
+  }
+  c.handle = h;
+  flag = 1;
+  c.isOpen = 1;
+  return true;
+}
+
+int openUsb() {
   UsbDeviceRecord record;
   findUsbDevice(record);
-  if (record.found) {
-    Handle h = os().openFile(record.devicePath, kUsbDeviceOpenMode);
-    if (h != kInvalidHandle) {
-      c.handle = h;
-      c.usbMode = 1;
-      c.isOpen = 1;
-      return 1;
-    }
-  }
-  c.usbMode = 0;
-  c.isOpen = 0;
+  if (record.found)
+    return openTransport(TransportKind::UsbDevice, record.devicePath, kUsbDeviceOpenMode) ? 1 : 0;
+  conn().usbMode = 0;
+  conn().isOpen = 0;
   return 0;
 }
 
 int openLpt(std::string_view path) {
-  ConnectionState& c = conn();
   OpenMode mode{kAccessWrite, kShareWrite, Disposition::CreateAlways, false};
-  Handle h = os().openFile(path, mode);
-  if (h == kInvalidHandle) {
-    c.lptMode = 0;
-    c.isOpen = 0;
-    return 0;
-  }
-  c.handle = h;
-  c.lptMode = 1;
-  c.isOpen = 1;
-  return 1;
+  return openTransport(TransportKind::LptFile, path, mode) ? 1 : 0;
 }
 
 // openport's serial branch: the port opened exclusively for overlapped I/O,
 // purged, DTR and RTS raised, reads that return at once.
 int openSerialPrepared(std::string_view path) {
-  ConnectionState& c = conn();
   OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
-  Handle h = os().openFile(path, mode);
-  if (h == kInvalidHandle) {
-    c.serialMode = 0;
-    c.isOpen = 0;
-    return 0;
-  }
-  c.handle = h;
-  c.serialMode = 1;
-  c.isOpen = 1;
+  if (!openTransport(TransportKind::Serial, path, mode)) return 0;
+  Handle h = conn().handle;
   os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
   os().serialSetMask(h, 0x83);
   os().serialEscape(h, SerialLine::SetDtr);
@@ -142,18 +134,11 @@ int openSerialPrepared(std::string_view path) {
 
 // openportW's serial branch: the plain name, shared writes, no preparation.
 int openSerialPlain(std::string_view path) {
-  ConnectionState& c = conn();
   OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
-  Handle h = os().openFile(path, mode);
-  if (h == kInvalidHandle) {
-    c.serialMode = 0;
+  if (!openTransport(TransportKind::Serial, path, mode)) {
     os().message("Couldn't open the specific COM port.", "Message", MessageIcon::Warning);
-    c.isOpen = 0;
     return 0;
   }
-  c.handle = h;
-  c.serialMode = 1;
-  c.isOpen = 1;
   return 1;
 }
 
@@ -168,11 +153,9 @@ int openByName(std::string_view name, Flavor flavor) {
   ConnectionState& c = conn();
   // Device paths are taken as they are, before any upper-casing.
   std::string_view given(c.portName);
-  if (isSerialDevicePath(given)) {
-    std::string path(given);
-    return flavor == Flavor::Narrow ? openSerialPrepared(path) : openSerialPlain(path);
-  }
-  if (isFileDevicePath(given)) return openLpt(std::string(given));
+  if (isSerialDevicePath(given))
+    return flavor == Flavor::Narrow ? openSerialPrepared(given) : openSerialPlain(given);
+  if (isFileDevicePath(given)) return openLpt(given);
 
   upperCaseAndTrim(c.portName);
   std::string_view port(c.portName);
