@@ -1042,7 +1042,7 @@ bool PosixOs::mapFile(Handle h, std::size_t size, FileView* out) {
     return false;
   void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, r->fd, 0);
   if (m == MAP_FAILED) return false;
-  madvise(m, size, MADV_SEQUENTIAL);
+  madvise(m, size, MADV_WILLNEED);
   out->data = static_cast<const unsigned char*>(m);
   out->size = size;
   out->token = 1;
