@@ -25,19 +25,14 @@ std::optional<WriteTarget> pickTarget(const ConnectionState& c, WriterFamily fam
   return std::nullopt;
 }
 
-bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use,
-                    bool* eventFailed) {
-  if (eventFailed) *eventFailed = false;
+bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use) {
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   while (done < n) {
     Event ev = kInvalidEvent;
     if (use == SerialEventUse::WithEvent) {
       ev = os().createEvent();
-      if (ev == kInvalidEvent) {
-        if (eventFailed) *eventFailed = true;
-        return false;
-      }
+      if (ev == kInvalidEvent) return false;
     }
     IoResult r = os().writeOverlapped(h, p + done, n - done, ev);
     if (ev != kInvalidEvent) os().closeEvent(ev);
@@ -186,12 +181,10 @@ int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
 }  // extern "C"
 
 // The raw serial write of a text without line end, on whatever port the
-// connection's handle holds; 0 only when its event cannot be created.
+// connection's handle holds; 0 when its event cannot be created or the port
+// refused bytes.
 int ComportSendData(const char* text) {
   if (!text) return 0;
-  bool eventFailed = false;
-  bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent,
-                           &eventFailed);
-  // Results tell the truth: a write the port refused is a failure too.
+  bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent);
   return ok ? 1 : 0;
 }

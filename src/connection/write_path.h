@@ -43,9 +43,8 @@ bool writeAll(const WriteTarget& t, const void* data, std::size_t n, bool more =
               SerialEventUse serialEvent = SerialEventUse::WithEvent);
 
 // Overlapped serial write of all bytes on a handle (event form or not).
-// `eventFailed` (optional) is set when the event could not be created.
-bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use,
-                    bool* eventFailed = nullptr);
+// False when a write fails or an event cannot be created.
+bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use);
 
 // Copies a text into commandBuffer, NUL-terminated; false (nothing copied)
 // when it does not fit with room for `reserve` more bytes and the NUL.
