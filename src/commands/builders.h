@@ -112,6 +112,16 @@ bool connectionOpen();
 // and of the wireless-LAN commands.
 bool connectionOrTransportActive();
 
+// The single-connection builder: 0 unless a connection is open, 0 when
+// `format` refuses, else the lines it made sent with sendCommands.
+template <typename Format>
+int sendFormatted(Format format) {
+  if (!connectionOpen()) return 0;
+  CommandLines lines;
+  if (!format(&lines)) return 0;
+  return sendCommands(lines);
+}
+
 // ---- page setup and job control (one or more lines each) --------------------
 
 // Four lines: "SIZE %s mm,%s mm", "SPEED %s", "DENSITY %s" and

@@ -4,16 +4,6 @@
 
 namespace paloma::commands {
 
-namespace {
-
-// Finishes a format function: on refusal nothing is left in `out`.
-bool finish(bool ok, CommandLines* out) {
-  if (!ok) out->clear();
-  return ok;
-}
-
-}  // namespace
-
 bool formatSetup(const char* width, const char* height, const char* speed, const char* density,
                  const char* sensor, const char* gap, const char* offset, CommandLines* out) {
   out->clear();
@@ -24,7 +14,9 @@ bool formatSetup(const char* width, const char* height, const char* speed, const
             formatCommand(kSetupCapacity, "SPEED %s", {speed}, out) &&
             formatCommand(kSetupCapacity, "DENSITY %s", {density}, out) &&
             formatCommand(kSetupCapacity, "%s %s mm,%s mm", {keyword, gap, offset}, out);
-  return finish(ok, out);
+  // A refused line leaves none of the others behind.
+  if (!ok) out->clear();
+  return ok;
 }
 
 bool formatClearBuffer(CommandLines* out) {
@@ -44,7 +36,7 @@ bool formatNoBackFeed(CommandLines* out) {
 
 bool formatPrintLabel(const char* sets, const char* copies, CommandLines* out) {
   out->clear();
-  return finish(formatCommand(kPrintLabelCapacity, "PRINT %s,%s", {sets, copies}, out), out);
+  return formatCommand(kPrintLabelCapacity, "PRINT %s,%s", {sets, copies}, out);
 }
 
 }  // namespace paloma::commands
@@ -55,40 +47,19 @@ extern "C" {
 
 int setup(const char* width, const char* height, const char* speed, const char* density,
           const char* sensor, const char* gap, const char* offset) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
   // All four commands are formatted before any is sent, so the printer never
   // gets half a page setup.
-  if (!formatSetup(width, height, speed, density, sensor, gap, offset, &lines)) return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) {
+    return formatSetup(width, height, speed, density, sensor, gap, offset, l);
+  });
 }
 
-int clearbuffer(void) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  formatClearBuffer(&lines);
-  return sendCommands(lines);
-}
-
-int formfeed(void) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  formatFormFeed(&lines);
-  return sendCommands(lines);
-}
-
-int nobackfeed(void) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  formatNoBackFeed(&lines);
-  return sendCommands(lines);
-}
+int clearbuffer(void) { return sendFormatted(formatClearBuffer); }
+int formfeed(void) { return sendFormatted(formatFormFeed); }
+int nobackfeed(void) { return sendFormatted(formatNoBackFeed); }
 
 int printlabel(const char* sets, const char* copies) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  if (!formatPrintLabel(sets, copies, &lines)) return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) { return formatPrintLabel(sets, copies, l); });
 }
 
 int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies) {

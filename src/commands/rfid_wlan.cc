@@ -13,11 +13,6 @@ namespace paloma::commands {
 
 namespace {
 
-bool finish(bool ok, CommandLines* out) {
-  if (!ok) out->clear();
-  return ok;
-}
-
 // How long the printer needs to write a tag before the next command.
 constexpr int kRfidWritePauseMs = 500;
 
@@ -25,53 +20,49 @@ constexpr int kRfidWritePauseMs = 500;
 
 bool formatRfidRead(const char* const args[5], CommandLines* out) {
   out->clear();
-  return finish(formatCommand(kRfidWlanCapacity, "RFID READ,%s,%s,%s,%s,%s,\"\"\r\n",
-                              {args[0], args[1], args[2], args[3], args[4]}, out),
-                out);
+  return formatCommand(kRfidWlanCapacity, "RFID READ,%s,%s,%s,%s,%s,\"\"\r\n",
+                       {args[0], args[1], args[2], args[3], args[4]}, out);
 }
 
 bool formatRfidWrite(const char* const args[6], CommandLines* out) {
   out->clear();
   // The data field is always quoted, whatever its first character.
-  return finish(formatCommand(kRfidWlanCapacity, "RFID WRITE,%s,%s,%s,%s,%s,\"%s\"\r\n",
-                              {args[0], args[1], args[2], args[3], args[4], args[5]}, out),
-                out);
+  return formatCommand(kRfidWlanCapacity, "RFID WRITE,%s,%s,%s,%s,%s,\"%s\"\r\n",
+                       {args[0], args[1], args[2], args[3], args[4], args[5]}, out);
 }
 
 bool formatWlanDhcp(CommandLines* out) {
   out->clear();
-  return finish(formatCommand(kRfidWlanCapacity, "WLAN DHCP", {}, out), out);
+  return formatCommand(kRfidWlanCapacity, "WLAN DHCP", {}, out);
 }
 
 bool formatWlanPort(int port, CommandLines* out) {
   out->clear();
   std::string decimal = std::to_string(port);
-  return finish(formatCommand(kRfidWlanCapacity, "WLAN PORT %s", {decimal.c_str()}, out), out);
+  return formatCommand(kRfidWlanCapacity, "WLAN PORT %s", {decimal.c_str()}, out);
 }
 
 bool formatWlanSsid(const char* ssid, CommandLines* out) {
   out->clear();
-  return finish(formatCommand(kRfidWlanCapacity, "WLAN SSID \"%s\"", {ssid}, out), out);
+  return formatCommand(kRfidWlanCapacity, "WLAN SSID \"%s\"", {ssid}, out);
 }
 
 bool formatWlanStaticIp(const char* ip, const char* mask, const char* gateway,
                         CommandLines* out) {
   out->clear();
-  return finish(formatCommand(kRfidWlanCapacity, "WLAN IP \"%s\", \"%s\", \"%s\"",
-                              {ip, mask, gateway}, out),
-                out);
+  return formatCommand(kRfidWlanCapacity, "WLAN IP \"%s\", \"%s\", \"%s\"",
+                       {ip, mask, gateway}, out);
 }
 
 bool formatWlanWep(int index, const char* key, CommandLines* out) {
   out->clear();
   std::string decimal = std::to_string(index);
-  return finish(
-      formatCommand(kRfidWlanCapacity, "WLAN WEP %s,\"%s\"", {decimal.c_str(), key}, out), out);
+  return formatCommand(kRfidWlanCapacity, "WLAN WEP %s,\"%s\"", {decimal.c_str(), key}, out);
 }
 
 bool formatWlanWpa(const char* key, CommandLines* out) {
   out->clear();
-  return finish(formatCommand(kRfidWlanCapacity, "WLAN WPA \"%s\"", {key}, out), out);
+  return formatCommand(kRfidWlanCapacity, "WLAN WPA \"%s\"", {key}, out);
 }
 
 }  // namespace paloma::commands

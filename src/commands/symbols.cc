@@ -11,11 +11,6 @@ namespace paloma::commands {
 
 namespace {
 
-bool finish(bool ok, CommandLines* out) {
-  if (!ok) out->clear();
-  return ok;
-}
-
 bool anyNull(const char* const* args, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
     if (!args[i]) return true;
@@ -45,9 +40,8 @@ bool formatQrcode(const char* const args[9], CommandLines* out) {
   static constexpr std::size_t kPair[] = {1, 2, 3, 4, 5, 6, 7, 8};
   static constexpr std::size_t kPlain[] = {1, 2, 3, 4, 5, 6};
   bool pair = isGiven(args[6]) || isGiven(args[7]);
-  return finish(formatFields(kSymbolCapacity, "QRCODE", args, pair ? kPair : kPlain,
-                             pair ? 8 : 6, content, contentIsBare(content), out),
-                out);
+  return formatFields(kSymbolCapacity, "QRCODE", args, pair ? kPair : kPlain, pair ? 8 : 6,
+                      content, contentIsBare(content), out);
 }
 
 bool formatDmatrix(const char* const args[8], CommandLines* out) {
@@ -58,9 +52,8 @@ bool formatDmatrix(const char* const args[8], CommandLines* out) {
   static constexpr std::size_t kTriple[] = {1, 2, 3, 4, 5, 6, 7};
   static constexpr std::size_t kPlain[] = {1, 2, 3, 4};
   bool triple = isGiven(args[4]) || isGiven(args[5]) || isGiven(args[6]);
-  return finish(formatFields(kSymbolCapacity, "DMATRIX", args, triple ? kTriple : kPlain,
-                             triple ? 7 : 4, content, contentIsBare(content), out),
-                out);
+  return formatFields(kSymbolCapacity, "DMATRIX", args, triple ? kTriple : kPlain,
+                      triple ? 7 : 4, content, contentIsBare(content), out);
 }
 
 bool formatAztec(const char* const args[10], CommandLines* out) {
@@ -73,9 +66,8 @@ bool formatAztec(const char* const args[10], CommandLines* out) {
   for (std::size_t i = 1; i <= 6; ++i)
     if (isGiven(args[2 + i])) k = i;
   static constexpr std::size_t kAll[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  return finish(formatFields(kSymbolCapacity, "AZTEC", args, kAll, 3 + k, content,
-                             contentIsBare(content), out),
-                out);
+  return formatFields(kSymbolCapacity, "AZTEC", args, kAll, 3 + k, content,
+                      contentIsBare(content), out);
 }
 
 bool formatMaxicode(const char* const args[7], CommandLines* out) {
@@ -112,7 +104,7 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
     default:
       return false;  // no template for this mode
   }
-  return finish(ok, out);
+  return ok;
 }
 
 bool formatPdf417(const char* const args[18], CommandLines* out) {
@@ -141,7 +133,7 @@ bool formatPdf417(const char* const args[18], CommandLines* out) {
     bool bare = chain == 7 || contentIsBare(content);
     ok = formatFields(kPdf417Capacity, "PDF417", args, kChain, 5 + chain, content, bare, out);
   }
-  return finish(ok, out);
+  return ok;
 }
 
 }  // namespace paloma::commands
@@ -151,10 +143,7 @@ using namespace paloma::commands;
 namespace {
 
 int sendSymbol(bool (*format)(const char* const*, CommandLines*), const char* const* args) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  if (!format(args, &lines)) return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) { return format(args, l); });
 }
 
 }  // namespace

@@ -6,28 +6,14 @@
 
 namespace paloma::commands {
 
-namespace {
-
-bool finish(bool ok, CommandLines* out) {
-  if (!ok) out->clear();
-  return ok;
-}
-
-// Byte-order comparison of a NUL-terminated name with a literal: negative,
-// zero or positive as the name sorts before, equal to or after it.
-int compareName(const char* name, const char* literal) { return std::strcmp(name, literal); }
-
-}  // namespace
-
 bool formatPrinterFont(const char* x, const char* y, const char* font, const char* rotation,
                        const char* xmul, const char* ymul, const char* content,
                        CommandLines* out) {
   out->clear();
   const char* tmpl = contentIsBare(content) ? "TEXT %s,%s,\"%s\",%s,%s,%s,%s"
                                             : "TEXT %s,%s,\"%s\",%s,%s,%s,\"%s\"";
-  return finish(formatCommand(kPrinterFontCapacity, tmpl,
-                              {x, y, font, rotation, xmul, ymul, content}, out),
-                out);
+  return formatCommand(kPrinterFontCapacity, tmpl, {x, y, font, rotation, xmul, ymul, content},
+                       out);
 }
 
 bool formatBarcode(const char* x, const char* y, const char* type, const char* height,
@@ -36,10 +22,8 @@ bool formatBarcode(const char* x, const char* y, const char* type, const char* h
   out->clear();
   const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s"
                                             : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,\"%s\"";
-  return finish(formatCommand(kBarcodeCapacity, tmpl,
-                              {x, y, type, height, readable, rotation, narrow, wide, content},
-                              out),
-                out);
+  return formatCommand(kBarcodeCapacity, tmpl,
+                       {x, y, type, height, readable, rotation, narrow, wide, content}, out);
 }
 
 bool formatBarcodeComplete(const char* x, const char* y, const char* type, const char* height,
@@ -49,10 +33,8 @@ bool formatBarcodeComplete(const char* x, const char* y, const char* type, const
   out->clear();
   const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,%s"
                                             : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,\"%s\"";
-  return finish(
-      formatCommand(kBarcodeCapacity, tmpl,
-                    {x, y, type, height, readable, rotation, narrow, wide, extra, content}, out),
-      out);
+  return formatCommand(kBarcodeCapacity, tmpl,
+                       {x, y, type, height, readable, rotation, narrow, wide, extra, content}, out);
 }
 
 bool formatRss(const char* x, const char* y, const char* type, const char* rotation,
@@ -60,24 +42,21 @@ bool formatRss(const char* x, const char* y, const char* type, const char* rotat
                const char* content, CommandLines* out) {
   out->clear();
   if (!type || !extra || !content) return false;
-  bool ok;
   if (extra[0] != '\0') {
     // Eight fields; the type name plays no part.
     const char* tmpl = contentIsBare(content) ? "RSS %s,%s,\"%s\",%s,%s,%s,%s,%s"
                                               : "RSS %s,%s,\"%s\",%s,%s,%s,%s,\"%s\"";
-    ok = formatCommand(kRssCapacity, tmpl,
-                       {x, y, type, rotation, moduleWidth, separatorHeight, extra, content}, out);
-  } else {
-    // Seven fields, field 7 left out. An '@' content goes bare only for the
-    // types that sort at or before "RSSEXP"; the composite types after it
-    // ("UCC128CCA", "UCC128CCC", ...) keep it quoted.
-    bool bare = contentIsBare(content) && compareName(type, "RSSEXP") <= 0;
-    const char* tmpl =
-        bare ? "RSS %s,%s,\"%s\",%s,%s,%s,%s" : "RSS %s,%s,\"%s\",%s,%s,%s,\"%s\"";
-    ok = formatCommand(kRssCapacity, tmpl,
-                       {x, y, type, rotation, moduleWidth, separatorHeight, content}, out);
+    return formatCommand(kRssCapacity, tmpl,
+                         {x, y, type, rotation, moduleWidth, separatorHeight, extra, content}, out);
   }
-  return finish(ok, out);
+  // Seven fields, field 7 left out. An '@' content goes bare only for the
+  // types that sort at or before "RSSEXP" in byte order; the composite types
+  // after it ("UCC128CCA", "UCC128CCC", ...) keep it quoted.
+  bool bare = contentIsBare(content) && std::strcmp(type, "RSSEXP") <= 0;
+  const char* tmpl =
+      bare ? "RSS %s,%s,\"%s\",%s,%s,%s,%s" : "RSS %s,%s,\"%s\",%s,%s,%s,\"%s\"";
+  return formatCommand(kRssCapacity, tmpl,
+                       {x, y, type, rotation, moduleWidth, separatorHeight, content}, out);
 }
 
 }  // namespace paloma::commands
@@ -88,10 +67,9 @@ extern "C" {
 
 int printerfont(const char* x, const char* y, const char* font, const char* rotation,
                 const char* xmul, const char* ymul, const char* content) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  if (!formatPrinterFont(x, y, font, rotation, xmul, ymul, content, &lines)) return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) {
+    return formatPrinterFont(x, y, font, rotation, xmul, ymul, content, l);
+  });
 }
 
 int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* font,
@@ -108,11 +86,9 @@ int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wcha
 int barcode(const char* x, const char* y, const char* type, const char* height,
             const char* readable, const char* rotation, const char* narrow, const char* wide,
             const char* content) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  if (!formatBarcode(x, y, type, height, readable, rotation, narrow, wide, content, &lines))
-    return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) {
+    return formatBarcode(x, y, type, height, readable, rotation, narrow, wide, content, l);
+  });
 }
 
 int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* type,
@@ -130,22 +106,18 @@ int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* t
 int barcodecomplete(const char* x, const char* y, const char* type, const char* height,
                     const char* readable, const char* rotation, const char* narrow,
                     const char* wide, const char* extra, const char* content) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  if (!formatBarcodeComplete(x, y, type, height, readable, rotation, narrow, wide, extra,
-                             content, &lines))
-    return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) {
+    return formatBarcodeComplete(x, y, type, height, readable, rotation, narrow, wide, extra,
+                                 content, l);
+  });
 }
 
 int rss(const char* x, const char* y, const char* type, const char* rotation,
         const char* moduleWidth, const char* separatorHeight, const char* extra,
         const char* content) {
-  if (!connectionOpen()) return 0;
-  CommandLines lines;
-  if (!formatRss(x, y, type, rotation, moduleWidth, separatorHeight, extra, content, &lines))
-    return 0;
-  return sendCommands(lines);
+  return sendFormatted([&](CommandLines* l) {
+    return formatRss(x, y, type, rotation, moduleWidth, separatorHeight, extra, content, l);
+  });
 }
 
 }  // extern "C"
