@@ -74,7 +74,7 @@ void copyFrame(const unsigned char* block, std::size_t n) {
   }
 }
 
-// The STX case shared by the serial and USB query readers.
+// The STX case shared by the query readers of every transport.
 void onStx(const unsigned char* block, std::size_t n) {
   if (rs().StatusByteMode) {
     rs().ReplyBuffer[0] = block[0];
@@ -150,14 +150,12 @@ bool findMarker(std::size_t* at) {
   return false;
 }
 
-Event usbEvent() { return os().createEvent(); }
-
 // One packet of a USB query read, with the pauses around it and the read's
 // own event. False when the event cannot be made: nothing is read then.
 bool usbQueryPacket(Handle h, int pauseBeforeMs, int pauseAfterMs, unsigned char* packet,
                     std::size_t* n) {
   os().sleepMs(pauseBeforeMs);
-  Event ev = usbEvent();
+  Event ev = os().createEvent();
   if (ev == kInvalidEvent) return false;
   bool failed = false;
   *n = usbPacket(h, packet, kUsbReadTimeoutMs, &failed);
@@ -255,12 +253,7 @@ bool ReadNetworkReply(Socket s) {
   const unsigned char* block = rs().NetworkReceiveBuffer;
   unsigned char first = block[0];
   if (first == kStx) {
-    if (rs().StatusByteMode) {
-      rs().ReplyBuffer[0] = kStx;
-      rs().StatusByteMode = 0;
-    } else if (rs().FrameMode) {
-      copyFrame(block, static_cast<std::size_t>(n));
-    }
+    onStx(block, static_cast<std::size_t>(n));
   } else if (first == kCr && rs().LineMode) {
     rs().LineMode = 0;
   } else {
@@ -379,7 +372,7 @@ bool usbReadJudge(Handle h, const Deadline& bound) {
   std::memset(rs().ReplyBuffer, 0, kBufferSize);
   rs().ReplyPosition = 0;
   os().sleepMs(50);
-  Event ev = usbEvent();
+  Event ev = os().createEvent();
   if (ev == kInvalidEvent) return false;
   unsigned char packet[kUsbPacketSize];
   bool taken = false;
