@@ -112,9 +112,8 @@ int closeethernetport(int delay) {
 
 int Ethernetsend(const char* text) {
   if (!text) return 0;
+  clearReply();
   ReplyState& r = replies();
-  std::memset(r.ReplyBuffer, 0, ReplyState::kBufferSize);
-  r.ReplyPosition = 0;
   Socket s = conn().socket;
   writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, text, std::strlen(text));
   std::memset(r.NetworkReceiveBuffer, 0, ReplyState::kBufferSize);

@@ -22,11 +22,6 @@ namespace {
 
 constexpr int kUsbSerialNumberPauseMs = 100;
 
-void clearReplyBuffer(ReplyState& r) {
-  std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);
-  r.ReplyPosition = 0;
-}
-
 // A buffer handed back as text keeps every byte of the reply: a reply that
 // fills the whole buffer still ends at the zero byte the record keeps behind
 // it (ReplyState's ...End bytes).
@@ -69,7 +64,7 @@ std::size_t formatSettingRequest(const char* a, const char* b, const char* c, ch
 
 const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port) {
   ReplyState& r = replies();
-  clearReplyBuffer(r);
+  clearReply();
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineBefore || row.mode == ArmMode::LineAfter) r.LineMode = 1;
   // The raw serial write of ComportSendData, on the given port. A failed
@@ -81,7 +76,7 @@ const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port) {
 
 const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
   ReplyState& r = replies();
-  clearReplyBuffer(r);
+  clearReply();
   unsigned char block[kNetworkRequestBlock] = {};
   std::memcpy(block, row.request.data(), row.request.size());
   sendBlock(s, block, sizeof block);
@@ -132,7 +127,7 @@ const char* runNetworkSettingQuery(Socket s, const char* a, const char* b, const
   char block[kSettingBlockSize];
   if (formatSettingRequest(a, b, c, block) == 0) return kQueryFailed;
   ReplyState& r = replies();
-  clearReplyBuffer(r);
+  clearReply();
   sendBlock(s, block, sizeof block);
   ReadNetworkSetting(s);
   // An error left by any earlier network read also answers "-1"; the flag
@@ -193,7 +188,7 @@ const char* comportprinterquantity(void) { return comport(InfoQuery::Quantity); 
 const char* comportprinterserial(void) { return comport(InfoQuery::SerialNumber); }
 
 int comportprinterrestart(void) {
-  clearReplyBuffer(replies());
+  clearReply();
   return ComportSendData("\x1b!R\n");
 }
 

@@ -169,8 +169,7 @@ bool usbQueryPacket(Handle h, int pauseBeforeMs, int pauseAfterMs, unsigned char
 // ---- the USB request write ------------------------------------------------
 
 int usbOverlappedWrite(Handle device, const void* data, int length) {
-  std::memset(rs().ReplyBuffer, 0, kBufferSize);
-  rs().ReplyPosition = 0;
+  clearReply();
   if (length < 0 || (!data && length > 0)) return 0;
   Event ev = os().createEvent();
   if (ev == kInvalidEvent) return 0;
@@ -369,8 +368,7 @@ bool usbReadSettingPacket(Handle h, int pauseBeforeMs, int pauseAfterMs) {
 bool usbReadJudge(Handle h) { return usbReadJudge(h, Deadline()); }
 
 bool usbReadJudge(Handle h, const Deadline& bound) {
-  std::memset(rs().ReplyBuffer, 0, kBufferSize);
-  rs().ReplyPosition = 0;
+  clearReply();
   os().sleepMs(50);
   Event ev = os().createEvent();
   if (ev == kInvalidEvent) return false;

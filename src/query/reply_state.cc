@@ -26,6 +26,12 @@ std::vector<std::unique_ptr<char[]>>& blocks() {
 
 ReplyState& replies() { return storage(); }
 
+void clearReply() {
+  ReplyState& r = storage();
+  std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);
+  r.ReplyPosition = 0;
+}
+
 char* newStringBlock() {
   blocks().push_back(std::make_unique<char[]>(kStringBlockSize));
   return blocks().back().get();

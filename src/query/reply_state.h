@@ -31,6 +31,10 @@ struct ReplyState {
 
 ReplyState& replies();
 
+// Zeroes ReplyBuffer and puts ReplyPosition back to its start, as every
+// query does before it asks.
+void clearReply();
+
 // Size of each block a string read fills; a longer text is cut at 1023
 // bytes and terminated.
 inline constexpr std::size_t kStringBlockSize = 1024;

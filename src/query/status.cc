@@ -33,11 +33,6 @@ namespace {
 ReplyState& rs() { return replies(); }
 ConnectionState& conn() { return connection(); }
 
-void clearReply() {
-  std::memset(rs().ReplyBuffer, 0, ReplyState::kBufferSize);
-  rs().ReplyPosition = 0;
-}
-
 // The serial status read shared by the integer queries: the request, the
 // read with StatusByteMode armed, the first byte as a signed value.
 int serialStatusByte() {
