@@ -33,15 +33,17 @@ namespace {
 ReplyState& rs() { return replies(); }
 ConnectionState& conn() { return connection(); }
 
-// The serial status read shared by the integer queries: the request, the
-// read with StatusByteMode armed, the first byte as a signed value.
-int serialStatusByte() {
+// The serial status read: the request, then the read with StatusByteMode
+// armed. ReplyBuffer[0] holds `unanswered` until the read stores a byte
+// there, and keeps it when the read fails.
+unsigned char serialStatusByte(unsigned char unanswered) {
   clearReply();
   ComportSendData(kStatusRequest);
   rs().StatusByteMode = 1;
+  rs().ReplyBuffer[0] = unanswered;
   ReadSerialStatus(conn().handle);
   rs().StatusByteMode = 0;
-  return static_cast<signed char>(rs().ReplyBuffer[0]);
+  return rs().ReplyBuffer[0];
 }
 
 }  // namespace
@@ -73,23 +75,17 @@ using namespace paloma;
 extern "C" {
 
 const char* comportprinterstatus(void) {
-  clearReply();
-  ComportSendData(kStatusRequest);
-  rs().StatusByteMode = 1;
-  rs().ReplyBuffer[0] = 0xFF;
-  ReadSerialStatus(conn().handle);
-  unsigned char byte = rs().ReplyBuffer[0];
-  rs().StatusByteMode = 0;
-  return statusText(byte, StatusFamily::SerialPort);
+  return statusText(serialStatusByte(0xFF), StatusFamily::SerialPort);
 }
 
-int comportqueryprinter(void) { return serialStatusByte(); }
+// The integer queries read a failed read as 0.
+int comportqueryprinter(void) { return static_cast<signed char>(serialStatusByte(0)); }
 
 int comportqueryprinter_port(const char* port) {
   if (!port) return 0;
   openport(port);
   os().sleepMs(50);
-  serialStatusByte();
+  serialStatusByte(0);
   closeport();
   return static_cast<signed char>(rs().ReplyBuffer[0]);
 }
