@@ -125,7 +125,20 @@ bool decodePcx(const std::string& f, InkImage& out, std::string& error) {
             " planes is not supported";
     return false;
   }
+  // A line holds at most a few bytes more than its dots need (padding), and a
+  // run-length pair makes at most 63 bytes: a header cannot announce more than
+  // its file can hold, so a small file never claims a large buffer.
   size_t lineBytes = static_cast<size_t>(bytesPerLine) * planes;
+  size_t needed = (static_cast<size_t>(w) * (bpp == 8 ? 8 : 1) + 7) / 8;
+  if (static_cast<size_t>(bytesPerLine) > needed + 16) {
+    error = "PCX line of " + std::to_string(bytesPerLine) + " bytes for " + std::to_string(w) +
+            " dots";
+    return false;
+  }
+  if (lineBytes * h > (f.size() - 128) / 2 * 63 + 63) {
+    error = "PCX pixel data truncated";
+    return false;
+  }
   std::vector<uint8_t> raw(lineBytes * h);
   size_t p = 128, o = 0;
   while (o < raw.size() && p < f.size()) {

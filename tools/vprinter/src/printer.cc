@@ -312,7 +312,14 @@ void Printer::doText(const Command& c, Result& r) {
 
 void Printer::doBitmap(const Command& c, Result& r) {
   long long v[5] = {0, 0, 0, 0, 0};
-  for (size_t i = 0; i < 5; ++i) fieldInt(c, i, v[i]);
+  bool ok = c.hasPayload && c.fields.size() == 5;
+  for (size_t i = 0; ok && i < 5; ++i) ok = fieldInt(c, i, v[i]);
+  if (!ok || v[2] < 0 || v[3] < 0 ||
+      c.payload.size() != static_cast<uint64_t>(v[2]) * static_cast<uint64_t>(v[3])) {
+    r.error = "BITMAP needs x,y,width in bytes,height,mode, then a comma and the rows";
+    placeholder(c, "BITMAP");
+    return;
+  }
   long long mode = v[4];
   if (mode < 0 || mode > 2) {
     r.error = "BITMAP mode is 0 (overwrite), 1 (OR) or 2 (XOR); drawn as 0";

@@ -1,5 +1,7 @@
 #include "stream_parser.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -117,7 +119,7 @@ void StreamParser::feed(const uint8_t* data, size_t size) {
         line_.clear();
         inQuote_ = false;
         commasOutside_ = 0;
-        kind_ = Kind::Other;
+        kind_ = Kind::Unknown;
         if (b == kEsc) {
           state_ = State::Esc;
           ++i;
@@ -239,9 +241,21 @@ void StreamParser::feed(const uint8_t* data, size_t size) {
 }
 
 bool StreamParser::checkPayloadHeader() {
-  bool bitmap = startsWith(line_, "BITMAP ");
-  bool download = !bitmap && startsWith(line_, "DOWNLOAD ");
-  if (!bitmap && !download) return false;
+  // Called at every comma outside quotes: the line is looked at only while its
+  // comma count can still make a header, so a long line costs linear time.
+  if (kind_ == Kind::Unknown) {
+    std::string name, args;
+    splitName(line_, name, args);
+    for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    bool blankAfterName = line_.size() > name.size() && isBlank(line_[name.size()]);
+    kind_ = !blankAfterName ? Kind::Other
+            : name == "BITMAP" ? Kind::Bitmap
+            : name == "DOWNLOAD" ? Kind::Download : Kind::Other;
+  }
+  bool bitmap = kind_ == Kind::Bitmap;
+  if (kind_ == Kind::Other) return false;
+  if (bitmap && commasOutside_ != 5) return false;
+  if (!bitmap && commasOutside_ != 2 && commasOutside_ != 3) return false;
   std::string name, args;
   splitName(line_, name, args);
   if (!args.empty() && args.back() == ',') args.pop_back();
@@ -256,7 +270,6 @@ bool StreamParser::checkPayloadHeader() {
   uint64_t size = 0;
   uint64_t limit = 0;
   if (bitmap) {
-    if (commasOutside_ != 5) return false;
     long long v[5];
     bool ok = fields.size() == 5;
     for (size_t k = 0; ok && k < 5; ++k) ok = parseInt(fields[k].text, v[k]);
@@ -309,7 +322,8 @@ bool StreamParser::checkPayloadHeader() {
     return true;
   }
   pending_ = std::move(c);
-  pending_.payload.reserve(static_cast<size_t>(size));
+  // Room grows as the bytes arrive: an announcement alone takes little memory.
+  pending_.payload.reserve(static_cast<size_t>(std::min<uint64_t>(size, 64u << 10)));
   remaining_ = size;
   if (size == 0) {
     state_ = State::LineStart;

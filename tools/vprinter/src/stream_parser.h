@@ -60,7 +60,8 @@ class StreamParser {
   std::string line_;
   bool inQuote_ = false;
   int commasOutside_ = 0;
-  enum class Kind { Other, Bitmap, Download } kind_ = Kind::Other;
+  // What the line's name makes it, found at its first comma outside quotes.
+  enum class Kind { Unknown, Other, Bitmap, Download } kind_ = Kind::Unknown;
   Command pending_;           // a command whose payload is arriving
   uint64_t remaining_ = 0;
 };

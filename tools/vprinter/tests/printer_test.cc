@@ -166,6 +166,33 @@ TEST(Printer, PutBmpDrawsADownloadedImage) {
   EXPECT_TRUE(rig.logHas("no downloaded file named"));
 }
 
+// Image headers that claim more than their file holds are refused before any
+// buffer is sized from them (a 136-byte PCX asked for 5 GB).
+TEST(Printer, ImageHeadersCannotClaimLargeBuffers) {
+  Rig rig;
+  Bytes pcx(128, '\0');
+  pcx[0] = 0x0A;
+  pcx[2] = 1;
+  pcx[3] = 1;
+  pcx[8] = pcx[10] = static_cast<char>(19999 & 0xff);
+  pcx[9] = pcx[11] = static_cast<char>(19999 >> 8);
+  pcx[65] = 4;
+  Bytes wideLine = pcx, longLines = pcx;
+  wideLine[66] = '\xfe';  // 65534 bytes a line
+  wideLine[67] = '\xff';
+  longLines[66] = static_cast<char>(2500 & 0xff);
+  longLines[67] = static_cast<char>(2500 >> 8);
+  Bytes data = Bytes("\xff\x00", 2) + Bytes("\xff\x00", 2);
+  for (const Bytes& f : {wideLine + data, longLines + data}) {
+    rig.send("DOWNLOAD \"P.PCX\"," + std::to_string(f.size()) + "," + f + "\r\n");
+    uint64_t before = rig.printer.errors();
+    rig.send("PUTPCX 0,0,\"P.PCX\"\r\n");
+    EXPECT_EQ(rig.printer.errors(), before + 1);
+  }
+  EXPECT_TRUE(rig.logHas("PCX line of 65534 bytes"));
+  EXPECT_TRUE(rig.logHas("PCX pixel data truncated"));
+}
+
 TEST(Printer, WhatItCannotDrawIsABoxAndALoggedError) {
   Rig rig;
   rig.send("SIZE 50 mm,30 mm\r\nCLS\r\n");
@@ -188,7 +215,11 @@ TEST(Printer, MissingFieldsAreErrorsNotCrashes) {
                        "PRINT 0,1\r\n", "SIZE\r\n", "SIZE x mm,y mm\r\n", "OUT\r\n",
                        "OUT GETSETTING$(\"A\")\r\n", "OUT CHR$(999)\r\n", "DMATRIX 1\r\n",
                        "PDF417 1,2\r\n", "AZTEC\r\n", "MAXICODE 1,2,9,\"x\"\r\n", "RSS 1,2\r\n",
-                       "PUTBMP\r\n", "BOX 1,2\r\n", "DOWNLOAD \"X\"\r\n", "~!Z\r\n", "\x1b!Z"};
+                       "PUTBMP\r\n", "BOX 1,2\r\n", "DOWNLOAD \"X\"\r\n", "~!Z\r\n", "\x1b!Z",
+                       // A BITMAP line that carries no rows (no comma after the mode,
+                       // a header the parser does not take) must not read rows.
+                       "BITMAP 0,0,50,50,0\r\n", "BITMAP -3x 8,8,50,50\r\n",
+                       "BITMAP,0,0,2,2,0,\r\n"};
   for (const char* b : bad) {
     uint64_t before = rig.printer.errors();
     rig.send(b);
