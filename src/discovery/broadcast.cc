@@ -7,6 +7,7 @@
 #include "discovery/broadcast.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "query/deadline.h"
 
 namespace paloma {
 
@@ -21,18 +22,13 @@ const char* discoverPrinters(int waitMs) {
   sys.netStartup();
   Socket s = sys.udpSocket();
   if (s != kInvalidSocket) sys.setBroadcast(s);
-  bool bound = s != kInvalidSocket && sys.bindAny(s, kDiscoveryPort);
-  if (!bound) {
+  if (s == kInvalidSocket || !sys.bindAny(s, kDiscoveryPort)) {
+    // A socket that could not be made reports the binding failure too.
     if (s != kInvalidSocket) sys.closeSocket(s);
     sys.message("sock ERROR binding in the server socket2", "Error Message",
                 MessageIcon::Exclamation);
-  }
-  if (s == kInvalidSocket) {
-    sys.message("Error in creating socket", "Error Message", MessageIcon::Exclamation);
-    sys.netCleanup();
-    return kDiscoverySetupFailed;
-  }
-  if (!bound) {
+    if (s == kInvalidSocket)
+      sys.message("Error in creating socket", "Error Message", MessageIcon::Exclamation);
     sys.netCleanup();
     return kDiscoverySetupFailed;
   }
@@ -41,13 +37,12 @@ const char* discoverPrinters(int waitMs) {
 
   unsigned char answer[512];
   std::memset(answer, 0, sizeof answer);
-  const std::uint64_t deadline = sys.nowMs() + static_cast<std::uint64_t>(waitMs);
+  const Deadline bound(waitMs);
   const char* result = kDiscoveryNoAnswer;
   for (;;) {
     sys.sleepMs(kPauseMs);
-    std::uint64_t now = sys.nowMs();
-    if (now >= deadline) break;
-    NetResult r = sys.recvFrom(s, answer, sizeof answer - 1, static_cast<int>(deadline - now));
+    if (bound.passed()) break;
+    NetResult r = sys.recvFrom(s, answer, sizeof answer - 1, bound.remainingMs(waitMs));
     if (r.result > static_cast<long>(kDiscoveryProbeSize)) {
       result = kDiscoveryAnswered;
       break;
