@@ -10,6 +10,10 @@ std::size_t wideLength(const paloma_wchar* text) {
   return n;
 }
 
+std::u16string wideUnits(const paloma_wchar* text) {
+  return std::u16string(text, text + wideLength(text));
+}
+
 bool narrowWide(const paloma_wchar* text, std::size_t capacity, std::string* out) {
   out->clear();
   if (!text) return false;

@@ -12,6 +12,10 @@ namespace paloma {
 // Length of a NUL-terminated UTF-16 text.
 std::size_t wideLength(const paloma_wchar* text);
 
+// A NUL-terminated UTF-16 text as char16_t units: copied, not reinterpreted,
+// since the caller's type is wchar_t on Windows.
+std::u16string wideUnits(const paloma_wchar* text);
+
 // The "%ws" narrowing into a buffer of `capacity` bytes (NUL included): each
 // UTF-16 unit U+0000..U+00FF becomes the byte of the same value. A unit above
 // U+00FF has no byte in that conversion, so the text is refused rather than

@@ -75,6 +75,14 @@ inline TextBitmapArgs textBitmapArgs(int x, int y, int height, int rotation, int
   return a;
 }
 
+// A UTF-16 text to draw; `units` must outlive the result.
+inline HostText wideHostText(std::u16string_view units) {
+  HostText t;
+  t.utf16 = units;
+  t.wide = true;
+  return t;
+}
+
 // The font description for the arguments: weight 400 if style < 2 else 700,
 // italic = style & 1, underline = low 8 bits of underline != 0, escapement =
 // rotation x 10 tenths of a degree.

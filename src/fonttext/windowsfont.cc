@@ -11,13 +11,6 @@ using namespace paloma;
 
 namespace {
 
-HostText wideText(std::u16string_view units) {
-  HostText t;
-  t.utf16 = units;
-  t.wide = true;
-  return t;
-}
-
 // The working copy of windowsfontUnicodeLengh: 1024 code units.
 constexpr int kLengthCopyUnits = 1024;
 
@@ -51,18 +44,17 @@ int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int 
   for (unsigned char c : narrow) units.push_back(static_cast<char16_t>(c));
   return sendTextBitmap(
       textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
-      wideText(units));
+      wideHostText(units));
 }
 
 int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                  const char* szFaceName, const paloma_wchar* content) {
   if (connection().isOpen == 0 || !content || !szFaceName) return 0;
   // Empty texts and face names are drawn and sent like any other.
-  // (A copy of the units: the caller's type is wchar_t on Windows.)
-  std::u16string units(content, content + wideLength(content));
+  const std::u16string units = wideUnits(content);
   return sendTextBitmap(
       textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
-      wideText(units));
+      wideHostText(units));
 }
 
 int windowsfontUnicode(int x, int y, int fontheight, int rotation, int fontstyle,
@@ -86,7 +78,7 @@ int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int font
   const std::u16string_view units(copy.data(), std::char_traits<char16_t>::length(copy.data()));
   return sendTextBitmap(
       textBitmapArgs(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName),
-      wideText(units));
+      wideHostText(units));
 }
 
 }  // extern "C"

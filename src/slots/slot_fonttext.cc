@@ -45,11 +45,9 @@ int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fonts
 int windowsfontMmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                      int fontunderline, const char* szFaceName, const paloma_wchar* content) {
   if (!content || !szFaceName || content[0] == 0 || szFaceName[0] == '\0') return 0;
-  HostText text;
-  text.utf16 = std::u16string_view(reinterpret_cast<const char16_t*>(content), wideLength(content));
-  text.wide = true;
+  const std::u16string units = wideUnits(content);
   return sendTextBitmapToSlot(n, x, y, fontheight, rotation, fontstyle, fontunderline,
-                              szFaceName, text);
+                              szFaceName, wideHostText(units));
 }
 
 int windowsfontUnicodemult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
