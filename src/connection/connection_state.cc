@@ -1,5 +1,6 @@
 #include "connection/connection_state.h"
 
+#include <cstring>
 #include <new>
 
 namespace paloma {
@@ -17,6 +18,13 @@ std::int32_t& ConnectionState::flag(TransportKind kind) {
     case TransportKind::Network: return networkMode;
   }
   return networkMode;
+}
+
+bool ConnectionState::setPortName(std::string_view name) {
+  if (name.size() >= kPortNameSize) return false;
+  std::memset(portName, 0, sizeof portName);
+  std::memcpy(portName, name.data(), name.size());
+  return true;
 }
 
 ConnectionState& connection() { return g_connection; }

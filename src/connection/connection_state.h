@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/os.h"
 
@@ -31,6 +32,9 @@ struct ConnectionState {
   Handle usbOneShotHandle = kInvalidHandle;
 
   std::int32_t& flag(TransportKind kind);
+  // Stores `name` as portName, NUL-padded; false (portName unchanged) when it
+  // does not fit with its NUL.
+  bool setPortName(std::string_view name);
 };
 
 // The process-wide connection.

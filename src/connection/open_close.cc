@@ -25,13 +25,6 @@ void clearOpenerFlags() {
   c.spoolerMode = c.lptMode = c.usbMode = c.serialMode = c.isOpen = 0;
 }
 
-bool setPortName(std::string_view name) {
-  if (name.size() >= ConnectionState::kPortNameSize) return false;
-  std::memset(conn().portName, 0, sizeof conn().portName);
-  std::memcpy(conn().portName, name.data(), name.size());
-  return true;
-}
-
 // Opens the spooler printer held in `handle` and starts a document and a page.
 void startSpoolerJob() {
   ConnectionState& c = conn();
@@ -147,7 +140,7 @@ enum class Flavor { Narrow, Wide };
 int openByName(std::string_view name, Flavor flavor) {
   closeport();
   clearOpenerFlags();
-  if (!setPortName(name)) return 0;
+  if (!conn().setPortName(name)) return 0;
   if (trySpooler()) return 1;
 
   ConnectionState& c = conn();
@@ -175,10 +168,10 @@ int openByName(std::string_view name, Flavor flavor) {
   return 0;
 }
 
-// The spooler printer whose port equals `port` exactly; -1 when none.
-int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, bool* listed) {
-  *listed = os().spoolerList(printers);
-  if (!*listed) return -1;
+// The spooler printer whose port equals `port` exactly; -1 when none or
+// when the spooler gives no list.
+int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
+  if (!os().spoolerList(printers)) return -1;
   for (std::size_t i = 0; i < printers->size(); ++i)
     if ((*printers)[i].port == port) return static_cast<int>(i);
   return -1;
@@ -191,10 +184,9 @@ int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, b
   closeport();
   clearOpenerFlags();
   *opened = false;
-  std::string_view p(port);
-  if (p.size() < ConnectionState::kPortNameSize) setPortName(p);
-  bool listed = false;
-  int index = findPrinterOnPort(port, printers, &listed);
+  // A port name too long to keep leaves the one before it.
+  conn().setPortName(port);
+  int index = findPrinterOnPort(port, printers);
   if (index < 0) return -1;
   ConnectionState& c = conn();
   Handle h = kInvalidHandle;

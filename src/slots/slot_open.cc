@@ -1,6 +1,4 @@
 // Opening and closing the printer slots.
-#include <cstring>
-#include <string>
 #include <string_view>
 
 #include "connection/connection_state.h"
@@ -59,10 +57,8 @@ extern "C" {
 int openportmult(int n, const char* name) {
   if (!name) return 0;
   std::string_view given(name);
-  if (given.size() >= ConnectionState::kPortNameSize) return 0;
   ConnectionState& c = connection();
-  std::memset(c.portName, 0, sizeof c.portName);
-  std::memcpy(c.portName, given.data(), given.size());
+  if (!c.setPortName(given)) return 0;
   if (!validSlot(n)) return 0;
   SlotRef s = slot(n);
   releaseSlotHandle(n, s);
