@@ -1,5 +1,4 @@
 // The library-information functions; they touch no connection.
-#include <cstring>
 #include <string>
 
 #include "connection/text_convert.h"

@@ -1,4 +1,3 @@
-#include <cstring>
 #include <new>
 
 #include "files/files.h"

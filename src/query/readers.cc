@@ -11,7 +11,6 @@
 
 #include <cstring>
 
-#include "connection/connection_state.h"
 #include "paloma.h"
 #include "query/reply_state.h"
 

@@ -8,7 +8,6 @@
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
 #include "paloma.h"
-#include "query/deadline.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
 

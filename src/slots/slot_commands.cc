@@ -5,7 +5,6 @@
 #include "commands/builders.h"
 #include "files/files.h"
 #include "paloma.h"
-#include "platform/os.h"
 #include "slots/slot_table.h"
 
 namespace paloma {
