@@ -56,7 +56,7 @@ bool parseLength(const std::string& text, int dpi, double& mm) {
     return false;
   };
   if (strip("mm")) factor = 1;
-  else if (strip("dot")) factor = 25.4 / dpi;
+  else if (strip("dot")) factor = 1 / std::round(dpi / 25.4);  // whole dots, as the buffer counts them
   else if (strip("in")) factor = 25.4;
   double v = 0;
   if (!parseNumber(t, v) || v <= 0) return false;
@@ -287,7 +287,7 @@ void Printer::doText(const Command& c, Result& r) {
     }
   }
   double cw = 0, ch = 0;
-  bool bitmapFont = TextRenderer::fontCell(font.text, options_.dpi, cw, ch);
+  bool bitmapFont = TextRenderer::fontCell(font.text, cw, ch);
   if (bitmapFont) {
     if (xm < 1 || xm > 10 || ym < 1 || ym > 10) {
       r.error = "multipliers of a printer font are 1 to 10";

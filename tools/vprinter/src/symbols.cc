@@ -42,6 +42,11 @@ int rotationOf(long long v) {
   return static_cast<int>(r / 90 * 90);
 }
 
+// Adds to what the log says about the symbol.
+void addNote(SymbolContext& ctx, const std::string& note) {
+  ctx.note += (ctx.note.empty() ? "" : "; ") + note;
+}
+
 // Encodes `data`; a warning is kept as a note, an error fails.
 bool encode(SymbolContext& ctx, zint_symbol* s, const std::string& data) {
   if (data.empty()) {
@@ -62,14 +67,45 @@ bool encode(SymbolContext& ctx, zint_symbol* s, const std::string& data) {
     ctx.error = std::string("cannot encode: ") + s->errtxt;
     return false;
   }
-  if (rc != 0 && s->errtxt[0]) ctx.note = s->errtxt;
+  if (rc != 0 && s->errtxt[0]) addNote(ctx, s->errtxt);
   return true;
 }
 
+// Left edge, in dots, of every module column and of the symbol's end.
+using Columns = std::vector<double>;
+
+Columns uniformColumns(const zint_symbol* s, double moduleW) {
+  Columns x(static_cast<size_t>(std::max(0, s->width)) + 1);
+  for (size_t c = 0; c < x.size(); ++c) x[c] = static_cast<double>(c) * moduleW;
+  return x;
+}
+
+// A symbology of two element widths, encoded by zint with wide elements of
+// `wideUnits` modules: each run of one module (a bar or a space) is made
+// `narrow` dots wide, a run of `wideUnits` modules `wide` dots, longer runs
+// (start and stop characters) in proportion.
+Columns twoWidthColumns(const zint_symbol* s, double narrow, double wide, int wideUnits) {
+  Columns x(static_cast<size_t>(std::max(0, s->width)) + 1, 0.0);
+  double at = 0;
+  int c = 0;
+  while (c < s->width) {
+    bool bar = isSet(s, 0, c);
+    int start = c;
+    while (c < s->width && isSet(s, 0, c) == bar) ++c;
+    int run = c - start;
+    double w = narrow + (run - 1) * (wide - narrow) / std::max(1, wideUnits - 1);
+    for (int k = start; k < c; ++k) x[static_cast<size_t>(k)] = at + (k - start) * w / run;
+    at += w;
+  }
+  x.back() = at;
+  return x;
+}
+
 // Draws the encoded modules with their top-left at (x, y), turned clockwise.
-// `rowHeights` in dots, one per row.
+// `columns` from uniformColumns or twoWidthColumns; `rowHeights` in dots, one
+// per row.
 void drawModules(cairo_t* cr, const zint_symbol* s, double x, double y, int rotation,
-                 double moduleW, const std::vector<double>& rowHeights) {
+                 const Columns& columns, const std::vector<double>& rowHeights) {
   cairo_save(cr);
   cairo_translate(cr, x, y);
   cairo_rotate(cr, rotation * M_PI / 180.0);
@@ -84,12 +120,18 @@ void drawModules(cairo_t* cr, const zint_symbol* s, double x, double y, int rota
       }
       int start = c;
       while (c < s->width && isSet(s, r, c)) ++c;
-      cairo_rectangle(cr, start * moduleW, yy, (c - start) * moduleW, h);
+      cairo_rectangle(cr, columns[static_cast<size_t>(start)], yy,
+                      columns[static_cast<size_t>(c)] - columns[static_cast<size_t>(start)], h);
     }
     yy += h;
   }
   cairo_fill(cr);
   cairo_restore(cr);
+}
+
+void drawModules(cairo_t* cr, const zint_symbol* s, double x, double y, int rotation,
+                 double moduleW, const std::vector<double>& rowHeights) {
+  drawModules(cr, s, x, y, rotation, uniformColumns(s, moduleW), rowHeights);
 }
 
 double hriPixels(int dpi) { return std::max(10.0, std::round(dpi * 0.11)); }
@@ -111,29 +153,33 @@ void drawHri(SymbolContext& ctx, const zint_symbol* s, double x, double y, int r
   cairo_restore(ctx.cr);
 }
 
+// `wideUnits`: 0 for a symbology of modules (the narrow width is the module);
+// else zint's width of a wide element in modules, the wide width then being
+// the command's own.
 struct TypeMap {
   const char* name;
   int symbology;
   int option2;
+  int wideUnits;
 };
 
 const TypeMap kBarcodeTypes[] = {
-    {"128", BARCODE_CODE128, 0},      {"128M", BARCODE_CODE128, 0},
-    {"EAN128", BARCODE_GS1_128, 0},   {"EAN128M", BARCODE_GS1_128, 0},
-    {"25", BARCODE_C25INTER, 0},      {"25C", BARCODE_C25INTER, 1},
-    {"25S", BARCODE_C25STANDARD, 0},  {"25I", BARCODE_C25IND, 0},
-    {"39", BARCODE_EXCODE39, 0},      {"39C", BARCODE_EXCODE39, 1},
-    {"39S", BARCODE_CODE39, 0},       {"93", BARCODE_CODE93, 0},
-    {"EAN13", BARCODE_EANX, 0},       {"EAN8", BARCODE_EANX, 0},
-    {"UPCA", BARCODE_UPCA, 0},        {"UPCE", BARCODE_UPCE, 0},
-    {"CODA", BARCODE_CODABAR, 0},     {"MSI", BARCODE_MSI_PLESSEY, 0},
-    {"MSIC", BARCODE_MSI_PLESSEY, 1}, {"PLESSEY", BARCODE_PLESSEY, 0},
-    {"ITF14", BARCODE_ITF14, 0},      {"EAN14", BARCODE_EAN14, 0},
-    {"11", BARCODE_CODE11, 0},        {"TELEPEN", BARCODE_TELEPEN, 0},
-    {"TELEPENN", BARCODE_TELEPEN_NUM, 0}, {"POST", BARCODE_POSTNET, 0},
-    {"PLANET", BARCODE_PLANET, 0},    {"LOGMARS", BARCODE_LOGMARS, 0},
-    {"CPOST", BARCODE_KOREAPOST, 0},  {"DPI", BARCODE_DPIDENT, 0},
-    {"DPL", BARCODE_DPLEIT, 0},
+    {"128", BARCODE_CODE128, 0, 0},          {"128M", BARCODE_CODE128, 0, 0},
+    {"EAN128", BARCODE_GS1_128, 0, 0},       {"EAN128M", BARCODE_GS1_128, 0, 0},
+    {"25", BARCODE_C25INTER, 0, 3},          {"25C", BARCODE_C25INTER, 1, 3},
+    {"25S", BARCODE_C25STANDARD, 0, 3},      {"25I", BARCODE_C25IND, 0, 3},
+    {"39", BARCODE_EXCODE39, 0, 2},          {"39C", BARCODE_EXCODE39, 1, 2},
+    {"39S", BARCODE_CODE39, 0, 2},           {"93", BARCODE_CODE93, 0, 0},
+    {"EAN13", BARCODE_EANX, 0, 0},           {"EAN8", BARCODE_EANX, 0, 0},
+    {"UPCA", BARCODE_UPCA, 0, 0},            {"UPCE", BARCODE_UPCE, 0, 0},
+    {"CODA", BARCODE_CODABAR, 0, 2},         {"MSI", BARCODE_MSI_PLESSEY, 0, 2},
+    {"MSIC", BARCODE_MSI_PLESSEY, 1, 2},     {"PLESSEY", BARCODE_PLESSEY, 0, 3},
+    {"ITF14", BARCODE_ITF14, 0, 3},          {"EAN14", BARCODE_EAN14, 0, 0},
+    {"11", BARCODE_CODE11, 0, 2},            {"TELEPEN", BARCODE_TELEPEN, 0, 3},
+    {"TELEPENN", BARCODE_TELEPEN_NUM, 0, 3}, {"POST", BARCODE_POSTNET, 0, 0},
+    {"PLANET", BARCODE_PLANET, 0, 0},        {"LOGMARS", BARCODE_LOGMARS, 0, 3},
+    {"CPOST", BARCODE_KOREAPOST, 0, 0},      {"DPI", BARCODE_DPIDENT, 0, 3},
+    {"DPL", BARCODE_DPLEIT, 0, 3},
 };
 
 const TypeMap* findType(const std::string& type) {
@@ -171,6 +217,7 @@ bool drawBarcode(SymbolContext& ctx, const std::vector<Field>& f) {
   long long readable = intField(f, 4, 0);
   int rotation = rotationOf(intField(f, 5, 0));
   long long narrow = std::clamp(intField(f, 6, 2), 1LL, 50LL);
+  long long wide = std::clamp(intField(f, 7, 0), 0LL, 150LL);
   const std::string& content = f.back().text;
   Symbol s = newSymbol(t->symbology);
   if (!s) {
@@ -197,11 +244,22 @@ bool drawBarcode(SymbolContext& ctx, const std::vector<Field>& f) {
       return false;
     }
   }
+  Columns columns = uniformColumns(s.get(), static_cast<double>(narrow));
+  if (t->wideUnits && s->rows == 1) {
+    if (wide <= narrow) {
+      addNote(ctx, "wide bar not wider than the narrow one; drawn " +
+                       std::to_string(t->wideUnits) + " times as wide");
+      wide = narrow * t->wideUnits;
+    }
+    columns = twoWidthColumns(s.get(), static_cast<double>(narrow), static_cast<double>(wide),
+                              t->wideUnits);
+  }
   std::vector<double> rows(200, static_cast<double>(height) / std::max(1, s->rows));
-  drawModules(ctx.cr, s.get(), x, y, rotation, narrow, rows);
-  drawHri(ctx, s.get(), x, y, rotation, static_cast<double>(s->width * narrow),
-          static_cast<double>(height), readable);
-  if (f.size() == 10 && ctx.note.empty()) ctx.note = "extra field \"" + f[8].raw + "\" not drawn";
+  drawModules(ctx.cr, s.get(), x, y, rotation, columns, rows);
+  drawHri(ctx, s.get(), x, y, rotation, columns.back(), static_cast<double>(height), readable);
+  if (f.size() == 10) {
+    addNote(ctx, "extra field \"" + f[8].raw + "\" not drawn");
+  }
   return true;
 }
 
@@ -298,11 +356,10 @@ bool drawQrcode(SymbolContext& ctx, const std::vector<Field>& f) {
     if (mask.size() == 2 && mask[0] == 'S' && mask[1] >= '0' && mask[1] <= '7') {
       s->option_3 = (mask[1] - '0' + 1) << 8;
     }
-    if (model == "M1") ctx.note = "model 1 drawn as model 2";
+    if (model == "M1") addNote(ctx, "model 1 drawn as model 2");
   }
-  std::string keep = ctx.note;
+  if (upper(f[4].text) == "M") addNote(ctx, "manual mode: the content is encoded as it stands");
   if (!encode(ctx, s.get(), f.back().text)) return false;
-  if (ctx.note.empty()) ctx.note = keep;
   std::vector<double> rows(200, static_cast<double>(cell));
   drawModules(ctx.cr, s.get(), x, y, rotation, cell, rows);
   return true;
@@ -357,13 +414,11 @@ bool drawDmatrix(SymbolContext& ctx, const std::vector<Field>& f) {
   if (rows > 0 && cols > 0) {
     int idx = dmatrixSize(rows, cols);
     if (idx) s->option_2 = idx;
-    else ctx.note = "no Data Matrix size " + std::to_string(rows) + "x" + std::to_string(cols);
+    else addNote(ctx, "no Data Matrix size " + std::to_string(rows) + "x" + std::to_string(cols));
   } else {
     s->option_3 = DM_SQUARE;
   }
-  std::string keep = ctx.note;
   if (!encode(ctx, s.get(), f.back().text)) return false;
-  if (ctx.note.empty()) ctx.note = keep;
   if (module <= 0) {
     long long fit = std::min(areaW > 0 ? areaW / std::max(1, s->width) : 1000,
                              areaH > 0 ? areaH / std::max(1, s->rows) : 1000);
@@ -398,9 +453,26 @@ bool drawAztec(SymbolContext& ctx, const std::vector<Field>& f) {
   } else if (ec >= 201 && ec <= 232) {
     s->option_2 = static_cast<int>(ec - 200 + 4);
   }
+  bool reverse = f.size() == 10 && intField(f, 8, 0) == 1;
+  if ((f.size() > 7 && intField(f, 6, 0) != 0) || (f.size() > 8 && intField(f, 7, 0) > 1)) {
+    addNote(ctx, "menu symbol and structured append not drawn");
+  }
   if (!encode(ctx, s.get(), f.back().text)) return false;
   std::vector<double> rows(200, static_cast<double>(module));
-  drawModules(ctx.cr, s.get(), x, y, rotation, module, rows);
+  cairo_t* cr = ctx.cr;
+  cairo_save(cr);
+  if (reverse) {
+    // White modules on a black field with a border of one module.
+    cairo_save(cr);
+    cairo_translate(cr, static_cast<double>(x), static_cast<double>(y));
+    cairo_rotate(cr, rotation * M_PI / 180.0);
+    cairo_rectangle(cr, -module, -module, (s->width + 2) * module, (s->rows + 2) * module);
+    cairo_fill(cr);
+    cairo_restore(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+  }
+  drawModules(cr, s.get(), x, y, rotation, module, rows);
+  cairo_restore(cr);
   return true;
 }
 
@@ -425,6 +497,7 @@ bool drawPdf417(SymbolContext& ctx, const std::vector<Field>& f) {
       case 'R': rowsOpt = v; break;
       case 'C': colsOpt = v; break;
       case 'T': trunc = v; break;
+      case 'L': if (v) addNote(ctx, "the data line under the symbol is not drawn"); break;
       default: break;
     }
   }

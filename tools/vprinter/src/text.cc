@@ -55,13 +55,12 @@ TextRenderer::~TextRenderer() {
   if (context_) g_object_unref(context_);
 }
 
-bool TextRenderer::fontCell(const std::string& font, int dpi, double& w, double& h) {
+bool TextRenderer::fontCell(const std::string& font, double& w, double& h) {
   static const double cells[8][2] = {{8, 12},  {12, 20}, {16, 24}, {24, 32},
                                      {32, 48}, {14, 19}, {21, 27}, {14, 25}};
   if (font.size() != 1 || font[0] < '1' || font[0] > '8') return false;
-  double s = dpi / 203.0;
-  w = cells[font[0] - '1'][0] * s;
-  h = cells[font[0] - '1'][1] * s;
+  w = cells[font[0] - '1'][0];
+  h = cells[font[0] - '1'][1];
   return true;
 }
 
@@ -94,7 +93,7 @@ void TextRenderer::drawText(cairo_t* cr, double x, double y, const std::string& 
   double cw = 0, ch = 0;
   double sx = 1, sy = 1;
   const char* family = "DejaVu Sans Mono,monospace";
-  if (TextRenderer::fontCell(font, dpi, cw, ch)) {
+  if (TextRenderer::fontCell(font, cw, ch)) {
     monoMetrics();
     sx = cw * xmul / monoAdvance_;
     sy = ch * ymul / monoHeight_;

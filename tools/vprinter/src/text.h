@@ -23,12 +23,13 @@ class TextRenderer {
   TextRenderer(const TextRenderer&) = delete;
   TextRenderer& operator=(const TextRenderer&) = delete;
 
-  // Character cell of a printer font "1".."8" at `dpi`; false for other names.
-  static bool fontCell(const std::string& font, int dpi, double& w, double& h);
+  // Character cell of a printer font "1".."8" in dots (the same dots at every
+  // resolution); false for other names.
+  static bool fontCell(const std::string& font, double& w, double& h);
 
   // TEXT: (x, y) is the top-left corner before rotation (degrees clockwise).
   // Printer fonts scale by the multipliers; any other font is scalable, the
-  // multipliers being its width and height in points.
+  // multipliers being its width and height in points (at `dpi`).
   void drawText(cairo_t* cr, double x, double y, const std::string& font, int rotation,
                 double xmul, double ymul, const std::string& utf8, int dpi);
   // A line of monospace text `px` dots high, top-left at (x, y); returns its width.

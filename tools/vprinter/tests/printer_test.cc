@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -191,6 +192,142 @@ TEST(Printer, ImageHeadersCannotClaimLargeBuffers) {
   }
   EXPECT_TRUE(rig.logHas("PCX line of 65534 bytes"));
   EXPECT_TRUE(rig.logHas("PCX pixel data truncated"));
+}
+
+// The extent of the ink in a rectangle of the buffer (inclusive), or x1 < 0.
+struct Ink {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+};
+Ink inkIn(Canvas& c, int fromX, int fromY, int toX, int toY) {
+  Ink k;
+  for (int y = std::max(0, fromY); y < std::min(toY, c.height()); ++y) {
+    for (int x = std::max(0, fromX); x < std::min(toX, c.width()); ++x) {
+      if (!c.isBlack(x, y)) continue;
+      k.x0 = std::min(k.x0, x);
+      k.y0 = std::min(k.y0, y);
+      k.x1 = std::max(k.x1, x);
+      k.y1 = std::max(k.y1, y);
+    }
+  }
+  return k;
+}
+Ink inkOf(Canvas& c) { return inkIn(c, 0, 0, c.width(), c.height()); }
+
+// Printer fonts are cells of fixed dots at any resolution, scaled by the
+// multipliers and turned clockwise about the top-left corner.
+TEST(Printer, PrinterFontsFillTheirCellsInDots) {
+  const int cells[8][2] = {{8, 12}, {12, 20}, {16, 24}, {24, 32},
+                           {32, 48}, {14, 19}, {21, 27}, {14, 25}};
+  for (int dpi : {203, 300}) {
+    PrinterOptions o;
+    o.dpi = dpi;
+    Rig rig(o);
+    rig.send("SIZE 60 mm,30 mm\r\n");
+    for (int f = 1; f <= 8; ++f) {
+      rig.send("CLS\r\nTEXT 10,10,\"" + std::to_string(f) + "\",0,2,1,\"WWWW\"\r\n");
+      Ink k = inkOf(rig.printer.canvas());
+      std::string what = std::to_string(dpi) + " dpi font " + std::to_string(f);
+      int w = 4 * 2 * cells[f - 1][0], h = cells[f - 1][1];
+      EXPECT_GE(k.x0, 10) << what;
+      EXPECT_LT(k.x1, 10 + w) << what;
+      EXPECT_GE(k.x1, 10 + w * 8 / 10) << what;
+      EXPECT_GE(k.y0, 10) << what;
+      EXPECT_LT(k.y1, 10 + h) << what;
+      EXPECT_GE(k.y1, 10 + h / 2) << what;
+    }
+  }
+  struct Turn {
+    int rotation, x0, x1, y0, y1;  // where the ink of "WWWW" in font 3 may lie
+  } turns[] = {{0, 200, 264, 100, 124}, {90, 176, 200, 100, 164},
+               {180, 136, 200, 76, 100}, {270, 200, 224, 36, 100}};
+  Rig rig;
+  rig.send("SIZE 60 mm,30 mm\r\n");
+  for (const Turn& t : turns) {
+    rig.send("CLS\r\nTEXT 200,100,\"3\",0,1,1,\"WWWW\"\r\n" + std::string() +
+             "CLS\r\nTEXT 200,100,\"3\"," + std::to_string(t.rotation) + ",1,1,\"WWWW\"\r\n");
+    Ink k = inkOf(rig.printer.canvas());
+    EXPECT_GE(k.x0, t.x0) << t.rotation;
+    EXPECT_LE(k.x1, t.x1) << t.rotation;
+    EXPECT_GE(k.y0, t.y0) << t.rotation;
+    EXPECT_LE(k.y1, t.y1) << t.rotation;
+    EXPECT_GT((k.x1 - k.x0) + (k.y1 - k.y0), 64) << t.rotation;
+  }
+}
+
+// Symbologies of two bar widths draw the command's narrow and wide widths;
+// symbologies of modules take the narrow width as the module.
+TEST(Printer, BarcodesDrawTheirNarrowAndWideWidths) {
+  struct Row {
+    const char* type;
+    const char* content;
+    int narrow, wide, width;  // width of the bars in dots
+  } rows[] = {
+      {"39", "A", 2, 6, 94},   // *A*: 3 x (3 wide + 6 narrow) + 2 gaps
+      {"39", "A", 2, 4, 76},
+      {"39", "A", 3, 0, 114},  // no wide width given: twice the narrow one
+      {"25", "12", 2, 6, 54},  // start 4n, pair 6n + 4w, stop w + 2n
+      {"128", "A", 3, 9, 138}, // 46 modules
+  };
+  Rig rig;
+  rig.send("SIZE 60 mm,30 mm\r\n");
+  for (const Row& r : rows) {
+    rig.send(std::string("CLS\r\nBARCODE 20,20,\"") + r.type + "\",40,0,0," +
+             std::to_string(r.narrow) + "," + std::to_string(r.wide) + ",\"" + r.content + "\"\r\n");
+    Ink k = inkOf(rig.printer.canvas());
+    EXPECT_EQ(k.x0, 20) << r.type << " " << r.wide;
+    EXPECT_EQ(k.x1 - k.x0 + 1, r.width) << r.type << " " << r.wide;
+    EXPECT_EQ(k.y1, 59) << r.type;
+  }
+  // The human-readable line under the bars: none, left, centred, right.
+  for (int readable = 0; readable <= 3; ++readable) {
+    rig.send("CLS\r\nBARCODE 20,20,\"128\",40,"+ std::to_string(readable) +
+             ",0,2,4,\"AB\"\r\n");
+    Ink k = inkIn(rig.printer.canvas(), 0, 61, 480, 240);  // below the bars
+    if (readable == 0) {
+      EXPECT_LT(k.x1, 0);
+      continue;
+    }
+    ASSERT_GE(k.x1, 0) << readable;
+    int left = 20, right = 20 + 114;  // 57 modules of 2 dots
+    int off = readable == 1   ? k.x0 - left
+              : readable == 2 ? (k.x0 + k.x1) / 2 - (left + right) / 2
+                              : k.x1 - right;
+    EXPECT_LE(std::abs(off), 4) << readable;
+  }
+}
+
+TEST(Printer, SymbolsAndImagesLandWhereTheirFieldsSay) {
+  Rig rig;
+  rig.send("SIZE 800 dot,400 dot\r\n");
+  EXPECT_EQ(rig.printer.canvas().width(), 800);
+  EXPECT_EQ(rig.printer.canvas().height(), 400);
+  Canvas& c = rig.printer.canvas();
+  // A reversed Aztec symbol is white on a black field with a border.
+  rig.send("CLS\r\nAZTEC 100,100,0,4,0,0,0,1,0,\"A\"\r\n");
+  EXPECT_FALSE(c.isBlack(98, 98));
+  rig.send("CLS\r\nAZTEC 100,100,0,4,0,0,0,1,1,\"A\"\r\n");
+  EXPECT_TRUE(c.isBlack(98, 98));
+  // A one-bit PCX: 8 x 2 dots, a set bit white.
+  Bytes pcx(128, '\0');
+  pcx[0] = 0x0A;
+  pcx[2] = 1;
+  pcx[3] = 1;
+  pcx[8] = 7;
+  pcx[10] = 1;
+  pcx[65] = 1;
+  pcx[66] = 2;
+  pcx += Bytes("\x0f\x00\xc1\xf0\x00", 5);  // 0xF0 is above 0xBF: a run of one
+  rig.send("CLS\r\nDOWNLOAD \"P.PCX\",133," + pcx + "\r\nPUTPCX 30,40,\"P.PCX\"\r\n");
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(c.isBlack(30 + x, 40), x < 4) << x;
+    EXPECT_EQ(c.isBlack(30 + x, 41), x >= 4) << x;
+  }
+  PrinterOptions o;
+  o.dpi = 300;
+  Rig r300(o);
+  r300.send("SIZE 600 dot,300 dot\r\n");
+  EXPECT_EQ(r300.printer.canvas().width(), 600);
+  EXPECT_EQ(r300.printer.canvas().height(), 300);
 }
 
 TEST(Printer, WhatItCannotDrawIsABoxAndALoggedError) {
