@@ -267,8 +267,6 @@ bool ReadNetworkSetting(Socket s) {
   return networkReceive(s, false) > 0;
 }
 
-StringStep ReadNetworkString(Socket s) { return ReadNetworkString(s, Deadline()); }
-
 StringStep ReadNetworkString(Socket s, const Deadline& bound) {
   rs().NetworkPosition = 0;
   int lastError = kNetOk;

@@ -27,10 +27,8 @@ bool ReadSerialString(Handle h);
 bool ReadNetworkStatus(Socket s);
 bool ReadNetworkReply(Socket s);
 bool ReadNetworkSetting(Socket s);
-// One step of ethernet_getstring.
+// One step of ethernet_getstring, ending (Failed) when `bound` has passed.
 enum class StringStep { Found, NotYet, Failed };
-StringStep ReadNetworkString(Socket s);
-// The same step, ending (Failed) when `bound` has passed.
 StringStep ReadNetworkString(Socket s, const Deadline& bound);
 
 // USB readers on a device handle: true means call again.
