@@ -44,6 +44,15 @@ const GUID kUsbDeviceInterface = {
 constexpr DWORD kWriteGraceMs = 5000;
 constexpr DWORD kWriteMsPerByte = 10;
 
+// A read that is to wait until the device completes, given no bound of its
+// own, is given this one.
+constexpr DWORD kDefaultReadBoundMs = 30000;
+
+// Once a guarded synchronous I/O is past its bound, it is cancelled again at
+// this interval until it has returned: a cancel that came before the I/O had
+// started would otherwise leave it waiting without end.
+constexpr DWORD kRecancelMs = 50;
+
 // The canvas limits of the host-font text.
 constexpr int kCanvasWidth = 2400;
 constexpr int kCanvasHeight = 12000;
@@ -69,16 +78,79 @@ int netErrorKind(int wsa) {
     case 0: return kNetOk;
     case WSAEWOULDBLOCK: return kNetWouldBlock;
     case WSAETIMEDOUT: return kNetTimedOut;
-    case WSAECONNRESET: return kNetConnReset;
+    case WSAECONNRESET:
+    case WSAECONNABORTED: return kNetConnReset;
     default: return kNetOther;
   }
 }
 
 NetResult netFailure() { return NetResult{-1, netErrorKind(WSAGetLastError())}; }
 
+// A socket of the kind socket() makes, but not inherited by the processes
+// the application starts: an inherited copy would keep the printer's
+// connection open after we close ours.
+Socket newSocket(int type, int protocol) {
+  SOCKET s = WSASocketW(AF_INET, type, protocol, nullptr, 0,
+                        WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) {
+    // Systems older than the flag refuse it.
+    s = ::socket(AF_INET, type, protocol);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  }
+  return static_cast<Socket>(s);
+}
+
+// While it lives, the calling thread's file operations fail with an error
+// instead of asking the user (no "insert a disk" or "drive not ready" box
+// for a path on a drive without its medium).
+class QuietErrors {
+ public:
+  QuietErrors() {
+    ok_ = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_) != 0;
+  }
+  ~QuietErrors() {
+    if (ok_) SetThreadErrorMode(previous_, nullptr);
+  }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  DWORD previous_ = 0;
+  bool ok_ = false;
+};
+
+// Whether the spooler would ask the user for a file name when a document
+// starts on this printer: a printer on the file port, or on a port that
+// prompts, with no output file given.
+bool portAsksUser(HANDLE printer) {
+  DWORD needed = 0;
+  GetPrinterA(printer, 5, nullptr, 0, &needed);
+  if (needed < sizeof(PRINTER_INFO_5A)) return false;
+  std::vector<BYTE> buf(needed);
+  if (!GetPrinterA(printer, 5, buf.data(), needed, &needed)) return false;
+  const char* ports = reinterpret_cast<PRINTER_INFO_5A*>(buf.data())->pPortName;
+  if (!ports) return false;
+  // A pooled printer lists its ports separated by commas.
+  std::string list(ports);
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    std::string port = list.substr(start, end - start);
+    port.erase(0, port.find_first_not_of(' '));
+    port.erase(port.find_last_not_of(' ') + 1);
+    if (lstrcmpiA(port.c_str(), "FILE:") == 0 || lstrcmpiA(port.c_str(), "PORTPROMPT:") == 0)
+      return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // Cancels a synchronous I/O of the calling thread if it is still running when
-// the time is up. The timer callback runs on a pool thread; deleting the
-// timer waits for a callback in flight, so a later I/O is never cancelled.
+// the time is up, and again every kRecancelMs until disarmed. The timer
+// callback runs on a pool thread; deleting the timer waits for a callback in
+// flight, so a later I/O is never cancelled.
 class SyncIoWatchdog {
  public:
   explicit SyncIoWatchdog(DWORD ms) {
@@ -87,8 +159,8 @@ class SyncIoWatchdog {
       thread_ = nullptr;
       return;
     }
-    if (!CreateTimerQueueTimer(&timer_, nullptr, &SyncIoWatchdog::fire, this, ms, 0,
-                               WT_EXECUTEONLYONCE)) {
+    if (!CreateTimerQueueTimer(&timer_, nullptr, &SyncIoWatchdog::fire, this, ms, kRecancelMs,
+                               WT_EXECUTEDEFAULT)) {
       timer_ = nullptr;
     }
   }
@@ -119,10 +191,12 @@ class SyncIoWatchdog {
 
 bool needsWatchdog(HANDLE h) { return GetFileType(h) != FILE_TYPE_DISK; }
 
+enum class IoKind { Read, Write };
+
 // Waits for an overlapped operation on `h` whose record is `ov`; after
 // `boundMs` it is cancelled. Always returns with the operation finished, so
 // the record may go out of scope.
-IoResult finishOverlapped(HANDLE h, OVERLAPPED* ov, DWORD boundMs) {
+IoResult finishOverlapped(HANDLE h, OVERLAPPED* ov, DWORD boundMs, IoKind kind) {
   IoResult r;
   HANDLE waitOn = ov->hEvent ? ov->hEvent : h;
   DWORD w = WaitForSingleObject(waitOn, boundMs);
@@ -132,18 +206,26 @@ IoResult finishOverlapped(HANDLE h, OVERLAPPED* ov, DWORD boundMs) {
     if (GetOverlappedResult(h, ov, &count, FALSE)) {
       r.ok = true;
       r.count = count;
-    } else {
-      r.error = static_cast<int>(GetLastError());
-      r.count = r.error == ERROR_OPERATION_ABORTED ? 0 : count;
+      return r;
     }
-    return r;
+    DWORD err = GetLastError();
+    if (err != ERROR_IO_INCOMPLETE) {
+      r.error = static_cast<int>(err);
+      r.count = err == ERROR_OPERATION_ABORTED ? 0 : count;
+      return r;
+    }
+    // Signalled, yet still running: never leave with the record in use.
   }
   CancelIo(h);
   // The cancelled operation completes promptly; wait for it so that the
   // record and the buffer are no longer in use.
-  if (GetOverlappedResult(h, ov, &count, TRUE) && count > 0) {
+  BOOL done = GetOverlappedResult(h, ov, &count, TRUE);
+  // A read that was cancelled may still have taken bytes from the device
+  // (a serial port hands over what it has): they are in the buffer now and
+  // nowhere else, so they are the result. A write cut short stays a failure.
+  if (count > 0 && (done || kind == IoKind::Read)) {
     r.ok = true;
-    r.count = count;  // it completed after all
+    r.count = count;
     return r;
   }
   r.timedOut = true;
@@ -170,6 +252,12 @@ class Win32Os final : public Os {
   }
 
   bool spoolerStartDoc(Handle h, std::string_view docName) override {
+    // With no output file named, a printer on the file port would make the
+    // spooler ask the user for one. Nobody may be asked: refuse instead.
+    if (portAsksUser(toHandle(h))) {
+      SetLastError(ERROR_CANCELLED);
+      return false;
+    }
     std::string doc(docName);
     DOC_INFO_1A info{};
     info.pDocName = &doc[0];
@@ -235,6 +323,7 @@ class Win32Os final : public Os {
       case Disposition::OpenAlways: disposition = OPEN_ALWAYS; break;
     }
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (mode.overlapped ? FILE_FLAG_OVERLAPPED : 0);
+    QuietErrors quiet;
     HANDLE h = CreateFileA(p.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return kInvalidHandle;
     if (mode.overlapped) {
@@ -249,6 +338,7 @@ class Win32Os final : public Os {
     // A handle opened for overlapped I/O must not be written without a
     // record: take the event-less overlapped form.
     if (isOverlapped(h)) return writeOverlapped(h, data, n, kInvalidEvent);
+    QuietErrors quiet;
     IoResult r;
     HANDLE fh = toHandle(h);
     DWORD written = 0;
@@ -283,12 +373,14 @@ class Win32Os final : public Os {
       r.error = static_cast<int>(err);
       return r;
     }
-    return finishOverlapped(fh, &ov, writeBound(n));
+    return finishOverlapped(fh, &ov, writeBound(n), IoKind::Write);
   }
 
   IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) override {
     HANDLE fh = toHandle(h);
     DWORD bound = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : 0;
+    if (wait == ReadWait::Blocking && bound == 0) bound = kDefaultReadBoundMs;
+    QuietErrors quiet;
     if (isOverlapped(h)) {
       // The read has its own event, so that a write's completion on the same
       // handle cannot be taken for this read's.
@@ -305,7 +397,7 @@ class Win32Os final : public Os {
         r.ok = true;
         r.count = got;
       } else if (GetLastError() == ERROR_IO_PENDING) {
-        r = finishOverlapped(fh, &ov, wait == ReadWait::Arrived ? 0 : bound);
+        r = finishOverlapped(fh, &ov, wait == ReadWait::Arrived ? 0 : bound, IoKind::Read);
       } else {
         r.error = static_cast<int>(GetLastError());
       }
@@ -338,6 +430,7 @@ class Win32Os final : public Os {
 
   bool mapFile(Handle h, std::size_t size, FileView* out) override {
     HANDLE fh = toHandle(h);
+    QuietErrors quiet;
     if (!out || size == 0 || GetFileType(fh) != FILE_TYPE_DISK) return false;
     std::int64_t have = fileSize(h);
     if (have < 0 || static_cast<std::uint64_t>(have) < size) return false;
@@ -446,6 +539,8 @@ class Win32Os final : public Os {
     for (DWORD index = 0;; ++index) {
       SP_DEVICE_INTERFACE_DATA data{};
       data.cbSize = sizeof data;
+      SP_DEVINFO_DATA device{};
+      device.cbSize = sizeof device;
       if (!SetupDiEnumDeviceInterfaces(info, nullptr, &kUsbDeviceInterface, index, &data)) break;
       DWORD needed = 0;
       SetupDiGetDeviceInterfaceDetailA(info, &data, nullptr, 0, &needed, nullptr);
@@ -454,7 +549,7 @@ class Win32Os final : public Os {
         std::vector<BYTE> buf(needed);
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buf.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (SetupDiGetDeviceInterfaceDetailA(info, &data, detail, needed, nullptr, nullptr)) {
+        if (SetupDiGetDeviceInterfaceDetailA(info, &data, detail, needed, nullptr, &device)) {
           std::size_t room = needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
           path.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
         }
@@ -473,10 +568,7 @@ class Win32Os final : public Os {
   }
   void netCleanup() override { WSACleanup(); }
 
-  Socket tcpSocket() override {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
-  }
+  Socket tcpSocket() override { return newSocket(SOCK_STREAM, IPPROTO_TCP); }
 
   NetResult tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) override {
     sockaddr_in sa{};
@@ -517,10 +609,7 @@ class Win32Os final : public Os {
     if (s != kInvalidSocket) closesocket(toSocket(s));
   }
 
-  Socket udpSocket() override {
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
-  }
+  Socket udpSocket() override { return newSocket(SOCK_DGRAM, IPPROTO_UDP); }
 
   void setBroadcast(Socket s) override {
     BOOL on = TRUE;
@@ -562,6 +651,10 @@ class Win32Os final : public Os {
     int fromLen = sizeof from;
     int r = ::recvfrom(toSocket(s), static_cast<char*>(buf), clampInt(cap), 0,
                        reinterpret_cast<sockaddr*>(&from), &fromLen);
+    // A datagram longer than the buffer fills it and its rest is dropped;
+    // Windows reports that as an error, but what fits has arrived.
+    if (r == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
+      return NetResult{clampInt(cap), kNetOk};
     if (r == SOCKET_ERROR) return netFailure();
     return NetResult{r, kNetOk};
   }

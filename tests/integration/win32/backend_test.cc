@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "platform/os.h"
 
@@ -157,6 +158,26 @@ TEST_F(SilentDevice, OverlappedWritesWithAndWithoutEventAndAReadThatGetsData) {
   EXPECT_EQ(buf[0], '\0');
 }
 
+TEST_F(SilentDevice, BlockingReadWithoutABoundOfItsOwnWaitsForTheDevice) {
+  // "Until it completes" with no bound given still waits (under the
+  // backend's own bound) rather than giving up at once.
+  std::thread answer([&] {
+    Sleep(300);
+    DWORD put = 0;
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!WriteFile(server_, "00", 2, &put, &ov) && GetLastError() == ERROR_IO_PENDING)
+      GetOverlappedResult(server_, &ov, &put, TRUE);
+    CloseHandle(ov.hEvent);
+  });
+  char buf[16];
+  IoResult r = w().readFile(device_, buf, sizeof buf, ReadWait::Blocking, 0);
+  answer.join();
+  EXPECT_TRUE(r.ok);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(std::string(buf, r.count), "00");
+}
+
 TEST(Win32Backend, BlockingReadOnASynchronousHandleIsBounded) {
   // An anonymous pipe with nothing written: a synchronous read would wait
   // for ever; the backend cancels it after the bound.
@@ -198,8 +219,33 @@ TEST(Win32Backend, UdpDatagramOnLoopbackAndReceiveTimeOut) {
   r = w().recvFrom(rx, buf, sizeof buf, 2000);
   ASSERT_EQ(r.result, 5);
   EXPECT_EQ(std::string(buf, 5), "probe");
+
+  // A datagram longer than the buffer arrives cut to the buffer, as it
+  // does on the other platforms: an answer is an answer.
+  std::string big(600, 'a');
+  big[510] = 'z';
+  ASSERT_EQ(w().sendTo(tx, big.data(), big.size(), 0x7F000001u, port).result, 600);
+  char room[512] = {};
+  r = w().recvFrom(rx, room, 511, 2000);
+  EXPECT_EQ(r.result, 511);
+  EXPECT_EQ(r.error, kNetOk);
+  EXPECT_EQ(std::string(room, 511), big.substr(0, 511));
   w().closeSocket(tx);
   w().closeSocket(rx);
+  w().netCleanup();
+}
+
+TEST(Win32Backend, SocketsAreNotInheritedByChildProcesses) {
+  // A process the application starts must not hold a copy of the printer's
+  // connection, which would keep it open after the library closes it.
+  w().netStartup();
+  for (Socket s : {w().tcpSocket(), w().udpSocket()}) {
+    ASSERT_NE(s, kInvalidSocket);
+    DWORD flags = HANDLE_FLAG_INHERIT;
+    EXPECT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(s), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    w().closeSocket(s);
+  }
   w().netCleanup();
 }
 
