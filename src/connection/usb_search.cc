@@ -60,13 +60,10 @@ int usbportwrite(const char* text) {
   if (c.usbOneShotHandle == kInvalidHandle) return -2;
   std::string line(text);
   line.append(" \r\n");
-  // Each piece is continued until the device took all of it; the second
-  // line end goes out even after a failed first piece, so the printer sees
-  // the command ended. A device that refused bytes is a failed device (-2),
-  // never "written".
+  // The second line end goes out even after a failed first piece. A device
+  // that refused bytes is a failed device (-2), never "written".
   const WriteTarget device{TransportKind::UsbDevice, c.usbOneShotHandle, kInvalidSocket};
-  bool ok = writeAll(device, line.data(), line.size());
-  ok = writeAll(device, kCrlf.data(), kCrlf.size()) && ok;
+  bool ok = writeWithEnd(device, line.data(), line.size(), kCrlf);
   os().closeHandle(c.usbOneShotHandle);
   c.usbOneShotHandle = kInvalidHandle;
   return ok ? 0 : -2;

@@ -78,6 +78,12 @@ bool writeAll(const WriteTarget& t, const void* data, std::size_t n, bool more,
   return true;
 }
 
+bool writeWithEnd(const WriteTarget& t, const void* body, std::size_t n, std::string_view end,
+                  SerialEventUse serialEvent) {
+  bool ok = writeAll(t, body, n, /*more=*/true, serialEvent);
+  return writeAll(t, end.data(), end.size(), /*more=*/false, serialEvent) && ok;
+}
+
 bool copyToCommandBuffer(std::string_view text, std::size_t reserve) {
   if (text.size() + reserve >= ConnectionState::kCommandBufferSize) return false;
   std::memcpy(connection().commandBuffer, text.data(), text.size());
@@ -102,11 +108,7 @@ int writeCommandText(std::string_view body, std::string_view networkTerminator) 
     return serialWriteAll(t->handle, line.data(), line.size(), SerialEventUse::WithEvent) ? 1 : 0;
   }
   std::string_view term = t->kind == TransportKind::Network ? networkTerminator : kCrlf;
-  bool ok = writeAll(*t, body.data(), body.size(), /*more=*/true);
-  // The terminator goes out even after a failed body, as the printer expects
-  // every command to end; the result still reports the failure.
-  ok = writeAll(*t, term.data(), term.size()) && ok;
-  return ok ? 1 : 0;
+  return writeWithEnd(*t, body.data(), body.size(), term) ? 1 : 0;
 }
 
 }  // namespace
@@ -165,8 +167,7 @@ int sendBinaryData(const unsigned char* data, int length) {
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
   std::string_view term = t->kind == TransportKind::Network ? kCrlfNul : kCrlf;
-  bool ok = writeAll(*t, data, static_cast<std::size_t>(length), true, SerialEventUse::NoEvent);
-  ok = writeAll(*t, term.data(), term.size(), false, SerialEventUse::NoEvent) && ok;
+  bool ok = writeWithEnd(*t, data, static_cast<std::size_t>(length), term, SerialEventUse::NoEvent);
   return ok ? 1 : 0;
 }
 

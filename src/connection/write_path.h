@@ -42,6 +42,12 @@ enum class SerialEventUse { WithEvent, NoEvent };
 bool writeAll(const WriteTarget& t, const void* data, std::size_t n, bool more = false,
               SerialEventUse serialEvent = SerialEventUse::WithEvent);
 
+// Writes `n` bytes of `body` (sent with `more`), then `end`. The end goes
+// out even after a failed body, as the printer expects every command to end;
+// true only when both were accepted whole.
+bool writeWithEnd(const WriteTarget& t, const void* body, std::size_t n, std::string_view end,
+                  SerialEventUse serialEvent = SerialEventUse::WithEvent);
+
 // Overlapped serial write of all bytes on a handle (event form or not).
 // False when a write fails or an event cannot be created.
 bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use);

@@ -32,12 +32,9 @@ int slotCommandWrite(int n, std::string_view text) {
   if (!copyToCommandBuffer(text)) return 0;
   auto t = slotTarget(n, /*allowNetwork=*/true);
   if (!t) return 0;
-  std::string_view body(connection().commandBuffer, text.size());
   std::string_view term = kCrlf;
   if (t->kind == TransportKind::Network && n != 2) term = kCrlfNul;
-  bool ok = writeAll(*t, body.data(), body.size(), /*more=*/true);
-  ok = writeAll(*t, term.data(), term.size()) && ok;
-  return ok ? 1 : 0;
+  return writeWithEnd(*t, connection().commandBuffer, text.size(), term) ? 1 : 0;
 }
 
 int slotBinaryWrite(int n, std::string_view text) {
