@@ -77,9 +77,7 @@ const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port) {
 const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
   ReplyState& r = replies();
   clearReply();
-  unsigned char block[kNetworkRequestBlock] = {};
-  std::memcpy(block, row.request.data(), row.request.size());
-  sendBlock(s, block, sizeof block);
+  sendRequestBlock(s, row.request);
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineAfter || row.mode == ArmMode::LineBefore) r.LineMode = 1;
   ReadNetworkReply(s);
@@ -205,9 +203,7 @@ const char* ethernetprinterquantity(void) { return ethernet(InfoQuery::Quantity)
 const char* ethernetprinterserial(void) { return ethernet(InfoQuery::SerialNumber); }
 
 int ethernetprinterrestart(void) {
-  unsigned char block[kNetworkRequestBlock] = {};
-  std::memcpy(block, "\x1b!R\n", 4);
-  return sendBlock(connection().socket, block, sizeof block) ? 1 : 0;
+  return sendRequestBlock(connection().socket, "\x1b!R\n") ? 1 : 0;
 }
 
 const char* ethernetprintersetting(const char* a, const char* b, const char* c) {

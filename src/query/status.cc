@@ -47,11 +47,16 @@ unsigned char serialStatusByte(unsigned char unanswered) {
 
 }  // namespace
 
+bool sendRequestBlock(Socket s, std::string_view request) {
+  char block[kNetworkRequestBlock] = {};
+  if (request.size() > sizeof block) return false;
+  std::memcpy(block, request.data(), request.size());
+  return writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, block, sizeof block);
+}
+
 const char* networkStatusOn(Socket s) {
   clearReply();
-  char block[kNetworkRequestBlock] = {};
-  std::memcpy(block, kStatusRequest, sizeof kStatusRequest - 1);
-  writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, block, sizeof block);
+  sendRequestBlock(s, kStatusRequest);
   rs().StatusByteMode = 1;
   ReadNetworkStatus(s);
   if (rs().NetworkError) return "-1";

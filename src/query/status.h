@@ -2,6 +2,8 @@
 // library maps it to.
 #pragma once
 
+#include <string_view>
+
 #include "platform/os.h"
 
 namespace paloma {
@@ -19,6 +21,10 @@ inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
 // The network sends every status and information request as one 200-byte
 // block: the request, then NUL bytes.
 inline constexpr int kNetworkRequestBlock = 200;
+
+// Sends `request` on the socket as that block; a short send is continued.
+// True when the whole block was sent.
+bool sendRequestBlock(Socket s, std::string_view request);
 
 // The network status query on a socket: the 200-byte request block, the
 // status read, "-1" while NetworkError is set, else the byte's text
