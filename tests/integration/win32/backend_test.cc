@@ -265,6 +265,26 @@ TEST(Win32Backend, SpoolerAndUsbListsAreReadable) {
     }
 }
 
+TEST(Win32Backend, HostFontTextGivesBackEveryGraphicsObject) {
+  // Each measure and draw makes a context, a canvas and a font. The process
+  // has room for some tens of thousands of graphics objects at most (Wine:
+  // about 65,000; Windows: 10,000), so a single object kept per call makes
+  // the calls fail long before the end of this loop.
+  FontSpec font;
+  font.height = 16;
+  font.faceName = "Tahoma";
+  HostText text;
+  text.bytes = "Hi";
+  int failed = 0;
+  for (int i = 0; i < 70000 && failed == 0; ++i) {
+    int cx = 0, cy = 0;
+    if (!w().textExtent(font, text, &cx, &cy)) ++failed;
+    BitBlock block;
+    if (!w().drawText(font, text, 0, 0, 16, 16, &block)) ++failed;
+  }
+  EXPECT_EQ(failed, 0);
+}
+
 TEST(Win32Backend, AnsiTextBecomesUtf16) {
   EXPECT_EQ(w().ansiToUtf16("CLS"), u"CLS");
   EXPECT_EQ(w().ansiToUtf16(""), u"");
