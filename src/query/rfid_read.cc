@@ -34,7 +34,6 @@ paloma_bstr rfidGetReadDatavb6(void) {
   if (c.usbMode == 1) reply = usbRead();
   if (c.serialMode == 1) reply = serialRead();
   if (c.networkMode == 1) reply = networkRead();
-  if (!reply) reply = "";
   return bstrAlloc(reply, std::strlen(reply));
 }
 

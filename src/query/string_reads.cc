@@ -19,6 +19,9 @@ constexpr const char* kStringFailed = "-1";
 ReplyState& rs() { return replies(); }
 ConnectionState& conn() { return connection(); }
 
+// Only the bytes: each string read keeps a position of its own
+// (SerialStringPosition, NetworkPosition, or the USB reads' ReplyPosition,
+// which the USB request write resets).
 void clearReplyBuffer() { std::memset(rs().ReplyBuffer, 0, ReplyState::kBufferSize); }
 
 void pause(int ms) { os().sleepMs(ms > 0 ? ms : 0); }
