@@ -16,19 +16,39 @@ void Canvas::destroy() {
   surface_ = nullptr;
 }
 
-void Canvas::reset(int w, int h) {
+bool Canvas::reset(int w, int h) {
   destroy();
   w_ = std::clamp(w, 1, 20000);
   h_ = std::clamp(h, 1, 20000);
   surface_ = cairo_image_surface_create(CAIRO_FORMAT_A8, w_, h_);
+  bool made = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS;
+  if (!made) {
+    cairo_surface_destroy(surface_);
+    w_ = h_ = 1;
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_A8, w_, h_);
+  }
+  newContext();
+  clear();
+  return made;
+}
+
+void Canvas::newContext() {
+  if (cr_) cairo_destroy(cr_);
   cr_ = cairo_create(surface_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
   cairo_set_source_rgba(cr_, 0, 0, 0, 1);
-  clear();
+}
+
+bool Canvas::recover(std::string& error) {
+  cairo_status_t st = cr_ ? cairo_status(cr_) : CAIRO_STATUS_SUCCESS;
+  if (st == CAIRO_STATUS_SUCCESS) return true;
+  error = std::string("drawing failed: ") + cairo_status_to_string(st);
+  newContext();
+  return false;
 }
 
 void Canvas::clear() {
-  if (!surface_) return;
+  if (!surface_ || cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return;
   int stride = 0;
   uint8_t* p = pixels(stride);
   std::memset(p, 0, static_cast<size_t>(stride) * h_);

@@ -22,13 +22,18 @@ class Canvas {
   Canvas& operator=(const Canvas&) = delete;
 
   // A new, white buffer of w x h dots (each at least 1, at most 20000).
-  void reset(int w, int h);
+  // False when there is no memory for it: the buffer is then 1 x 1.
+  bool reset(int w, int h);
   void clear();
   int width() const { return w_; }
   int height() const { return h_; }
   // A drawing context on the buffer, source black, no antialiasing. Owned by
   // the canvas; callers save and restore what they change.
   cairo_t* cr() { return cr_; }
+  // Cairo keeps a drawing context that met an error (a scale of almost 0, say)
+  // in that error, drawing nothing more. This gives a fresh context on the
+  // same dots and returns false with the error when that happened.
+  bool recover(std::string& error);
 
   // Raw rows, widthBytes bytes each, top row first, leftmost dot in the most
   // significant bit, a 0 bit black. Mode 0 overwrites (1 bits white), 1 ORs
@@ -44,6 +49,7 @@ class Canvas {
 
  private:
   void destroy();
+  void newContext();
   uint8_t* pixels(int& stride);
 
   int w_ = 0, h_ = 0;

@@ -100,6 +100,8 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
   std::string name = upper(c.name);
   if (c.error.empty()) {
     run(c, name, r);
+    std::string drawError;
+    if (!canvas_.recover(drawError) && r.error.empty()) r.error = drawError;
   }
   reply += r.reply;
   bool failed = !c.error.empty() || !r.error.empty();
@@ -231,7 +233,11 @@ void Printer::doSize(const Command& c, Result& r) {
   double dotsPerMm = std::round(options_.dpi / 25.4);
   int wd = std::max(1, static_cast<int>(std::lround(w * dotsPerMm)));
   int hd = std::max(1, static_cast<int>(std::lround(h * dotsPerMm)));
-  if (wd != canvas_.width() || hd != canvas_.height()) canvas_.reset(wd, hd);
+  if ((wd != canvas_.width() || hd != canvas_.height()) && !canvas_.reset(wd, hd)) {
+    r.error = "no memory for an image buffer of " + std::to_string(wd) + " x " +
+              std::to_string(hd) + " dots";
+    return;
+  }
   r.note = "image buffer " + std::to_string(wd) + " x " + std::to_string(hd) + " dots";
 }
 

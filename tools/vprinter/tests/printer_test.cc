@@ -330,6 +330,16 @@ TEST(Printer, SymbolsAndImagesLandWhereTheirFieldsSay) {
   EXPECT_EQ(r300.printer.canvas().height(), 300);
 }
 
+// A text scaled to almost nothing left the drawing context in an error that
+// made every later command draw nothing.
+TEST(Printer, ADrawingErrorDoesNotBlankTheRestOfTheLabel) {
+  Rig rig;
+  rig.send("SIZE 40 mm,20 mm\r\nCLS\r\nTEXT 0,0,\"0\",0,1e-300,1e-300,\"x\"\r\n");
+  EXPECT_TRUE(rig.logHas("drawing failed"));
+  rig.send("BAR 10,10,5,5\r\n");
+  EXPECT_TRUE(rig.printer.canvas().isBlack(12, 12));
+}
+
 TEST(Printer, WhatItCannotDrawIsABoxAndALoggedError) {
   Rig rig;
   rig.send("SIZE 50 mm,30 mm\r\nCLS\r\n");
