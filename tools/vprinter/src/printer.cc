@@ -208,7 +208,8 @@ void Printer::run(const Command& c, const std::string& name, Result& r) {
     SymbolContext ctx{canvas_.cr(), text_.get(), options_.dpi, {}, {}};
     if (!drawer(ctx, c.fields)) {
       r.error = ctx.error;
-      placeholder(c, name);
+      bool variable = r.error.empty() && !c.fields.empty();
+      placeholder(c, variable ? name + " " + c.fields.back().text : name);
     }
     r.note = ctx.note;
     return;

@@ -53,8 +53,8 @@ bool encode(SymbolContext& ctx, zint_symbol* s, const std::string& data) {
     ctx.error = "empty content";
     return false;
   }
-  if (data[0] == '@') {
-    ctx.error = "content is the variable " + data + "; variables are not evaluated";
+  if (data[0] == '@') {  // not an error: the printer shows the variable's name
+    addNote(ctx, "content is the variable " + data + "; variables are not evaluated");
     return false;
   }
   if (data.size() > ZINT_MAX_DATA_LEN) {

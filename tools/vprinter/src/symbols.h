@@ -14,8 +14,9 @@
 namespace vprinter {
 
 // Each drawer takes the command's fields as received (content last) and
-// returns false with `error` set when the symbol cannot be drawn; `note`
-// tells what was approximated. Nothing is drawn on failure.
+// returns false with `error` set when the symbol cannot be drawn, or with only
+// a `note` when its content is a variable (not evaluated); `note` tells what
+// was approximated. Nothing is drawn on failure.
 struct SymbolContext {
   cairo_t* cr;
   TextRenderer* text;
