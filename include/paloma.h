@@ -42,12 +42,32 @@ extern "C" {
 /* ---- Messages -------------------------------------------------------------
  * Failures that the printer logic reports to a person go through a message
  * handler. The default writes "caption: text" and a newline to standard error.
- * icon: 0 warning, 1 information, 2 exclamation, 3 none. */
+ * icon: 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail (PALOMA_ICON_DEBUG, only when asked for). */
 typedef void (*paloma_message_handler)(const char* text, const char* caption, int icon,
                                        void* user);
 /* Installs a handler (null restores the default). Returns the previous one. */
 PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_handler handler,
                                                              void* user);
+
+/* Message levels: PALOMA_LOG_MESSAGES (the default) delivers only the boxes
+ * above; PALOMA_LOG_DEBUG also delivers detail for a developer (which face
+ * stood in for a missing font, ...) with icon PALOMA_ICON_DEBUG and caption
+ * "Debug". Returns the previous level. */
+#define PALOMA_LOG_MESSAGES 0
+#define PALOMA_LOG_DEBUG 1
+#define PALOMA_ICON_DEBUG 4
+PALOMA_API int paloma_set_log_level(int level);
+
+/* ---- Why a call failed ----------------------------------------------------
+ * Every failing call records its reason for the calling thread: a sentence a
+ * person can act on ("connect to 127.0.0.1:1: Connection refused") and the OS
+ * error number behind it (errno on Linux, GetLastError/WSAGetLastError on
+ * Windows; 0 when the cause is not an OS error). A successful call leaves the
+ * record as it was. The text stays valid until the thread's next failing call
+ * or paloma_clear_error. */
+PALOMA_API const char* paloma_last_error(void);
+PALOMA_API int paloma_last_error_code(void);
+PALOMA_API void paloma_clear_error(void);
 
 /* ---- Connection and write path --------------------------------------------
  * Writers pick the transport by the mode flags in a fixed order and return 1
@@ -485,6 +505,19 @@ PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const ch
  * socket could not be set up (with a message: "sock ERROR binding in the
  * server socket2", and "Error in creating socket" when no socket was made). */
 PALOMA_API const char* broadcast(void);
+/* One answer to the discovery probe: the sender's IPv4 address (dotted
+ * text) and UDP port, and the answer's first bytes. */
+typedef struct paloma_printer_found {
+  char address[16];
+  unsigned short port;
+  int length;                 /* bytes in answer, at most 512 */
+  unsigned char answer[512];
+} paloma_printer_found;
+/* Sends the probe as broadcast does, then collects every answer longer than
+ * the probe until wait_ms has passed, one entry per sender (a sender that
+ * answers twice is counted once), at most max. Returns the count, or -1 with
+ * the last error set when the socket cannot be set up. Blocks wait_ms. */
+PALOMA_API int paloma_discover(int wait_ms, paloma_printer_found* found, int max);
 /* PALOMA_SECTION discovery */
 
 #ifdef __cplusplus
