@@ -43,11 +43,13 @@ def _candidates() -> list[tuple[str, Path]]:
         found.append(("beside the package", here / name))
     tree = here.parent.parent
     if (tree / "include" / "paloma.h").is_file():
-        built = []
+        built: list[Path] = []
+        seen: set[Path] = set()
         for d in tree.glob("build*"):
             for name in _NAMES:
                 p = d / name
-                if p.is_file():
+                if p.is_file() and p.resolve() not in seen:  # .so and .so.1 are one file
+                    seen.add(p.resolve())
                     built.append(p)
         built.sort(key=lambda p: p.stat().st_mtime, reverse=True)
         found += [("in the source tree's build folders", p) for p in built]
@@ -92,9 +94,17 @@ def load() -> ctypes.CDLL:
         tried: list[str] = []
         for where, path in _candidates():
             if not path.is_file():
+                if where == "PALOMA_LIBRARY":
+                    # An explicit choice is never replaced by another copy.
+                    raise LibraryNotFoundError(
+                        f"PALOMA_LIBRARY names {path}, which is not a file; set it to the "
+                        "library's path (libpaloma.so) or unset it to search the usual places")
                 tried.append(f"{path} ({where}: no such file)")
                 continue
             if _needs_absent_asan(path):
+                if where.startswith("in the source tree"):
+                    tried.append(f"{path} ({where}: {_ASAN_HINT})")
+                    continue
                 raise LibraryNotFoundError(
                     f"the PALOMA library {path} ({where}) cannot be loaded here: {_ASAN_HINT}")
             try:
