@@ -24,7 +24,7 @@ fi
 # A library built with AddressSanitizer loads into python only after its
 # runtime: preload the very runtime it links. Leak detection is off because
 # the interpreter does not free its own memory at exit.
-asan=$(ldd "$lib" | awk '/libasan\.so/ { print $3; exit }')
+asan=$(ldd "$lib" | awk '/libasan\.so/ && !seen { print $3; seen = 1 }')
 if [ -n "$asan" ]; then
   export LD_PRELOAD=$asan
   export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
