@@ -143,7 +143,10 @@ class Peer:
             return
         with conn:
             if self.close_at_once:
-                # RST rather than FIN: the next write fails without waiting.
+                # After the library's connect has surely completed (a reset
+                # during it fails the connect instead), RST rather than FIN:
+                # the next write fails without waiting.
+                time.sleep(0.3)
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 return
             conn.settimeout(0.1)
