@@ -17,7 +17,6 @@ import ipaddress
 import os
 import socket
 import threading
-import warnings
 from pathlib import Path
 from typing import Any, Callable, NoReturn, Optional, Union
 
@@ -89,7 +88,8 @@ class Printer:
 
     Text arguments are str, encoded with `encoding` (ISO-8859-1 by default,
     the printer fonts' code page); text the encoding cannot carry is refused
-    (host_font_text draws any text). Numbers are int or float.
+    (host_font_text draws any text). Numbers are int or float. A Printer
+    never closed keeps its connection (and the library's) until close().
     """
 
     def __init__(self, kind: str, description: str, slot: Optional[int],
@@ -289,11 +289,6 @@ class Printer:
 
     def __exit__(self, *exc: Any) -> None:
         self.close()
-
-    def __del__(self) -> None:
-        if getattr(self, "_open", False):
-            warnings.warn(f"unclosed {self!r}; its connection stays held until close()",
-                          ResourceWarning, stacklevel=2)
 
     def __repr__(self) -> str:
         return f"<paloma.Printer {self._description}{' (closed)' if not self._open else ''}>"

@@ -46,6 +46,7 @@ class VPrinter:
     port: int
     out: Path
     process: subprocess.Popen
+    serial: str = ""  # the pseudo-terminal of --serial
 
     def labels(self) -> list[Path]:
         return sorted(self.out.glob("label-*.png"))
@@ -85,13 +86,14 @@ def start_vprinter(tmp_path: Path) -> Iterator[Callable[..., VPrinter]]:
         proc = subprocess.Popen([str(exe), "--listen", "127.0.0.1:0", "--out", str(out), *args],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 env=env)
-        line = _read_line_within(proc, 10.0)
+        lines = [_read_line_within(proc, 10.0) for _ in range(2 if "--serial" in args else 1)]
         prefix = "paloma-vprinter: listening on 127.0.0.1:"
-        if not line.startswith(prefix):
+        serial = [ln.split(" port ", 1)[1].strip() for ln in lines if " serial port " in ln]
+        if not lines[0].startswith(prefix) or ("--serial" in args and not serial):
             proc.kill()
             _, err = proc.communicate(timeout=5)
-            pytest.fail(f"paloma-vprinter did not start: {line!r} {err}")
-        vp = VPrinter(int(line[len(prefix):].strip()), out, proc)
+            pytest.fail(f"paloma-vprinter did not start: {lines!r} {err}")
+        vp = VPrinter(int(lines[0][len(prefix):].strip()), out, proc, serial[0] if serial else "")
         started.append(vp)
         return vp
 

@@ -51,6 +51,18 @@ def test_status_and_information_as_configured(start_vprinter) -> None:
         assert p.setting("SYSTEM", "INFORMATION", "DPI") == "300"
 
 
+def test_label_and_status_over_a_serial_port(start_vprinter) -> None:
+    vp = start_vprinter("--serial", "--status", "0x20")
+    with paloma.Printer.serial(vp.serial, baud=115200) as p:
+        p.setup(30, 20)
+        p.clear()
+        p.text(10, 10, "serial")
+        p.print()
+        assert p.status() is Status.PRINTING
+    assert vp.wait_for(lambda: len(vp.labels()) == 1)
+    assert read_png(vp.labels()[0]).ink(10, 10, 106, 34) > 50
+
+
 def test_status_texts_map_to_values() -> None:
     assert Status.from_text("00") is Status.READY and Status.READY.ready
     assert Status.from_text("0C") == Status.PAPER_EMPTY | Status.RIBBON
