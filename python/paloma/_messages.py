@@ -40,9 +40,11 @@ def install() -> None:
     global _handler
     if _handler is not None:
         return
+    if not raw.available("paloma_set_message_handler"):
+        return  # an older library: its messages keep going to standard error
     _handler = raw.MessageHandler(_deliver)
     raw.paloma_set_message_handler(_handler, None)
-    if logger.isEnabledFor(logging.DEBUG):
+    if logger.isEnabledFor(logging.DEBUG) and raw.available("paloma_set_log_level"):
         raw.paloma_set_log_level(raw.PALOMA_LOG_DEBUG)
 
 

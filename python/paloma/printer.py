@@ -12,6 +12,7 @@ says, with the GIL released.
 
 from __future__ import annotations
 
+import codecs
 import errno
 import ipaddress
 import os
@@ -126,6 +127,10 @@ class Printer:
     @classmethod
     def _open_with(cls, kind: str, description: str, slot: Optional[int], keys: tuple[object, ...],
                    encoding: str, opener: Callable[[], None]) -> "Printer":
+        try:
+            codecs.lookup(encoding)
+        except (LookupError, TypeError):
+            raise RefusedArgumentError(f"encoding {encoding!r} is not a text encoding") from None
         load()
         cls._claim(keys, description)
         try:

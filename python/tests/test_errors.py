@@ -87,6 +87,8 @@ def test_refused_arguments_send_nothing(vprinter) -> None:
         paloma.Printer.tcp("127.0.0.1", vprinter.port + 65536)  # would reach the same port
     with pytest.raises(RefusedArgumentError):
         paloma.Printer.serial("/dev/null", baud=1200)
+    with pytest.raises(RefusedArgumentError):
+        paloma.Printer.tcp("127.0.0.1", vprinter.port, encoding="no-such-codec")
     assert vprinter.wait_for(lambda: vprinter.commands("CLS"))
     sent = [e.get("command") for e in vprinter.log() if "command" in e]
     assert sent == ["CLS"], sent
