@@ -4,6 +4,8 @@ printer."""
 from __future__ import annotations
 
 import logging
+import os
+import subprocess
 
 import pytest
 
@@ -106,3 +108,35 @@ def test_host_font_text_any_script(vprinter, caplog) -> None:
         assert "error" not in e
     img = read_png(vprinter.labels()[0])
     assert img.ink(10, 200, 790, 260) > 500
+
+
+def _scheduler_running() -> bool:
+    try:
+        r = subprocess.run(["lpstat", "-r"], capture_output=True, text=True, timeout=5)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return r.stdout.strip() == "scheduler is running"
+
+
+def test_label_through_a_spooler_queue(vprinter) -> None:
+    if not _scheduler_running():
+        pytest.skip("no CUPS scheduler is running (scripts/with-cupsd.sh starts one)")
+    name = f"paloma_py_{os.getpid()}"
+    made = subprocess.run(["lpadmin", "-p", name, "-E", "-v",
+                           f"socket://127.0.0.1:{vprinter.port}"], capture_output=True, timeout=30)
+    assert made.returncode == 0, made.stderr
+    try:
+        with paloma.Printer.queue(name) as p:
+            # Slot 1's queue state is the current connection's.
+            with pytest.raises(paloma.ConnectionInUseError):
+                paloma.Printer.slot(1, queue=name)
+            with pytest.raises(paloma.UnsupportedError):
+                p.status()
+            p.setup(30, 20)
+            p.clear()
+            p.text(10, 10, "queue")
+            p.print()
+        # The job goes out when the queue's document ends, at close.
+        assert vprinter.wait_for(lambda: len(vprinter.labels()) == 1, seconds=30)
+    finally:
+        subprocess.run(["lpadmin", "-x", name], capture_output=True, timeout=30)
