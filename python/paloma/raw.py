@@ -9,8 +9,8 @@ with paloma_bstr_free) come back as int addresses. Every call blocks the
 calling thread for as long as the header says; the GIL is released meanwhile.
 """
 
-from ctypes import (CFUNCTYPE, POINTER, Structure, c_bool, c_char, c_char_p,
-                    c_int, c_ubyte, c_uint, c_ushort, c_void_p)
+from ctypes import (CFUNCTYPE, POINTER, Structure, c_bool, c_char, c_char_p,  # noqa: F401
+                    c_int, c_long, c_size_t, c_ubyte, c_uint, c_ushort, c_void_p)
 from typing import Any
 
 from ._library import Utf16, bind, utf16_at

@@ -53,7 +53,9 @@ def test_generator_follows_header_changes_and_refuses_unknown_types() -> None:
     moved = HEADER.replace("PALOMA_API int comportdefault();",
                            "PALOMA_API int comportdefault(const char* port, bool quick);")
     assert '"_Z14comportdefaultPKcb"' in generate_raw.generate(moved)
-    for bad in ("PALOMA_API double paloma_x(void);", "PALOMA_API int paloma_x(float f);"):
+    for bad in ("PALOMA_API struct paloma_x* paloma_x(void);",
+                "PALOMA_API int paloma_x(float f);",
+                "PALOMA_API int paloma_x(int (*callback)(int));"):
         with pytest.raises(generate_raw.HeaderError):
             generate_raw.generate(HEADER.replace("PALOMA_API int about(void);", bad))
 

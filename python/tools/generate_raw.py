@@ -37,6 +37,13 @@ LEFT_OUT = {
 ARG_TYPES = {
     "int": "c_int",
     "unsigned int": "c_uint",
+    "unsigned short": "c_ushort",
+    "long": "c_long",
+    "size_t": "c_size_t",
+    "int*": "POINTER(c_int)",
+    "char*": "POINTER(c_char)",  # a buffer the library fills: ctypes.create_string_buffer
+    "unsigned char*": "POINTER(c_ubyte)",
+    "const void*": "c_void_p",
     "bool": "c_bool",
     "const char*": "c_char_p",
     "const unsigned char*": "c_char_p",
@@ -50,6 +57,9 @@ RESULT_TYPES = {
     "void": "None",
     "int": "c_int",
     "unsigned int": "c_uint",
+    "unsigned short": "c_ushort",
+    "long": "c_long",
+    "size_t": "c_size_t",
     "bool": "c_bool",
     "const char*": "c_char_p",
     # Library-owned UTF-16 text: a bare address, read with raw.utf16_at.
@@ -127,8 +137,13 @@ def parse(header: str) -> tuple[dict[str, int], list[Function], list[tuple[str, 
                if re.fullmatch(r"-?(0x[0-9a-fA-F]+|\d+)", m.group(2))}
     functions: list[Function] = []
     for part, cxx in ((header[:close.start()], False), (header[close.end():], True)):
-        body = _strip_comments(part)
-        for m in re.finditer(r"PALOMA_API\s+([^;(]*?)\b(\w+)\s*\(([^)]*)\)\s*;", body):
+        body = re.sub(r"^\s*#[^\n]*", " ", _strip_comments(part), flags=re.M)
+        # Every declaration is read, or the generator stops: one it skipped
+        # would be missing from the package without anyone noticing.
+        for decl in re.findall(r"PALOMA_API\b[^;]*;", body):
+            m = re.fullmatch(r"PALOMA_API\s+([^;(]*?)\b(\w+)\s*\(([^()]*)\)\s*;", decl.strip())
+            if not m:
+                raise HeaderError(f"cannot read the declaration {' '.join(decl.split())!r}")
             result = _norm_type(m.group(1))
             args = [_split_arg(a) for a in m.group(3).split(",")]
             args = [a for a in args if a != ("", "")]
@@ -171,8 +186,8 @@ def generate(header: str) -> str:
         "calling thread for as long as the header says; the GIL is released meanwhile.",
         '"""',
         "",
-        "from ctypes import (CFUNCTYPE, POINTER, Structure, c_bool, c_char, c_char_p,",
-        "                    c_int, c_ubyte, c_uint, c_ushort, c_void_p)",
+        "from ctypes import (CFUNCTYPE, POINTER, Structure, c_bool, c_char, c_char_p,  # noqa: F401",
+        "                    c_int, c_long, c_size_t, c_ubyte, c_uint, c_ushort, c_void_p)",
         "from typing import Any",
         "",
         "from ._library import Utf16, bind, utf16_at",
