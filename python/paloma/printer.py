@@ -91,6 +91,12 @@ class Printer:
     the printer fonts' code page); text the encoding cannot carry is refused
     (host_font_text draws any text). Numbers are int or float. A Printer
     never closed keeps its connection (and the library's) until close().
+
+    Writers (send, setup, clear, text, barcode, qrcode, host_font_text,
+    download, send_file, print) return once the transport has taken every
+    byte; the library bounds each write: over TCP by its 1 s send time-out,
+    on a serial port or USB device by a time that grows with the size, from
+    1 s to 30 s. Queries say how long they wait.
     """
 
     def __init__(self, kind: str, description: str, slot: Optional[int],
