@@ -15,11 +15,11 @@ from conftest import TREE
 import paloma
 from paloma import _library, raw
 
-spec = importlib.util.spec_from_file_location("generate_raw",
+found = importlib.util.spec_from_file_location("generate_raw",
                                               TREE / "python" / "tools" / "generate_raw.py")
-generate_raw = importlib.util.module_from_spec(spec)
+generate_raw = importlib.util.module_from_spec(found)
 sys.modules["generate_raw"] = generate_raw
-spec.loader.exec_module(generate_raw)  # type: ignore[union-attr]
+found.loader.exec_module(generate_raw)  # type: ignore[union-attr]
 
 HEADER = (TREE / "include" / "paloma.h").read_text(encoding="utf-8")
 # Declared in the header ahead of the library that exports it.
