@@ -16,7 +16,7 @@ import paloma
 from paloma import _library, raw
 
 found = importlib.util.spec_from_file_location("generate_raw",
-                                              TREE / "python" / "tools" / "generate_raw.py")
+                                               TREE / "python" / "tools" / "generate_raw.py")
 generate_raw = importlib.util.module_from_spec(found)
 sys.modules["generate_raw"] = generate_raw
 found.loader.exec_module(generate_raw)  # type: ignore[union-attr]
