@@ -15,11 +15,12 @@ from conftest import TREE, _find_vprinter
 import paloma
 
 IN_NAMESPACE = r"""
-import json, os, subprocess, sys, threading
+import json, os, shutil, subprocess, sys, threading
 sys.path.insert(0, sys.argv[1])
 import paloma
-for cmd in (["ip", "link", "set", "lo", "up"],
-            ["ip", "route", "add", "broadcast", "255.255.255.255", "dev", "lo"]):
+ip = shutil.which("ip", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin") or "ip"
+for cmd in ([ip, "link", "set", "lo", "up"],
+            [ip, "route", "add", "broadcast", "255.255.255.255", "dev", "lo"]):
     subprocess.run(cmd, check=True)
 nobody = paloma.discover(0.5)
 env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
