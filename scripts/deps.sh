@@ -10,6 +10,7 @@ packages=(
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  python3 python3-pytest python3-setuptools
 )
 missing=()
 for p in "${packages[@]}"; do
