@@ -4,7 +4,9 @@
 # installed package with find_package and with pkg-config (shared and
 # static), runs each against the virtual printer on 127.0.0.1, then makes the
 # .deb and .tar.gz packages, unpacks the .deb files into a scratch root and
-# builds a consumer against them. Exits non-zero on the first failure.
+# builds a consumer against them; checks that all of them carry the project's
+# version and that the API reference builds without a warning. Exits non-zero
+# on the first failure.
 #
 # Environment: PALOMA_PKG_BUILD (build directory, default build-pkg).
 set -euo pipefail
@@ -78,6 +80,28 @@ run_examples "$WORK/ex-pc"
 run_examples "$WORK/ex-pcs"
 ls "$WORK/labels"/*.png >/dev/null 2>&1 || fail "the virtual printer made no label"
 
+# One version: the project's (CMakeLists.txt) is the pkg-config file's, the
+# CMake package's, the shared library's file name and each tool's --version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $BUILD/CMakeCache.txt"
+log "one version: $version"
+[ "$(pkg-config --modversion paloma)" = "$version" ] \
+  || fail "pkg-config says $(pkg-config --modversion paloma), the project $version"
+grep -q "^set(PACKAGE_VERSION \"$version\")" "$PREFIX/lib/cmake/paloma/palomaConfigVersion.cmake" \
+  || fail "the CMake package's version is not $version"
+[ -f "$PREFIX/lib/libpaloma.so.$version" ] || fail "no $PREFIX/lib/libpaloma.so.$version"
+for tool in paloma-vprinter paloma; do
+  [ -x "$PREFIX/bin/$tool" ] || continue
+  # (a tool from before --version existed says so in its --help)
+  "$PREFIX/bin/$tool" --help 2>&1 | grep -q -- --version || { log "$tool has no --version yet"; continue; }
+  said=$("$PREFIX/bin/$tool" --version 2>&1) || fail "$tool --version failed: $said"
+  [ "$said" = "$tool $version" ] || fail "$tool --version says \"$said\", not \"$tool $version\""
+done
+
+log "the API reference (doxygen, warnings as errors)"
+cmake --build "$BUILD" --target docs >"$WORK/docs.log" 2>&1 || { cat "$WORK/docs.log"; fail "the docs target failed"; }
+[ -f "$BUILD/docs/html/index.html" ] || fail "the docs target wrote no $BUILD/docs/html/index.html"
+
 log "DEB and TGZ packages"
 (cd "$BUILD" && cpack -G "DEB;TGZ" >"$WORK/cpack.log") || { cat "$WORK/cpack.log"; fail "cpack failed"; }
 for p in libpaloma1 libpaloma-dev paloma-tools; do
@@ -85,6 +109,10 @@ for p in libpaloma1 libpaloma-dev paloma-tools; do
 done
 ls "$BUILD"/paloma-*.tar.gz >/dev/null 2>&1 || fail "no .tar.gz package"
 dpkg-deb -f "$BUILD"/libpaloma1_*.deb Depends | grep -q libcups2 || fail "libpaloma1 lists no dependencies"
+for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb; do
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb is version $(dpkg-deb -f "$deb" Version), not $version"
+done
+ls "$BUILD"/paloma-"$version"-*.tar.gz >/dev/null 2>&1 || fail "no .tar.gz named for version $version"
 debroot=$WORK/debroot
 for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb; do
   dpkg -x "$deb" "$debroot"

@@ -1,0 +1,27 @@
+# The API reference: `cmake --build BUILD --target docs` writes HTML to
+# BUILD/docs/html from include/paloma.h with Debian's doxygen. Any warning (an
+# undocumented function, type, macro or parameter; a broken command) fails the
+# target.
+find_program(PALOMA_DOXYGEN doxygen)
+configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
+if(PALOMA_DOXYGEN)
+  add_custom_target(docs
+    COMMAND ${PALOMA_DOXYGEN} ${PROJECT_BINARY_DIR}/Doxyfile
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+    DEPENDS ${PROJECT_SOURCE_DIR}/include/paloma.h ${PROJECT_SOURCE_DIR}/docs/Doxyfile.in
+    COMMENT "API reference in ${PROJECT_BINARY_DIR}/docs/html"
+    VERBATIM)
+else()
+  add_custom_target(docs
+    COMMAND ${CMAKE_COMMAND} -E echo
+            "docs: doxygen was not found; install it (apt-get install doxygen, or scripts/deps.sh) and configure again"
+    COMMAND ${CMAKE_COMMAND} -E false
+    VERBATIM)
+endif()
+
+if(PALOMA_TESTS AND PALOMA_DOXYGEN AND NOT WIN32)
+  add_test(NAME docs_reference
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/docs/reference_test.sh
+                   ${PROJECT_BINARY_DIR}/Doxyfile ${PROJECT_SOURCE_DIR}/include/paloma.h)
+  set_tests_properties(docs_reference PROPERTIES LABELS unit TIMEOUT 300)
+endif()
