@@ -25,3 +25,12 @@ if(PALOMA_TESTS AND PALOMA_DOXYGEN AND NOT WIN32)
                    ${PROJECT_BINARY_DIR}/Doxyfile ${PROJECT_SOURCE_DIR}/include/paloma.h)
   set_tests_properties(docs_reference PROPERTIES LABELS unit TIMEOUT 300)
 endif()
+
+# docs/guide.md against its examples and pictures (Debian's python3 and pytest).
+find_program(PALOMA_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(PALOMA_TESTS AND PALOMA_DEBIAN_PYTHON AND NOT WIN32)
+  add_test(NAME docs_guide
+           COMMAND ${PALOMA_DEBIAN_PYTHON} -m pytest -p no:cacheprovider -q tests/docs/test_guide.py
+           WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+  set_tests_properties(docs_guide PROPERTIES LABELS unit TIMEOUT 120)
+endif()
