@@ -338,18 +338,9 @@ void Printer::doPrint(const Command& c, Result& r, Job* job, const std::string& 
     std::snprintf(nameBuf, sizeof nameBuf, "/label-%06llu.png",
                   static_cast<unsigned long long>(number));
     std::string path = options_.outDir + nameBuf;
-    // Written under another name and renamed, so a reader (or a stop in
-    // the middle) never sees half a PNG under the label's name.
-    std::string part = path + ".part";
     std::string err;
-    if (!canvas_.writePng(part, err)) {
-      ::unlink(part.c_str());
+    if (!canvas_.writePng(path, err)) {
       r.error = err;
-      return;
-    }
-    if (std::rename(part.c_str(), path.c_str()) != 0) {
-      ::unlink(part.c_str());
-      r.error = "cannot name the label file " + path;
       return;
     }
     std::vector<std::string> files{path};

@@ -104,7 +104,7 @@ function addLabel(l) {
   img.alt = 'label ' + l.number;
   $('.title', card).textContent = 'Label ' + l.number;
   const facts = $('.facts', card);
-  facts.textContent = `${l.width_mm} × ${l.height_mm} mm · ${l.width_dots} × ${l.height_dots} dots · ` +
+  facts.textContent = `${l.width_mm.toFixed(1)} × ${l.height_mm.toFixed(1)} mm · ${l.width_dots} × ${l.height_dots} dots · ` +
     `${l.dpi} dpi · ${l.time} · ${l.endpoint}` + (l.copies > 1 ? ` · ${l.copies} copies` : '') + ' · ';
   const errors = document.createElement('span');
   errors.className = l.errors ? 'errors' : 'no-errors';
