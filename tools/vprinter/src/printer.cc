@@ -784,7 +784,14 @@ void Printer::doOut(const Command& c, Result& r) {
 }
 
 std::string Job::takeRaw(uint64_t end, bool& cut) {
+  // The line end that came with the command belongs to it; one still to
+  // come is skipped at the start of the next label.
   uint64_t keptEnd = rawStart + raw.size();
+  while (end < keptEnd && end >= rawStart) {
+    char c = raw[static_cast<size_t>(end - rawStart)];
+    if (c != '\r' && c != '\n' && c != '\0') break;
+    ++end;
+  }
   size_t n = static_cast<size_t>(end > rawStart ? std::min<uint64_t>(end - rawStart, raw.size()) : 0);
   std::string out = raw.substr(0, n);
   cut = headMissing || (rawCut && end > keptEnd);
@@ -810,6 +817,14 @@ std::string Job::takeRaw(uint64_t end, bool& cut) {
 void Job::add(const uint8_t* data, size_t size) {
   received += size;
   if (rawCut) return;  // kept bytes stay contiguous
+  if (raw.empty()) {
+    // Line ends between labels start none.
+    while (size > 0 && (*data == '\r' || *data == '\n' || *data == '\0')) {
+      ++data;
+      --size;
+      ++rawStart;
+    }
+  }
   size_t room = raw.size() < kMaxRaw ? kMaxRaw - raw.size() : 0;
   size_t n = std::min(room, size);
   raw.append(reinterpret_cast<const char*>(data), n);

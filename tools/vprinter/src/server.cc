@@ -77,9 +77,11 @@ constexpr size_t kReadChunk = 64 * 1024;
 std::string discoveryReply(const std::string& name, int tcpPort, int httpPort) {
   std::string safe;
   static const char* hex = "0123456789ABCDEF";
-  for (char ch : name.substr(0, 200)) {
+  for (char ch : name) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == ';' || c == '=' || c == '%') {
+    bool escape = c < 0x20 || c == ';' || c == '=' || c == '%';
+    if (safe.size() + (escape ? 3 : 1) > 200) break;  // whole escapes only
+    if (escape) {
       safe += '%';
       safe += hex[c >> 4];
       safe += hex[c & 15];

@@ -41,7 +41,7 @@ int runServer(Printer& printer, const ServerOptions& options, const std::atomic<
 // The answer to a discovery probe, at least 64 bytes and at most 512:
 // "paloma-vprinter;name=NAME;tcp=PORT;" then "http=PORT;" when there is a
 // page, padded with NUL bytes. In NAME the bytes ';', '=', '%' and those
-// below 0x20 are written %XX; a name is cut to 200 bytes.
+// below 0x20 are written %XX; the written name is cut to 200 bytes.
 std::string discoveryReply(const std::string& name, int tcpPort, int httpPort = 0);
 
 }  // namespace vprinter
