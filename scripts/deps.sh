@@ -9,6 +9,7 @@ packages=(
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  libcpp-httplib-dev help2man python3 chromium
 )
 missing=()
 for p in "${packages[@]}"; do
