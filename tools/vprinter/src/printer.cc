@@ -103,10 +103,11 @@ std::string Printer::setting(const std::string& app, const std::string& sec,
   return std::string();
 }
 
-void Printer::event(const std::string& endpoint, const std::string& what) {
+void Printer::event(const std::string& endpoint, const std::string& what, const std::string& peer) {
   if (!log_) return;
   JsonObject o;
   o.add("endpoint", endpoint).add("event", what);
+  if (!peer.empty()) o.add("peer", peer);
   log_->write(o);
 }
 

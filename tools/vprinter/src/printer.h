@@ -89,7 +89,8 @@ class Printer {
   void execute(const Command& c, const std::string& endpoint, std::string& reply,
                Job* job = nullptr);
   // Logs a line about an endpoint (connections opened and closed).
-  void event(const std::string& endpoint, const std::string& what);
+  // `peer` ("127.0.0.1:40312"), when given, is logged beside it.
+  void event(const std::string& endpoint, const std::string& what, const std::string& peer = "");
 
   Canvas& canvas() { return canvas_; }
   const PrinterOptions& options() const { return options_; }

@@ -276,11 +276,11 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
             ::close(c);
             std::string why = "refused: " + std::to_string(active) +
                               " connections are open (--max-connections)";
-            printer.event(name, why);
+            printer.event(name, why, peer);
             if (opt.verbose) announce("connection " + name + " from " + peer + " " + why);
             break;
           }
-          printer.event(name, "connected from " + peer);
+          printer.event(name, "connected", peer);
           if (opt.verbose) announce("connection " + name + " from " + peer + " opened");
           Worker& w = workers.emplace_back();
           w.thread = std::thread([&printer, &opt, &stop, &announce, c, name, &w] {

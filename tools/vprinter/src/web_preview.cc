@@ -1,5 +1,6 @@
 #include "web_preview.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
 
 #include <chrono>
@@ -27,6 +28,17 @@ const WebAsset* findAsset(const std::string& path) {
     if (path == kWebAssets[i].path) return &kWebAssets[i];
   }
   return nullptr;
+}
+
+// "127.0.0.1:8080", "localhost", "[::1]:8080": a Host header naming an address.
+bool hostIsAddress(const std::string& host) {
+  std::string h = host;
+  if (!h.empty() && h[0] == '[') return h.find(']') != std::string::npos;  // IPv6 literal
+  size_t colon = h.rfind(':');
+  if (colon != std::string::npos) h.resize(colon);
+  if (h == "localhost") return true;
+  in_addr a{};
+  return ::inet_pton(AF_INET, h.c_str(), &a) == 1;
 }
 
 }  // namespace
@@ -154,6 +166,15 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
   s.set_read_timeout(5, 0);
   s.set_write_timeout(5, 0);
   s.set_payload_max_length(4096);
+
+  // Only requests naming the printer by address: a web site whose name was
+  // made to point at this machine (DNS rebinding) cannot read or set anything.
+  s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (hostIsAddress(req.get_header_value("Host"))) return httplib::Server::HandlerResponse::Unhandled;
+    res.status = 403;
+    res.set_content("address the printer by its IP address or localhost\n", "text/plain");
+    return httplib::Server::HandlerResponse::Handled;
+  });
 
   auto asset = [](const std::string& path, httplib::Response& res) {
     const WebAsset* a = findAsset(path);
