@@ -266,12 +266,21 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
           socklen_t flen = sizeof from;
           int c = ::accept4(listener.fd, reinterpret_cast<sockaddr*>(&from), &flen,
                             SOCK_CLOEXEC);
-          if (c < 0) break;
+          if (c < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+              // Out of descriptors: the pending connection stays in the
+              // backlog; do not spin on it.
+              struct timespec ts{0, 50 * 1000000};
+              nanosleep(&ts, nullptr);
+            }
+            break;
+          }
           char addr[INET_ADDRSTRLEN] = "";
           ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
           std::string peer = std::string(addr) + ":" + std::to_string(ntohs(from.sin_port));
           std::string name = "tcp#" + std::to_string(++connections);
-          size_t active = reap() - (opt.serial ? 1 : 0);
+          size_t active = reap();
+          if (opt.serial && active > 0) --active;  // the serial line is no connection
           if (static_cast<int>(active) >= opt.maxConnections) {
             ::close(c);
             std::string why = "refused: " + std::to_string(active) +
