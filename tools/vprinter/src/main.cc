@@ -157,7 +157,9 @@ int main(int argc, char** argv) {
     say(line);
   }, 600);
   if (rc == 1) {
-    std::fprintf(stderr, "paloma-vprinter: an endpoint could not be set up (see above)\n");
+    std::fprintf(stderr,
+                 "paloma-vprinter: an endpoint could not be set up (see above): choose another "
+                 "port with --listen (port 0 picks a free one), or run --discovery as root\n");
   }
   if (rc == 3) {
     say("stopped while a label was rendering");

@@ -184,6 +184,10 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
     }
     res.set_content(reinterpret_cast<const char*>(a->data), a->size, a->contentType);
     res.set_header("Cache-Control", "no-cache");
+    // Everything the page uses comes from the printer itself.
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; img-src 'self'; connect-src 'self'; object-src 'none'; "
+                   "frame-ancestors 'none'");
   };
   s.Get("/", [asset](const httplib::Request&, httplib::Response& res) { asset("/index.html", res); });
   s.Get(R"(/(index\.html|app\.js|style\.css))",
