@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Prints one label on the virtual printer and shows where its PNG is:
-# installs what is missing, builds the virtual printer and the example, starts
-# the printer on 127.0.0.1 on a free port with its live page, runs
-# examples/label_demo against it, and ends with the page's address and the path
-# of the PNG it made (on a terminal, the printer runs until Enter is pressed).
+# installs what is missing, builds the virtual printer, the example and the
+# shared library (the Python package finds it there), starts the printer on
+# 127.0.0.1 on a free port with its live page, runs examples/label_demo against
+# it, and ends with the page's address and the path of the PNG it made (on a
+# terminal, the printer runs until Enter is pressed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -12,7 +13,7 @@ scripts/deps.sh
 
 build=${BUILD_DIR:-build-demo}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON >/dev/null
-cmake --build "$build" --target paloma-vprinter label_demo -j2 >/dev/null
+cmake --build "$build" --target paloma paloma-vprinter label_demo -j2 >/dev/null
 
 case "$build" in /*) build_abs=$build ;; *) build_abs=$root/$build ;; esac
 out=${OUT_DIR:-$build_abs/labels}
