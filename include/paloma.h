@@ -278,6 +278,8 @@ PALOMA_API int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotatio
  *   open connection needed); reads up to the first CR (dpi: a CR-ended line,
  *   serial: one packet, complete status: the STX..ETX frame). Those marked
  *   [-1] answer "-1" when nothing came; codepage and peel answer "".
+ *   With no printer attached they answer so at once: no request is written
+ *   and no read waits for its time-out.
  * Complete status: the frame without STX and ETX. */
 PALOMA_API const char* comportprintercodepage(void);
 PALOMA_API const char* comportprintercompletestatus(void);
@@ -443,7 +445,10 @@ PALOMA_API int savetotext_array(const char* text);
 
 /* Opens the CUPS printer `name` in slot n and starts a job: 1 opened. */
 PALOMA_API int openportmult(int n, const char* name);
-/* Opens the n-th matching USB printer (enumeration order) in slot n. */
+/* Opens the n-th matching USB printer (enumeration order) in slot n.
+ * A slot number outside 1 to 5 shows "Can't using USB_Mult port" ("Error
+ * Message"), ends slot 1's spooler job if one is open (what was sent to it
+ * prints and its printer is closed), clears isOpen and returns 0. */
 PALOMA_API int openusbportmult(int n);
 /* Connects slot n to a dotted IPv4 address and TCP port (low 16 bits). */
 PALOMA_API int openethernetmult(int n, const char* address, int port);
