@@ -363,9 +363,13 @@ PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* par
                              const char* databits, const char* stopbits);
 
 /* ---- Network ----------------------------------------------------------------
- * Connects to a dotted IPv4 address ("a.b.c.d", decimal, no host names) and
- * the low 16 bits of `port`; send and receive time-outs of 1000 ms; pauses
- * 50 ms after connecting. A connection held before is closed on success and
+ * Connects to an IPv4 address in dotted text and the low 16 bits of `port`.
+ * The text is taken as inet_addr takes it: "a.b.c.d", or fewer parts with the
+ * last one filling the remaining bytes ("127.1" is 127.0.0.1), each part
+ * decimal, octal (leading 0) or hexadecimal (0x). No host names; an empty
+ * text, a part out of range or 255.255.255.255 gives 0 without opening
+ * anything. Send and receive time-outs of 1000 ms; pauses 50 ms after
+ * connecting. A connection held before is closed on success and
  * kept, usable, on failure. 1 connected, 0 not. */
 PALOMA_API int openethernet(const char* address, int port);
 /* Waits `delay` ms, closes the socket and clears the network mode (the
@@ -450,7 +454,8 @@ PALOMA_API int openportmult(int n, const char* name);
  * Message"), ends slot 1's spooler job if one is open (what was sent to it
  * prints and its printer is closed), clears isOpen and returns 0. */
 PALOMA_API int openusbportmult(int n);
-/* Connects slot n to a dotted IPv4 address and TCP port (low 16 bits). */
+/* Connects slot n to an IPv4 address text (as openethernet takes it) and
+ * TCP port (low 16 bits). */
 PALOMA_API int openethernetmult(int n, const char* address, int port);
 /* Closes slot n's USB device, else its spooler job; for other slots, or one
  * with neither open, closes the single connection's parallel port or USB

@@ -265,6 +265,17 @@ class Os {
   virtual std::uint64_t nowMs() = 0;
 };
 
+// An IPv4 address text converted as the platform's address conversion
+// takes it (inet_aton on POSIX, inet_addr on Windows): one to four parts
+// separated by dots, each decimal, octal with a leading 0 or hexadecimal
+// with 0x, the last part filling the bytes that remain ("127.1" is
+// 127.0.0.1). `*hostOrder` gets the address in host byte order. False for a
+// null or empty text, a host name, a part out of range, and for the all-ones
+// address 255.255.255.255, which the Windows conversion cannot tell from a
+// failure and no printer can have. Pure: the same on every backend, so it
+// is no operation of the seam.
+bool ipv4FromText(const char* text, std::uint32_t* hostOrder);
+
 // The backend in force. Never null.
 Os& os();
 // Installs a backend (tests); nullptr restores the platform's own.
