@@ -347,8 +347,10 @@ PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
  * Line settings are texts matched whole and case-sensitively: baud "2400",
  * "4800", "9600", "19200", "38400", "57600", "115200"; parity "N", "O", "E";
  * data bits "8", "7"; stop bits "1", "2". A text outside these leaves its
- * field as it was. The default settings are 9600 baud, 8 data bits, no
- * parity, one stop bit. */
+ * field as it was (a port running at a rate outside the list, 600 or 460800
+ * baud say, keeps that rate) and the other texts still apply. The default
+ * settings are 9600 baud, 8 data bits, no parity, one stop bit. Setting them
+ * changes nothing else of the line: flow control stays as the port had it. */
 /* Opens the port by its file name unchanged and sets the default settings;
  * marks the connection open and serial. "1" opened, "0" the port did not open
  * (the connection is left as it was). */

@@ -69,7 +69,7 @@ struct IoResult {
 struct SerialSettings {
   std::uint32_t baudRate = 9600;
   std::uint8_t byteSize = 8;
-  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even
+  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
   std::uint8_t stopBits = 0;  // 0 one, 2 two
   bool parityCheck = false;
   bool dsrSensitivity = false;
