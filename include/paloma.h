@@ -427,8 +427,10 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * download: "DOWNLOAD <memory>,\"<name>\",<size>,"), exactly <size> bytes of the
  * file, and CR LF (network: CR LF NUL). They return 1 only when every piece was
  * accepted; 0 when no connection is open (nothing is opened), the file cannot
- * be read whole (a message says why), the header would exceed 99 characters,
- * no transport is active, or a write failed. Files of 2 GiB or more: 0.
+ * be read whole (a message says why: a path that does not open, a directory
+ * among them, shows "Could not open file"), the header would exceed 99
+ * characters, no transport is active, or a write failed. Files of 2 GiB or
+ * more: 0.
  * Note that `sendfile` has a plain C name that also exists in the C library;
  * do not include <sys/sendfile.h> beside this header. */
 PALOMA_API int downloadbmp(const char* path, const char* name);
