@@ -133,7 +133,7 @@ SerialSettings serialSettingsFromTermios(const termios& t);
 // Writes rate, character size, parity, stop bits and parity checking into
 // `t`, leaving every other flag as it is (flow control, raw mode, modem
 // control, the control characters). A rate that is a standard termios speed
-// sets both speeds; the rate `t` already reads as (serialSettingsFromTermios)
+// sets both speeds; 0, when `t` reads as 0 too (serialSettingsFromTermios),
 // leaves its speed bits untouched, so a line at a rate outside the standard
 // speeds keeps it exactly. False, `t` unchanged, for any other rate, a
 // character size outside 5 to 8, a parity above 4 or stop bits other than 0

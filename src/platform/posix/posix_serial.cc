@@ -63,12 +63,13 @@ SerialSettings serialSettingsFromTermios(const termios& t) {
 bool applySerialSettings(const SerialSettings& s, termios* t) {
   if (s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || (s.stopBits != 0 && s.stopBits != 2))
     return false;
-  const BaudEntry* baud = baudForRate(s.baudRate);
-  const bool keepSpeed = s.baudRate == serialSettingsFromTermios(*t).baudRate;
-  if (!baud && !keepSpeed) return false;
   termios next = *t;
-  if (!keepSpeed && (cfsetispeed(&next, baud->speed) != 0 || cfsetospeed(&next, baud->speed) != 0))
-    return false;
+  if (const BaudEntry* baud = baudForRate(s.baudRate)) {
+    if (cfsetispeed(&next, baud->speed) != 0 || cfsetospeed(&next, baud->speed) != 0)
+      return false;
+  } else if (s.baudRate != serialSettingsFromTermios(*t).baudRate) {
+    return false;  // a rate no speed bits name, and not the line's own
+  }
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   next.c_cflag = (next.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizes[s.byteSize - 5];
   next.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB);
