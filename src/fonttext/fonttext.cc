@@ -94,17 +94,9 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
   return TextBitmapStatus::Ok;
 }
 
-bool writeTextBitmapRows(const TextBitmap& bmp, const TextRowWriter& writeRow) {
-  if (bmp.rowBytes <= 0) return true;
-  for (int r = 0; r < bmp.rows; ++r)
-    if (!writeRow(bmp.row(r), static_cast<std::size_t>(bmp.rowBytes))) return false;
-  return true;
-}
-
 bool writeTextBitmapRows(const TextBitmap& bmp, const WriteTarget& target) {
-  return writeTextBitmapRows(bmp, [&target](const std::uint8_t* data, std::size_t n) {
-    return writeAll(target, data, n, /*more=*/true);
-  });
+  if (bmp.bits.empty()) return true;
+  return writeAll(target, bmp.bits.data(), bmp.bits.size(), /*more=*/true);
 }
 
 int sendTextBitmap(const TextBitmapArgs& args, const HostText& text) {

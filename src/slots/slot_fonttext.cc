@@ -1,4 +1,4 @@
-// Host-font text sent to a printer slot: the rasteriser and the row loop of
+// Host-font text sent to a printer slot: the rasteriser and the row write of
 // the single connection, the slot's USB device or spooler job as the target.
 // Unlike the single connection's twins, these write no trace file of the
 // caller's text.

@@ -121,14 +121,8 @@ TEST(FontText, GeometryAndClippingMatchTheFullCanvas) {
         expectedRows(row.w, row.h, row.x0, row.y0, row.skipBytes, row.skipRows);
     EXPECT_EQ(rig.f.wire(kUsb), row.header + body + "\r\n");
     EXPECT_EQ(rig.drawArgs(), row.drawn);
-    // The header alone, one write per row, then the line end alone.
-    const auto w = rig.writes();
-    const int rowBytes = (row.w + 7) / 8 - row.skipBytes;
-    const int rowCount = row.h - row.skipRows;
-    ASSERT_EQ(static_cast<int>(w.size()), rowCount + 2);
-    EXPECT_EQ(w.front(), row.header);
-    for (int r = 1; r <= rowCount; ++r) EXPECT_EQ(static_cast<int>(w[r].size()), rowBytes);
-    EXPECT_EQ(w.back(), "\r\n");
+    // The header alone, every row in one write, then the line end alone.
+    EXPECT_EQ(rig.writes(), (std::vector<std::string>{row.header, body, "\r\n"}));
   }
 }
 
@@ -314,18 +308,20 @@ TEST(FontText, RowsOnEachTransport) {
     Rig rig(row.kind, row.target);
     ASSERT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 1);
     const auto w = rig.f.writes(row.target);
-    ASSERT_EQ(w.size(), 18u);
+    ASSERT_EQ(w.size(), 3u);
     EXPECT_EQ(w[0].data, "BITMAP 10,20,5,16,1,");
-    for (std::size_t i = 1; i < 17; ++i) EXPECT_EQ(w[i].detail, row.rowKind);
-    EXPECT_EQ(w[17].data, "\r\n");
-    EXPECT_EQ(w[17].detail, row.endKind);
+    EXPECT_EQ(w[1].data, expectedRows(37, 16, 0, 0, 0, 0));
+    EXPECT_EQ(w[1].detail, row.rowKind);
+    EXPECT_EQ(w[2].data, "\r\n");
+    EXPECT_EQ(w[2].detail, row.endKind);
   }
   // Several flags: the binary order takes the serial port before the network.
   {
     Rig both(TransportKind::Serial, "\\\\.\\COM1");
     connection().networkMode = 1;
     EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 1);
-    EXPECT_EQ(both.f.writes("\\\\.\\COM1").size(), 18u);
+    EXPECT_EQ(both.f.writes("\\\\.\\COM1").size(), 3u);
+    EXPECT_TRUE(both.f.writes("127.0.0.1:9100").empty());
   }
 }
 
@@ -338,11 +334,22 @@ TEST(FontText, ShortWritesAreContinuedAndFailuresStop) {
     EXPECT_EQ(rig.f.wire(kUsb), whole);
   }
   {
-    // The fourth write (third row) fails: the call stops without line end.
+    // The rows fail after the header: the call stops without line end.
     Rig rig;
-    rig.f.failWritesAfter(kUsb, 3);
+    rig.f.failWritesAfter(kUsb, 1);
     EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
-    EXPECT_EQ(rig.writes().size(), 3u);
+    EXPECT_EQ(rig.writes(), (std::vector<std::string>{"BITMAP 10,20,5,16,1,"}));
+  }
+  {
+    // A refused header sends no rows; a refused line end fails the call.
+    Rig header;
+    header.f.failWritesAfter(kUsb, 0);
+    EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
+    EXPECT_TRUE(header.writes().empty());
+    Rig end;
+    end.f.failWritesAfter(kUsb, 2);
+    EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
+    EXPECT_EQ(end.writes().size(), 2u);
   }
   {
     // The serial port without events writes nothing.
@@ -351,33 +358,6 @@ TEST(FontText, ShortWritesAreContinuedAndFailuresStop) {
     EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
     EXPECT_TRUE(rig.f.writes("\\\\.\\COM1").empty());
   }
-}
-
-TEST(FontText, SharedRowWriterTakesACallerWrite) {
-  FakeOsScope scope;
-  scope.fake().setTextExtent(37, 16);
-  scope.fake().drawHook = patternHook;
-  TextBitmapArgs args;
-  args.x = 10;
-  args.y = 50;
-  args.rotation = 90;
-  args.faceName = "Face";
-  const std::string content = "Text";
-  HostText text;
-  text.bytes = content;
-  TextBitmap bmp;
-  ASSERT_EQ(prepareTextBitmap(args, text, &bmp), TextBitmapStatus::Ok);
-  EXPECT_EQ(bmp.header, "BITMAP 10,13,2,37,1,");
-  std::string sent;
-  int calls = 0;
-  EXPECT_TRUE(writeTextBitmapRows(bmp, [&](const std::uint8_t* d, std::size_t n) {
-    ++calls;
-    sent.append(reinterpret_cast<const char*>(d), n);
-    return true;
-  }));
-  EXPECT_EQ(calls, 37);
-  EXPECT_EQ(sent, expectedRows(16, 37, 0, 37, 0, 0));
-  EXPECT_FALSE(writeTextBitmapRows(bmp, [](const std::uint8_t*, std::size_t) { return false; }));
 }
 
 }  // namespace
