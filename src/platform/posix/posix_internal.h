@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -81,6 +82,10 @@ struct Resource {
   bool timeoutsSet = false;
   unsigned eventMask = 0;
   bool dsrSensitivity = false;
+  // A socket's send and receive time-outs as last set on it, so that a send
+  // or receive knows its bound without asking the kernel each time.
+  std::atomic<int> sendTimeoutMs{kSocketDefaultTimeoutMs};
+  std::atomic<int> recvTimeoutMs{kSocketDefaultTimeoutMs};
   std::mutex lock;  // serialises use of one resource
 
   ~Resource() {
