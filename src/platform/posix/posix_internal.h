@@ -57,6 +57,7 @@ inline constexpr int kCupsConnectTimeoutMs = 5000;      // reaching the CUPS ser
 inline constexpr double kCupsLookupTimeoutSec = 5.0;    // a question about its queues
 inline constexpr double kCupsIoTimeoutSec = 15.0;       // any one exchange of a job with it
 inline constexpr int kUsbArrivedMs = 1;                 // a USB "what has arrived" read
+inline constexpr std::size_t kFileCopyPieceBytes = 1u << 30;  // one sendfile call at most
 
 // ---- the resource table -----------------------------------------------------
 
