@@ -3,20 +3,19 @@
 // The text is measured and drawn through the OS seam into a one-bit block
 // (text 0, background 1, leftmost pixel in the most significant bit) and sent
 // as the header "BITMAP X,Y,W,H,1," without line end, the rows, and a closing
-// "\r\n". The rows lie back to back in one block, so they go to the
-// transport in one write: the printer sees the same bytes as from a write per
-// row, for a fraction of the calls.
+// "\r\n". The three go to the transport in one write: the printer sees the
+// same bytes as from a write of the header, one per row and one of the line
+// end, for a fraction of the calls. (The header still passes through the
+// command buffer, as every binary-buffer write does.)
 //
 // Drawing is kept apart from writing, so that every function that sends such a
 // bitmap (the single connection, the printer slots) shares one rasteriser call
-// and one write of the rows:
+// and one write:
 //
 //   TextBitmap bmp;
 //   TextBitmapStatus s = prepareTextBitmap(args, text, &bmp);   // measure, draw
 //   if (s != TextBitmapStatus::Ok) return 0;                     // nothing sent
-//   <write bmp.header without line end>
-//   if (!writeTextBitmapRows(bmp, target)) return 0;
-//   <write "\r\n">
+//   return writeTextBitmapCommand(bmp, target) ? 1 : 0;
 //
 // Geometry. The drawing is the block the text covers on a notional canvas of
 // 2400 x 12000 pixels; the caller's (x, y) is the reference point (top-left of
@@ -129,15 +128,18 @@ struct TextBitmap {
 TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
                                    TextBitmap* out);
 
-// Writes every row, top to bottom, in one write through the transport's raw
-// write, continued until all have been accepted (writeAll; on the network sent
-// with MSG_MORE, as the line end follows). A block of no bytes writes
-// nothing. False when the transport failed.
-bool writeTextBitmapRows(const TextBitmap& bmp, const WriteTarget& target);
+// The whole command as it goes on the wire: header, rows top to bottom, "\r\n".
+std::string textBitmapCommand(const TextBitmap& bmp);
+
+// Copies the header into the command buffer, then writes the whole command
+// in one write through the transport's raw write, continued until every byte
+// has been accepted (writeAll). False, with nothing after the failure
+// written, when the header does not fit the buffer or the transport failed.
+bool writeTextBitmapCommand(const TextBitmap& bmp, const WriteTarget& target);
 
 // The whole command on the current connection (the caller has applied its
-// guards): prepare, header by the binary-buffer write, rows and "\r\n"
-// through the first active transport in the Binary order. 1 when every byte
+// guards): prepare, then the command through the first active transport in
+// the Binary order. 1 when every byte
 // was accepted; 0 when nothing could be sent (no transport, refused or
 // clipped text) or a write failed (rows already written stay written).
 int sendTextBitmap(const TextBitmapArgs& args, const HostText& text);
