@@ -233,6 +233,18 @@ class Os {
                            std::uint16_t port) = 0;
   // Waits at most `timeoutMs` for one datagram.
   virtual NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) = 0;
+  // As recvFrom, and says who sent the datagram: `from` gets the sender's
+  // IPv4 address (host byte order) and UDP port. A backend that cannot tell
+  // leaves both 0, so a caller never takes a sender it was not told.
+  struct Sender {
+    std::uint32_t addr = 0;
+    std::uint16_t port = 0;
+  };
+  virtual NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                                   Sender* from) {
+    if (from) *from = Sender{};
+    return recvFrom(s, buf, cap, timeoutMs);
+  }
 
   // Host-font text. `textExtent` measures the unrotated text; `drawText`
   // draws it turned by the escapement about (x0, y0) into a fresh block of

@@ -48,6 +48,8 @@ class FakeOs : public Os {
   void queueRecvClosed(const std::string& target);
   void queueRecvError(const std::string& target, int netError);
   void queueDatagram(const std::string& chunk);
+  // A datagram from the given sender (IPv4 address in host byte order).
+  void queueDatagramFrom(std::uint32_t addr, std::uint16_t port, const std::string& chunk);
   // Each write call on the target accepts at most `max` bytes.
   void limitWrite(const std::string& target, std::size_t max);
   // Write calls on the target fail, starting with the (n+1)-th.
@@ -118,6 +120,8 @@ class FakeOs : public Os {
   NetResult sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
                    std::uint16_t port) override;
   NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) override;
+  NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                           Sender* from) override;
   bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
@@ -155,7 +159,11 @@ class FakeOs : public Os {
   std::map<std::string, std::deque<std::string>> reads_;
   struct Recv { int kind; std::string bytes; int error; };  // 0 bytes, 1 closed, 2 error
   std::map<std::string, std::deque<Recv>> recvs_;
-  std::deque<std::string> datagrams_;
+  struct Datagram {
+    Sender from;
+    std::string bytes;
+  };
+  std::deque<Datagram> datagrams_;
   std::map<std::string, std::size_t> writeLimit_;
   std::map<std::string, int> writeFailAfter_;
   std::map<std::string, int> writeCalls_;
