@@ -12,7 +12,7 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
-#include "query/deadline.h"
+#include "platform/deadline.h"
 
 namespace paloma {
 
