@@ -165,6 +165,18 @@ class Os {
   // The local printers with their ports, in the spooler's order. False when
   // the list cannot be had.
   virtual bool spoolerList(std::vector<SpoolerPrinter>* out) = 0;
+  // A port that names a printer on a print server by itself ("\\SERVER\QUEUE"
+  // on Linux), asked of that server instead of looked up in the local list:
+  // Found (with the printer, its name as spoolerOpen takes it), Missing (the
+  // server has no such printer or does not answer within the spooler's
+  // bounds; the last error names the server), or NotServerName (the caller
+  // looks in the local list). Backends whose spooler lists such printers
+  // itself keep the default.
+  enum class ServerLookup { NotServerName, Found, Missing };
+  virtual ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) {
+    (void)port, (void)out;
+    return ServerLookup::NotServerName;
+  }
 
   // Files and devices. `path` is a port name ("LPT1", "COM3", "\\.\COM12"),
   // a USB interface path from `usbInterfaces`, a device path ("/dev/...") or a

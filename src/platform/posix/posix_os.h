@@ -44,6 +44,7 @@ class PosixOs : public Os {
   bool spoolerEndDoc(Handle h) override;
   bool spoolerClose(Handle h) override;
   bool spoolerList(std::vector<SpoolerPrinter>* out) override;
+  ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) override;
 
   Handle openFile(std::string_view path, const OpenMode& mode) override;
   IoResult writeFile(Handle h, const void* data, std::size_t n) override;
