@@ -185,6 +185,11 @@ bool FakeOs::spoolerClose(Handle h) {
   it->second.open = false;
   return true;
 }
+Os::ServerLookup FakeOs::spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) {
+  if (!serverLookupHook) return ServerLookup::NotServerName;
+  log("spooler-server-lookup", std::string(port));
+  return serverLookupHook(port, out);
+}
 bool FakeOs::spoolerList(std::vector<SpoolerPrinter>* out) {
   out->clear();
   for (const auto& [p, openable] : printers_) out->push_back(p);

@@ -60,6 +60,8 @@ class FakeOs : public Os {
   // Lets mapFile give views of files (off by default: files are read).
   void allowMapping(bool allow) { mappingAllowed_ = allow; }
   void setTextExtent(int cx, int cy) { extentCx_ = cx; extentCy_ = cy; }
+  // Answers spoolerPrinterOnServer; none: every port is a local one.
+  std::function<ServerLookup(std::string_view, SpoolerPrinter*)> serverLookupHook;
   // Replaces the drawing; the default draws nothing (all background).
   std::function<bool(const FontSpec&, const HostText&, int, int, int, int, BitBlock*)> drawHook;
 
@@ -88,6 +90,7 @@ class FakeOs : public Os {
   bool spoolerEndDoc(Handle h) override;
   bool spoolerClose(Handle h) override;
   bool spoolerList(std::vector<SpoolerPrinter>* out) override;
+  ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) override;
   Handle openFile(std::string_view path, const OpenMode& mode) override;
   IoResult writeFile(Handle h, const void* data, std::size_t n) override;
   IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
