@@ -356,6 +356,9 @@ TEST(CliUsage, HelpVersionAndRefusedAddresses) {
   EXPECT_EQ(paloma({"send", "--to", "usb:"}).rc, 2);                   // no command
   EXPECT_EQ(paloma({"send", "A\r\nB", "--to", "usb:"}).rc, 2);         // two lines in one
   EXPECT_EQ(paloma({"status", "--bogus", "--to", "usb:"}).rc, 2);
+  r = paloma({"status", "--to"});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.err.find("--to needs a value"), std::string::npos) << r.err;
   EXPECT_EQ(paloma({"discover", "--wait", "-1"}).rc, 2);
   r = paloma({"status", "--to", "queue:labels"});
   EXPECT_EQ(r.rc, 1);

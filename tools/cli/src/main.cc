@@ -151,8 +151,9 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
   opterr = 0;
   optind = 1;
   int c;
-  // "-" first: operands come back in place, so options may follow them.
-  while ((c = getopt_long(argc, argv, "-h", mine.data(), nullptr)) != -1) {
+  // "-" first: operands come back in place, so options may follow them;
+  // ":" then: a missing value is told apart from an unknown option.
+  while ((c = getopt_long(argc, argv, "-:h", mine.data(), nullptr)) != -1) {
     switch (c) {
       case 1: o->operands.push_back(optarg); break;
       case 'h':
