@@ -29,6 +29,40 @@ struct SpoolerJob {
 
 void SpoolerJobDeleter::operator()(SpoolerJob* job) const { delete job; }
 
+bool parseServerQueue(std::string_view name, ServerQueue* out) {
+  char sep;
+  if (name.substr(0, 2) == "\\\\") sep = '\\';
+  else if (name.substr(0, 2) == "//") sep = '/';
+  else return false;
+  name.remove_prefix(2);
+  std::size_t cut = name.find(sep);
+  if (cut == std::string_view::npos) return false;
+  std::string_view server = name.substr(0, cut), queue = name.substr(cut + 1);
+  if (server.empty() || queue.empty()) return false;
+  for (char c : queue)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '/' || c == '\\') return false;
+  int port = 631;
+  std::size_t colon = server.rfind(':');
+  if (colon != std::string_view::npos) {
+    std::string_view digits = server.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5) return false;
+    port = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return false;
+      port = port * 10 + (c - '0');
+    }
+    if (port < 1 || port > 65535) return false;
+    server = server.substr(0, colon);
+  }
+  if (server.empty()) return false;
+  for (char c : server)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '/' || c == '\\') return false;
+  out->host = std::string(server);
+  out->port = port;
+  out->queue = std::string(queue);
+  return true;
+}
+
 }  // namespace posix_internal
 
 using namespace posix_internal;
@@ -49,47 +83,6 @@ http_t* connectCups(const char* host, int port, double timeoutSec) {
 
 http_t* connectCups(double timeoutSec) { return connectCups(cupsServer(), ippPort(), timeoutSec); }
 
-// A queue on a print server, named "\\SERVER\QUEUE" or "//SERVER/QUEUE";
-// SERVER may carry ":PORT" (631 when it does not).
-struct ServerQueue {
-  std::string host;
-  int port = 631;
-  std::string queue;
-  std::string server() const { return host + ":" + std::to_string(port); }
-};
-
-bool parseServerQueue(std::string_view name, ServerQueue* out) {
-  char sep;
-  if (name.substr(0, 2) == "\\\\") sep = '\\';
-  else if (name.substr(0, 2) == "//") sep = '/';
-  else return false;
-  name.remove_prefix(2);
-  std::size_t cut = name.find(sep);
-  if (cut == std::string_view::npos) return false;
-  std::string_view server = name.substr(0, cut), queue = name.substr(cut + 1);
-  if (server.empty() || queue.empty()) return false;
-  for (char c : queue)
-    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '/' || c == '\\') return false;
-  std::size_t colon = server.rfind(':');
-  if (colon != std::string_view::npos) {
-    std::string_view digits = server.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5) return false;
-    int port = 0;
-    for (char c : digits) {
-      if (c < '0' || c > '9') return false;
-      port = port * 10 + (c - '0');
-    }
-    if (port < 1 || port > 65535) return false;
-    out->port = port;
-    server = server.substr(0, colon);
-  }
-  if (server.empty()) return false;
-  for (char c : server)
-    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '/' || c == '\\') return false;
-  out->host = std::string(server);
-  out->queue = std::string(queue);
-  return true;
-}
 
 bool ippSucceeded(ipp_status_t s) { return s < IPP_STATUS_REDIRECTION_OTHER_SITE; }
 

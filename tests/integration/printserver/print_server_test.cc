@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "paloma.h"
+#include "platform/posix/posix_internal.h"
 #include "support/loopback_peer.h"
 
 namespace {
@@ -202,6 +203,43 @@ TEST_F(BehindPrintServer, UnknownQueueIsRefusedNamingTheServer) {
   EXPECT_EQ(compareport("//127.0.0.2:6310/nosuch"), 0);
   paloma_set_message_handler(nullptr, nullptr);
   EXPECT_EQ(shown.size(), 2u);  // the port, then the missing driver, as for a local port
+}
+
+TEST(ServerQueueName, FormsThatNameAServerAndThoseThatDoNot) {
+  using paloma::posix_internal::ServerQueue;
+  using paloma::posix_internal::parseServerQueue;
+  struct Good {
+    const char* name;
+    const char* host;
+    int port;
+    const char* queue;
+  };
+  const Good good[] = {
+      {"\\\\srv\\labels", "srv", 631, "labels"},
+      {"//srv/labels", "srv", 631, "labels"},
+      {"\\\\127.0.0.2:6310\\labels", "127.0.0.2", 6310, "labels"},
+      {"//print.example:65535/Front-Desk_2", "print.example", 65535, "Front-Desk_2"},
+  };
+  for (const Good& g : good) {
+    ServerQueue sq;
+    ASSERT_TRUE(parseServerQueue(g.name, &sq)) << g.name;
+    EXPECT_EQ(sq.host, g.host);
+    EXPECT_EQ(sq.port, g.port);
+    EXPECT_EQ(sq.queue, g.queue);
+  }
+  // Local names, device paths, and server names with a part missing or
+  // wrong: none may reach a server (a bad port is not taken as the default).
+  const char* bad[] = {
+      "labels", "/dev/usb/lp0", "/labels", "//", "\\\\", "//srv", "//srv/", "///labels",
+      "//srv:/labels", "//srv:0/labels", "//srv:65536/labels", "//srv:63a/labels",
+      "//:631/labels", "//srv/a/b", "\\\\srv\\a\\b", "//srv\\labels", "\\\\srv/labels",
+      "//srv/with space", "//s rv/labels",
+  };
+  for (const char* name : bad) {
+    ServerQueue sq;
+    EXPECT_FALSE(parseServerQueue(name, &sq)) << name;
+    EXPECT_EQ(sq.port, 631) << name << ": a refused name changed the result";
+  }
 }
 
 // No scheduler needed: nobody listens, or a listener never answers.
