@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,6 +60,14 @@ class PrintServer {
   std::string start() {
     if (geteuid() != 0) return "the scheduler needs root";
     if (!runQuiet("command -v cupsd && command -v lpadmin")) return "cupsd or lpadmin is missing";
+    // The tests run as processes of their own, maybe side by side: one
+    // server at a time, the next waiting (at most a minute) for the lock.
+    lock_ = open("/tmp/paloma-printserver.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    long long lockEnd = nowMs() + 60000;
+    while (lock_ >= 0 && flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+      if (nowMs() > lockEnd) return "another print-server test held the lock for a minute";
+      usleep(100000);
+    }
     if (accepting(kAddress, kPort)) return "127.0.0.2:6310 is taken";
     char tmpl[] = "/tmp/paloma-printserver-XXXXXX";
     if (!mkdtemp(tmpl)) return "no temporary directory";
@@ -122,9 +131,11 @@ class PrintServer {
       }
     }
     if (dir_.rfind("/tmp/paloma-printserver-", 0) == 0) runQuiet("rm -rf '" + dir_ + "'");
+    if (lock_ >= 0) close(lock_);  // releases the lock, once the server has stopped
   }
 
  private:
+  int lock_ = -1;
   pid_t pid_ = -1;
   std::string dir_;
 };
