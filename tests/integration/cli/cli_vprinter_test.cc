@@ -371,17 +371,17 @@ TEST(CliDiscover, ListsTheVirtualPrinterInAPrivateNetwork) {
   if (std::system("ip link set lo up && "
                   "ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1") != 0)
     GTEST_SKIP() << "could not set up loopback in the new namespace";
-  VPrinter vp({"--listen", "127.0.0.1:0", "--discovery", "--name", "Shelf printer"});
+  VPrinter vp({"--listen", "127.0.0.1:0", "--discovery", "--name", "Shelf; printer"});
   int port = vp.port();
   ASSERT_GT(port, 0);
   ASSERT_FALSE(vp.waitFor("discovery on").empty()) << "the printer could not listen for probes";
   Outcome r = paloma({"discover", "--wait", "1"});
   EXPECT_EQ(r.rc, 0) << r.err;
-  EXPECT_EQ(r.out, "127.0.0.1  Shelf printer  tcp://127.0.0.1:" + std::to_string(port) + "\n");
+  EXPECT_EQ(r.out, "127.0.0.1  Shelf; printer  tcp://127.0.0.1:" + std::to_string(port) + "\n");
 
   r = paloma({"discover", "--wait", "0.5", "--json"});
   EXPECT_EQ(r.rc, 0) << r.err;
-  EXPECT_NE(r.out.find("\"name\":\"Shelf printer\",\"uri\":\"tcp://127.0.0.1:" +
+  EXPECT_NE(r.out.find("\"name\":\"Shelf; printer\",\"uri\":\"tcp://127.0.0.1:" +
                        std::to_string(port) + "\""),
             std::string::npos)
       << r.out;

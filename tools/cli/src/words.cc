@@ -37,6 +37,13 @@ bool tableCode(std::string_view text, unsigned* byte) {
 
 bool isFraming(unsigned char c) { return c <= 0x20 || c == 0x7F; }
 
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace
 
 StatusReport describeStatus(std::string_view text, QueryPath path) {
@@ -93,10 +100,21 @@ AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n) {
     if (eq == std::string::npos) continue;
     std::string key = field.substr(0, eq), value = field.substr(eq + 1);
     if (key == "name" && !f.name) {
-      bool printable = !value.empty();
-      for (unsigned char c : value)
-        if (c < 0x20 || c == 0x7F) printable = false;
-      if (printable) f.name = value;
+      // Bytes the answer's syntax reserves come as %XX; a control byte,
+      // written or decoded, is shown as '?' so that a name cannot steer the
+      // terminal.
+      std::string name;
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        int hi = c == '%' && i + 2 < value.size() ? hexValue(value[i + 1]) : -1;
+        int lo = hi >= 0 ? hexValue(value[i + 2]) : -1;
+        if (lo >= 0) {
+          c = static_cast<unsigned char>(hi << 4 | lo);
+          i += 2;
+        }
+        name.push_back(c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c));
+      }
+      if (!name.empty()) f.name = name;
     } else if (key == "tcp" && !f.tcpPort) {
       if (value.empty() || value.size() > 5) continue;
       int port = 0;

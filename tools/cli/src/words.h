@@ -46,7 +46,8 @@ std::optional<std::string> cleanReply(std::string_view reply);
 
 // The fields of a discovery answer of the form "...;name=NAME;tcp=PORT;"
 // (text up to the first NUL). A field is present only when the answer
-// carries it in a usable form: the name printable, the port 1..65535.
+// carries it in a usable form: a name not empty (%XX decoded, control bytes
+// shown as '?'), a port 1..65535.
 struct AnswerFields {
   std::optional<std::string> name;
   std::optional<int> tcpPort;

@@ -133,7 +133,13 @@ TEST(Replies, DiscoveryAnswerFieldsOnlyWhenUsable) {
   EXPECT_FALSE(parse("x;tcp=0;name=;").name);
   EXPECT_FALSE(parse("x;tcp=65536;").tcpPort);
   EXPECT_FALSE(parse("x;tcp=12ab;").tcpPort);
-  EXPECT_FALSE(parse("x;name=bell\x07;").name);                // a control character
+  // Reserved bytes come %XX-encoded; control bytes, as sent or decoded,
+  // never reach the terminal; a broken escape stays as it is.
+  EXPECT_EQ(parse("x;name=A%3BB%3dC%25;").name, "A;B=C%");
+  EXPECT_EQ(parse("x;name=bell\x07%1B[2J;").name, "bell??[2J");
+  EXPECT_EQ(parse("x;name=50%;").name, "50%");
+  EXPECT_EQ(parse("x;name=%4;").name, "%4");
+  EXPECT_EQ(parse("x;name=%zz1;").name, "%zz1");
   EXPECT_FALSE(parse(std::string("x;na\0me=hidden;", 15)).name);  // text ends at NUL
   EXPECT_EQ(parse("name=last field without end").name, "last field without end");
 }
