@@ -9,6 +9,7 @@ packages=(
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
 )
 missing=()
 for p in "${packages[@]}"; do
