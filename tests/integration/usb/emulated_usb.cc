@@ -344,7 +344,7 @@ struct DeviceHandler {
         Urb u;
         u.data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
         if (!u.data) return reply(-1, EFAULT);
-        std::memcpy(&u.addr, arg->data, sizeof(void*));
+        u.addr = u.data->client_addr;  // what a discard names
         usbdevfs_urb urb;
         std::memcpy(&urb, u.data->data, sizeof urb);
         if (urb.buffer_length > 0) {
