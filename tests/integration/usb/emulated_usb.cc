@@ -97,6 +97,7 @@ struct EmulatedPrinter::State {
   int replyDelayMs = 0;
   int clearHalts = 0;
   int claims = 0;
+  std::string driver;  // bound kernel driver
 
   void queueLocked(const std::string& text, bool endTransfer) {
     Clock::time_point at = Clock::now() + std::chrono::milliseconds(replyDelayMs);
@@ -109,6 +110,7 @@ struct EmulatedPrinter::State {
 
 EmulatedPrinter::EmulatedPrinter(UsbPrinterSpec spec, int devnum)
     : spec_(std::move(spec)), devnum_(devnum), state_(std::make_unique<State>()) {
+  state_->driver = spec_.kernelDriver;
   if (spec_.brain) {
     vprinter::PrinterOptions o;
     o.serialNumber = spec_.serial;
@@ -183,6 +185,10 @@ int EmulatedPrinter::clearHaltCount() const {
 int EmulatedPrinter::claims() const {
   std::lock_guard<std::mutex> g(state_->mu);
   return state_->claims;
+}
+std::string EmulatedPrinter::kernelDriver() const {
+  std::lock_guard<std::mutex> g(state_->mu);
+  return state_->driver;
 }
 bool EmulatedPrinter::unplugged() const {
   std::lock_guard<std::mutex> g(state_->mu);
@@ -315,10 +321,40 @@ struct DeviceHandler {
         g_object_unref(d);
         return reply(0, 0);
       }
-      case USBDEVFS_GETDRIVER:
-        return reply(-1, s.gone ? ENODEV : ENODATA);  // no kernel driver bound
+      case USBDEVFS_GETDRIVER: {
+        if (s.gone) return reply(-1, ENODEV);
+        if (s.driver.empty()) return reply(-1, ENODATA);
+        UMockdevIoctlData* d =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+        if (!d) return reply(-1, EFAULT);
+        usbdevfs_getdriver gd{};
+        std::memcpy(&gd, d->data, sizeof gd);
+        std::snprintf(gd.driver, sizeof gd.driver, "%s", s.driver.c_str());
+        umockdev_ioctl_data_update(d, 0, reinterpret_cast<guint8*>(&gd), sizeof gd);
+        g_object_unref(d);
+        return reply(0, 0);
+      }
+      case USBDEVFS_IOCTL: {  // a request to the kernel driver of an interface
+        if (s.gone) return reply(-1, ENODEV);
+        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+        if (!d) return reply(-1, EFAULT);
+        usbdevfs_ioctl command{};
+        std::memcpy(&command, d->data, sizeof command);
+        g_object_unref(d);
+        if (command.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
+          if (s.driver.empty()) return reply(-1, ENODATA);
+          s.driver.clear();
+          return reply(0, 0);
+        }
+        if (command.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
+          s.driver = p.spec_.kernelDriver;
+          return reply(0, 0);
+        }
+        return reply(-1, ENOTTY);
+      }
       case USBDEVFS_CLAIMINTERFACE:
         if (s.gone) return reply(-1, ENODEV);
+        if (!s.driver.empty()) return reply(-1, EBUSY);  // the kernel driver has it
         ++s.claims;
         return reply(0, 0);
       case USBDEVFS_RELEASEINTERFACE:

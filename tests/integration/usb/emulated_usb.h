@@ -36,6 +36,9 @@ struct UsbPrinterSpec {
   std::uint8_t status = 0x00; // what the interpreter answers to ESC !?
   // Settings the interpreter answers, "APP/SECTION/KEY" (upper case) -> value.
   std::map<std::string, std::string> settings;
+  // The kernel driver bound to its interface ("" none): the host has to
+  // detach it before claiming the interface, and should give it back.
+  std::string kernelDriver;
 };
 
 class UsbBench;
@@ -78,6 +81,8 @@ class EmulatedPrinter {
   const UsbPrinterSpec& spec() const { return spec_; }
   // How many times the interface was claimed (opens that reached it).
   int claims() const;
+  // The kernel driver bound now ("" while detached).
+  std::string kernelDriver() const;
 
   ~EmulatedPrinter();
   EmulatedPrinter(const EmulatedPrinter&) = delete;

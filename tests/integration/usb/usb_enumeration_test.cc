@@ -56,6 +56,22 @@ TEST_F(UsbEnumeration, DevicesAreListedByWindowsFormInterfacePaths) {
   EXPECT_EQ(std::string("vid_") + PALOMA_USB_VENDOR_ID, expected.substr(8, 8));
 }
 
+TEST_F(UsbEnumeration, TheKernelPrinterDriverIsDetachedWhileOpenAndGivenBack) {
+  UsbPrinterSpec s = printerAt(1);
+  s.kernelDriver = "usblp";
+  EmulatedPrinter& p = bench().plug(s);
+  ASSERT_EQ(1, openport("USB"));
+  EXPECT_EQ("", p.kernelDriver());
+  EXPECT_EQ(1, sendcommand("CLS"));
+  EXPECT_STREQ("00", usbprinterstatus());  // a second handle on the same device
+  EXPECT_EQ("", p.kernelDriver());
+  EXPECT_EQ(1, closeport());
+  EXPECT_EQ("usblp", p.kernelDriver());
+  EXPECT_EQ(0, usbportwrite("HOME"));
+  EXPECT_EQ("usblp", p.kernelDriver());
+  EXPECT_EQ("CLS\r\n\x1b!?\r\nHOME \r\n\r\n", p.received());
+}
+
 TEST_F(UsbWrites, CommandsAndBinaryDataArriveExactlyWithTheirLineEnds) {
   EmulatedPrinter& p = bench().plug(printerAt(1));
   ASSERT_EQ(1, openport("USB"));

@@ -117,5 +117,30 @@ TEST_F(UsbFaults, AfterReplugTheNextOpenReachesTheNewDevice) {
   EXPECT_EQ("D\r\n", got.substr(got.size() - 3));
 }
 
+TEST_F(UsbFaults, RepliesFillingWholePacketsLeaveNothingBehind) {
+  bench().plug(printerAt(1));
+  ASSERT_EQ(1, openport("USB"));
+  // The text and its CR LF fill one packet exactly: the printer ends that
+  // reply with a zero-length packet before the marker comes.
+  const std::string text(62, 'Q');
+  EXPECT_EQ(text + "\r\n", std::string(usb_getstring(("OUT \"" + text + "\"").c_str(), 0)));
+  EXPECT_STREQ("NEXT\r\n", usb_getstring("OUT \"NEXT\"", 0));
+  EXPECT_STREQ("PALOMA VP-203\r", usbprintername());
+}
+
+TEST_F(UsbFaults, UnplugDuringAReadEndsTheQuery) {
+  EmulatedPrinter& p = bench().plug(printerAt(1));
+  ASSERT_EQ(1, openport("USB"));
+  p.setSilent(true);
+  std::string result;
+  std::thread reader([&] { result = usb_getstring("OUT \"X\"", 0); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  Clock::time_point unplugged = Clock::now();
+  bench().unplug(p);
+  reader.join();
+  EXPECT_EQ("-1", result);
+  EXPECT_LT(secondsSince(unplugged), 3.0);
+}
+
 }  // namespace
 }  // namespace paloma_test
