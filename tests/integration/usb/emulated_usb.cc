@@ -516,7 +516,17 @@ UsbBench* UsbBench::get(std::string* why) {
              "LD_PRELOAD=libumockdev-preload.so.0 (after libasan.so in a sanitizer build)";
     return nullptr;
   }
-  static UsbBench* bench = new UsbBench();  // lives as long as libusb's view of it
+  // The bench lives as long as libusb's view of it, to the end of the
+  // process; then the testbed goes, and with it its directory.
+  static UsbBench* bench = [] {
+    auto* b = new UsbBench();
+    std::atexit([] {
+      UsbBench* me = UsbBench::get(nullptr);
+      if (me && me->testbed_) g_object_unref(me->testbed_);
+      if (me) me->testbed_ = nullptr;
+    });
+    return b;
+  }();
   return bench;
 }
 
