@@ -27,7 +27,6 @@ namespace paloma_test {
 
 namespace {
 
-constexpr std::size_t kPacket = 64;
 constexpr unsigned char kEpOut = 0x01;
 constexpr unsigned char kEpIn = 0x82;
 
@@ -46,7 +45,7 @@ void putLe16(std::vector<unsigned char>& v, unsigned x) {
 // The device descriptor followed by the one configuration, as sysfs holds
 // them in "descriptors".
 std::vector<unsigned char> descriptors(const UsbPrinterSpec& s, std::uint16_t vendor) {
-  std::vector<unsigned char> d = {18, 1, 0x00, 0x02, 0, 0, 0, kPacket};
+  std::vector<unsigned char> d = {18, 1, 0x00, 0x02, 0, 0, 0, 64};
   putLe16(d, vendor);
   putLe16(d, s.product);
   putLe16(d, 0x0100);
@@ -55,8 +54,11 @@ std::vector<unsigned char> descriptors(const UsbPrinterSpec& s, std::uint16_t ve
   std::vector<unsigned char> cfg = {9, 2, 32, 0, 1, 1, 0, 0xC0, 50};
   unsigned char cls = s.printerClass ? 7 : 0xff;
   cfg.insert(cfg.end(), {9, 4, 0, 0, 2, cls, 1, 2, 0});
-  cfg.insert(cfg.end(), {7, 5, kEpOut, 2, kPacket, 0, 0});
-  cfg.insert(cfg.end(), {7, 5, kEpIn, 2, kPacket, 0, 0});
+  for (unsigned char ep : {kEpOut, kEpIn}) {
+    cfg.insert(cfg.end(), {7, 5, ep, 2});
+    putLe16(cfg, static_cast<unsigned>(s.packetSize));
+    cfg.push_back(0);
+  }
   d.insert(d.end(), cfg.begin(), cfg.end());
   return d;
 }
@@ -93,24 +95,26 @@ struct EmulatedPrinter::State {
   std::deque<Urb> pendingIn, pendingOut, ready;
 
   bool outHalted = false, inHalted = false;
-  bool silent = false, stalledOut = false, gone = false;
+  bool silent = false, stalledOut = false, gone = false, claimedElsewhere = false;
   int replyDelayMs = 0;
   int clearHalts = 0;
   int claims = 0;
+  std::size_t packet = 64;
   std::string driver;  // bound kernel driver
 
   void queueLocked(const std::string& text, bool endTransfer) {
     Clock::time_point at = Clock::now() + std::chrono::milliseconds(replyDelayMs);
-    for (std::size_t i = 0; i < text.size(); i += kPacket)
-      packets.push_back({text.substr(i, kPacket), at});
+    for (std::size_t i = 0; i < text.size(); i += packet)
+      packets.push_back({text.substr(i, packet), at});
     // A reply that fills its last packet is ended by a zero-length packet.
-    if (endTransfer && (text.empty() || text.size() % kPacket == 0)) packets.push_back({"", at});
+    if (endTransfer && (text.empty() || text.size() % packet == 0)) packets.push_back({"", at});
   }
 };
 
 EmulatedPrinter::EmulatedPrinter(UsbPrinterSpec spec, int devnum)
     : spec_(std::move(spec)), devnum_(devnum), state_(std::make_unique<State>()) {
   state_->driver = spec_.kernelDriver;
+  state_->packet = static_cast<std::size_t>(spec_.packetSize > 0 ? spec_.packetSize : 64);
   if (spec_.brain) {
     vprinter::PrinterOptions o;
     o.serialNumber = spec_.serial;
@@ -152,7 +156,7 @@ void EmulatedPrinter::clearReceived() {
 void EmulatedPrinter::queuePackets(const std::vector<std::string>& packets) {
   std::lock_guard<std::mutex> g(state_->mu);
   Clock::time_point at = Clock::now() + std::chrono::milliseconds(state_->replyDelayMs);
-  for (const std::string& p : packets) state_->packets.push_back({p.substr(0, kPacket), at});
+  for (const std::string& p : packets) state_->packets.push_back({p.substr(0, state_->packet), at});
 }
 void EmulatedPrinter::queueText(const std::string& text) {
   std::lock_guard<std::mutex> g(state_->mu);
@@ -177,6 +181,10 @@ void EmulatedPrinter::setSilent(bool silent) {
 void EmulatedPrinter::setStalledOut(bool stalled) {
   std::lock_guard<std::mutex> g(state_->mu);
   state_->stalledOut = stalled;
+}
+void EmulatedPrinter::setClaimedElsewhere(bool claimed) {
+  std::lock_guard<std::mutex> g(state_->mu);
+  state_->claimedElsewhere = claimed;
 }
 int EmulatedPrinter::clearHaltCount() const {
   std::lock_guard<std::mutex> g(state_->mu);
@@ -253,7 +261,7 @@ struct DeviceHandler {
         if (pkt.bytes.size() > room) {
           u.status = -EOVERFLOW;  // the device sent more than the transfer asked for
           done = true;
-        } else if (pkt.bytes.size() < kPacket || u.filled == cap) {
+        } else if (pkt.bytes.size() < s.packet || u.filled == cap) {
           done = true;
         }
       }
@@ -323,13 +331,14 @@ struct DeviceHandler {
       }
       case USBDEVFS_GETDRIVER: {
         if (s.gone) return reply(-1, ENODEV);
-        if (s.driver.empty()) return reply(-1, ENODATA);
+        if (s.driver.empty() && !s.claimedElsewhere) return reply(-1, ENODATA);
         UMockdevIoctlData* d =
             umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
         if (!d) return reply(-1, EFAULT);
         usbdevfs_getdriver gd{};
         std::memcpy(&gd, d->data, sizeof gd);
-        std::snprintf(gd.driver, sizeof gd.driver, "%s", s.driver.c_str());
+        std::snprintf(gd.driver, sizeof gd.driver, "%s",
+                      s.claimedElsewhere ? "usbfs" : s.driver.c_str());
         umockdev_ioctl_data_update(d, 0, reinterpret_cast<guint8*>(&gd), sizeof gd);
         g_object_unref(d);
         return reply(0, 0);
@@ -354,7 +363,8 @@ struct DeviceHandler {
       }
       case USBDEVFS_CLAIMINTERFACE:
         if (s.gone) return reply(-1, ENODEV);
-        if (!s.driver.empty()) return reply(-1, EBUSY);  // the kernel driver has it
+        // The kernel driver or another program has it.
+        if (!s.driver.empty() || s.claimedElsewhere) return reply(-1, EBUSY);
         ++s.claims;
         return reply(0, 0);
       case USBDEVFS_RELEASEINTERFACE:

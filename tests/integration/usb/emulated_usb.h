@@ -33,6 +33,7 @@ struct UsbPrinterSpec {
   std::string serial = "EMU0001";
   bool printerClass = true;   // false: a vendor-specific interface
   bool brain = true;          // the interpreter answers; false: scripted only
+  int packetSize = 64;        // of both bulk endpoints (512: a high-speed device)
   std::uint8_t status = 0x00; // what the interpreter answers to ESC !?
   // Settings the interpreter answers, "APP/SECTION/KEY" (upper case) -> value.
   std::map<std::string, std::string> settings;
@@ -59,10 +60,10 @@ class EmulatedPrinter {
   // Forgets what was received so far.
   void clearReceived();
 
-  // Queues raw IN packets (each at most 64 bytes) after whatever is queued.
-  // A packet shorter than 64 bytes ends the host's transfer.
+  // Queues raw IN packets (each at most one packet size) after whatever is
+  // queued. A packet shorter than the packet size ends the host's transfer.
   void queuePackets(const std::vector<std::string>& packets);
-  // Queues a text cut into 64-byte packets.
+  // Queues a text cut into packets, ended as the interpreter's replies are.
   void queueText(const std::string& text);
 
   // Fault switches.
@@ -71,6 +72,7 @@ class EmulatedPrinter {
   void setReplyDelay(int ms);             // packets leave this long after queued
   void setSilent(bool silent);            // IN never completes (NAK forever)
   void setStalledOut(bool stalled);       // OUT never completes (NAK forever)
+  void setClaimedElsewhere(bool claimed); // another program holds the interface
   int clearHaltCount() const;
   bool unplugged() const;
 

@@ -72,6 +72,22 @@ TEST_F(UsbEnumeration, TheKernelPrinterDriverIsDetachedWhileOpenAndGivenBack) {
   EXPECT_EQ("CLS\r\n\x1b!?\r\nHOME \r\n\r\n", p.received());
 }
 
+TEST_F(UsbEnumeration, AnInterfaceHeldByAnotherProgramDoesNotOpen) {
+  UsbPrinterSpec s = printerAt(1);
+  s.kernelDriver = "usblp";
+  EmulatedPrinter& p = bench().plug(s);
+  p.setClaimedElsewhere(true);
+  EXPECT_EQ(0, openport("USB"));
+  EXPECT_EQ(-2, usbportwrite("HOME"));
+  EXPECT_EQ(-2, usbprinterrestart());
+  EXPECT_EQ(0, openusbportmult(1));
+  EXPECT_EQ("", p.received());
+  p.setClaimedElsewhere(false);  // released
+  ASSERT_EQ(1, openport("USB"));
+  EXPECT_EQ(1, sendcommand("CLS"));
+  EXPECT_EQ("CLS\r\n", p.received());
+}
+
 TEST_F(UsbWrites, CommandsAndBinaryDataArriveExactlyWithTheirLineEnds) {
   EmulatedPrinter& p = bench().plug(printerAt(1));
   ASSERT_EQ(1, openport("USB"));

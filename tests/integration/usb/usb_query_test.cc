@@ -108,6 +108,24 @@ TEST_F(UsbQueries, StringReadAnsweredByTheInterpreter) {
   EXPECT_STREQ("HELLO\r\n", usb_getstring("OUT \"HELLO\"", 10));
 }
 
+TEST_F(UsbQueries, AHighSpeedPrinterWithLargePacketsAnswersTheSame) {
+  UsbPrinterSpec s = printerAt(1);
+  s.packetSize = 512;
+  s.status = 0x02;
+  s.settings["APP/SECTION/KEY"] = std::string(150, 'v');
+  EmulatedPrinter& p = bench().plug(s);
+  EXPECT_STREQ("02", usbprinterstatus());
+  EXPECT_EQ(0x02, usbportqueryprinter());
+  EXPECT_STREQ("PALOMA VP-203\r", usbprintername());
+  ASSERT_EQ(1, openport("USB"));
+  // One packet holds the whole reply; the readers take it 64 bytes at a time.
+  EXPECT_EQ(std::string(150, 'v'), usbprintersetting("APP", "SECTION", "KEY"));
+  const std::string text(300, 't');
+  EXPECT_EQ(text + "\r\n", std::string(usb_getstring(("OUT \"" + text + "\"").c_str(), 0)));
+  EXPECT_STREQ("PALOMA VP-203\r", usbprintername());
+  (void)p;
+}
+
 TEST_F(UsbReaders, ReadDataJoinsPacketsUntilStx) {
   EmulatedPrinter& p = bench().plug(scriptedAt(1));
   paloma::Handle h = paloma::os().openFile(p.interfacePath(), {});
