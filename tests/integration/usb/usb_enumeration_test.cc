@@ -7,6 +7,7 @@
 
 #include "paloma.h"
 #include "platform/os.h"
+#include "support/wide_text.h"
 #include "usb_fixture.h"
 
 namespace paloma_test {
@@ -112,6 +113,29 @@ TEST_F(UsbWrites, ALabelIsInterpretedAsOverTcp) {
   EXPECT_EQ(1u, p.labelsPrinted());
   EXPECT_EQ(0u, p.interpreterErrors());
   EXPECT_NE(std::string::npos, p.received().find("BITMAP 10,60,"));
+}
+
+TEST_F(UsbWrites, WideOpenerDownloadsAndTheConnectionStatus) {
+  EmulatedPrinter& p = bench().plug(printerAt(1));
+  EXPECT_STREQ("-1", printerstatus());
+  ASSERT_EQ(1, openportW(paloma::test::wide(u"usb").c_str()));
+  EXPECT_STREQ("", printerstatus());  // a USB-device connection is not asked
+  const std::string bmp = std::string("BM\0\0\r\n", 6) + std::string(70, '\x7f');
+  std::string path = tempFile(bmp);
+  EXPECT_EQ(1, downloadbmp(path.c_str(), "A.BMP"));
+  EXPECT_EQ(1, downloadmemory("F", path.c_str(), "B.BMP"));
+  EXPECT_EQ("DOWNLOAD \"A.BMP\",76," + bmp + "\r\nDOWNLOAD F,\"B.BMP\",76," + bmp + "\r\n",
+            p.received());
+  EXPECT_EQ(0u, p.interpreterErrors());
+}
+
+TEST_F(UsbWrites, TheOneShotWriterSharesTheDeviceWithTheOpenConnection) {
+  EmulatedPrinter& p = bench().plug(printerAt(1));
+  ASSERT_EQ(1, openport("USB"));
+  EXPECT_EQ(1, sendcommand("A"));
+  EXPECT_EQ(0, usbportwrite("B"));
+  EXPECT_EQ(1, sendcommand("C"));  // the connection outlives the writer's handle
+  EXPECT_EQ("A\r\nB \r\n\r\nC\r\n", p.received());
 }
 
 TEST_F(UsbWrites, LargeDataCrossesManyPacketsIntact) {

@@ -52,6 +52,9 @@ TEST_F(UsbQueries, InformationQueriesNeedNoOpenConnection) {
   EXPECT_STREQ("1252\r", usbprintercodepage());
   EXPECT_STREQ("67108864\r", usbprinterfreememory());
   EXPECT_STREQ("0\r", usbprinterquantity());
+  EXPECT_STREQ("0.0000\r", usbprintermileage());
+  EXPECT_STREQ("0\r", usbprinterpeel());
+  EXPECT_STREQ("\r", usbprinterfile());  // no files: an empty line
 }
 
 TEST_F(UsbQueries, Vb6FormsHoldTheWholeReplyBufferOrMinusOne) {
@@ -126,6 +129,23 @@ TEST_F(UsbQueries, AHighSpeedPrinterWithLargePacketsAnswersTheSame) {
   (void)p;
 }
 
+TEST_F(UsbQueries, RfidDataComesThroughTheStringRead) {
+  EmulatedPrinter& p = bench().plug(scriptedAt(1));
+  EXPECT_STREQ("", rfidGetReadData());  // nothing open: nothing written
+  EXPECT_EQ("", p.received());
+  ASSERT_EQ(1, openport("USB"));
+  p.queuePackets({"E280116060000209A1B2C3D4\r\nENDLINE\r\n"});
+  EXPECT_STREQ("E280116060000209A1B2C3D4\r\n", rfidGetReadData());
+  EXPECT_EQ("\r\nOUT \"ENDLINE\"\r\n", p.received());
+  p.queuePackets({"TAG\r\nENDLINE\r\n"});
+  paloma_bstr tag = rfidGetReadDatavb6();
+  ASSERT_NE(nullptr, tag);
+  EXPECT_EQ(5u, paloma_bstr_bytelen(tag));
+  EXPECT_EQ(0, std::memcmp(tag, "TAG\r\n", 5));
+  paloma_bstr_free(tag);
+  EXPECT_STREQ("-1", usbprinterfile());  // nothing came
+}
+
 TEST_F(UsbReaders, ReadDataJoinsPacketsUntilStx) {
   EmulatedPrinter& p = bench().plug(scriptedAt(1));
   paloma::Handle h = paloma::os().openFile(p.interfacePath(), {});
@@ -140,6 +160,29 @@ TEST_F(UsbReaders, ReadDataJoinsPacketsUntilStx) {
   p.queuePackets({"status\r"});
   EXPECT_FALSE(UsbReadDataToBuffer(device, false));  // a CR ends the line
   EXPECT_STREQ("status\r", reinterpret_cast<const char*>(paloma::replies().ReplyBuffer));
+  paloma::os().closeHandle(h);
+}
+
+TEST_F(UsbReaders, StatusJudgeAndSlotReadersOnADeviceHandle) {
+  EmulatedPrinter& p = bench().plug(scriptedAt(1));
+  paloma::Handle h = paloma::os().openFile(p.interfacePath(), {});
+  ASSERT_NE(paloma::kInvalidHandle, h);
+  void* device = reinterpret_cast<void*>(h);
+
+  paloma::clearReply();
+  p.queuePackets({"AB"});
+  EXPECT_TRUE(UsbReadStatus(device, false));  // without the status flag: call again
+  EXPECT_EQ('B', paloma::replies().ReplyBuffer[0]);
+
+  p.queuePackets({"TEXT\r\nENDL", "INE\r\n"});
+  EXPECT_TRUE(UsbRead_judge(device));
+  EXPECT_STREQ("TEXT\r\n", paloma::replies().StringResult);
+
+  paloma::clearReply();
+  p.queuePackets({"V1", "V2\x02"});
+  EXPECT_TRUE(UsbReadData_mult(device, false));
+  EXPECT_FALSE(UsbReadData_mult(device, false));
+  EXPECT_STREQ("V1V2", reinterpret_cast<const char*>(paloma::replies().ReplyBuffer));
   paloma::os().closeHandle(h);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "paloma.h"
+#include "support/wide_text.h"
 #include "usb_fixture.h"
 
 namespace paloma_test {
@@ -59,6 +60,48 @@ TEST_F(UsbSlots, SlotFilesAndHostFontTextReachTheSlotPrinter) {
   EXPECT_EQ(1, windowsfontmult(1, 5, 5, 24, 0, 0, 0, "DejaVu Sans", "slot"));
   EXPECT_EQ(0, first.received().rfind("BITMAP 5,5,", 0));
   EXPECT_EQ(0u, first.interpreterErrors());
+}
+
+TEST_F(UsbSlots, SlotBuildersAndFilesGoOnlyToTheirPrinter) {
+  EmulatedPrinter& first = bench().plug(printerAt(2));
+  EmulatedPrinter& second = bench().plug(printerAt(3));
+  ASSERT_EQ(1, openusbportmult(1));
+  ASSERT_EQ(1, openusbportmult(2));
+  EXPECT_EQ(1, setupmult(2, "50", "30", "4", "8", "0", "3", "0"));
+  EXPECT_EQ(1, clearbuffermult(2));
+  EXPECT_EQ(1, barcodemult(2, "10", "10", "128", "50", "1", "0", "2", "2", "USB-2"));
+  EXPECT_EQ(1, windowsfontMmult(2, 10, 80, 24, 0, 0, 0, "DejaVu Sans",
+                                paloma::test::wide(u"M").c_str()));
+  EXPECT_EQ(1, windowsfontUnicodemult(2, 10, 120, 24, 0, 0, 0, "DejaVu Sans",
+                                      paloma::test::wide(u"\u00e9").c_str()));
+  EXPECT_EQ(1, printlabelmult(2, "1", "1"));
+  EXPECT_EQ(1, formfeedmult(2));
+  EXPECT_EQ(1, nobackfeedmult(2));
+  EXPECT_EQ(1u, second.labelsPrinted());
+  EXPECT_EQ(0u, second.interpreterErrors());
+  EXPECT_EQ("", first.received());
+
+  const std::string bytes = std::string("BM\0\r\n", 5) + std::string(40, 'z');
+  std::string path = tempFile(bytes);
+  EXPECT_EQ(1, downloadbmpmult(1, path.c_str(), "S.BMP"));
+  EXPECT_EQ("DOWNLOAD \"S.BMP\",45," + bytes + "\r\n", first.received());
+  first.clearReceived();
+  // Slot 1's USB state is the single connection's, which it marked open.
+  EXPECT_EQ(1, sendfilemult(1, path.c_str()));
+  EXPECT_EQ(1, downloadmemorymult(1, "F", path.c_str(), "M.BMP"));
+  EXPECT_EQ(bytes + "\r\nDOWNLOAD F,\"M.BMP\",45," + bytes + "\r\n", first.received());
+}
+
+TEST_F(UsbSlots, AfterReplugTheSlotOpensTheNewDevice) {
+  EmulatedPrinter& old = bench().plug(printerAt(2));
+  ASSERT_EQ(1, openusbportmult(1));
+  bench().unplug(old);
+  EXPECT_EQ(0, sendcommandmult(1, "A"));
+  EmulatedPrinter& fresh = bench().plug(printerAt(2));
+  ASSERT_EQ(1, openusbportmult(1));
+  EXPECT_EQ(1, sendcommandmult(1, "B"));
+  EXPECT_EQ("B\r\n", fresh.received());
+  EXPECT_EQ("", old.received());
 }
 
 }  // namespace
