@@ -1,5 +1,6 @@
 #include "emulated_usb.h"
 
+#include <gtest/gtest.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
@@ -597,7 +598,8 @@ EmulatedPrinter& UsbBench::plug(const UsbPrinterSpec& spec) {
     if (err) g_error_free(err);
   }
   umockdev_testbed_uevent(tb, p->sysPath_.c_str(), "add");
-  waitListed(p->interfacePath(), true, 3000);
+  if (!waitListed(p->interfacePath(), true, 3000))
+    ADD_FAILURE() << "libusb did not list the plugged device " << p->interfacePath();
   devices_.push_back(std::move(p));
   return *devices_.back();
 }
@@ -609,7 +611,8 @@ void UsbBench::unplug(EmulatedPrinter& p) {
   umockdev_testbed_uevent(tb, p.sysPath_.c_str(), "remove");
   umockdev_testbed_remove_device(tb, p.sysPath_.c_str());
   p.sysPath_.clear();
-  waitListed(p.interfacePath(), false, 3000);
+  if (!waitListed(p.interfacePath(), false, 3000))
+    ADD_FAILURE() << "libusb still lists the unplugged device " << p.interfacePath();
 }
 
 void UsbBench::unplugAll() {
