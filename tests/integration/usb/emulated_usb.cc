@@ -112,8 +112,8 @@ struct EmulatedPrinter::State {
   }
 };
 
-EmulatedPrinter::EmulatedPrinter(UsbPrinterSpec spec, int devnum)
-    : spec_(std::move(spec)), devnum_(devnum), state_(std::make_unique<State>()) {
+EmulatedPrinter::EmulatedPrinter(UsbPrinterSpec spec)
+    : spec_(std::move(spec)), state_(std::make_unique<State>()) {
   state_->driver = spec_.kernelDriver;
   state_->packet = static_cast<std::size_t>(spec_.packetSize > 0 ? spec_.packetSize : 64);
   if (spec_.brain) {
@@ -242,12 +242,12 @@ struct DeviceHandler {
 
   // Moves IN packets that are due into the waiting IN transfers, oldest
   // first; a transfer ends on a short packet or when its buffer is full.
-  static void progress(EmulatedPrinter& p, State& s) {
+  static void progress(State& s) {
     Clock::time_point now = Clock::now();
     while (!s.pendingIn.empty() && !s.silent) {
       Urb& u = s.pendingIn.front();
       std::size_t cap = static_cast<std::size_t>(u.buffer ? u.buffer->data_len : 0);
-      bool done = false;
+      bool done = cap == 0;  // a transfer of nothing completes at once
       while (!done && !s.packets.empty() && s.packets.front().readyAt <= now) {
         Packet pkt = std::move(s.packets.front());
         s.packets.pop_front();
@@ -267,12 +267,10 @@ struct DeviceHandler {
         }
       }
       if (!done) break;
-      const char* bytes = reinterpret_cast<const char*>(u.buffer->data);
-      s.inDone.emplace_back(bytes, u.filled);
+      s.inDone.emplace_back(cap ? reinterpret_cast<const char*>(u.buffer->data) : "", u.filled);
       s.ready.push_back(u);
       s.pendingIn.pop_front();
     }
-    (void)p;
   }
 
   static void takeOut(State& s, Urb& u) {
@@ -288,7 +286,7 @@ struct DeviceHandler {
     }
   }
 
-  static void control(State& s, Urb& u, const UsbPrinterSpec& spec) {
+  static void control(Urb& u, const UsbPrinterSpec& spec) {
     u.status = -EPIPE;
     if (!u.buffer || u.buffer->data_len < 8) return;
     const guint8* setup = u.buffer->data;
@@ -308,7 +306,6 @@ struct DeviceHandler {
     umockdev_ioctl_data_update(u.buffer, 8, d.data(), static_cast<gint>(n));
     u.filled = n;
     u.status = 0;
-    (void)s;
   }
 
   static gboolean handle(EmulatedPrinter& p, UMockdevIoctlClient* client) {
@@ -403,7 +400,7 @@ struct DeviceHandler {
           }
         }
         if (urb.type == USBDEVFS_URB_TYPE_CONTROL && urb.endpoint == 0) {
-          control(s, u, p.spec_);
+          control(u, p.spec_);
           s.ready.push_back(u);
         } else if (urb.type == USBDEVFS_URB_TYPE_BULK && urb.endpoint == kEpOut) {
           if (s.outHalted) {
@@ -431,7 +428,7 @@ struct DeviceHandler {
       }
       case USBDEVFS_REAPURB:
       case USBDEVFS_REAPURBNDELAY: {
-        progress(p, s);
+        progress(s);
         if (s.ready.empty()) return reply(-1, s.gone ? ENODEV : EAGAIN);
         Urb u = s.ready.front();
         s.ready.pop_front();
@@ -456,7 +453,8 @@ struct DeviceHandler {
             Urb u = *it;
             q->erase(it);
             u.status = -ENOENT;
-            if (u.in) s.inDone.emplace_back(reinterpret_cast<const char*>(u.buffer->data), u.filled);
+            if (u.in && u.buffer)
+              s.inDone.emplace_back(reinterpret_cast<const char*>(u.buffer->data), u.filled);
             s.ready.push_back(u);
             return reply(0, 0);
           }
@@ -556,7 +554,7 @@ bool UsbBench::waitListed(const std::string& path, bool listed, int timeoutMs) {
 EmulatedPrinter& UsbBench::plug(const UsbPrinterSpec& spec) {
   auto* tb = static_cast<UMockdevTestbed*>(testbed_);
   int devnum = nextDevnum_++;
-  std::unique_ptr<EmulatedPrinter> p(new EmulatedPrinter(spec, devnum));
+  std::unique_ptr<EmulatedPrinter> p(new EmulatedPrinter(spec));
   std::uint16_t vendor = spec.vendor ? spec.vendor : makerVendor();
   char node[64], num[8], dev[16];
   std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
@@ -576,7 +574,6 @@ EmulatedPrinter& UsbBench::plug(const UsbPrinterSpec& spec) {
       "DEVNAME", node, "DEVTYPE", "usb_device", "BUSNUM", "001", "DEVNUM", num,
       "PRODUCT", product.c_str(), "MAJOR", "189", "MINOR", num, nullptr);
   p->sysPath_ = sys ? sys : "";
-  p->devNode_ = node;
   g_free(sys);
   // The device node: libusb opens it; the handler answers its requests.
   gchar* root = umockdev_testbed_get_root_dir(tb);

@@ -93,11 +93,10 @@ class EmulatedPrinter {
  private:
   friend class UsbBench;
   friend struct DeviceHandler;
-  explicit EmulatedPrinter(UsbPrinterSpec spec, int devnum);
+  explicit EmulatedPrinter(UsbPrinterSpec spec);
   struct State;
   UsbPrinterSpec spec_;
-  int devnum_;
-  std::string sysPath_, devNode_;
+  std::string sysPath_;
   std::unique_ptr<State> state_;
   void* handler_ = nullptr;  // the UMockdevIoctlBase subclass instance
 };

@@ -99,6 +99,8 @@ TEST_F(UsbWrites, CommandsAndBinaryDataArriveExactlyWithTheirLineEnds) {
                               static_cast<int>(binary.size())));
   EXPECT_EQ(1, sendcommandnocrlf("CLS"));
   EXPECT_EQ("SIZE 50 mm, 30 mm\r\n" + binary + "\r\nCLS", p.received());
+  // Each text and its line end are transfers of their own.
+  EXPECT_EQ((std::vector<std::size_t>{17, 2, 200, 2, 3}), p.outTransfers());
 }
 
 TEST_F(UsbWrites, ALabelIsInterpretedAsOverTcp) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "paloma.h"
 #include "platform/os.h"
@@ -102,6 +103,7 @@ TEST_F(UsbQueries, StringReadFindsTheMarkerSplitAcrossPackets) {
   // Each short packet ends one read: the marker comes in three.
   p.queuePackets({"TAG 1234\r\nEND", "LINE\r", "\n"});
   EXPECT_STREQ("TAG 1234\r\n", usb_getstring("OUT RFID$", 0));
+  EXPECT_EQ((std::vector<std::string>{"TAG 1234\r\nEND", "LINE\r", "\n"}), p.inTransfers());
   EXPECT_EQ("OUT RFID$\r\nOUT \"ENDLINE\"\r\n", p.received());
 }
 
