@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -96,7 +97,8 @@ struct EmulatedPrinter::State {
   std::deque<Urb> pendingIn, pendingOut, ready;
 
   bool outHalted = false, inHalted = false;
-  bool silent = false, stalledOut = false, gone = false, claimedElsewhere = false;
+  bool silent = false, gone = false, claimedElsewhere = false;
+  long long outBudget = -1;  // bytes the OUT endpoint still takes; -1 no limit
   int replyDelayMs = 0;
   int clearHalts = 0;
   int claims = 0;
@@ -181,7 +183,11 @@ void EmulatedPrinter::setSilent(bool silent) {
 }
 void EmulatedPrinter::setStalledOut(bool stalled) {
   std::lock_guard<std::mutex> g(state_->mu);
-  state_->stalledOut = stalled;
+  state_->outBudget = stalled ? 0 : -1;
+}
+void EmulatedPrinter::setAcceptLimit(long long bytes) {
+  std::lock_guard<std::mutex> g(state_->mu);
+  state_->outBudget = bytes;
 }
 void EmulatedPrinter::setClaimedElsewhere(bool claimed) {
   std::lock_guard<std::mutex> g(state_->mu);
@@ -273,17 +279,22 @@ struct DeviceHandler {
     }
   }
 
-  static void takeOut(State& s, Urb& u) {
-    std::size_t n = static_cast<std::size_t>(u.buffer ? u.buffer->data_len : 0);
-    const char* bytes = n ? reinterpret_cast<const char*>(u.buffer->data) : "";
+  // Takes up to `limit` bytes of an OUT transfer, after those taken before;
+  // true when the transfer is complete.
+  static bool takeOut(State& s, Urb& u, std::size_t limit) {
+    std::size_t size = static_cast<std::size_t>(u.buffer ? u.buffer->data_len : 0);
+    std::size_t n = std::min(limit, size - u.filled);
+    const char* bytes = n ? reinterpret_cast<const char*>(u.buffer->data) + u.filled : "";
     s.received.append(bytes, n);
-    s.outSizes.push_back(n);
-    u.filled = n;
+    u.filled += n;
+    bool complete = u.filled == size;
+    if (complete) s.outSizes.push_back(size);
     if (s.session) {
       s.session->feed(reinterpret_cast<const std::uint8_t*>(bytes), n);
       std::string reply = s.session->takeReply();
       if (!reply.empty()) s.queueLocked(reply, true);
     }
+    return complete;
   }
 
   static void control(Urb& u, const UsbPrinterSpec& spec) {
@@ -406,11 +417,13 @@ struct DeviceHandler {
           if (s.outHalted) {
             u.status = -EPIPE;
             s.ready.push_back(u);
-          } else if (s.stalledOut) {
-            s.pendingOut.push_back(u);
           } else {
-            takeOut(s, u);
-            s.ready.push_back(u);
+            std::size_t limit = s.outBudget < 0 ? SIZE_MAX : static_cast<std::size_t>(s.outBudget);
+            std::size_t before = u.filled;
+            bool complete = takeOut(s, u, limit);
+            if (s.outBudget >= 0) s.outBudget -= static_cast<long long>(u.filled - before);
+            // What the printer does not take waits (NAK) until cancelled.
+            (complete ? s.ready : s.pendingOut).push_back(u);
           }
         } else if (urb.type == USBDEVFS_URB_TYPE_BULK && urb.endpoint == kEpIn) {
           u.in = true;

@@ -72,6 +72,7 @@ class EmulatedPrinter {
   void setReplyDelay(int ms);             // packets leave this long after queued
   void setSilent(bool silent);            // IN never completes (NAK forever)
   void setStalledOut(bool stalled);       // OUT never completes (NAK forever)
+  void setAcceptLimit(long long bytes);   // OUT takes this many more bytes, then NAKs
   void setClaimedElsewhere(bool claimed); // another program holds the interface
   int clearHaltCount() const;
   bool unplugged() const;

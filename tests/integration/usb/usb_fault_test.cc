@@ -64,6 +64,23 @@ TEST_F(UsbFaults, ADelayedReplyStillArrives) {
   EXPECT_STREQ("LATE\r\n", usb_getstring("OUT \"LATE\"", 0));
 }
 
+TEST_F(UsbFaults, APrinterThatStopsTakingDataMidWriteGetsEachByteOnce) {
+  EmulatedPrinter& p = bench().plug(printerAt(1));
+  ASSERT_EQ(1, openport("USB"));
+  std::string data;
+  for (int i = 0; i < 200; ++i) data.push_back(static_cast<char>('A' + i % 26));
+  p.setAcceptLimit(100);
+  Clock::time_point t0 = Clock::now();
+  EXPECT_EQ(0, sendBinaryDataNoCRLF(reinterpret_cast<const unsigned char*>(data.data()),
+                                    static_cast<int>(data.size())));
+  EXPECT_LT(secondsSince(t0), 8.0);
+  EXPECT_EQ(data.substr(0, 100), p.received());  // nothing lost, nothing twice
+  p.setAcceptLimit(-1);
+  p.clearReceived();
+  EXPECT_EQ(1, sendcommand("CLS"));
+  EXPECT_EQ("CLS\r\n", p.received());
+}
+
 TEST_F(UsbFaults, UnplugMidTransferEndsTheCallWithAFailure) {
   EmulatedPrinter& p = bench().plug(printerAt(1));
   ASSERT_EQ(1, openport("USB"));
