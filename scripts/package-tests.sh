@@ -43,6 +43,12 @@ for _ in $(seq 1 100); do
 done
 [ -n "$port" ] || { cat "$WORK/vprinter.out" >&2; fail "the virtual printer did not start"; }
 
+log "the installed paloma tool"
+printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' >"$WORK/label.prn"
+"$PREFIX/bin/paloma" print "$WORK/label.prn" --to "tcp://127.0.0.1:$port" ||
+  fail "the installed paloma could not print to the virtual printer"
+[ -f "$PREFIX/share/man/man1/paloma.1" ] || fail "the manual page paloma(1) was not installed"
+
 run_examples() {  # DIR: the examples built there run against the printer
   local dir=$1
   "$dir/label_demo" 127.0.0.1 "$port" >/dev/null || fail "$dir/label_demo failed"
@@ -65,7 +71,7 @@ cflags=$(pkg-config --cflags paloma | xargs)
 static_libs=$(pkg-config --static --libs paloma | sed 's/-lpaloma\b//')
 for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do
   name=${ex%.*}
-  case $ex in *.cc) cc=(g++ -std=c++17) ;; *) cc=(gcc -std=c11) ;; esac
+  case $ex in *.cc) cc=(g++ -std=c++17 -Wall -Werror) ;; *) cc=(gcc -std=c11 -Wall -Werror) ;; esac
   # shellcheck disable=SC2046,SC2086
   "${cc[@]}" "$ROOT/examples/$ex" -o "$WORK/ex-pc/$name" $cflags $(pkg-config --libs paloma) \
     -Wl,-rpath,"$PREFIX/lib" || fail "$ex does not build with pkg-config --libs"

@@ -69,7 +69,7 @@ struct IoResult {
 struct SerialSettings {
   std::uint32_t baudRate = 9600;
   std::uint8_t byteSize = 8;
-  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even
+  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
   std::uint8_t stopBits = 0;  // 0 one, 2 two
   bool parityCheck = false;
   bool dsrSensitivity = false;
@@ -179,6 +179,18 @@ class Os {
   // The local printers with their ports, in the spooler's order. False when
   // the list cannot be had.
   virtual bool spoolerList(std::vector<SpoolerPrinter>* out) = 0;
+  // A port that names a printer on a print server by itself ("\\SERVER\QUEUE"
+  // on Linux), asked of that server instead of looked up in the local list:
+  // Found (with the printer, its name as spoolerOpen takes it), Missing (the
+  // server has no such printer or does not answer within the spooler's
+  // bounds; the last error names the server), or NotServerName (the caller
+  // looks in the local list). Backends whose spooler lists such printers
+  // itself keep the default.
+  enum class ServerLookup { NotServerName, Found, Missing };
+  virtual ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) {
+    (void)port, (void)out;
+    return ServerLookup::NotServerName;
+  }
 
   // Files and devices. `path` is a port name ("LPT1", "COM3", "\\.\COM12"),
   // a USB interface path from `usbInterfaces`, a device path ("/dev/...") or a
@@ -260,6 +272,18 @@ class Os {
                            std::uint16_t port) = 0;
   // Waits at most `timeoutMs` for one datagram.
   virtual NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) = 0;
+  // As recvFrom, and says who sent the datagram: `from` gets the sender's
+  // IPv4 address (host byte order) and UDP port. A backend that cannot tell
+  // leaves both 0, so a caller never takes a sender it was not told.
+  struct Sender {
+    std::uint32_t addr = 0;
+    std::uint16_t port = 0;
+  };
+  virtual NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                                   Sender* from) {
+    if (from) *from = Sender{};
+    return recvFrom(s, buf, cap, timeoutMs);
+  }
 
   // Host-font text. `textExtent` measures the unrotated text; `drawText`
   // draws it turned by the escapement about (x0, y0) into a fresh block of
@@ -291,6 +315,17 @@ class Os {
   virtual void sleepMs(int ms) = 0;
   virtual std::uint64_t nowMs() = 0;
 };
+
+// An IPv4 address text converted as the platform's address conversion
+// takes it (inet_aton on POSIX, inet_addr on Windows): one to four parts
+// separated by dots, each decimal, octal with a leading 0 or hexadecimal
+// with 0x, the last part filling the bytes that remain ("127.1" is
+// 127.0.0.1). `*hostOrder` gets the address in host byte order. False for a
+// null or empty text, a host name, a part out of range, and for the all-ones
+// address 255.255.255.255, which the Windows conversion cannot tell from a
+// failure and no printer can have. Pure: the same on every backend, so it
+// is no operation of the seam.
+bool ipv4FromText(const char* text, std::uint32_t* hostOrder);
 
 // The backend in force. Never null.
 Os& os();
