@@ -5,11 +5,12 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libpng-dev
+  libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libpng-dev libspng-dev
   libudev-dev dpkg-dev doxygen
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
   python3 python3-pytest python3-setuptools
   libcpp-httplib-dev help2man chromium
 )

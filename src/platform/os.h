@@ -137,6 +137,20 @@ struct BitBlock {
   std::vector<std::uint8_t> bits;
 };
 
+// What copyFile made of a copy.
+struct FileCopyResult {
+  enum Status {
+    Done,         // every byte moved
+    FileEnded,    // the file ended before `n` bytes: `count` moved
+    Failed,       // the target (or the file) failed: `count` moved
+    Unsupported,  // this file or target cannot be copied so; nothing moved
+  };
+  Status status = Unsupported;
+  std::size_t count = 0;
+  int error = 0;          // platform error code when Failed
+  bool timedOut = false;  // the target took nothing within its bound
+};
+
 // A read-only view of a whole open file.
 struct FileView {
   const unsigned char* data = nullptr;
@@ -165,6 +179,18 @@ class Os {
   // The local printers with their ports, in the spooler's order. False when
   // the list cannot be had.
   virtual bool spoolerList(std::vector<SpoolerPrinter>* out) = 0;
+  // A port that names a printer on a print server by itself ("\\SERVER\QUEUE"
+  // on Linux), asked of that server instead of looked up in the local list:
+  // Found (with the printer, its name as spoolerOpen takes it), Missing (the
+  // server has no such printer or does not answer within the spooler's
+  // bounds; the last error names the server), or NotServerName (the caller
+  // looks in the local list). Backends whose spooler lists such printers
+  // itself keep the default.
+  enum class ServerLookup { NotServerName, Found, Missing };
+  virtual ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) {
+    (void)port, (void)out;
+    return ServerLookup::NotServerName;
+  }
 
   // Files and devices. `path` is a port name ("LPT1", "COM3", "\\.\COM12"),
   // a USB interface path from `usbInterfaces`, a device path ("/dev/...") or a
@@ -191,6 +217,19 @@ class Os {
     return false;
   }
   virtual void unmapFile(const FileView& view) { (void)view; }
+  // Copies `n` bytes of an open regular file, from byte `offset` on (the
+  // file's position is left alone), to the file or device handle `to`, or,
+  // when `to` is kInvalidHandle, to the socket `sock`, without passing them
+  // through the caller's memory. Blocks until all have moved, the file ends,
+  // or the target fails; a device's wait is bounded as in writeFile, a
+  // socket's by its send time-out while nothing moves. Unsupported, with
+  // nothing moved, where the platform, the file or the target cannot do it;
+  // the caller then reads and writes.
+  virtual FileCopyResult copyFile(Handle file, std::uint64_t offset, std::size_t n, Handle to,
+                                  Socket sock) {
+    (void)file, (void)offset, (void)n, (void)to, (void)sock;
+    return {};
+  }
   virtual bool closeHandle(Handle h) = 0;
 
   // Events for overlapped I/O. Creation may fail; the logic then gives up.
@@ -233,6 +272,18 @@ class Os {
                            std::uint16_t port) = 0;
   // Waits at most `timeoutMs` for one datagram.
   virtual NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) = 0;
+  // As recvFrom, and says who sent the datagram: `from` gets the sender's
+  // IPv4 address (host byte order) and UDP port. A backend that cannot tell
+  // leaves both 0, so a caller never takes a sender it was not told.
+  struct Sender {
+    std::uint32_t addr = 0;
+    std::uint16_t port = 0;
+  };
+  virtual NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                                   Sender* from) {
+    if (from) *from = Sender{};
+    return recvFrom(s, buf, cap, timeoutMs);
+  }
 
   // Host-font text. `textExtent` measures the unrotated text; `drawText`
   // draws it turned by the escapement about (x0, y0) into a fresh block of

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -56,11 +57,22 @@ inline constexpr int kCupsConnectTimeoutMs = 5000;      // reaching the CUPS ser
 inline constexpr double kCupsLookupTimeoutSec = 5.0;    // a question about its queues
 inline constexpr double kCupsIoTimeoutSec = 15.0;       // any one exchange of a job with it
 inline constexpr int kUsbArrivedMs = 1;                 // a USB "what has arrived" read
+inline constexpr std::size_t kFileCopyPieceBytes = 1u << 30;  // one sendfile call at most
 
 // ---- the resource table -----------------------------------------------------
 
 struct UsbDevice;   // posix_usb.cc
 struct SpoolerJob;  // posix_spooler.cc
+
+// A queue on a print server, named \\SERVER\QUEUE or //SERVER/QUEUE; SERVER
+// may carry ":PORT" (631 when it does not). posix_spooler.cc.
+struct ServerQueue {
+  std::string host;
+  int port = 631;
+  std::string queue;
+  std::string server() const { return host + ":" + std::to_string(port); }
+};
+bool parseServerQueue(std::string_view name, ServerQueue* out);
 
 // Deletes a job where its type is complete (posix_spooler.cc), so that every
 // file can hold a Resource without the spooler's headers.
@@ -81,6 +93,10 @@ struct Resource {
   bool timeoutsSet = false;
   unsigned eventMask = 0;
   bool dsrSensitivity = false;
+  // A socket's send and receive time-outs as last set on it, so that a send
+  // or receive knows its bound without asking the kernel each time.
+  std::atomic<int> sendTimeoutMs{kSocketDefaultTimeoutMs};
+  std::atomic<int> recvTimeoutMs{kSocketDefaultTimeoutMs};
   std::mutex lock;  // serialises use of one resource
 
   ~Resource() {
