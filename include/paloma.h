@@ -1,4 +1,5 @@
-/* PALOMA: drive thermal label printers from an application.
+/** @file paloma.h
+ * @brief PALOMA: drive thermal label printers from an application.
  *
  * One current connection (opened by name, COM port, USB, or TCP), command
  * builders for the label command language, host-font text sent as bitmaps,
@@ -12,6 +13,29 @@
  * Every call runs to completion on the caller's thread; make one call at a
  * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
  * symbols; all others have plain C names.
+ *
+ * Blocking: every call returns within a bound. Writes to a device are bounded
+ * by the size of the data (1 to 30 seconds); a network send gives up after
+ * 1000 ms, a TCP connect after 5 seconds, the print spooler after 5 seconds.
+ * Each function's comment names the pauses and waits of its own.
+ *
+ * Memory: nothing returned by the library is released by the caller, except
+ * the #paloma_bstr strings of the `vb6` functions (paloma_bstr_free()).
+ */
+/** @mainpage PALOMA API reference
+ *
+ * The library's one header is paloma.h; its functions are grouped by family
+ * under <b>Topics</b>:
+ * - what a failure tells a person and the program: @ref messages, @ref errors;
+ * - the current connection and how bytes reach the printer: @ref writing,
+ *   @ref opening, @ref serial, @ref network;
+ * - building labels: @ref commands, @ref fonttext;
+ * - asking the printer: @ref status, @ref information, @ref stringreads;
+ * - @ref files, @ref slots, @ref discovery, @ref library, @ref cxx.
+ *
+ * The guide (`docs/guide.md` in the source tree) explains the label model,
+ * the fields of each command with pictures, the status codes, the transports
+ * and error handling.
  */
 #ifndef PALOMA_H
 #define PALOMA_H
@@ -19,560 +43,1243 @@
 #include <stddef.h>
 
 #if defined(_WIN32)
+/** Marks a function the library exports. */
 #define PALOMA_API __declspec(dllexport)
+/** A UTF-16 code unit (wchar_t on Windows, char16_t elsewhere). */
 typedef wchar_t paloma_wchar;
 #else
+/** Marks a function the library exports. */
 #define PALOMA_API __attribute__((visibility("default")))
 #ifdef __cplusplus
+/** A UTF-16 code unit (wchar_t on Windows, char16_t elsewhere). */
 typedef char16_t paloma_wchar;
 #else
 #include <uchar.h>
+/** A UTF-16 code unit (wchar_t on Windows, char16_t elsewhere). */
 typedef char16_t paloma_wchar;
 #endif
 #endif
 
-/* A string handed to the caller that the caller releases with
- * paloma_bstr_free: bytes preceded by a hidden 32-bit length, NUL-terminated. */
+/** A string handed to the caller that the caller releases with
+ * paloma_bstr_free(): bytes preceded by a hidden 32-bit length, NUL-terminated.
+ * @ingroup information */
 typedef char* paloma_bstr;
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* ---- Messages -------------------------------------------------------------
+/** @defgroup messages Messages
+ * @brief Failures reported to a person, and developer detail.
+ *
  * Failures that the printer logic reports to a person go through a message
  * handler. The default writes "caption: text" and a newline to standard error.
- * icon: 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail (PALOMA_ICON_DEBUG, only when asked for). */
+ * @{
+ */
+/** The message handler's type.
+ * @param text the message.
+ * @param caption its caption ("Error Message", "DLL Version", "Debug", ...).
+ * @param icon 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail
+ *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()).
+ * @param user the pointer given to paloma_set_message_handler().
+ *
+ * Both texts are the library's and valid only during the call; copy them to
+ * keep them. The handler runs on the thread of the call that reports, inside
+ * that call, which waits for it. */
 typedef void (*paloma_message_handler)(const char* text, const char* caption, int icon,
                                        void* user);
-/* Installs a handler (null restores the default). Returns the previous one. */
+/** Installs a message handler.
+ * @param handler the new handler; null restores the default (standard error).
+ * @param user passed to every call of the handler.
+ * @return the previous handler. */
 PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_handler handler,
                                                              void* user);
 
-/* Message levels: PALOMA_LOG_MESSAGES (the default) delivers only the boxes
- * above; PALOMA_LOG_DEBUG also delivers detail for a developer (which face
- * stood in for a missing font, ...) with icon PALOMA_ICON_DEBUG and caption
- * "Debug". Returns the previous level. */
+/** Level: only the messages for a person (the default). */
 #define PALOMA_LOG_MESSAGES 0
+/** Level: also detail for a developer (which face stood in for a missing font,
+ * ...), with icon #PALOMA_ICON_DEBUG and caption "Debug". */
 #define PALOMA_LOG_DEBUG 1
+/** The icon of a debug-detail message. */
 #define PALOMA_ICON_DEBUG 4
+/** Sets which messages reach the handler.
+ * @param level #PALOMA_LOG_MESSAGES or #PALOMA_LOG_DEBUG.
+ * @return the previous level. */
 PALOMA_API int paloma_set_log_level(int level);
+/** @} */
 
-/* ---- Why a call failed ----------------------------------------------------
+/** @defgroup errors Why a call failed
+ * @brief The last error of the calling thread.
+ *
  * Every failing call records its reason for the calling thread: a sentence a
  * person can act on ("connect to 127.0.0.1:1: Connection refused") and the OS
  * error number behind it (errno on Linux, GetLastError/WSAGetLastError on
  * Windows; 0 when the cause is not an OS error). A successful call leaves the
  * record as it was. The text stays valid until the thread's next failing call
- * or paloma_clear_error. */
+ * or paloma_clear_error().
+ * @{
+ */
+/** The reason the calling thread's last failing call gave.
+ * @return the text ("" when none is recorded), owned by the library: valid
+ *         until this thread's next failing call or paloma_clear_error(). */
 PALOMA_API const char* paloma_last_error(void);
+/** The OS error number behind the calling thread's last failure.
+ * @return errno (Linux) or the Windows error code; 0 when the cause was not an
+ *         OS error or nothing is recorded. */
 PALOMA_API int paloma_last_error_code(void);
+/** Forgets the calling thread's last error (text "" and code 0). */
 PALOMA_API void paloma_clear_error(void);
+/** @} */
 
-/* ---- Connection and write path --------------------------------------------
+/** @defgroup writing Writing to the printer
+ * @brief Text and bytes on the current connection.
+ *
  * Writers pick the transport by the mode flags in a fixed order and return 1
- * only when the transport accepted every byte. */
+ * only when the transport accepted every byte. A write blocks until the
+ * bytes are handed on: a device write for at most 1 to 30 seconds by its
+ * size, a network send at most 1000 ms.
+ * @{
+ */
 
-/* Text then CR LF (serial: in one write). Texts of 655,350 bytes or more: 0. */
+/** Sends a text and a line end: the text, then CR LF (serial: in one write).
+ * @param text the command line.
+ * @return 1 written; 0 no connection, a null text, a text of 655,350 bytes
+ *         or more, or a failed write. */
 PALOMA_API int sendcommand(const char* text);
-/* Text without line end. */
+/** Sends a text without line end.
+ * @param text the bytes to send.
+ * @return 1 written, 0 not. */
 PALOMA_API int sendcommandnocrlf(const char* text);
-/* UTF-16 text narrowed byte per unit (U+0000..U+00FF; a text with any unit
- * above U+00FF, or longer than 255 bytes, is refused with 0); then CR LF, or
- * CR LF NUL over the network. */
+/** Sends a UTF-16 text narrowed byte per unit, then CR LF, or CR LF NUL over
+ * the network.
+ * @param text units U+0000..U+00FF only.
+ * @return 1 written; 0 for a unit above U+00FF, a text longer than 255 bytes,
+ *         or a failed write. */
 PALOMA_API int sendcommandW(const paloma_wchar* text);
-/* Text in the process's character set, sent as UTF-8; then CR LF, or CR LF NUL
- * over the network. */
+/** Sends a text in the process's character set as UTF-8, then CR LF, or
+ * CR LF NUL over the network.
+ * @param text the command line.
+ * @return 1 written, 0 not. */
 PALOMA_API int sendcommandutf8(const char* text);
-/* length bytes, then CR LF (network: CR LF NUL). */
+/** Sends bytes, then CR LF (network: CR LF NUL).
+ * @param data the bytes.
+ * @param length how many.
+ * @return 1 written, 0 not. */
 PALOMA_API int sendBinaryData(const unsigned char* data, int length);
-/* length bytes, no line end. */
+/** Sends bytes without line end.
+ * @param data the bytes.
+ * @param length how many.
+ * @return 1 written, 0 not. */
 PALOMA_API int sendBinaryDataNoCRLF(const unsigned char* data, int length);
+/** @} */
 
-/* Library information. */
+/** @defgroup library Library information
+ * @brief Version texts and message tests; no connection is touched.
+ * @{
+ */
+/** Shows the library's version text through the message handler
+ * (caption "DLL Version").
+ * @return 1. */
 PALOMA_API int about(void);
+/** The library's version text.
+ * @return "1.00", a constant. */
 PALOMA_API const char* dllversion(void);
+/** Shows a UTF-16 text through the message handler (as UTF-8).
+ * @param text the text (null shows an empty text).
+ * @param count at most this many units, and at most 1023, up to the text's
+ *        NUL.
+ * @return 1. */
 PALOMA_API int showunicode(const paloma_wchar* text, int count);
+/** Shows and returns a constant text that says the library runs on the
+ * caller's thread.
+ * @return the constant text. */
 PALOMA_API const char* testthread(void);
+/** @} */
 
-/* ---- Opening and closing --------------------------------------------------
- * openport: a spooler (CUPS) printer name first; otherwise "USB", "LPT1".."LPT4"
- * (/dev/lp0..3), "COMn" (/dev/ttyS(n-1)), or a /dev/ device path.
- * On Linux, "\\SERVER\QUEUE" or "//SERVER/QUEUE" (SERVER may be HOST:PORT,
+/** @defgroup opening Opening and closing
+ * @brief The current connection.
+ *
+ * openport() takes a spooler (CUPS) printer name first; otherwise "USB",
+ * "LPT1".."LPT4" (/dev/lp0..3), "COMn" (/dev/ttyS(n-1)), or a /dev/ device
+ * path. Reaching the spooler blocks at most 5 seconds.
+ *
+ * On Linux, `\\SERVER\QUEUE` or `//SERVER/QUEUE` (SERVER may be HOST:PORT,
  * port 631 by default) is the queue QUEUE on the CUPS print server SERVER,
- * for openport, compareport, returndriver and the slot openers; an unknown
- * queue or a server that does not answer within the spooler's bounds gives 0
- * (compareport: 0 as for a port without a printer) and a last error naming
- * the server. */
+ * for openport(), compareport(), returndriver() and the slot openers; an
+ * unknown queue or a server that does not answer within the spooler's bounds
+ * gives 0 (compareport(): 0 as for a port without a printer) and a last error
+ * naming the server.
+ * @{
+ */
+/** Opens the current connection by name.
+ * @param name a spooler printer, "USB", "LPT1".."LPT4", "COMn" or a /dev/
+ *        path.
+ * @return 1 opened, 0 not (the last error says why). */
 PALOMA_API int openport(const char* name);
+/** As openport(), with a UTF-16 name.
+ * @param name the name in UTF-16.
+ * @return 1 opened, 0 not. */
 PALOMA_API int openportW(const paloma_wchar* name);
-/* Opens the spooler printer whose port (CUPS device URI) is exactly `port`:
- * 1 opened, 0 none on that port, -1 found but could not be opened. */
+/** Opens the spooler printer whose port (CUPS device URI) is exactly `port`.
+ * @param port the device URI.
+ * @return 1 opened, 0 none on that port, -1 found but could not be opened. */
 PALOMA_API int compareport(const char* port);
-/* The UTF-8 name of the spooler printer on `port`, or "-1". */
+/** The name of the spooler printer on a port.
+ * @param port the device URI.
+ * @return the UTF-8 name, or "-1"; owned by the library, valid until the next
+ *         call of returndriver(). */
 PALOMA_API const char* returndriver(const char* port);
-/* Closes one transport: 1 closed, 0 nothing open. Serial waits 100 ms,
- * network 1000 ms before closing. */
+/** Closes one transport of the current connection. Blocks 100 ms on a serial
+ * port and 1000 ms on the network before closing.
+ * @return 1 closed, 0 nothing open. */
 PALOMA_API int closeport(void);
+/** @} */
 
-/* ---- Label commands ---------------------------------------------------------
+/** @defgroup commands Label commands
+ * @brief Builders for the label command language.
+ *
  * Each builder places its text arguments verbatim into the fields of one
- * command of the label language and sends it with sendcommand (which adds
- * CR LF). A content (last) argument that begins with "@" (a printer variable)
+ * command of the label language and sends it with sendcommand() (which adds
+ * CR LF). A content (last) argument that begins with `@` (a printer variable)
  * goes into the command bare, any other in double quotes. Results: 1 only
  * when every command line was accepted by the transport; 0 when no
  * connection is open, an argument is null, a wide argument holds a character
  * above U+00FF or more than 255 bytes, or the command does not fit its
  * capacity (such a command is refused whole, never shortened, and nothing is
- * sent). Capacities count the command without its line end plus one byte. */
+ * sent). Capacities count the command without its line end plus one byte.
+ * Each blocks as its writes do (see @ref writing).
+ *
+ * Coordinates and sizes are dots (8 a millimetre at 203 dpi, 12 at 300 dpi)
+ * from the label's top-left corner; rotations are 0, 90, 180 or 270 degrees
+ * clockwise. The guide shows each command with the label it prints.
+ */
 
-/* "SIZE w mm,h mm", "SPEED s", "DENSITY d", then "BLINE g mm,o mm" when the
- * first character of `sensor` is '1', else "GAP g mm,o mm" (99 characters
- * each). All four are checked before any is sent. */
+/** @defgroup page Page and job
+ * @ingroup commands
+ * @brief Label size, media, clearing, printing, restart.
+ * @{
+ */
+/** Sets up the label: "SIZE w mm,h mm", "SPEED s", "DENSITY d", then
+ * "BLINE g mm,o mm" when the first character of `sensor` is '1', else
+ * "GAP g mm,o mm" (99 characters each). All four are checked before any is
+ * sent.
+ * @param width label width in mm.
+ * @param height label height in mm.
+ * @param speed print speed.
+ * @param density darkness, 0 to 15.
+ * @param sensor "0" gap sensor (labels with gaps between them), "1" black
+ *        line sensor (a black mark on the back of the liner).
+ * @param gap the gap's (or black line's) height in mm.
+ * @param offset the gap's (or line's) offset in mm.
+ * @return 1 when all four lines were written, else 0. */
 PALOMA_API int setup(const char* width, const char* height, const char* speed,
                      const char* density, const char* sensor, const char* gap,
                      const char* offset);
-/* "CLS". */
+/** Clears the printer's image buffer: "CLS".
+ * @return 1 written, 0 not. */
 PALOMA_API int clearbuffer(void);
-/* "FORMFEED". */
+/** Feeds one blank label: "FORMFEED".
+ * @return 1 written, 0 not. */
 PALOMA_API int formfeed(void);
-/* "SET STRIPER OFF", then "SET TEAR OFF". */
+/** Turns the feed back off: "SET STRIPER OFF", then "SET TEAR OFF".
+ * @return 1 when both were written, else 0. */
 PALOMA_API int nobackfeed(void);
-/* "PRINT sets,copies" (49 characters). */
+/** Prints the image buffer: "PRINT sets,copies" (49 characters).
+ * @param sets how many label sets.
+ * @param copies copies of each set.
+ * @return 1 written, 0 not. */
 PALOMA_API int printlabel(const char* sets, const char* copies);
+/** As printlabel(), with UTF-16 arguments.
+ * @param sets how many label sets.
+ * @param copies copies of each set.
+ * @return 1 written, 0 not. */
 PALOMA_API int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies);
-/* The restart bytes ESC '!' 'R' CR NUL, then the line end of sendBinaryData.
- * Tried while a connection or any transport flag is active. */
+/** Restarts the printer: the bytes ESC '!' 'R' CR NUL, then the line end of
+ * sendBinaryData(). Tried while a connection or any transport flag is active.
+ * @return 1 written, 0 not. */
 PALOMA_API int restart(void);
+/** @} */
 
-/* "TEXT x,y,"font",rotation,xmul,ymul,"content"" (499 characters). */
+/** @defgroup textbarcodes Printer fonts and barcodes
+ * @ingroup commands
+ * @brief TEXT, BARCODE and RSS.
+ * @{
+ */
+/** Text in a printer font: "TEXT x,y,"font",rotation,xmul,ymul,"content""
+ * (499 characters).
+ * @param x left edge of the text before rotation, in dots.
+ * @param y top edge of the text before rotation, in dots.
+ * @param font "1" to "8" built-in bitmap fonts, "0" or a font file name a
+ *        scalable font.
+ * @param rotation 0, 90, 180 or 270 degrees clockwise about (x, y).
+ * @param xmul horizontal multiplier (bitmap fonts 1 to 10; scalable: points).
+ * @param ymul vertical multiplier.
+ * @param content the text, or `@` and a variable name.
+ * @return 1 written, 0 not. */
 PALOMA_API int printerfont(const char* x, const char* y, const char* font, const char* rotation,
                            const char* xmul, const char* ymul, const char* content);
+/** As printerfont(), with UTF-16 arguments (units up to U+00FF).
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param font the font.
+ * @param rotation degrees clockwise.
+ * @param xmul horizontal multiplier.
+ * @param ymul vertical multiplier.
+ * @param content the text.
+ * @return 1 written, 0 not. */
 PALOMA_API int printerfontW(const paloma_wchar* x, const paloma_wchar* y,
                             const paloma_wchar* font, const paloma_wchar* rotation,
                             const paloma_wchar* xmul, const paloma_wchar* ymul,
                             const paloma_wchar* content);
-/* "BARCODE x,y,"type",height,readable,rotation,narrow,wide,"content"": the type
- * always quoted (1023 characters). */
+/** A linear barcode: "BARCODE x,y,"type",height,readable,rotation,narrow,wide,"content""
+ * with the type always quoted (1023 characters).
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology: "128", "39", "EAN13", "UPCA", "CODA", ...
+ * @param height bar height in dots.
+ * @param readable the human-readable line: "0" none, "1" left, "2" centred,
+ *        "3" right.
+ * @param rotation 0, 90, 180 or 270 degrees clockwise.
+ * @param narrow narrow bar width in dots (the module of one-width types).
+ * @param wide wide bar width in dots (types with two widths).
+ * @param content the data, or `@` and a variable name.
+ * @return 1 written, 0 not. */
 PALOMA_API int barcode(const char* x, const char* y, const char* type, const char* height,
                        const char* readable, const char* rotation, const char* narrow,
                        const char* wide, const char* content);
+/** As barcode(), with UTF-16 arguments (units up to U+00FF).
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology.
+ * @param height bar height in dots.
+ * @param readable human-readable line: "0" to "3".
+ * @param rotation degrees clockwise.
+ * @param narrow narrow bar width in dots.
+ * @param wide wide bar width in dots.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* type,
                         const paloma_wchar* height, const paloma_wchar* readable,
                         const paloma_wchar* rotation, const paloma_wchar* narrow,
                         const paloma_wchar* wide, const paloma_wchar* content);
-/* As barcode with one more bare field before the content. */
+/** As barcode() with one more bare field before the content.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology.
+ * @param height bar height in dots.
+ * @param readable human-readable line: "0" to "3".
+ * @param rotation degrees clockwise.
+ * @param narrow narrow bar width in dots.
+ * @param wide wide bar width in dots.
+ * @param extra the extra field, written bare.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int barcodecomplete(const char* x, const char* y, const char* type,
                                const char* height, const char* readable, const char* rotation,
                                const char* narrow, const char* wide, const char* extra,
                                const char* content);
-/* "RSS x,y,"type",rotation,module,separator[,extra],content" (99 characters):
- * `extra` is written only when not empty. Without it, an "@" content goes bare
- * only for type names that sort at or before "RSSEXP" in byte order. */
+/** A GS1 DataBar symbol: "RSS x,y,"type",rotation,module,separator[,extra],content"
+ * (99 characters). Without `extra`, an `@` content goes bare only for type
+ * names that sort at or before "RSSEXP" in byte order.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type "RSS14", "RSSLIM", "RSSEXP", "UCC128CCA", ...
+ * @param rotation degrees clockwise.
+ * @param moduleWidth module width in dots.
+ * @param separatorHeight separator height in dots.
+ * @param extra segment width or linear height; written only when not empty.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int rss(const char* x, const char* y, const char* type, const char* rotation,
                    const char* moduleWidth, const char* separatorHeight, const char* extra,
                    const char* content);
+/** @} */
 
-/* Two-dimensional symbols. An optional argument is given when not empty; the
- * last argument is the content. qrcode, dmatrix, aztec and maxicode: 99
- * characters; pdf417: 499.
- * qrcode: arguments 1-6, then 7 and 8 both when either is given, then content.
- * dmatrix: arguments 1-4, then 5-7 all when any is given, then content.
- * aztec: arguments 1-3, then 4-9 up to the last given one, then content.
- * maxicode: by the first character of argument 3: '2' and '3' write
- *   arguments 1-6 ('3' quotes field 6), '4' writes 1-3, '5' writes 1-3 and
- *   needs 4-6 empty; any other mode, or '5' with 4-6 given, sends nothing, 0.
- * pdf417: any of 9-11 given: arguments 1-17 and a bare content; else 8 given:
- *   1-8, 12-17, bare content; else 6 given: 1-7, 12-17, bare content; else
- *   1-5 and the chain 7, 12-17 up to its last given member, the content bare
- *   when 17 is given, otherwise by the "@" rule. */
+/** @defgroup symbols2d Two-dimensional symbols
+ * @ingroup commands
+ * @brief QRCODE, DMATRIX, AZTEC, MAXICODE and PDF417.
+ *
+ * An optional argument is given when not empty; the last argument is the
+ * content. qrcode, dmatrix, aztec and maxicode: 99 characters; pdf417: 499.
+ * @{
+ */
+/** A QR code: arguments 1-6, then 7 and 8 both when either is given, then
+ * the content.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param ecc error correction level: "L", "M", "Q" or "H".
+ * @param cell cell width in dots.
+ * @param mode "A" automatic encoding, "M" manual.
+ * @param rotation degrees clockwise.
+ * @param model optional: "M1" or "M2".
+ * @param mask optional: "S0" to "S8".
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int qrcode(const char* x, const char* y, const char* ecc, const char* cell,
                       const char* mode, const char* rotation, const char* model,
                       const char* mask, const char* content);
+/** A Data Matrix symbol: arguments 1-4, then 5-7 all when any is given, then
+ * the content.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param width width of the area in dots.
+ * @param height height of the area in dots.
+ * @param moduleSize optional: module size in dots.
+ * @param rows optional: symbol rows.
+ * @param columns optional: symbol columns.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int dmatrix(const char* x, const char* y, const char* width, const char* height,
                        const char* moduleSize, const char* rows, const char* columns,
                        const char* content);
+/** An Aztec symbol: arguments 1-3, then 4-9 up to the last given one, then
+ * the content.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param rotation degrees clockwise.
+ * @param moduleSize optional: module size in dots.
+ * @param errorControl optional: error control.
+ * @param flags optional: flags.
+ * @param menu optional: menu symbol.
+ * @param symbols optional: multi-symbol count.
+ * @param reverse optional: "1" white on black.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int aztec(const char* x, const char* y, const char* rotation, const char* moduleSize,
                      const char* errorControl, const char* flags, const char* menu,
                      const char* symbols, const char* reverse, const char* content);
+/** A MaxiCode symbol, by the first character of `mode`: '2' and '3' write
+ * arguments 1-6 ('3' quotes the postal code), '4' writes 1-3, '5' writes 1-3
+ * and needs 4-6 empty; any other mode, or '5' with 4-6 given, sends nothing.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param mode "2" to "5".
+ * @param cls class of service (modes 2 and 3).
+ * @param country country code (modes 2 and 3).
+ * @param postal postal code (modes 2 and 3).
+ * @param content the data.
+ * @return 1 written; 0 not, and for a mode it refuses. */
 PALOMA_API int maxicode(const char* x, const char* y, const char* mode, const char* cls,
                         const char* country, const char* postal, const char* content);
+/** A PDF417 symbol. Any of 9-11 given: arguments 1-17 and a bare content;
+ * else 8 given: 1-8, 12-17, bare content; else 6 given: 1-7, 12-17, bare
+ * content; else 1-5 and the chain 7, 12-17 up to its last given member, the
+ * content bare when 17 is given, otherwise by the `@` rule.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param width width of the area in dots.
+ * @param height height of the area in dots.
+ * @param rotation degrees clockwise.
+ * @param o6 option 6 (field 6).
+ * @param o7 option 7, e.g. "P1" error level.
+ * @param o8 option 8.
+ * @param o9 option 9.
+ * @param o10 option 10.
+ * @param o11 option 11.
+ * @param o12 option 12, e.g. "E3" module width.
+ * @param o13 option 13, e.g. "H9" module height.
+ * @param o14 option 14, e.g. "R10" rows.
+ * @param o15 option 15, e.g. "C4" columns.
+ * @param o16 option 16, e.g. "T1" truncation.
+ * @param o17 option 17, e.g. "L1" show the data under the symbol.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int pdf417(const char* x, const char* y, const char* width, const char* height,
                       const char* rotation, const char* o6, const char* o7, const char* o8,
                       const char* o9, const char* o10, const char* o11, const char* o12,
                       const char* o13, const char* o14, const char* o15, const char* o16,
                       const char* o17, const char* content);
+/** @} */
 
-/* RFID. Each command carries its own CR LF, so two line ends follow it. The
- * result is sendcommand's (0 with no connection). */
-/* "RFIDDETECT". */
+/** @defgroup rfid RFID
+ * @ingroup commands
+ * @brief Tag detection, reading and writing.
+ *
+ * Each command carries its own CR LF, so two line ends follow it. The result
+ * is sendcommand()'s (0 with no connection). The data of a read comes back
+ * with rfidGetReadData().
+ * @{
+ */
+/** Detects a tag: "RFIDDETECT".
+ * @return 1 written, 0 not. */
 PALOMA_API int rfidDetect(void);
-/* "RFID READ,a1,a2,a3,a4,a5,""" (1023 characters with its CR LF). */
+/** Reads a tag: "RFID READ,a1,a2,a3,a4,a5,""" (1023 characters with its
+ * CR LF).
+ * @param a1 field 1.
+ * @param a2 field 2.
+ * @param a3 field 3.
+ * @param a4 field 4.
+ * @param a5 field 5.
+ * @return 1 written, 0 not. */
 PALOMA_API int rfidRead(const char* a1, const char* a2, const char* a3, const char* a4,
                         const char* a5);
-/* "RFID WRITE,a1,a2,a3,a4,a5,"data"", then a 500 ms pause (blocks) whenever
- * the command was formatted, written or not. */
+/** Writes a tag: "RFID WRITE,a1,a2,a3,a4,a5,"data"", then blocks 500 ms
+ * whenever the command was formatted, written or not.
+ * @param a1 field 1.
+ * @param a2 field 2.
+ * @param a3 field 3.
+ * @param a4 field 4.
+ * @param a5 field 5.
+ * @param data the data to write.
+ * @return 1 written, 0 not. */
 PALOMA_API int rfidWrite(const char* a1, const char* a2, const char* a3, const char* a4,
                          const char* a5, const char* data);
+/** @} */
 
-/* Wireless-LAN settings (1023 characters). Refused when neither a connection
- * nor any transport flag is active; otherwise 1 only when written. */
+/** @defgroup wlan Wireless-LAN settings
+ * @ingroup commands
+ * @brief The printer's WLAN commands (1023 characters).
+ *
+ * Refused (0) when neither a connection nor any transport flag is active;
+ * otherwise 1 only when written.
+ * @{
+ */
+/** Addresses by DHCP: "WLAN DHCP". @return 1 written, 0 not. */
 PALOMA_API int WiFi_DHCP(void);                               /* "WLAN DHCP" */
+/** The printer's TCP port: "WLAN PORT n". @param port the port. @return 1 written, 0 not. */
 PALOMA_API int WiFi_Port(int port);                           /* "WLAN PORT n" */
+/** The network name: "WLAN SSID "ssid"". @param ssid the name. @return 1 written, 0 not. */
 PALOMA_API int WiFi_SSID(const char* ssid);                   /* "WLAN SSID "ssid"" */
-/* "WLAN IP "ip", "mask", "gateway"" (a blank after each comma). */
+/** A fixed address: "WLAN IP "ip", "mask", "gateway"" (a blank after each
+ * comma).
+ * @param ip the address.
+ * @param mask the network mask.
+ * @param gateway the gateway.
+ * @return 1 written, 0 not. */
 PALOMA_API int WiFi_StaticIP(const char* ip, const char* mask, const char* gateway);
+/** A WEP key: "WLAN WEP n,"key"". @param index key number. @param key the key.
+ * @return 1 written, 0 not. */
 PALOMA_API int WiFi_WEP(int index, const char* key);          /* "WLAN WEP n,"key"" */
+/** A WPA key: "WLAN WPA "key"". @param key the key. @return 1 written, 0 not. */
 PALOMA_API int WiFi_WPA(const char* key);                     /* "WLAN WPA "key"" */
-/* "WLAN DEFAULT", then the restart bytes as restart sends them. */
+/** Factory WLAN settings: "WLAN DEFAULT", then the restart bytes as
+ * restart() sends them.
+ * @return 1 when both were written, else 0. */
 PALOMA_API int WiFi_Default(void);
+/** @} */
 
 /* PALOMA_SECTION commands */
-/* ---- Host-font text -------------------------------------------------------
+/** @defgroup fonttext Host-font text
+ * @brief Text in a font installed on the host, sent as a bitmap.
+ *
  * The text is drawn in a font installed on the host (found by face name; a
  * name that matches no face gets the system's substitute) into a one-bit
  * bitmap and sent as "BITMAP X,Y,W,H,1," without line end, one write per
  * bitmap row (text 0 bits, background 1 bits, leftmost dot in the most
- * significant bit), and "\r\n".
- * x, y: the text's reference point (top-left corner of the unrotated text
- * cell) in dots. fontheight: pixels, positive = cell height, negative =
- * character height. rotation: degrees counter-clockwise about the reference
- * point; 0, 90, 180 and 270 send the whole turned text, any other angle sends
- * a square of the text height placed above and left of the reference point.
- * fontstyle: bit 0 italic, 2 or more bold. fontunderline: low 8 bits, non-zero
- * underlines. szFaceName: at most 31 bytes.
+ * significant bit), and CR LF.
+ *
+ * The arguments they share:
+ * - x, y: the text's reference point (top-left corner of the unrotated text
+ *   cell) in dots.
+ * - fontheight: pixels, positive = cell height, negative = character height.
+ * - rotation: degrees counter-clockwise about the reference point; 0, 90, 180
+ *   and 270 send the whole turned text, any other angle sends a square of the
+ *   text height placed above and left of the reference point.
+ * - fontstyle: bit 0 italic, 2 or more bold.
+ * - fontunderline: low 8 bits, non-zero underlines.
+ * - szFaceName: at most 31 bytes.
+ *
  * Rows above and whole bytes left of the label origin are not sent; a text
  * lying wholly there sends nothing and returns 0, and so does a text whose
- * bitmap exceeds 2400 x 12000 dots. 1 when every byte was accepted. */
+ * bitmap exceeds 2400 x 12000 dots. 1 when every byte was accepted. Drawing
+ * takes milliseconds; the writes block as in @ref writing.
+ * @{
+ */
 
-/* 8-bit content in the process's character set (the C locale: ISO-8859-1).
- * Empty content or face name: 0. */
+/** Draws 8-bit text in the process's character set (the C locale:
+ * ISO-8859-1).
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell height (positive) or character height (negative) in
+ *        pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name, at most 31 bytes.
+ * @param content the text.
+ * @return 1 sent; 0 for an empty content or face name, or when not sent. */
 PALOMA_API int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle,
                            int fontunderline, const char* szFaceName, const char* content);
-/* UTF-16 content narrowed byte per unit (U+0000..U+00FF, at most 255 units;
- * anything else is refused with 0) and drawn as those characters. */
+/** Draws UTF-16 content narrowed byte per unit, as those characters.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content units U+0000..U+00FF, at most 255.
+ * @return 1 sent; 0 for other content, or when not sent. */
 PALOMA_API int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle,
                             int fontunderline, const char* szFaceName,
                             const paloma_wchar* content);
-/* UTF-16 content drawn as Unicode (font fallback for characters the face
- * lacks). An empty content or face name is drawn and sent (for rotation 0 a
- * header of width 0, then "\r\n"). */
+/** Draws UTF-16 content as Unicode, with font fallback for characters the
+ * face lacks. An empty content or face name is drawn and sent (for rotation
+ * 0 a header of width 0, then CR LF).
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content the text.
+ * @return 1 sent, 0 not. */
 PALOMA_API int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle,
                             int fontunderline, const char* szFaceName,
                             const paloma_wchar* content);
-/* The same as windowsfontM. */
+/** The same as windowsfontM().
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content the text.
+ * @return 1 sent, 0 not. */
 PALOMA_API int windowsfontUnicode(int x, int y, int fontheight, int rotation, int fontstyle,
                                   int fontunderline, const char* szFaceName,
                                   const paloma_wchar* content);
-/* As windowsfontM, drawing at most `length` code units of the content (0 to
- * 1023; other lengths are refused with 0). */
+/** As windowsfontM(), drawing at most `length` code units of the content.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content the text.
+ * @param length 0 to 1023 units.
+ * @return 1 sent; 0 for another length, or when not sent. */
 PALOMA_API int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int fontstyle,
                                        int fontunderline, const char* szFaceName,
                                        const paloma_wchar* content, int length);
+/** @} */
 /* PALOMA_SECTION fonttext */
-/* ---- Printer information --------------------------------------------------
+/** @defgroup information Printer information
+ * @brief Model, code page, files, memory, mileage, settings, restart.
+ *
  * Each query writes one fixed request and returns the printer's reply as it
  * came (less what the reader drops), in a library buffer that the next query
- * overwrites.
- * Serial (comportprinter*): on the connection's port; a 500 ms pause, one
+ * overwrites; the caller does not release it.
+ * - Serial (comportprinter*): on the connection's port; a 500 ms pause, one
  *   read, the bytes before the STX; no reply gives "".
- * Network (ethernetprinter*): a 200-byte request block on the connection's
- *   socket; the first block received. Those marked [-1] answer "-1" when a
- *   network receive failed (also an earlier one) and clear that error by
- *   reporting it; codepage and peel never answer "-1".
- * USB (usbprinter*): finds the printer and opens a handle of its own (no
+ * - Network (ethernetprinter*): a 200-byte request block on the connection's
+ *   socket; the first block received (a receive waits at most 1000 ms).
+ *   Those marked [-1] answer "-1" when a network receive failed (also an
+ *   earlier one) and clear that error by reporting it; codepage and peel
+ *   never answer "-1".
+ * - USB (usbprinter*): finds the printer and opens a handle of its own (no
  *   open connection needed); reads up to the first CR (dpi: a CR-ended line,
  *   serial: one packet, complete status: the STX..ETX frame). Those marked
  *   [-1] answer "-1" when nothing came; codepage and peel answer "".
  *   With no printer attached they answer so at once: no request is written
  *   and no read waits for its time-out.
- * Complete status: the frame without STX and ETX. */
+ *
+ * Complete status: the frame without STX and ETX.
+ * @{
+ */
+/** Serial: the code page. @return the reply, library-owned. */
 PALOMA_API const char* comportprintercodepage(void);
+/** Serial: the complete status frame. @return the reply, library-owned. */
 PALOMA_API const char* comportprintercompletestatus(void);
+/** Serial: the resolution. @return the reply, library-owned. */
 PALOMA_API const char* comportprinterdpi(void);
+/** Serial: the file list. @return the reply, library-owned. */
 PALOMA_API const char* comportprinterfile(void);
+/** Serial: the free memory. @return the reply, library-owned. */
 PALOMA_API const char* comportprinterfreememory(void);
+/** Serial: the mileage. @return the reply, library-owned. */
 PALOMA_API const char* comportprintermileage(void);
+/** Serial: the model name. @return the reply, library-owned. */
 PALOMA_API const char* comportprintername(void);
+/** Serial: the peel sensor. @return the reply, library-owned. */
 PALOMA_API const char* comportprinterpeel(void);
+/** Serial: the label count. @return the reply, library-owned. */
 PALOMA_API const char* comportprinterquantity(void);
+/** Serial: the serial number. @return the reply, library-owned. */
 PALOMA_API const char* comportprinterserial(void);
+/** Network: the code page. @return the reply, library-owned. */
 PALOMA_API const char* ethernetprintercodepage(void);
+/** Network: the complete status frame. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprintercompletestatus(void); /* [-1] */
+/** Network: the resolution. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprinterdpi(void);            /* [-1] */
+/** Network: the file list. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprinterfile(void);           /* [-1] */
+/** Network: the free memory. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprinterfreememory(void);     /* [-1] */
+/** Network: the mileage. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprintermileage(void);        /* [-1] */
+/** Network: the model name. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprintername(void);           /* [-1] */
+/** Network: the peel sensor. @return the reply, library-owned. */
 PALOMA_API const char* ethernetprinterpeel(void);
+/** Network: the label count. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprinterquantity(void);       /* [-1] */
+/** Network: the serial number. @return the reply or "-1", library-owned. */
 PALOMA_API const char* ethernetprinterserial(void);         /* [-1] */
+/** USB: the code page. @return the reply or "", library-owned. */
 PALOMA_API const char* usbprintercodepage(void);
+/** USB: the complete status frame. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprintercompletestatus(void);      /* [-1] */
+/** USB: the file list. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprinterfile(void);                /* [-1] */
+/** USB: the free memory. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprinterfreememory(void);          /* [-1] */
+/** USB: the mileage. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprintermileage(void);             /* [-1] */
+/** USB: the model name. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprintername(void);                /* [-1] */
+/** USB: the peel sensor. @return the reply or "", library-owned. */
 PALOMA_API const char* usbprinterpeel(void);
+/** USB: the label count. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprinterquantity(void);            /* [-1] */
+/** USB: the serial number. @return the reply or "-1", library-owned. */
 PALOMA_API const char* usbprinterserial(void);              /* [-1] */
-/* OUT GETSETTING$("a","b","c") CR LF OUT CHR$(02) CR LF, as a 1024-byte
- * block on the connection's socket: the first block received, or "-1" while
- * a network receive error stands (not cleared here), for a null argument, or
- * for a request of 1024 bytes or more (nothing sent). */
+/** A printer setting over the network: OUT GETSETTING$("a","b","c") CR LF
+ * OUT CHR$(02) CR LF, as a 1024-byte block on the connection's socket.
+ * @param a application, e.g. "SYSTEM".
+ * @param b section, e.g. "INFORMATION".
+ * @param c key, e.g. "DPI".
+ * @return the first block received, library-owned; "-1" while a network
+ *         receive error stands (not cleared here), for a null argument, or
+ *         for a request of 1024 bytes or more (nothing sent). */
 PALOMA_API const char* ethernetprintersetting(const char* a, const char* b, const char* c);
-/* The same request on the open USB connection: the reply without CR and LF,
- * up to the STX; "" when nothing came, for a null argument or a request of
- * 1024 bytes or more (nothing written). */
+/** The same setting request on the open USB connection.
+ * @param a application.
+ * @param b section.
+ * @param c key.
+ * @return the reply without CR and LF, up to the STX, library-owned; "" when
+ *         nothing came, for a null argument or a request of 1024 bytes or more
+ *         (nothing written). */
 PALOMA_API const char* usbprintersetting(const char* a, const char* b, const char* c);
-/* Restart: ESC ! R and LF (serial; network in a 200-byte block) or CR (USB).
- * 1 when every byte was accepted, 0 when not; USB also -1 no printer, -2 the
- * device did not open. No reply is read. */
+/** Restarts the printer on the serial port: ESC ! R and LF. No reply is read.
+ * @return 1 when every byte was accepted, 0 when not. */
 PALOMA_API int comportprinterrestart(void);
+/** Restarts the printer on the network: ESC ! R and LF in a 200-byte block.
+ * No reply is read.
+ * @return 1 when every byte was accepted, 0 when not. */
 PALOMA_API int ethernetprinterrestart(void);
+/** Restarts the USB printer: ESC ! R and CR. No reply is read.
+ * @return 1 when every byte was accepted, 0 when not, -1 no printer, -2 the
+ *         device did not open. */
 PALOMA_API int usbprinterrestart(void);
-/* As usbprintername / usbprinterserial, as a string the caller releases with
- * paloma_bstr_free: on success all 65,536 bytes of the reply buffer (the
- * reply, then NUL bytes), on failure the 2-byte text "-1". */
+/** As usbprintername(), as a string the caller owns.
+ * @return on success all 65,536 bytes of the reply buffer (the reply, then
+ *         NUL bytes), on failure the 2-byte text "-1"; release it with
+ *         paloma_bstr_free(). */
 PALOMA_API paloma_bstr usbprinternamevb6(void);
+/** As usbprinterserial(), as a string the caller owns.
+ * @return as usbprinternamevb6(); release it with paloma_bstr_free(). */
 PALOMA_API paloma_bstr usbprinterserialvb6(void);
-/* The data of the last RFID read: an empty request and the end-marker
+/** The data of the last RFID read: an empty request and the end-marker
  * request, read with the string read of the first active transport among
- * USB, serial and network (see usb_getstring). "" on any other connection,
- * without writing; "-1" from a failed network read. */
+ * USB, serial and network (see usb_getstring(); blocks as it does).
+ * @return the data, library-owned; "" on any other connection, without
+ *         writing; "-1" from a failed network read. */
 PALOMA_API const char* rfidGetReadData(void);
-/* As rfidGetReadData, but every active transport among USB, serial and
- * network is read in that order and the last reply is kept; returned as a
- * string of the reply's bytes that the caller releases. */
+/** As rfidGetReadData(), but every active transport among USB, serial and
+ * network is read in that order and the last reply is kept.
+ * @return the reply's bytes as a string the caller releases with
+ *         paloma_bstr_free(). */
 PALOMA_API paloma_bstr rfidGetReadDatavb6(void);
-/* Releases a string returned by a vb6 function (null is ignored). */
+/** Releases a string returned by a `vb6` function.
+ * @param s the string; null is ignored. */
 PALOMA_API void paloma_bstr_free(paloma_bstr s);
-/* The byte length of such a string (0 for null). */
+/** The byte length of a string returned by a `vb6` function.
+ * @param s the string.
+ * @return its length in bytes, without the NUL; 0 for null. */
 PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
-/* ---- Serial port ----------------------------------------------------------
+/** @} */
+
+/** @defgroup serial Serial port
+ * @brief Opening a COM port and its line settings.
+ *
  * Line settings are texts matched whole and case-sensitively: baud "2400",
  * "4800", "9600", "19200", "38400", "57600", "115200"; parity "N", "O", "E";
  * data bits "8", "7"; stop bits "1", "2". A text outside these leaves its
  * field as it was (a port running at a rate outside the list, 600 or 460800
  * baud say, keeps that rate) and the other texts still apply. The default
  * settings are 9600 baud, 8 data bits, no parity, one stop bit. Setting them
- * changes nothing else of the line: flow control stays as the port had it. */
-/* Opens the port by its file name unchanged and sets the default settings;
- * marks the connection open and serial. "1" opened, "0" the port did not open
- * (the connection is left as it was). */
+ * changes nothing else of the line: flow control stays as the port had it.
+ * @{
+ */
+/** Opens a serial port as the connection, by its file name unchanged, and
+ * sets the default settings; marks the connection open and serial.
+ * @param port the port's file name (e.g. /dev/ttyS0).
+ * @return "1" opened, "0" the port did not open (the connection is left as
+ *         it was); constant texts. */
 PALOMA_API const char* opencomport(const char* port);
-/* Applies the four texts (and DSR sensitivity) to the connection's port:
- * 1 done, 0 when the port's settings cannot be read or written. */
+/** Applies the four texts (and DSR sensitivity) to the connection's port.
+ * @param baud baud rate.
+ * @param parity "N", "O" or "E".
+ * @param databits "8" or "7".
+ * @param stopbits "1" or "2".
+ * @return 1 done, 0 when the port's settings cannot be read or written. */
 PALOMA_API int SetRS232(const char* baud, const char* parity, const char* databits,
                         const char* stopbits);
-/* The same on a port it opens and closes itself; the connection is left
- * alone. 0 when the port does not open or its settings cannot be set. */
+/** The same on a port it opens and closes itself; the connection is left
+ * alone.
+ * @param port the port's file name.
+ * @param baud baud rate.
+ * @param parity "N", "O" or "E".
+ * @param databits "8" or "7".
+ * @param stopbits "1" or "2".
+ * @return 1 done, 0 when the port does not open or its settings cannot be
+ *         set. */
 PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* parity,
                              const char* databits, const char* stopbits);
+/** @} */
 
-/* ---- Network ----------------------------------------------------------------
- * Connects to an IPv4 address in dotted text and the low 16 bits of `port`.
- * The text is taken as inet_addr takes it: "a.b.c.d", or fewer parts with the
- * last one filling the remaining bytes ("127.1" is 127.0.0.1), each part
- * decimal, octal (leading 0) or hexadecimal (0x). No host names; an empty
- * text, a part out of range or 255.255.255.255 gives 0 without opening
- * anything. Send and receive time-outs of 1000 ms; pauses 50 ms after
- * connecting. A connection held before is closed on success and
- * kept, usable, on failure. 1 connected, 0 not. */
+/** @defgroup network Network
+ * @brief The TCP connection.
+ * @{
+ */
+/** Connects to a printer over TCP. Send and receive time-outs are 1000 ms;
+ * blocks for the connect (at most 5 seconds), then pauses 50 ms. A
+ * connection held before is closed on success and kept, usable, on failure.
+ * @param address an IPv4 address in dotted text, taken as inet_addr takes
+ *        it: "a.b.c.d", or fewer parts with the last one filling the
+ *        remaining bytes ("127.1" is 127.0.0.1), each part decimal, octal
+ *        (leading 0) or hexadecimal (0x). No host names; an empty text, a part
+ *        out of range or 255.255.255.255 gives 0 without opening anything.
+ * @param port the TCP port (its low 16 bits).
+ * @return 1 connected, 0 not. */
 PALOMA_API int openethernet(const char* address, int port);
-/* Waits `delay` ms, closes the socket and clears the network mode (the
- * connection stays marked open). Always 1. */
+/** Closes the network connection: waits, closes the socket and clears the
+ * network mode (the connection stays marked open).
+ * @param delay milliseconds to wait first (blocks that long).
+ * @return 1, always. */
 PALOMA_API int closeethernetport(int delay);
-/* Diagnostic: sends the text as it is and shows each reply (captions "Error
+/** Diagnostic: sends the text as it is and shows each reply (caption "Error
  * Message") until the printer closes ("Hi", and "Connection Closed." on
  * standard output), a receive fails ("-1", then "end"), or 5 seconds pass
- * ("end"). Always 1 (0 for a null text). */
+ * ("end"). Blocks up to about 5 seconds.
+ * @param text the bytes to send.
+ * @return 1, or 0 for a null text. */
 PALOMA_API int Ethernetsend(const char* text);
+/** @} */
 
-/* ---- Status -----------------------------------------------------------------
+/** @defgroup status Status
+ * @brief The printer's one-byte status.
+ *
  * The printer answers ESC "!?" with one status byte. Known bytes read as two
  * uppercase hex digits: "00" "01" "02" "03" "04" "05" "08" "09" "0A" "0B" "0C"
  * "0D" "10" "20" "80". Any other byte: "-2" on the serial port, "other error"
- * on the network and USB. */
-/* The current connection's status: "-1" nothing open, "" on a spooler, LPT or
- * USB-device connection, else the serial or network status. */
+ * on the network and USB. The texts are library-owned. The guide lists what
+ * each code means and what to do about it.
+ * @{
+ */
+/** The current connection's status.
+ * @return "-1" nothing open, "" on a spooler, LPT or USB-device connection,
+ *         else the serial or network status. */
 PALOMA_API const char* printerstatus(void);
-/* Serial: 500 ms pause, then what has arrived; no answer reads as "-2". */
+/** The status on the serial port: a 500 ms pause, then what has arrived.
+ * @return the code; no answer reads as "-2". */
 PALOMA_API const char* comportprinterstatus(void);
-/* Serial status byte as a signed value (0x80 -128, 0xFF -1); -1 no answer,
- * 0 a failed read. */
+/** The serial status byte as a number.
+ * @return the byte as a signed value (0x80 -128, 0xFF -1); -1 no answer, 0
+ *         a failed read. */
 PALOMA_API int comportqueryprinter(void);
-/* The same on a port opened with openport and closed again (50 ms pause
- * after opening). 0 for a null port. */
+/** The same on a port opened with openport() and closed again (50 ms pause
+ * after opening).
+ * @param port the port name.
+ * @return as comportqueryprinter(); 0 for a null port. */
 PALOMA_API int comportqueryprinter_port(const char* port);
-/* Network: "-1" after a receive error, a closed connection or a silent
- * printer (about a second), and for as long as that error stays recorded
- * (until openethernet, or an information query that reports it). */
+/** The status over the network (a receive waits about a second).
+ * @return the code; "-1" after a receive error, a closed connection or a
+ *         silent printer, and for as long as that error stays recorded (until
+ *         openethernet(), or an information query that reports it). */
 PALOMA_API const char* ethernetprinterstatus(void);
-/* USB, on a handle of its own: "-1" no printer; a silent printer reads "00"
- * after about 2.2 s. */
+/** The USB status, on a handle of its own. A silent printer blocks about
+ * 2.2 s.
+ * @return the code; "-1" no printer; a silent printer reads "00". */
 PALOMA_API const char* usbprinterstatus(void);
-/* USB, synchronous: the byte as a signed value; -1 no printer; 0 nothing read. */
+/** The USB status byte, synchronous.
+ * @return the byte as a signed value; -1 no printer; 0 nothing read. */
 PALOMA_API int usbportqueryprinter(void);
+/** @} */
 
-/* ---- String reads -------------------------------------------------------------
+/** @defgroup stringreads String reads
+ * @brief A command whose text reply ends with ENDLINE.
+ *
  * Send the command, a line end and OUT "ENDLINE", pause `pause_ms`, then read
- * until the printer's "ENDLINE\r\n" arrives. The text before the marker
+ * until the printer's "ENDLINE" CR LF arrives. The text before the marker
  * (and whatever followed it, up to a NUL) comes back in a new 1024-byte block
- * that stays valid; longer texts are cut at 1023 bytes. Each read gives up
- * after 5 seconds of reading, when the reply fills 65,536 bytes without the
- * marker, or when the connection fails or closes; the result is then "-1".
- * ethernet_getstring also gives "-1" while a network error is recorded. */
+ * that stays valid (the library keeps it; the caller does not release it);
+ * longer texts are cut at 1023 bytes. Each read gives up after 5 seconds of
+ * reading, when the reply fills 65,536 bytes without the marker, or when the
+ * connection fails or closes; the result is then "-1". So a call blocks
+ * `pause_ms` and at most 5 seconds more.
+ * @{
+ */
+/** A string read on the serial port.
+ * @param command the command whose reply is wanted.
+ * @param pause_ms milliseconds to pause before reading.
+ * @return the text, or "-1". */
 PALOMA_API const char* comport_getstring(const char* command, int pause_ms);
+/** A string read on the network; also "-1" while a network error is
+ * recorded.
+ * @param command the command whose reply is wanted.
+ * @param pause_ms milliseconds to pause before reading.
+ * @return the text, or "-1". */
 PALOMA_API const char* ethernet_getstring(const char* command, int pause_ms);
+/** A string read on USB.
+ * @param command the command whose reply is wanted.
+ * @param pause_ms milliseconds to pause before reading.
+ * @return the text, or "-1". */
 PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
+/** @} */
 /* PALOMA_SECTION query */
-/* ---- Files and images -----------------------------------------------------
+/** @defgroup files Files and images
+ * @brief Downloads and raw files.
+ *
  * A file is read whole into memory and sent over the current connection in
- * one piece. A download is the header "DOWNLOAD \"<name>\",<size>," (the memory
- * download: "DOWNLOAD <memory>,\"<name>\",<size>,"), exactly <size> bytes of the
- * file, and CR LF (network: CR LF NUL). They return 1 only when every piece was
- * accepted; 0 when no connection is open (nothing is opened), the file cannot
- * be read whole (a message says why: a path that does not open, a directory
- * among them, shows "Could not open file"), the header would exceed 99
- * characters, no transport is active, or a write failed. Files of 2 GiB or
- * more: 0.
+ * one piece. A download is the header `DOWNLOAD "<name>",<size>,` (the memory
+ * download: `DOWNLOAD <memory>,"<name>",<size>,`), exactly `<size>` bytes of
+ * the file, and CR LF (network: CR LF NUL). They return 1 only when every
+ * piece was accepted; 0 when no connection is open (nothing is opened), the
+ * file cannot be read whole (a message says why: a path that does not open,
+ * a directory among them, shows "Could not open file"), the header would
+ * exceed 99 characters, no transport is active, or a write failed. Files of
+ * 2 GiB or more: 0. Sending blocks as its writes do (see @ref writing).
+ *
  * Note that `sendfile` has a plain C name that also exists in the C library;
- * do not include <sys/sendfile.h> beside this header. */
+ * do not include `<sys/sendfile.h>` beside this header.
+ * @{
+ */
+/** Downloads a BMP image to the printer under a name (PUTBMP draws it).
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return 1 sent, 0 not. */
 PALOMA_API int downloadbmp(const char* path, const char* name);
+/** Downloads a PCX image to the printer under a name (PUTPCX draws it).
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return 1 sent, 0 not. */
 PALOMA_API int downloadpcx(const char* path, const char* name);
+/** Downloads a file into a named memory of the printer.
+ * @param memory the memory: "F" flash, "E" expansion memory.
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return 1 sent, 0 not. */
 PALOMA_API int downloadmemory(const char* memory, const char* path, const char* name);
-/* The file's bytes unchanged, then CR LF (network: CR LF NUL); no header. */
+/** Sends a file's bytes unchanged, then CR LF (network: CR LF NUL); no
+ * header.
+ * @param path the file on the host.
+ * @return 1 sent, 0 not. */
 PALOMA_API int sendfile(const char* path);
-/* Replace "testfile.txt" in the current directory with the text: UTF-16-LE
- * without byte-order mark, or the 8-bit text's bytes. Always 0. */
+/** Replaces "testfile.txt" in the current directory with the text, as
+ * UTF-16-LE without byte-order mark.
+ * @param text the text.
+ * @return 0, always. */
 PALOMA_API int savetotext(const paloma_wchar* text);
+/** Replaces "testfile.txt" in the current directory with the 8-bit text's
+ * bytes.
+ * @param text the text.
+ * @return 0, always. */
 PALOMA_API int savetotext_array(const char* text);
+/** @} */
 /* PALOMA_SECTION files */
-/* ---- Printer slots -------------------------------------------------------
+/** @defgroup slots Printer slots
+ * @brief Five printers open at once.
+ *
  * Five numbered slots (1 to 5) hold printers open beside the single
  * connection. Slot 1's spooler and USB state are the single connection's:
- * openport/closeport open and close them too. Every slot's network
+ * openport()/closeport() open and close them too. Every slot's network
  * connection is its own. Opening a slot's spooler or USB transport first
  * closes what the slot's handle held; opening its network connection closes
- * the old socket once the new one is connected. */
+ * the old socket once the new one is connected. A slot function blocks as its
+ * single-connection twin does.
+ * @{
+ */
 
-/* Opens the CUPS printer `name` in slot n and starts a job: 1 opened. */
+/** Opens a CUPS printer in a slot and starts a job.
+ * @param n the slot, 1 to 5.
+ * @param name the spooler printer.
+ * @return 1 opened, 0 not. */
 PALOMA_API int openportmult(int n, const char* name);
-/* Opens the n-th matching USB printer (enumeration order) in slot n.
+/** Opens the n-th matching USB printer (enumeration order) in slot n.
  * A slot number outside 1 to 5 shows "Can't using USB_Mult port" ("Error
  * Message"), ends slot 1's spooler job if one is open (what was sent to it
- * prints and its printer is closed), clears isOpen and returns 0. */
+ * prints and its printer is closed), clears isOpen and returns 0.
+ * @param n the slot, 1 to 5.
+ * @return 1 opened, 0 not. */
 PALOMA_API int openusbportmult(int n);
-/* Connects slot n to an IPv4 address text (as openethernet takes it) and
- * TCP port (low 16 bits). */
+/** Connects a slot to a printer over TCP (as openethernet()).
+ * @param n the slot, 1 to 5.
+ * @param address an IPv4 address text, as openethernet() takes it.
+ * @param port the TCP port (low 16 bits).
+ * @return 1 connected, 0 not. */
 PALOMA_API int openethernetmult(int n, const char* address, int port);
-/* Closes slot n's USB device, else its spooler job; for other slots, or one
+/** Closes slot n's USB device, else its spooler job; for other slots, or one
  * with neither open, closes the single connection's parallel port or USB
- * device. Always 1. */
+ * device.
+ * @param n the slot.
+ * @return 1, always. */
 PALOMA_API int closeportmult(int n);
-/* Waits delayMs, then closes slot n's socket: 1 for slots 1 to 5, else 0. */
+/** Waits, then closes a slot's socket.
+ * @param n the slot.
+ * @param delayMs milliseconds to wait first (blocks that long).
+ * @return 1 for slots 1 to 5, else 0. */
 PALOMA_API int closeethernetportmult(int n, unsigned int delayMs);
 
-/* Text then CR LF to slot n's USB device, spooler job or socket (a socket
- * gets CR LF NUL on slots 1, 3, 4, 5 and CR LF on slot 2). */
+/** Sends a text then CR LF to slot n's USB device, spooler job or socket (a
+ * socket gets CR LF NUL on slots 1, 3, 4, 5 and CR LF on slot 2).
+ * @param n the slot.
+ * @param text the command line.
+ * @return 1 written, 0 not. */
 PALOMA_API int sendcommandmult(int n, const char* text);
-/* The builders of the single connection, sent to slot n; refused (0) unless
- * the slot holds an open USB device or spooler job. */
+/** setup() to a slot; refused (0) unless the slot holds an open USB device or
+ * spooler job.
+ * @param n the slot.
+ * @param width label width in mm.
+ * @param height label height in mm.
+ * @param speed print speed.
+ * @param density darkness.
+ * @param sensor "0" gap, "1" black line.
+ * @param gap gap or line height in mm.
+ * @param offset its offset in mm.
+ * @return 1 written, 0 not. */
 PALOMA_API int setupmult(int n, const char* width, const char* height, const char* speed,
                          const char* density, const char* sensor, const char* gap,
                          const char* offset);
+/** clearbuffer() to a slot's USB device or spooler job.
+ * @param n the slot. @return 1 written, 0 not. */
 PALOMA_API int clearbuffermult(int n);
+/** formfeed() to a slot's USB device or spooler job.
+ * @param n the slot. @return 1 written, 0 not. */
 PALOMA_API int formfeedmult(int n);
+/** nobackfeed() to a slot's USB device or spooler job.
+ * @param n the slot. @return 1 written, 0 not. */
 PALOMA_API int nobackfeedmult(int n);
+/** printlabel() to a slot's USB device or spooler job.
+ * @param n the slot.
+ * @param sets how many label sets.
+ * @param copies copies of each set.
+ * @return 1 written, 0 not. */
 PALOMA_API int printlabelmult(int n, const char* sets, const char* copies);
+/** barcode() to a slot's USB device or spooler job.
+ * @param n the slot.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology.
+ * @param height bar height in dots.
+ * @param readable human-readable line: "0" to "3".
+ * @param rotation degrees clockwise.
+ * @param narrow narrow bar width in dots.
+ * @param wide wide bar width in dots.
+ * @param content the data.
+ * @return 1 written, 0 not. */
 PALOMA_API int barcodemult(int n, const char* x, const char* y, const char* type,
                            const char* height, const char* readable, const char* rotation,
                            const char* narrow, const char* wide, const char* content);
-/* "TEXT" to slot n on any open transport, the network included. */
+/** printerfont() ("TEXT") to slot n on any open transport, the network
+ * included.
+ * @param n the slot.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param font the font.
+ * @param rotation degrees clockwise.
+ * @param xmul horizontal multiplier.
+ * @param ymul vertical multiplier.
+ * @param content the text.
+ * @return 1 written, 0 not. */
 PALOMA_API int printerfontmult(int n, const char* x, const char* y, const char* font,
                                const char* rotation, const char* xmul, const char* ymul,
                                const char* content);
-/* Files to a slot's USB device or spooler job. sendfilemult and
- * downloadmemorymult also need the single connection open (isOpen). */
+/** sendfile() to a slot's USB device or spooler job; also needs the single
+ * connection open.
+ * @param n the slot.
+ * @param path the file on the host.
+ * @return 1 sent, 0 not. */
 PALOMA_API int sendfilemult(int n, const char* path);
+/** downloadbmp() to a slot's USB device or spooler job.
+ * @param n the slot.
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return 1 sent, 0 not. */
 PALOMA_API int downloadbmpmult(int n, const char* path, const char* name);
+/** downloadpcx() to a slot's USB device or spooler job.
+ * @param n the slot.
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return 1 sent, 0 not. */
 PALOMA_API int downloadpcxmult(int n, const char* path, const char* name);
+/** downloadmemory() to a slot's USB device or spooler job; also needs the
+ * single connection open.
+ * @param n the slot.
+ * @param memory the printer's memory.
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return 1 sent, 0 not. */
 PALOMA_API int downloadmemorymult(int n, const char* memory, const char* path,
                                   const char* name);
-/* Host-font text as a BITMAP command to slot n's USB device or spooler job. */
+/** windowsfont() as a BITMAP command to slot n's USB device or spooler job.
+ * @param n the slot.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content the text.
+ * @return 1 sent, 0 not. */
 PALOMA_API int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                                int fontunderline, const char* szFaceName, const char* content);
+/** windowsfontM() to slot n's USB device or spooler job.
+ * @param n the slot.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content the text.
+ * @return 1 sent, 0 not. */
 PALOMA_API int windowsfontMmult(int n, int x, int y, int fontheight, int rotation,
                                 int fontstyle, int fontunderline, const char* szFaceName,
                                 const paloma_wchar* content);
+/** windowsfontUnicode() to slot n's USB device or spooler job.
+ * @param n the slot.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell or character height in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name.
+ * @param content the text.
+ * @return 1 sent, 0 not. */
 PALOMA_API int windowsfontUnicodemult(int n, int x, int y, int fontheight, int rotation,
                                       int fontstyle, int fontunderline, const char* szFaceName,
                                       const paloma_wchar* content);
-/* Status and settings of the printer in slot n: "error" for n outside 1..5;
- * a slot without the queried transport open gives "-1" (the USB setting
- * query "") without any I/O. */
+/** usbprinterstatus() of the printer in slot n, without any I/O when the
+ * slot has no USB printer open.
+ * @param n the slot.
+ * @return the code; "error" for n outside 1..5; "-1" when the slot has no
+ *         USB printer open. Library-owned. */
 PALOMA_API const char* usbprinterstatusmult(int n);
+/** ethernetprinterstatus() of the printer in slot n, without any I/O when
+ * the slot has no network connection.
+ * @param n the slot.
+ * @return the code; "error" for n outside 1..5; "-1" when the slot has no
+ *         network connection. Library-owned. */
 PALOMA_API const char* ethernetprinterstatusmult(int n);
+/** usbprintersetting() on the printer in slot n.
+ * @param n the slot.
+ * @param a application.
+ * @param b section.
+ * @param c key.
+ * @return the value; "error" for n outside 1..5; "" when the slot has no
+ *         USB printer open. Library-owned. */
 PALOMA_API const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c);
+/** ethernetprintersetting() on the printer in slot n.
+ * @param n the slot.
+ * @param a application.
+ * @param b section.
+ * @param c key.
+ * @return the value; "error" for n outside 1..5; "-1" when the slot has no
+ *         network connection. Library-owned. */
 PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const char* b,
                                                   const char* c);
+/** @} */
 /* PALOMA_SECTION slots */
-/* ---- Discovery ------------------------------------------------------------
- * Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port 22368
- * and waits up to 3 seconds for any answer longer than 32 bytes. Returns
- * "123456" when one came, "-1" when nobody answered in time, "0" when the
- * socket could not be set up (with a message: "sock ERROR binding in the
- * server socket2", and "Error in creating socket" when no socket was made). */
+/** @defgroup discovery Discovery
+ * @brief Finding printers on the local network by UDP broadcast.
+ * @{
+ */
+/** Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port
+ * 22368 and waits up to 3 seconds for any answer longer than 32 bytes.
+ * @return "123456" when one came, "-1" when nobody answered in time, "0"
+ *         when the socket could not be set up (with a message: "sock ERROR
+ *         binding in the server socket2", and "Error in creating socket" when
+ *         no socket was made). Constant texts. */
 PALOMA_API const char* broadcast(void);
-/* One answer to the discovery probe: the sender's IPv4 address (dotted
+/** One answer to the discovery probe: the sender's IPv4 address (dotted
  * text) and UDP port, and the answer's first bytes. */
 typedef struct paloma_printer_found {
-  char address[16];
-  unsigned short port;
-  int length;                 /* bytes in answer, at most 512 */
-  unsigned char answer[512];
+  char address[16];           /**< the sender's IPv4 address, dotted, NUL-terminated */
+  unsigned short port;        /**< the sender's UDP port */
+  int length;                 /**< bytes in answer, at most 512 */
+  unsigned char answer[512];  /**< the answer's first bytes */
 } paloma_printer_found;
-/* Sends the probe as broadcast does, then collects every answer longer than
- * the probe until wait_ms has passed, one entry per sender (a sender that
- * answers twice is counted once), at most max (the wait ends early when max
- * senders were found; a negative wait_ms is 0). Returns the count, or -1 with
- * the last error set when the socket cannot be set up, the probe cannot be
- * sent, or found is null with max above 0 (or max is negative). Shows no
- * message. Blocks wait_ms. */
+/** Finds printers: sends the probe as broadcast() does, then collects every
+ * answer longer than the probe until wait_ms has passed, one entry per sender
+ * (a sender that answers twice is counted once). The wait ends early when
+ * `max` senders were found. Shows no message. Blocks at most wait_ms.
+ * @param wait_ms how long to collect answers, in milliseconds (a negative
+ *        value is 0).
+ * @param found the caller's array of at least `max` entries; the caller owns
+ *        it.
+ * @param max at most this many senders are kept.
+ * @return the count; -1 with the last error set when the socket cannot be set
+ *         up, the probe cannot be sent, or found is null with max above 0 (or
+ *         max is negative). */
 PALOMA_API int paloma_discover(int wait_ms, paloma_printer_found* found, int max);
+/** @} */
 /* PALOMA_SECTION discovery */
 
 #ifdef __cplusplus
 } /* extern "C" */
 
+/** @defgroup cxx C++ linkage
+ * @brief Functions exported with C++ (type-decorated) symbols.
+ *
+ * These have no plain C names; call them from C++.
+ * @{
+ */
 /* ---- C++ linkage ----------------------------------------------------------*/
-/* One-shot USB write: text, space, CR LF, CR LF. 0 written, -1 no printer,
- * -2 the device did not open or refused the bytes. Texts over 4092 bytes: -2
- * without writing. */
+/** One-shot USB write: text, space, CR LF, CR LF.
+ * @param text at most 4092 bytes.
+ * @return 0 written, -1 no printer, -2 the device did not open or refused the
+ *         bytes; a longer text gives -2 without writing. */
 PALOMA_API int usbportwrite(const char* text);
-/* A constant UTF-16 text of one character. */
+/** A constant UTF-16 text of one character.
+ * @return the constant text, library-owned. */
 PALOMA_API const paloma_wchar* muta1();
 
-/* Raw serial write of a text, no line end, on the connection's port: 1 when
- * all bytes were written, 0 otherwise. */
+/** Raw serial write of a text, no line end, on the connection's port.
+ * @param text the bytes.
+ * @return 1 when all bytes were written, 0 otherwise. */
 PALOMA_API int ComportSendData(const char* text);
-/* USB resolution query: the reply line up to its CR, or "-1" when nothing
- * came. */
+/** USB resolution query.
+ * @return the reply line up to its CR, or "-1" when nothing came;
+ *         library-owned. */
 PALOMA_API const char* usbprinterdpi();
-/* Restores the default serial settings on the connection's port: 1 done, 0
- * when the settings cannot be read or written. */
+/** Restores the default serial settings on the connection's port.
+ * @return 1 done, 0 when the settings cannot be read or written. */
 PALOMA_API int comportdefault();
-/* USB readers on a device handle (the pointer carries the handle value); the
- * flag is ignored. True means "call again", except UsbRead_judge: true when a
- * string reply (up to "ENDLINE\r\n") was taken. */
+/** Reads a USB reply packet into the library's buffer.
+ * @param device the device handle (the pointer carries the handle value).
+ * @param unused ignored.
+ * @return true: call again. */
 PALOMA_API bool UsbReadDataToBuffer(void* device, bool unused);
+/** Reads a USB reply packet.
+ * @param device the device handle.
+ * @param unused ignored.
+ * @return true: call again. */
 PALOMA_API bool UsbReadData(void* device, bool unused);
+/** Reads a USB string reply.
+ * @param device the device handle.
+ * @return true when a string reply (up to "ENDLINE" CR LF) was taken. */
 PALOMA_API bool UsbRead_judge(void* device);
+/** Reads a USB status reply.
+ * @param device the device handle.
+ * @param unused ignored.
+ * @return true: call again. */
 PALOMA_API bool UsbReadStatus(void* device, bool unused);
 /* PALOMA_SECTION cxx-query */
-/* One packet of a slot's setting reply: true means call again. */
+/** One packet of a slot's setting reply.
+ * @param device the device handle.
+ * @param ignored ignored.
+ * @return true: call again. */
 PALOMA_API bool UsbReadData_mult(void* device, bool ignored);
+/** @} */
 /* PALOMA_SECTION cxx-slots */
 #endif
 
