@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Checks the dynamic symbols of libpaloma.so: every symbol it defines is a
+# function declared in include/paloma.h, exported with the version PALOMA_1;
+# every function the header declares is there; nothing else is exported.
+#
+#   exported_symbols.sh LIBRARY HEADER
+set -euo pipefail
+lib=${1:?usage: exported_symbols.sh LIBRARY HEADER}
+header=${2:?usage: exported_symbols.sh LIBRARY HEADER}
+command -v readelf >/dev/null || { echo "readelf is missing: install binutils" >&2; exit 1; }
+
+# Every PALOMA_API function of the header (C and C++ linkage alike).
+declared=$(grep -v '^#' "$header" | grep -oE 'PALOMA_API[^(;]*[ *]([A-Za-z_][A-Za-z0-9_]*)\(' \
+  | sed -E 's/.*[ *]([A-Za-z_][A-Za-z0-9_]*)\($/\1/' | sort -u)
+[ -n "$declared" ] || { echo "no PALOMA_API function found in $header" >&2; exit 1; }
+
+# The defined dynamic symbols, demangled: type, binding, visibility, name.
+# The version node itself appears as an absolute symbol of its own name.
+defined=$(readelf --dyn-syms --wide --demangle "$lib" \
+  | awk '$1 ~ /^[0-9]+:$/ && $7 != "UND" && !($7 == "ABS" && $8 ~ /^PALOMA_1(@@PALOMA_1)?$/) {
+           name = $8; for (i = 9; i <= NF; i++) name = name " " $i
+           print $4 "|" $5 "|" $6 "|" name }')
+
+status=0
+while IFS='|' read -r type bind vis name; do
+  [ -n "$name" ] || continue
+  base=${name%%@*}
+  base=${base%%(*}
+  if [ "$type" != FUNC ] || [ "$bind" != GLOBAL ] || [ "$vis" != DEFAULT ]; then
+    echo "exported but no public function: $type $bind $vis $name" >&2
+    status=1
+  elif ! grep -qx -- "$base" <<<"$declared"; then
+    echo "exported but not declared in the header: $name" >&2
+    status=1
+  elif [[ "$name" != *@@PALOMA_1 ]]; then
+    echo "exported without the version PALOMA_1: $name" >&2
+    status=1
+  fi
+done <<<"$defined"
+
+exported=$(while IFS='|' read -r _ _ _ name; do n=${name%%@*}; echo "${n%%(*}"; done <<<"$defined" | sort -u)
+missing=$(comm -23 <(echo "$declared") <(echo "$exported"))
+if [ -n "$missing" ]; then
+  echo "declared in the header but not exported:" $missing >&2
+  status=1
+fi
+[ "$status" -eq 0 ] && echo "$(wc -l <<<"$exported") functions exported, all with version PALOMA_1"
+exit "$status"
