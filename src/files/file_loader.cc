@@ -1,6 +1,8 @@
 #include <new>
+#include <string>
 
 #include "files/files.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -51,16 +53,20 @@ bool loadWholeFile(const char* path, FileBlock* out, bool mayMap) {
   mode.overlapped = false;
   OpenedFile file(os().openFile(path, mode));
   if (file.get() == kInvalidHandle) {
+    setLastOsError("open \"" + std::string(path) + "\"", os().lastOsError());
     warn(kCouldNotOpenFile, kErrorCaption);
     return false;
   }
 
   std::int64_t found = os().fileSize(file.get());
   if (found < 0) {
+    setLastOsError("find the size of \"" + std::string(path) + "\"", os().lastOsError());
     warn(kFileReadUnsuccessfully, kReadFileCaption);
     return false;
   }
   if (static_cast<std::uint64_t>(found) > kMaxFileSize) {
+    setLastError("\"" + std::string(path) + "\" holds " + std::to_string(found) +
+                 " bytes; files of 2 GiB or more cannot be sent");
     warn(kFileTooLarge, kErrorCaption);
     return false;
   }
@@ -76,6 +82,8 @@ bool loadWholeFile(const char* path, FileBlock* out, bool mayMap) {
   // still has a block to point at.
   std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[size == 0 ? 1 : size]);
   if (!bytes) {
+    setLastError("no memory for the " + std::to_string(size) + " bytes of \"" + std::string(path) +
+                 "\"");
     warn(kOutOfMemory, kErrorCaption);
     return false;
   }
@@ -87,6 +95,12 @@ bool loadWholeFile(const char* path, FileBlock* out, bool mayMap) {
     IoResult r = os().readFile(file.get(), bytes.get() + done, size - done, ReadWait::Blocking,
                                kFileReadTimeoutMs);
     if (!r.ok || r.timedOut || r.count == 0 || r.count > size - done) {
+      if (!r.ok)
+        setLastOsError("read \"" + std::string(path) + "\"", r.error);
+      else
+        setLastError("read \"" + std::string(path) + "\": the file ended after " +
+                     std::to_string(done + (r.count > size - done ? 0 : r.count)) + " of " +
+                     std::to_string(size) + " bytes");
       warn(kFileReadUnsuccessfully, kReadFileCaption);
       return false;
     }
@@ -101,12 +115,20 @@ bool loadWholeFile(const char* path, FileBlock* out, bool mayMap) {
 bool formatDownloadHeader(const char* memory, const char* name, std::uint32_t size,
                           std::string* out) {
   out->clear();
-  if (!name) return false;
+  if (!name) {
+    setLastError("the name argument is a null pointer");
+    return false;
+  }
   std::string header = "DOWNLOAD ";
   if (memory) header.append(memory).append(",");
   header.append("\"").append(name).append("\",");
   header.append(std::to_string(size)).append(",");
-  if (header.size() > kMaxDownloadHeader) return false;
+  if (header.size() > kMaxDownloadHeader) {
+    setLastError("the DOWNLOAD header would be " + std::to_string(header.size()) +
+                 " characters; at most " + std::to_string(kMaxDownloadHeader) +
+                 " fit (shorten the name)");
+    return false;
+  }
   *out = std::move(header);
   return true;
 }

@@ -4,6 +4,7 @@
 
 #include "paloma.h"
 #include "platform/message_handler.h"
+#include "platform/os.h"
 
 namespace paloma {
 namespace {
@@ -26,6 +27,13 @@ void setLastError(std::string text, int osError) {
   LastError& e = lastError();
   e.text = std::move(text);
   e.code = osError;
+}
+
+void setLastOsError(std::string_view what, int osError) {
+  std::string text(what);
+  text += ": ";
+  text += osError != 0 ? os().osErrorText(osError) : std::string("failed");
+  setLastError(std::move(text), osError);
 }
 
 void debugMessage(std::string_view text) {

@@ -109,6 +109,8 @@ enum NetError : int {
 struct NetResult {
   long result = 0;    // bytes (>= 0) or -1 on error, like send/recv
   int error = kNetOk; // NetError kind of the last call (kNetOk on success)
+  int osError = 0;    // the OS error number behind a failure (errno,
+                      // WSAGetLastError), 0 when there is none
 };
 
 // ---- host-font text ------------------------------------------------------
@@ -259,6 +261,15 @@ class Os {
   virtual char* allocByteString(const char* bytes, std::size_t n);
   virtual void freeByteString(char* s);
   virtual std::uint32_t byteStringLength(const char* s);
+
+  // Why an operation failed. lastOsError is the OS error number the calling
+  // thread's last failed system call left (errno, GetLastError), read right
+  // after an operation that reports failure by its result alone (a bool, an
+  // invalid handle); IoResult and NetResult carry theirs. osErrorText is the
+  // system's sentence for such a number (strerror, FormatMessage), without a
+  // line end. The defaults use the C library's errno and strerror.
+  virtual int lastOsError();
+  virtual std::string osErrorText(int code);
 
   // Time. sleepMs blocks for the given time; nowMs is a monotonic clock.
   virtual void sleepMs(int ms) = 0;

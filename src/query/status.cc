@@ -2,12 +2,14 @@
 // back, and the table that maps that byte to a text.
 #include "query/status.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "connection/connection_state.h"
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
 
@@ -24,6 +26,10 @@ const char* statusText(unsigned char byte, StatusFamily family) {
   };
   for (const auto& row : kTable)
     if (row.byte == byte) return row.text;
+  char text[64];
+  std::snprintf(text, sizeof text, "the printer answered with the unknown status byte 0x%02X",
+                static_cast<unsigned>(byte));
+  setLastError(text);
   return family == StatusFamily::SerialPort ? "-2" : "other error";
 }
 
@@ -47,6 +53,11 @@ unsigned char serialStatusByte(unsigned char unanswered) {
 
 }  // namespace
 
+void noteEarlierNetworkError() {
+  setLastError("an earlier network error is still recorded: open the connection again with "
+               "openethernet");
+}
+
 bool sendRequestBlock(Socket s, std::string_view request) {
   char block[kNetworkRequestBlock] = {};
   if (request.size() > sizeof block) return false;
@@ -58,7 +69,7 @@ const char* networkStatusOn(Socket s) {
   clearReply();
   sendRequestBlock(s, kStatusRequest);
   rs().StatusByteMode = 1;
-  ReadNetworkStatus(s);
+  if (ReadNetworkStatus(s) && rs().NetworkError) noteEarlierNetworkError();
   if (rs().NetworkError) return "-1";
   rs().StatusByteMode = 0;
   return statusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
@@ -100,9 +111,11 @@ const char* usbprinterstatus(void) {
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return "-1";
-  Handle h = os().openFile(record.devicePath, kUsbQueryOpenMode);
+  Handle h = openPath(record.devicePath, kUsbQueryOpenMode);
+  // A printer that is there but does not open has no status to give.
+  if (h == kInvalidHandle) return "-1";
   const char* result = usbStatusOn(h);
-  if (h != kInvalidHandle) os().closeHandle(h);
+  os().closeHandle(h);
   return result;
 }
 
@@ -110,7 +123,7 @@ int usbportqueryprinter(void) {
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return -1;
-  Handle h = os().openFile(record.devicePath, kUsbDeviceOpenMode);
+  Handle h = openPath(record.devicePath, kUsbDeviceOpenMode);
   conn().usbOneShotHandle = h;
   unsigned char answer[100] = {};
   // A device that did not open is neither written nor read, but the pause
@@ -131,6 +144,7 @@ const char* printerstatus(void) {
   if (c.spoolerMode == 1 || c.lptMode == 1 || c.usbMode == 1) return "";
   if (c.serialMode == 1) return comportprinterstatus();
   if (c.networkMode == 1) return ethernetprinterstatus();
+  noteNoTransport();
   return "-1";  // marked open, but no transport left to ask
 }
 

@@ -35,4 +35,8 @@ const char* networkStatusOn(Socket s);
 // request write, one status packet, the byte's text ("00" when nothing came).
 const char* usbStatusOn(Handle device);
 
+// Records that a network query answered "-1" for an error an earlier read
+// left recorded, though its own read went well.
+void noteEarlierNetworkError();
+
 }  // namespace paloma

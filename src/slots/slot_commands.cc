@@ -5,6 +5,7 @@
 #include "commands/builders.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "slots/slot_table.h"
 
 namespace paloma {
@@ -38,7 +39,10 @@ int gatedBuilder(int n, Format format) {
 // or spooler job.
 int sendFileToSlot(int n, const char* memory, const char* path, const char* name,
                    bool download) {
-  if (!path || (download && !name)) return 0;
+  if (!path || (download && !name)) {
+    setLastError(path ? "the name argument is a null pointer" : "the path is a null pointer");
+    return 0;
+  }
   auto target = slotTarget(n, /*allowNetwork=*/false);
   FileBlock block;
   if (!loadWholeFile(path, &block, targetTakesMappedFiles(target))) return 0;
