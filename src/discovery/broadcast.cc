@@ -7,9 +7,9 @@
 
 #include "discovery/broadcast.h"
 #include "paloma.h"
+#include "platform/deadline.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
-#include "query/deadline.h"
 
 namespace paloma {
 
