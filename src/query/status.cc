@@ -26,11 +26,19 @@ const char* statusText(unsigned char byte, StatusFamily family) {
   };
   for (const auto& row : kTable)
     if (row.byte == byte) return row.text;
-  char text[64];
-  std::snprintf(text, sizeof text, "the printer answered with the unknown status byte 0x%02X",
-                static_cast<unsigned>(byte));
-  setLastError(text);
   return family == StatusFamily::SerialPort ? "-2" : "other error";
+}
+
+const char* answeredStatusText(unsigned char byte, StatusFamily family) {
+  const char* text = statusText(byte, family);
+  // The texts of a byte outside the table.
+  if (std::strcmp(text, "-2") == 0 || std::strcmp(text, "other error") == 0) {
+    char why[64];
+    std::snprintf(why, sizeof why, "the printer answered with the unknown status byte 0x%02X",
+                  static_cast<unsigned>(byte));
+    setLastError(why);
+  }
+  return text;
 }
 
 namespace {
@@ -40,13 +48,15 @@ ConnectionState& conn() { return connection(); }
 
 // The serial status read: the request, then the read with StatusByteMode
 // armed. ReplyBuffer[0] holds `unanswered` until the read stores a byte
-// there, and keeps it when the read fails.
-unsigned char serialStatusByte(unsigned char unanswered) {
+// there, and keeps it when the read fails; *answered tells whether one came.
+unsigned char serialStatusByte(unsigned char unanswered, bool* answered = nullptr) {
   clearReply();
   ComportSendData(kStatusRequest);
   rs().StatusByteMode = 1;
   rs().ReplyBuffer[0] = unanswered;
   ReadSerialStatus(conn().handle);
+  // The read disarms the mode when it stores the printer's byte.
+  if (answered) *answered = rs().StatusByteMode == 0;
   rs().StatusByteMode = 0;
   return rs().ReplyBuffer[0];
 }
@@ -72,7 +82,7 @@ const char* networkStatusOn(Socket s) {
   if (ReadNetworkStatus(s) && rs().NetworkError) noteEarlierNetworkError();
   if (rs().NetworkError) return "-1";
   rs().StatusByteMode = 0;
-  return statusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
+  return answeredStatusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
 }
 
 const char* usbStatusOn(Handle device) {
@@ -90,7 +100,10 @@ using namespace paloma;
 extern "C" {
 
 const char* comportprinterstatus(void) {
-  return statusText(serialStatusByte(0xFF), StatusFamily::SerialPort);
+  bool answered = false;
+  const unsigned char byte = serialStatusByte(0xFF, &answered);
+  return answered ? answeredStatusText(byte, StatusFamily::SerialPort)
+                  : statusText(byte, StatusFamily::SerialPort);
 }
 
 // The integer queries read a failed read as 0.

@@ -16,6 +16,10 @@ enum class StatusFamily { SerialPort, NetworkOrUsb };
 // The result is a static text.
 const char* statusText(unsigned char byte, StatusFamily family);
 
+// statusText for a byte the printer sent: a byte outside the table is also
+// recorded as the reason the call failed.
+const char* answeredStatusText(unsigned char byte, StatusFamily family);
+
 // The status request: ESC "!?" CR LF.
 inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
 // The network sends every status and information request as one 200-byte

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "connection/connection_state.h"
+#include "paloma.h"
 
 namespace paloma::test {
 
@@ -30,6 +31,7 @@ void resetLibraryState() {
 
 FakeOsScope::FakeOsScope() {
   resetLibraryState();
+  paloma_clear_error();  // the calling thread's reason of an earlier test
   setOs(&fake_);
 }
 
@@ -434,7 +436,7 @@ NetResult FakeOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32_
                          std::uint16_t port) {
   (void)s;
   IoResult r = recordWrite(hostPort(addr, port), "sendto", data, n);
-  return {r.ok ? static_cast<long>(r.count) : -1, r.ok ? kNetOk : kNetOther};
+  return {r.ok ? static_cast<long>(r.count) : -1, r.ok ? kNetOk : kNetOther, r.ok ? 0 : EIO};
 }
 NetResult FakeOs::recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) {
   (void)s;

@@ -38,7 +38,7 @@ int netErrorOf(int e) {
   }
 }
 
-NetResult netFailed(int e) { return {-1, netErrorOf(e)}; }
+NetResult netFailed(int e) { return {-1, netErrorOf(e), e}; }
 
 void setTimeoutOption(int fd, int option, int ms) {
   if (ms <= 0) ms = kSocketDefaultTimeoutMs;
@@ -96,7 +96,7 @@ Socket PosixOs::tcpSocket() {
 
 NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) {
   int fd = socketFd(s);
-  if (fd < 0) return {-1, kNetOther};
+  if (fd < 0) return netFailed(EBADF);
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return netFailed(errno);
   sockaddr_in sa = ipv4(addr, port);
@@ -114,7 +114,7 @@ NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) 
     }
   }
   fcntl(fd, F_SETFL, flags);
-  if (err != 0) return {-1, err == ETIMEDOUT ? kNetTimedOut : kNetOther};
+  if (err != 0) return netFailed(err);
   return {0, kNetOk};
 }
 
@@ -134,7 +134,7 @@ void PosixOs::setNoDelay(Socket s) {
 
 NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
   int fd = socketFd(s);
-  if (fd < 0 || (!data && n)) return {-1, kNetOther};
+  if (fd < 0 || (!data && n)) return netFailed(fd < 0 ? EBADF : EFAULT);
   int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   // A socket with a time-out never restarts its call after a signal, and a
   // retry waits the whole time-out again: signals that come more often than
@@ -144,20 +144,20 @@ NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
     ssize_t w = ::send(fd, data, n, flags);
     if (w >= 0) return {static_cast<long>(w), kNetOk};
     if (errno != EINTR) return netFailed(errno);
-    if (deadline.passed()) return {-1, kNetTimedOut};
+    if (deadline.passed()) return netFailed(ETIMEDOUT);
   }
 }
 
 NetResult PosixOs::recv(Socket s, void* buf, std::size_t cap) {
   int fd = socketFd(s);
-  if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  if (fd < 0 || (!buf && cap)) return netFailed(fd < 0 ? EBADF : EFAULT);
   // As in send: retries after signals stay within the socket's time-out.
   Deadline deadline(socketTimeoutMs(fd, SO_RCVTIMEO));
   for (;;) {
     ssize_t got = ::recv(fd, buf, cap, 0);
     if (got >= 0) return {static_cast<long>(got), kNetOk};
     if (errno != EINTR) return netFailed(errno);  // EAGAIN here is the receive time-out
-    if (deadline.passed()) return {-1, kNetTimedOut};
+    if (deadline.passed()) return netFailed(ETIMEDOUT);
   }
 }
 
@@ -184,7 +184,7 @@ bool PosixOs::bindAny(Socket s, std::uint16_t port) {
 NetResult PosixOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
                           std::uint16_t port) {
   int fd = socketFd(s);
-  if (fd < 0 || (!data && n)) return {-1, kNetOther};
+  if (fd < 0 || (!data && n)) return netFailed(fd < 0 ? EBADF : EFAULT);
   sockaddr_in sa = ipv4(addr, port);
   for (;;) {
     ssize_t w = ::sendto(fd, data, n, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -195,9 +195,9 @@ NetResult PosixOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32
 
 NetResult PosixOs::recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) {
   int fd = socketFd(s);
-  if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  if (fd < 0 || (!buf && cap)) return netFailed(fd < 0 ? EBADF : EFAULT);
   int ready = pollFor(fd, POLLIN, std::max(0, timeoutMs));
-  if (ready == 0) return {-1, kNetTimedOut};
+  if (ready == 0) return netFailed(ETIMEDOUT);
   if (ready < 0) return netFailed(errno);
   for (;;) {
     ssize_t got = ::recvfrom(fd, buf, cap, MSG_DONTWAIT, nullptr, nullptr);
