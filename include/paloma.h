@@ -12,6 +12,18 @@
  * Every call runs to completion on the caller's thread; make one call at a
  * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
  * symbols; all others have plain C names.
+ *
+ * On Linux every exported function carries the symbol version PALOMA_1 and
+ * the library exports nothing else. A versioned name never stands in for a
+ * function of the same name in another library (the C library's sendfile
+ * stays the one the C++ runtime uses), and the library's calls to its own
+ * functions stay inside it, even when the application defines functions of
+ * the same names (setup, restart, closeport, ...).
+ *
+ * Text "in the process's character set" is read in the locale's character
+ * set (LC_CTYPE; on Windows the ANSI code page). In the C/POSIX locale, which
+ * a program has until it calls setlocale, a text that is valid UTF-8 is read
+ * as UTF-8, and any other text byte by byte as ISO-8859-1.
  */
 #ifndef PALOMA_H
 #define PALOMA_H
@@ -60,11 +72,22 @@ PALOMA_API int paloma_set_log_level(int level);
 
 /* ---- Why a call failed ----------------------------------------------------
  * Every failing call records its reason for the calling thread: a sentence a
- * person can act on ("connect to 127.0.0.1:1: Connection refused") and the OS
- * error number behind it (errno on Linux, GetLastError/WSAGetLastError on
- * Windows; 0 when the cause is not an OS error). A successful call leaves the
- * record as it was. The text stays valid until the thread's next failing call
- * or paloma_clear_error. */
+ * person can act on and the OS error number behind it (errno on Linux,
+ * GetLastError/WSAGetLastError on Windows, with the system's text from
+ * FormatMessage; 0 when the cause is not an OS error). For example:
+ *   connect to 127.0.0.1:1: Connection refused
+ *   no spooler printer named "nope", and "nope" is not a port name (...)
+ *   open "labels/missing.prn": No such file or directory
+ *   the printer closed the connection
+ *   no reply within 1 s
+ *   the reply filled 65536 bytes without the end marker ENDLINE
+ * Openers, writers, command builders, queries, file functions, slots,
+ * discovery and host-font text record it wherever they give their failure
+ * result (0, -1, -2, "-1", "", ...). A successful call leaves the record as
+ * it was (as errno does), so read it right after the call that failed. The
+ * text stays valid until the thread's next failing call or
+ * paloma_clear_error. A host font that is not installed is no failure: the
+ * face that stood in for it is told as debug detail (paloma_set_log_level). */
 PALOMA_API const char* paloma_last_error(void);
 PALOMA_API int paloma_last_error_code(void);
 PALOMA_API void paloma_clear_error(void);
@@ -81,8 +104,9 @@ PALOMA_API int sendcommandnocrlf(const char* text);
  * above U+00FF, or longer than 255 bytes, is refused with 0); then CR LF, or
  * CR LF NUL over the network. */
 PALOMA_API int sendcommandW(const paloma_wchar* text);
-/* Text in the process's character set, sent as UTF-8; then CR LF, or CR LF NUL
- * over the network. */
+/* Text in the process's character set (in the C locale: UTF-8 when the text
+ * is valid UTF-8, see the top of this header), sent as UTF-8; then CR LF, or
+ * CR LF NUL over the network. */
 PALOMA_API int sendcommandutf8(const char* text);
 /* length bytes, then CR LF (network: CR LF NUL). */
 PALOMA_API int sendBinaryData(const unsigned char* data, int length);
@@ -239,7 +263,8 @@ PALOMA_API int WiFi_Default(void);
  * lying wholly there sends nothing and returns 0, and so does a text whose
  * bitmap exceeds 2400 x 12000 dots. 1 when every byte was accepted. */
 
-/* 8-bit content in the process's character set (the C locale: ISO-8859-1).
+/* 8-bit content in the process's character set (the C locale: UTF-8 when the
+ * text is valid UTF-8, else ISO-8859-1).
  * Empty content or face name: 0. */
 PALOMA_API int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle,
                            int fontunderline, const char* szFaceName, const char* content);
@@ -395,8 +420,8 @@ PALOMA_API int comportqueryprinter_port(const char* port);
  * printer (about a second), and for as long as that error stays recorded
  * (until openethernet, or an information query that reports it). */
 PALOMA_API const char* ethernetprinterstatus(void);
-/* USB, on a handle of its own: "-1" no printer; a silent printer reads "00"
- * after about 2.2 s. */
+/* USB, on a handle of its own: "-1" no printer, or one that does not open; a
+ * silent printer reads "00" after about 2.2 s. */
 PALOMA_API const char* usbprinterstatus(void);
 /* USB, synchronous: the byte as a signed value; -1 no printer; 0 nothing read. */
 PALOMA_API int usbportqueryprinter(void);
@@ -422,7 +447,8 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * be read whole (a message says why), the header would exceed 99 characters,
  * no transport is active, or a write failed. Files of 2 GiB or more: 0.
  * Note that `sendfile` has a plain C name that also exists in the C library;
- * do not include <sys/sendfile.h> beside this header. */
+ * do not include <sys/sendfile.h> beside this header. (Other libraries keep
+ * the C library's: see the symbol versions at the top of this header.) */
 PALOMA_API int downloadbmp(const char* path, const char* name);
 PALOMA_API int downloadpcx(const char* path, const char* name);
 PALOMA_API int downloadmemory(const char* memory, const char* path, const char* name);

@@ -1,5 +1,6 @@
 #include "fonttext/fonttext.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 
@@ -58,6 +59,24 @@ TextBitmapStatus refuse(TextBitmapStatus status, std::string why) {
   return status;
 }
 
+bool sameFace(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// A face name the system does not have is no failure (another face stands
+// in), but a developer may want to know which.
+void noteSubstitutedFace(const FontSpec& font) {
+  const std::string used = os().fontFaceUsed(font);
+  if (!used.empty() && !sameFace(used, font.faceName))
+    debugMessage("font \"" + font.faceName + "\" is not installed; \"" + used +
+                 "\" stands in for it");
+}
+
 }  // namespace
 
 TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
@@ -67,6 +86,8 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
                   "the face name is " + std::to_string(args.faceName.size()) +
                       " bytes long; at most " + std::to_string(kFaceNameMax) + " fit");
   const FontSpec font = textFontSpec(args);
+
+  if (debugEnabled()) noteSubstitutedFace(font);
 
   int cx = 0, cy = 0;
   if (!os().textExtent(font, text, &cx, &cy) || cx < 0 || cy < 0)

@@ -36,6 +36,8 @@ void setLastOsError(std::string_view what, int osError) {
   setLastError(std::move(text), osError);
 }
 
+bool debugEnabled() { return g_logLevel.load(std::memory_order_relaxed) >= PALOMA_LOG_DEBUG; }
+
 void debugMessage(std::string_view text) {
   if (g_logLevel.load(std::memory_order_relaxed) >= PALOMA_LOG_DEBUG)
     deliverMessage(text, "Debug", static_cast<MessageIcon>(PALOMA_ICON_DEBUG));

@@ -19,4 +19,8 @@ void setLastOsError(std::string_view what, int osError);
 // to the message handler with the debug icon only when the log level asks.
 void debugMessage(std::string_view text);
 
+// Whether debug detail reaches the message handler (the log level asks for
+// it): detail that costs work to find is only looked for then.
+bool debugEnabled();
+
 }  // namespace paloma

@@ -242,6 +242,13 @@ class Os {
   virtual bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) = 0;
   virtual bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                         BitBlock* out) = 0;
+  // The face the system draws for the font: its own name, or that of the
+  // face substituted for a name it does not have. Empty when it cannot say
+  // (the default).
+  virtual std::string fontFaceUsed(const FontSpec& font) {
+    (void)font;
+    return {};
+  }
 
   // Text conversion from the process's 8-bit character set.
   virtual std::u16string ansiToUtf16(std::string_view bytes) = 0;

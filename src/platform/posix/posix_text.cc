@@ -206,6 +206,22 @@ class TextEngine {
     return l;
   }
 
+  // The family fontconfig picks for the font's face name.
+  std::string faceFor(const FontSpec& font) {
+    PangoFontDescription* d = baseDescription(font);
+    pango_font_description_set_absolute_size(d, 12.0 * PANGO_SCALE);
+    std::string family;
+    if (PangoFont* f = pango_font_map_load_font(fontMap_, context_, d)) {
+      PangoFontDescription* got = pango_font_describe(f);
+      if (got && pango_font_description_get_family(got))
+        family = pango_font_description_get_family(got);
+      if (got) pango_font_description_free(got);
+      g_object_unref(f);
+    }
+    pango_font_description_free(d);
+    return family;
+  }
+
  private:
   PangoFontDescription* baseDescription(const FontSpec& font) {
     PangoFontDescription* d = pango_font_description_new();
@@ -367,6 +383,12 @@ bool PosixOs::drawText(const FontSpec& font, const HostText& text, int x0, int y
   }
   cairo_surface_destroy(surface);
   return ok;
+}
+
+std::string PosixOs::fontFaceUsed(const FontSpec& font) {
+  TextEngine& eng = engine();
+  std::lock_guard<std::mutex> guard(eng.lock());
+  return eng.faceFor(font);
 }
 
 std::u16string PosixOs::ansiToUtf16(std::string_view bytes) {

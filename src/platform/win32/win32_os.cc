@@ -683,6 +683,14 @@ class Win32Os final : public Os {
     return true;
   }
 
+  std::string fontFaceUsed(const FontSpec& font) override {
+    Canvas c(font, 1, 1);
+    if (!c.ready()) return {};
+    char face[LF_FACESIZE] = {};
+    int n = GetTextFaceA(c.dc(), LF_FACESIZE, face);
+    return n > 0 ? std::string(face) : std::string();
+  }
+
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override {
     out->widthBytes = w > 0 ? (w + 7) / 8 : 0;

@@ -13,9 +13,16 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "paloma.h"
 #include "support/loopback_peer.h"
+
+// Fontconfig keeps its patterns through encoded offsets that the leak
+// checker cannot follow, so its caches look unreachable at exit.
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 namespace {
 
@@ -109,6 +116,25 @@ TEST_F(RealFailures, QueriesSayWhyNoReplyCame) {
     EXPECT_STREQ(ethernetprinterstatus(), "-1");
     EXPECT_EQ(reason(), "the printer closed the connection");
   }
+}
+
+TEST_F(RealFailures, AMissingFaceIsToldAsDebugDetail) {
+  LoopbackPeer peer(LoopbackPeer::Options{nullptr, /*keepBytes=*/false});
+  ASSERT_EQ(openethernet("127.0.0.1", peer.port()), 1);
+  std::vector<std::string> debug;
+  auto handler = [](const char* text, const char*, int icon, void* user) {
+    if (icon == PALOMA_ICON_DEBUG) static_cast<std::vector<std::string>*>(user)->push_back(text);
+  };
+  paloma_message_handler previous = paloma_set_message_handler(handler, &debug);
+  paloma_set_log_level(PALOMA_LOG_DEBUG);
+  const int result = windowsfont(10, 10, 24, 0, 0, 0, "No Such Face Paloma", "Hi");
+  paloma_set_log_level(PALOMA_LOG_MESSAGES);
+  paloma_set_message_handler(previous, nullptr);
+  EXPECT_EQ(result, 1);
+  EXPECT_STREQ(paloma_last_error(), "");
+  ASSERT_EQ(debug.size(), 1u);
+  EXPECT_EQ(debug[0].rfind("font \"No Such Face Paloma\" is not installed; \"", 0), 0u)
+      << debug[0];
 }
 
 // The bytes sendcommandutf8 puts on the wire for `text` in the current locale.
