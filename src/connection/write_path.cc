@@ -48,8 +48,8 @@ void noteNetworkFailure(const NetResult& r, std::string_view what) {
 }
 
 void noteNoTransport() {
-  setLastError("no printer connection is open: open one first (openport, opencomport, "
-               "openethernet or openusbportmult)");
+  setLastError("no printer connection is open: open one first (openport, opencomport or "
+               "openethernet)");
 }
 
 std::optional<WriteTarget> pickTarget(const ConnectionState& c, WriterFamily family) {

@@ -28,6 +28,8 @@ using test::FakeOsScope;
 const std::string kVid = PALOMA_USB_VENDOR_ID;
 const std::string kPeer = "127.0.0.1:9100";
 std::string os_(int code) { return std::strerror(code); }
+const std::string kNothingOpen =
+    "no printer connection is open: open one first (openport, opencomport or openethernet)";
 
 std::string usbPath(const std::string& loc) {
   return "\\\\?\\usb#vid_" + kVid + "&pid_0001#" + loc + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
@@ -127,12 +129,10 @@ const Cause kCauses[] = {
        closeethernetport(0);
      },
      [] { return str(sendBinaryData(reinterpret_cast<const unsigned char*>("x"), 1)); }, "0",
-     "no printer connection is open: open one first (openport, opencomport, openethernet or "
-     "openusbportmult)",
+     kNothingOpen,
      0},
     {"clearbuffer: nothing open", [](FakeOs&) {}, [] { return str(clearbuffer()); }, "0",
-     "no printer connection is open: open one first (openport, opencomport, openethernet or "
-     "openusbportmult)",
+     kNothingOpen,
      0},
     {"printlabel: does not fit", [](FakeOs& f) { openLpt(f); },
      [] { return str(printlabel(std::string(60, '1').c_str(), "1")); }, "0",
@@ -222,8 +222,7 @@ const Cause kCauses[] = {
      [](FakeOs& f) { openLpt(f); }, [] { return str(downloadbmp("labels/missing.bmp", "X")); },
      "0", "open \"labels/missing.bmp\": " + os_(ENOENT), ENOENT},
     {"sendfile: nothing open", [](FakeOs&) {}, [] { return str(sendfile("labels/x.prn")); }, "0",
-     "no printer connection is open: open one first (openport, opencomport, openethernet or "
-     "openusbportmult)",
+     kNothingOpen,
      0},
     {"downloadpcx: a name that makes the header too long",
      [](FakeOs& f) {
