@@ -37,7 +37,7 @@ class RawQueue {
   }
   ~RawQueue() { run(kLpadmin + " -x " + name_); }
   // lpadmin lives in /usr/sbin, off an ordinary user's PATH.
-  static inline const std::string kLpadmin = "PATH=\"$PATH:/usr/sbin:/sbin\" lpadmin";
+  static inline const std::string kLpadmin = "env PATH=\"$PATH:/usr/sbin:/sbin\" lpadmin";
   bool ok() const { return ok_; }
 
  private:
