@@ -253,7 +253,10 @@ int compareport(const char* port) {
 
 const char* returndriver(const char* port) {
   static std::string result;
-  if (!port) return "-1";
+  if (!port) {
+    setLastError("the port is a null pointer");
+    return "-1";
+  }
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
   int index = openPrinterOnPort(port, &printers, &opened);

@@ -224,7 +224,10 @@ int sendcommandW(const paloma_wchar* text) {
 int sendcommandutf8(const char* text) {
   if (!text) return 0;
   std::string utf8 = ansiToUtf8(text);
-  if (conn().isOpen == 0) return 0;
+  if (conn().isOpen == 0) {
+    noteNoTransport();
+    return 0;
+  }
   return writeCommandText(utf8, kCrlfNul);
 }
 

@@ -92,7 +92,10 @@ int printerfontmult(int n, const char* x, const char* y, const char* font, const
                     const char* xmul, const char* ymul, const char* content) {
   // No gate beyond the number: the command also reaches a network slot, and
   // goes nowhere (result 0) for a closed one.
-  if (!validSlot(n)) return 0;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return 0;
+  }
   CommandLines lines;
   if (!formatPrinterFont(x, y, font, rotation, xmul, ymul, content, &lines)) return 0;
   return sendToSlot(n, lines);
