@@ -48,16 +48,21 @@ ConnectionState& conn() { return connection(); }
 
 // The serial status read: the request, then the read with StatusByteMode
 // armed. ReplyBuffer[0] holds `unanswered` until the read stores a byte
-// there, and keeps it when the read fails; *answered tells whether one came.
-unsigned char serialStatusByte(unsigned char unanswered, bool* answered = nullptr) {
+// there, and keeps it when the read fails. The text query (the one that
+// reads no answer as 0xFF) also records a byte the printer sent from outside
+// the table as the reason for its "-2"; to the integer queries every byte is
+// a result.
+unsigned char serialStatusByte(unsigned char unanswered) {
   clearReply();
   ComportSendData(kStatusRequest);
   rs().StatusByteMode = 1;
   rs().ReplyBuffer[0] = unanswered;
   ReadSerialStatus(conn().handle);
   // The read disarms the mode when it stores the printer's byte.
-  if (answered) *answered = rs().StatusByteMode == 0;
+  const bool answered = rs().StatusByteMode == 0;
   rs().StatusByteMode = 0;
+  if (answered && unanswered == 0xFF)
+    answeredStatusText(rs().ReplyBuffer[0], StatusFamily::SerialPort);
   return rs().ReplyBuffer[0];
 }
 
@@ -100,10 +105,7 @@ using namespace paloma;
 extern "C" {
 
 const char* comportprinterstatus(void) {
-  bool answered = false;
-  const unsigned char byte = serialStatusByte(0xFF, &answered);
-  return answered ? answeredStatusText(byte, StatusFamily::SerialPort)
-                  : statusText(byte, StatusFamily::SerialPort);
+  return statusText(serialStatusByte(0xFF), StatusFamily::SerialPort);
 }
 
 // The integer queries read a failed read as 0.
