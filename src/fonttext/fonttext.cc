@@ -122,7 +122,8 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
     const std::size_t size =
         static_cast<std::size_t>(out->rowBytes) * static_cast<std::size_t>(out->rows);
     if (block.widthBytes != out->rowBytes || block.rows != out->rows || block.bits.size() != size)
-      return refuse(TextBitmapStatus::DrawFailed, "the text was drawn in a block of the wrong size");
+      return refuse(TextBitmapStatus::DrawFailed,
+                    "the text was drawn in a block of the wrong size");
     out->bits = std::move(block.bits);
   }
 
