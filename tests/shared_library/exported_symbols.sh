@@ -2,7 +2,8 @@
 # Checks the dynamic symbols of libpaloma.so: every symbol it defines is a
 # function declared in include/paloma.h, exported with the version PALOMA_1;
 # every declared function that the library's objects define (as the static
-# library shows them) is exported; nothing else is exported.
+# library shows them) is exported; nothing else is exported; and no part of
+# the library calls sendfile (there it would be the SDK's own).
 #
 #   exported_symbols.sh LIBRARY HEADER STATIC_LIBRARY
 set -euo pipefail
@@ -56,5 +57,13 @@ if [ -n "$missing" ]; then
 fi
 unbuilt=$(comm -23 <(echo "$declared") <(echo "$built"))
 [ -z "$unbuilt" ] || echo "note: declared in the header but defined nowhere yet:" $unbuilt >&2
+# Inside the library the name sendfile is the SDK's own function: a call
+# meant for the system's sendfile(2) would reach it instead.
+callers=$(nm -A "$static" 2>/dev/null | awk '$2 == "U" && $3 == "sendfile" { print $1 }')
+if [ -n "$callers" ]; then
+  echo "the library calls sendfile, which inside it is the SDK's own function, not the" \
+       "system's (use another way to reach sendfile(2)):" $callers >&2
+  status=1
+fi
 [ "$status" -eq 0 ] && echo "$(wc -l <<<"$exported") functions exported, all with version PALOMA_1"
 exit "$status"
