@@ -78,8 +78,8 @@ const Cause kCauses[] = {
      "create a TCP socket: " + os_(EMFILE), EMFILE},
     {"openethernet: a host name", [](FakeOs&) {},
      [] { return str(openethernet("printer.local", 9100)); }, "0",
-     "\"printer.local\" is not a dotted IPv4 address (four numbers 0 to 255, such as "
-     "192.168.1.20)",
+     "\"printer.local\" is not an IPv4 address such as 192.168.1.20 (host names are not "
+     "looked up)",
      0},
     {"compareport: no printer on the port", [](FakeOs& f) { f.addPrinter("A", "usb://a"); },
      [] { return str(compareport("usb://b")); }, "0",
