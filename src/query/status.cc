@@ -155,7 +155,10 @@ int usbportqueryprinter(void) {
 
 const char* printerstatus(void) {
   ConnectionState& c = conn();
-  if (c.isOpen == 0) return "-1";
+  if (c.isOpen == 0) {
+    noteNoTransport();
+    return "-1";
+  }
   if (c.spoolerMode == 1 || c.lptMode == 1 || c.usbMode == 1) return "";
   if (c.serialMode == 1) return comportprinterstatus();
   if (c.networkMode == 1) return ethernetprinterstatus();
