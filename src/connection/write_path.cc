@@ -141,6 +141,26 @@ bool writeWithEnd(const WriteTarget& t, const void* body, std::size_t n, std::st
   return writeAll(t, end.data(), end.size(), /*more=*/false, serialEvent) && ok;
 }
 
+void noteNull(const char* what) { setLastError(std::string(what) + " is a null pointer"); }
+
+int refuseText(const void* text) {
+  if (!text)
+    noteNull("the text");
+  else
+    noteNoTransport();
+  return 0;
+}
+
+int refuseData(const void* data, int length) {
+  if (connection().isOpen == 0)
+    noteNoTransport();
+  else if (length < 0)
+    setLastError("the length " + std::to_string(length) + " is negative");
+  else if (!data)
+    noteNull("the data");
+  return 0;
+}
+
 void noteTooLong(std::size_t length) {
   setLastError("a command of " + std::to_string(length) + " bytes is too long for the " +
                std::to_string(ConnectionState::kCommandBufferSize) +

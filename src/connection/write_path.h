@@ -75,6 +75,15 @@ void noteNoTransport();
 // Records that a command of `length` bytes did not fit the command buffer.
 void noteTooLong(std::size_t length);
 
+// Records that the argument `what` ("the text", "the port") is a null pointer.
+void noteNull(const char* what);
+
+// The refusals of the writers' first test: a null text, or nothing open.
+// Record which, and give 0.
+int refuseText(const void* text);
+// Nothing open, a negative length, or null data with a length.
+int refuseData(const void* data, int length);
+
 // The "\r\n" line end and the network's three-byte form.
 inline constexpr std::string_view kCrlf{"\r\n", 2};
 inline constexpr std::string_view kCrlfNul{"\r\n\0", 3};
