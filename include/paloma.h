@@ -14,6 +14,18 @@
  * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
  * symbols; all others have plain C names.
  *
+ * On Linux every exported function carries the symbol version PALOMA_1 and
+ * the library exports nothing else. A versioned name never stands in for a
+ * function of the same name in another library (the C library's sendfile
+ * stays the one the C++ runtime uses), and the library's calls to its own
+ * functions stay inside it, even when the application defines functions of
+ * the same names (setup, restart, closeport, ...).
+ *
+ * Text "in the process's character set" is read in the locale's character
+ * set (LC_CTYPE; on Windows the ANSI code page). In the C/POSIX locale, which
+ * a program has until it calls setlocale, a text that is valid UTF-8 is read
+ * as UTF-8, and any other text byte by byte as ISO-8859-1.
+ *
  * Blocking: every call returns within a bound. Writes to a device are bounded
  * by the size of the data (1 to 30 seconds); a network send gives up after
  * 1000 ms, a TCP connect after 5 seconds, the print spooler after 5 seconds.
@@ -112,11 +124,24 @@ PALOMA_API int paloma_set_log_level(int level);
  * @brief The last error of the calling thread.
  *
  * Every failing call records its reason for the calling thread: a sentence a
- * person can act on ("connect to 127.0.0.1:1: Connection refused") and the OS
- * error number behind it (errno on Linux, GetLastError/WSAGetLastError on
- * Windows; 0 when the cause is not an OS error). A successful call leaves the
- * record as it was. The text stays valid until the thread's next failing call
- * or paloma_clear_error().
+ * person can act on and the OS error number behind it (errno on Linux,
+ * GetLastError/WSAGetLastError on Windows, with the system's text from
+ * FormatMessage; 0 when the cause is not an OS error). For example:
+ *
+ *     connect to 127.0.0.1:1: Connection refused
+ *     no spooler printer named "nope", and "nope" is not a port name (...)
+ *     open "labels/missing.prn": No such file or directory
+ *     the printer closed the connection
+ *     no reply within 1 s
+ *     the reply filled 65536 bytes without the end marker ENDLINE
+ *
+ * Openers, writers, command builders, queries, file functions, slots,
+ * discovery and host-font text record it wherever they give their failure
+ * result (0, -1, -2, "-1", "", ...). A successful call leaves the record as
+ * it was (as errno does), so read it right after the call that failed. The
+ * text stays valid until the thread's next failing call or
+ * paloma_clear_error(). A host font that is not installed is no failure: the
+ * face that stood in for it is told as debug detail (paloma_set_log_level()).
  * @{
  */
 /** The reason the calling thread's last failing call gave.
@@ -156,8 +181,9 @@ PALOMA_API int sendcommandnocrlf(const char* text);
  * @return 1 written; 0 for a unit above U+00FF, a text longer than 255 bytes,
  *         or a failed write. */
 PALOMA_API int sendcommandW(const paloma_wchar* text);
-/** Sends a text in the process's character set as UTF-8, then CR LF, or
- * CR LF NUL over the network.
+/** Sends a text in the process's character set (in the C locale: UTF-8 when
+ * the text is valid UTF-8, see the top of this header) as UTF-8, then CR LF,
+ * or CR LF NUL over the network.
  * @param text the command line.
  * @return 1 written, 0 not. */
 PALOMA_API int sendcommandutf8(const char* text);
@@ -586,8 +612,8 @@ PALOMA_API int WiFi_Default(void);
  * @{
  */
 
-/** Draws 8-bit text in the process's character set (the C locale:
- * ISO-8859-1).
+/** Draws 8-bit text in the process's character set (the C locale: UTF-8
+ * when the text is valid UTF-8, else ISO-8859-1).
  * @param x reference point, dots from the left.
  * @param y reference point, dots from the top.
  * @param fontheight cell height (positive) or character height (negative) in
@@ -895,7 +921,8 @@ PALOMA_API int comportqueryprinter_port(const char* port);
 PALOMA_API const char* ethernetprinterstatus(void);
 /** The USB status, on a handle of its own. A silent printer blocks about
  * 2.2 s.
- * @return the code; "-1" no printer; a silent printer reads "00". */
+ * @return the code; "-1" no printer, or one that does not open; a silent
+ *         printer reads "00". */
 PALOMA_API const char* usbprinterstatus(void);
 /** The USB status byte, synchronous.
  * @return the byte as a signed value; -1 no printer; 0 nothing read. */
@@ -947,7 +974,8 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * 2 GiB or more: 0. Sending blocks as its writes do (see @ref writing).
  *
  * Note that `sendfile` has a plain C name that also exists in the C library;
- * do not include `<sys/sendfile.h>` beside this header.
+ * do not include `<sys/sendfile.h>` beside this header. (Other libraries keep
+ * the C library's: see the symbol versions at the top of this header.)
  * @{
  */
 /** Downloads a BMP image to the printer under a name (PUTBMP draws it).

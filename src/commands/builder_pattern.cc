@@ -3,6 +3,8 @@
 #include "commands/builders.h"
 #include "connection/connection_state.h"
 #include "connection/text_convert.h"
+#include "connection/write_path.h"
+#include "platform/last_error.h"
 
 namespace paloma::commands {
 
@@ -17,7 +19,18 @@ std::size_t boundedLength(const char* text, std::size_t limit) {
   return n;
 }
 
+bool tooLong(std::size_t capacity) {
+  setLastError("the command would be longer than " + std::to_string(capacity - 1) +
+               " characters; nothing was sent");
+  return false;
+}
+
 }  // namespace
+
+bool nullArgument() {
+  setLastError("a text argument is a null pointer");
+  return false;
+}
 
 bool formatCommand(std::size_t capacity, std::string_view tmpl, const char* const* args,
                    std::size_t count, CommandLines* lines) {
@@ -33,14 +46,14 @@ bool formatCommand(std::size_t capacity, std::string_view tmpl, const char* cons
   }
   if (placeholders != count) return false;
   total = tmpl.size() - placeholders * kPlaceholder.size();
-  if (total >= capacity) return false;
+  if (total >= capacity) return tooLong(capacity);
   std::size_t lengths[32];
   if (count > sizeof lengths / sizeof lengths[0]) return false;
   for (std::size_t i = 0; i < count; ++i) {
-    if (!args[i]) return false;
+    if (!args[i]) return nullArgument();
     lengths[i] = boundedLength(args[i], capacity);
     total += lengths[i];
-    if (total >= capacity) return false;
+    if (total >= capacity) return tooLong(capacity);
   }
   // Second pass: fill.
   std::string line;
@@ -82,15 +95,23 @@ int sendCommands(const CommandLines& lines) {
   for (const std::string& line : lines) {
     if (sendcommand(line.c_str()) != 1) allAccepted = false;
   }
+  if (!allAccepted && connection().isOpen == 0) noteNoTransport();
   return allAccepted ? 1 : 0;
 }
 
-bool connectionOpen() { return connection().isOpen != 0; }
+bool connectionOpen() {
+  if (connection().isOpen != 0) return true;
+  noteNoTransport();
+  return false;
+}
 
 bool connectionOrTransportActive() {
   const ConnectionState& c = connection();
-  return c.isOpen != 0 || c.spoolerMode != 0 || c.lptMode != 0 || c.usbMode != 0 ||
-         c.serialMode != 0 || c.networkMode != 0;
+  if (c.isOpen != 0 || c.spoolerMode != 0 || c.lptMode != 0 || c.usbMode != 0 ||
+      c.serialMode != 0 || c.networkMode != 0)
+    return true;
+  noteNoTransport();
+  return false;
 }
 
 }  // namespace paloma::commands

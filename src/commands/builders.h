@@ -107,10 +107,14 @@ bool narrowWideArgs(const paloma_wchar* const* wide, std::size_t count, std::str
 int sendCommands(const CommandLines& lines);
 
 // True when a connection is open (isOpen). The guard of most builders.
+// Both guards record why when they refuse.
 bool connectionOpen();
 // True when isOpen or any transport mode flag is set: the guard of restart
 // and of the wireless-LAN commands.
 bool connectionOrTransportActive();
+
+// Records that a text argument was a null pointer; returns false.
+bool nullArgument();
 
 // The single-connection builder: 0 unless a connection is open, 0 when
 // `format` refuses, else the lines it made sent with sendCommands.

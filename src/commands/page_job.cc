@@ -7,7 +7,7 @@ namespace paloma::commands {
 bool formatSetup(const char* width, const char* height, const char* speed, const char* density,
                  const char* sensor, const char* gap, const char* offset, CommandLines* out) {
   out->clear();
-  if (!sensor) return false;
+  if (!sensor) return nullArgument();
   // Only the first byte chooses: "1", "10" and "1x" mean a black line.
   const char* keyword = sensor[0] == '1' ? "BLINE" : "GAP";
   bool ok = formatCommand(kSetupCapacity, "SIZE %s mm,%s mm", {width, height}, out) &&

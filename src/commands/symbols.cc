@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "commands/builders.h"
+#include "platform/last_error.h"
 
 namespace paloma::commands {
 
@@ -13,7 +14,7 @@ namespace {
 
 bool anyNull(const char* const* args, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
-    if (!args[i]) return true;
+    if (!args[i]) return !nullArgument();
   return false;
 }
 
@@ -93,7 +94,10 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
       break;
     case '5':
       // Mode 5 has no class, country or postal code.
-      if (isGiven(args[3]) || isGiven(args[4]) || isGiven(args[5])) return false;
+      if (isGiven(args[3]) || isGiven(args[4]) || isGiven(args[5])) {
+        setLastError("maxicode mode 5 takes no class, country or postal code; nothing was sent");
+        return false;
+      }
       [[fallthrough]];
     case '4':
       // Mode 4 leaves out arguments 4 to 6 even when they are given.
@@ -102,7 +106,9 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
                          {args[0], args[1], args[2], content}, out);
       break;
     default:
-      return false;  // no template for this mode
+      // No template for this mode.
+      setLastError("maxicode mode must begin with 2, 3, 4 or 5; nothing was sent");
+      return false;
   }
   return ok;
 }

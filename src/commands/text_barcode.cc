@@ -41,7 +41,7 @@ bool formatRss(const char* x, const char* y, const char* type, const char* rotat
                const char* moduleWidth, const char* separatorHeight, const char* extra,
                const char* content, CommandLines* out) {
   out->clear();
-  if (!type || !extra || !content) return false;
+  if (!type || !extra || !content) return nullArgument();
   if (extra[0] != '\0') {
     // Eight fields; the type name plays no part.
     const char* tmpl = contentIsBare(content) ? "RSS %s,%s,\"%s\",%s,%s,%s,%s,%s"

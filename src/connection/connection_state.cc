@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "platform/last_error.h"
 
 namespace paloma {
 
@@ -28,6 +31,15 @@ bool ConnectionState::setPortName(std::string_view name) {
 }
 
 ConnectionState& connection() { return g_connection; }
+
+Handle openPath(std::string_view path, const OpenMode& mode) {
+  Handle h = os().openFile(path, mode);
+  if (h == kInvalidHandle) {
+    const int error = os().lastOsError();
+    setLastOsError("open \"" + std::string(path) + "\"", error);
+  }
+  return h;
+}
 
 void resetConnection() {
   g_connection.~ConnectionState();

@@ -43,4 +43,8 @@ ConnectionState& connection();
 // Returns the state to how the library starts (tests).
 void resetConnection();
 
+// os().openFile, recording why when it fails: `open "<path>": <the system's
+// sentence>` with the OS error number.
+Handle openPath(std::string_view path, const OpenMode& mode);
+
 }  // namespace paloma

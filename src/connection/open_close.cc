@@ -9,7 +9,9 @@
 #include "connection/connection_state.h"
 #include "connection/text_convert.h"
 #include "connection/usb_search.h"
+#include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -79,7 +81,7 @@ bool isFileDevicePath(std::string_view p) {
 // cleared.
 bool openTransport(TransportKind kind, std::string_view path, const OpenMode& mode) {
   ConnectionState& c = conn();
-  Handle h = os().openFile(path, mode);
+  Handle h = openPath(path, mode);
   std::int32_t& flag = c.flag(kind);
   if (h == kInvalidHandle) {
     flag = 0;
@@ -94,7 +96,7 @@ bool openTransport(TransportKind kind, std::string_view path, const OpenMode& mo
 
 int openUsb() {
   UsbDeviceRecord record;
-  findUsbDevice(record);
+  findUsbDevice(record);  // records why when none is found
   if (record.found)
     return openTransport(TransportKind::UsbDevice, record.devicePath, kUsbDeviceOpenMode) ? 1 : 0;
   conn().usbMode = 0;
@@ -140,7 +142,11 @@ enum class Flavor { Narrow, Wide };
 int openByName(std::string_view name, Flavor flavor) {
   closeport();
   clearOpenerFlags();
-  if (!conn().setPortName(name)) return 0;
+  if (!conn().setPortName(name)) {
+    setLastError("the printer name is " + std::to_string(name.size()) + " bytes long; at most " +
+                 std::to_string(ConnectionState::kPortNameSize - 1) + " fit");
+    return 0;
+  }
   if (trySpooler()) return 1;
 
   ConnectionState& c = conn();
@@ -163,6 +169,9 @@ int openByName(std::string_view name, Flavor flavor) {
     os().message(std::string(name), kErrorCaption, MessageIcon::Warning);
     os().message(kNoDriver, kErrorCaption, MessageIcon::Warning);
   }
+  setLastError("no spooler printer named \"" + std::string(name) + "\", and \"" +
+               std::string(name) +
+               "\" is not a port name (USB, LPT1 to LPT4, COM<n> or a /dev/ device path)");
   c.spoolerMode = 0;
   c.isOpen = 0;
   return 0;
@@ -178,14 +187,18 @@ int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
       printers->assign(1, onServer);
       return 0;
     case Os::ServerLookup::Missing:
-      printers->clear();
+      printers->clear();  // the backend has recorded why
       return -1;
     case Os::ServerLookup::NotServerName:
       break;
   }
-  if (!os().spoolerList(printers)) return -1;
+  if (!os().spoolerList(printers)) {
+    setLastError("the spooler's list of printers cannot be had: is the print service running?");
+    return -1;
+  }
   for (std::size_t i = 0; i < printers->size(); ++i)
     if ((*printers)[i].port == port) return static_cast<int>(i);
+  setLastError("no spooler printer has the port \"" + std::string(port) + "\"");
   return -1;
 }
 
@@ -206,6 +219,9 @@ int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, b
   if (c.spoolerMode == 1) {
     c.handle = h;
     *opened = true;
+  } else {
+    setLastError("the spooler printer \"" + (*printers)[index].name + "\" on port \"" + port +
+                 "\" could not be opened");
   }
   return index;
 }
@@ -249,7 +265,10 @@ int compareport(const char* port) {
 
 const char* returndriver(const char* port) {
   static std::string result;
-  if (!port) return "-1";
+  if (!port) {
+    setLastError("the port is a null pointer");
+    return "-1";
+  }
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
   int index = openPrinterOnPort(port, &printers, &opened);

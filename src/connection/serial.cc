@@ -4,6 +4,7 @@
 
 #include "connection/connection_state.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -15,7 +16,7 @@ ConnectionState& conn() { return connection(); }
 // shared writes, overlapped I/O.
 Handle openSerialPort(const char* port) {
   OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
-  return os().openFile(port, mode);
+  return openPath(port, mode);
 }
 
 void applyDefaults(SerialSettings& s) {
@@ -27,11 +28,23 @@ void applyDefaults(SerialSettings& s) {
 }
 
 // Reads the port's settings, applies the defaults and writes them back.
+// The serial settings calls, recording why when they fail.
+bool getState(Handle h, SerialSettings* s) {
+  if (os().serialGetState(h, s)) return true;
+  setLastOsError("read the serial port's settings (is a serial port open?)", os().lastOsError());
+  return false;
+}
+bool setState(Handle h, const SerialSettings& s) {
+  if (os().serialSetState(h, s)) return true;
+  setLastOsError("apply the serial port's settings", os().lastOsError());
+  return false;
+}
+
 bool setDefaults(Handle h) {
   SerialSettings s;
-  if (!os().serialGetState(h, &s)) return false;
+  if (!getState(h, &s)) return false;
   applyDefaults(s);
-  return os().serialSetState(h, s);
+  return setState(h, s);
 }
 
 // Each text must equal a table entry exactly; any other text leaves its
@@ -57,15 +70,17 @@ void applyTexts(SerialSettings& s, std::string_view baud, std::string_view parit
 int setLine(Handle h, const char* baud, const char* parity, const char* dataBits,
             const char* stopBits) {
   SerialSettings current;
-  if (!os().serialGetState(h, &current)) return 0;
+  if (!getState(h, &current)) return 0;
   SerialSettings& s = conn().serialSettings;
   s = current;
   applyTexts(s, baud, parity, dataBits, stopBits);
-  return os().serialSetState(h, s) ? 1 : 0;
+  return setState(h, s) ? 1 : 0;
 }
 
 bool anyNull(const char* a, const char* b, const char* c, const char* d) {
-  return !a || !b || !c || !d;
+  if (a && b && c && d) return false;
+  setLastError("a serial setting argument is a null pointer");
+  return true;
 }
 
 }  // namespace

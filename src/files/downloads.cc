@@ -6,6 +6,7 @@
 #include "connection/write_path.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 
 namespace paloma {
 
@@ -46,8 +47,14 @@ bool writePayloadAndEnd(const WriteTarget& t, FileSource& file, SerialRow row) {
 int sendWholeFile(const char* path, bool withHeader, const char* memory, const char* name,
                   SerialRow row) {
   ConnectionState& c = connection();
-  if (c.isOpen == 0) return 0;
-  if (!path || (withHeader && !name)) return 0;
+  if (c.isOpen == 0) {
+    noteNoTransport();
+    return 0;
+  }
+  if (!path || (withHeader && !name)) {
+    setLastError(path ? "the name argument is a null pointer" : "the path is a null pointer");
+    return 0;
+  }
 
   auto target = pickTarget(c, WriterFamily::Binary);
   FileSource file;

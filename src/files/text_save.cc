@@ -5,6 +5,7 @@
 
 #include "connection/text_convert.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -23,11 +24,17 @@ void replaceTextFile(std::string_view bytes) {
   mode.disposition = Disposition::CreateAlways;
   mode.overlapped = false;
   Handle h = os().openFile(kTextFileName, mode);
-  if (h == kInvalidHandle) return;
+  if (h == kInvalidHandle) {
+    setLastOsError(std::string("open \"") + kTextFileName + "\"", os().lastOsError());
+    return;
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     IoResult r = os().writeFile(h, bytes.data() + done, bytes.size() - done);
-    if (!r.ok || r.count == 0) break;
+    if (!r.ok || r.count == 0) {
+      setLastOsError(std::string("write \"") + kTextFileName + "\"", r.ok ? 0 : r.error);
+      break;
+    }
     done += r.count;
   }
   os().closeHandle(h);

@@ -6,6 +6,7 @@
 #include "connection/text_convert.h"
 #include "fonttext/fonttext.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 
 using namespace paloma;
 
@@ -67,7 +68,10 @@ int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int font
                             const paloma_wchar* content, int length) {
   if (connection().isOpen == 0 || !content || !szFaceName) return 0;
   // The copy and its terminator must fit the working buffer.
-  if (length < 0 || length >= kLengthCopyUnits) return 0;
+  if (length < 0 || length >= kLengthCopyUnits) {
+    setLastError("the length must be 0 to " + std::to_string(kLengthCopyUnits - 1) + " units");
+    return 0;
+  }
   std::array<char16_t, kLengthCopyUnits> copy{};
   int copied = 0;
   while (copied < length) {

@@ -1,13 +1,17 @@
 #include "query/bstr.h"
 
 #include <cstring>
+#include <string>
 
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
 
 paloma_bstr bstrAlloc(const void* data, std::size_t n) {
-  return os().allocByteString(static_cast<const char*>(data), n);
+  paloma_bstr s = os().allocByteString(static_cast<const char*>(data), n);
+  if (!s) setLastError("no memory for a string of " + std::to_string(n) + " bytes");
+  return s;
 }
 
 paloma_bstr bstrFromText(const char* text) {

@@ -3,11 +3,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "connection/connection_state.h"
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/bstr.h"
 #include "query/info_table.h"
 #include "query/readers.h"
@@ -39,7 +41,7 @@ bool sendBlock(Socket s, const void* block, std::size_t n) {
 // The USB query handle: read and write, no sharing, overlapped.
 Handle openUsbQueryHandle(const UsbDeviceRecord& record) {
   if (!record.found || record.devicePath[0] == '\0') return kInvalidHandle;
-  return os().openFile(record.devicePath, kUsbQueryOpenMode);
+  return openPath(record.devicePath, kUsbQueryOpenMode);
 }
 
 }  // namespace
@@ -52,11 +54,16 @@ const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query) {
 
 std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block) {
   std::memset(block, 0, kSettingBlockSize);
-  if (!a || !b || !c) return 0;
+  if (!a || !b || !c) {
+    setLastError("a setting argument is a null pointer");
+    return 0;
+  }
   int n = std::snprintf(block, kSettingBlockSize,
                         "OUT GETSETTING$(\"%s\",\"%s\",\"%s\")\r\nOUT CHR$(02)\r\n", a, b, c);
   if (n <= 0 || static_cast<std::size_t>(n) >= kSettingBlockSize) {
     std::memset(block, 0, kSettingBlockSize);  // refused, never truncated
+    setLastError("the setting request would be longer than " +
+                 std::to_string(kSettingBlockSize - 1) + " bytes; nothing was sent");
     return 0;
   }
   return static_cast<std::size_t>(n);
@@ -80,7 +87,7 @@ const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
   sendRequestBlock(s, row.request);
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineAfter || row.mode == ArmMode::LineBefore) r.LineMode = 1;
-  ReadNetworkReply(s);
+  if (ReadNetworkReply(s) && r.NetworkError != 0) noteEarlierNetworkError();
   if (row.failure == InfoFailure::MinusOneOnError) {
     if (r.NetworkError != 0) {
       // Reporting the error clears it; a serial-number query's LineMode
@@ -107,7 +114,11 @@ const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device) {
     usbReadWhile(&usbReadDataToBuffer, device);
   }
   const char* text = resultBuffer(InfoBuffer::Reply);
-  if (row.failure == InfoFailure::MinusOneWhenEmpty && text[0] == '\0') return kQueryFailed;
+  if (row.failure == InfoFailure::MinusOneWhenEmpty && text[0] == '\0') {
+    // A device that did not open has its reason recorded already.
+    if (device != kInvalidHandle) setLastError("the USB printer sent no reply");
+    return kQueryFailed;
+  }
   if (row.mode == ArmMode::Frame) r.FrameMode = 0;
   return text;
 }
@@ -127,7 +138,7 @@ const char* runNetworkSettingQuery(Socket s, const char* a, const char* b, const
   ReplyState& r = replies();
   clearReply();
   sendBlock(s, block, sizeof block);
-  ReadNetworkSetting(s);
+  if (ReadNetworkSetting(s) && r.NetworkError != 0) noteEarlierNetworkError();
   // An error left by any earlier network read also answers "-1"; the flag
   // stays set for the queries that report and clear it.
   if (r.NetworkError != 0) return kQueryFailed;
@@ -141,7 +152,9 @@ const char* runUsbSettingQuery(Handle device, const char* a, const char* b, cons
   if (n == 0) return kEmptyText;
   usbOverlappedWrite(device, block, static_cast<int>(n));
   usbReadWhile(reader, device);
-  return resultBuffer(InfoBuffer::Reply);
+  const char* text = resultBuffer(InfoBuffer::Reply);
+  if (text[0] == '\0') setLastError("the USB printer sent no reply");
+  return text;
 }
 
 }  // namespace paloma
@@ -233,7 +246,7 @@ int usbprinterrestart(void) {
   findUsbDevice(record);
   if (!record.found) return -1;
   ConnectionState& conn = connection();
-  conn.usbOneShotHandle = os().openFile(record.devicePath, kUsbDeviceOpenMode);
+  conn.usbOneShotHandle = openPath(record.devicePath, kUsbDeviceOpenMode);
   if (conn.usbOneShotHandle == kInvalidHandle) return -2;
   // Told truthfully: 1 only when the device took all four bytes.
   bool written = writeAll(WriteTarget{TransportKind::UsbDevice, conn.usbOneShotHandle, kInvalidSocket},

@@ -48,6 +48,13 @@ bool usbReadJudge(Handle h, const Deadline& bound);
 // kReplyBoundMs in all: the loop every USB query runs after its request.
 void usbReadWhile(bool (*reader)(Handle), Handle h);
 
+// Records why a reply did not come: silence for `waitedMs` ("no reply within
+// 1 s"), a closed connection, a receive that failed (with its OS error), or a
+// reply without its end marker (`full`: one that filled ReplyBuffer).
+void noteSilence(int waitedMs);
+void noteReceiveFailure(const NetResult& r, int waitedMs);
+void noteNoMarker(bool full);
+
 // The marker that ends a string reply, and the line that asks for it.
 inline constexpr char kStringMarker[] = "ENDLINE\r\n";
 inline constexpr char kMarkerRequest[] = "OUT \"ENDLINE\"\r\n";

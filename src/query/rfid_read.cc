@@ -4,6 +4,7 @@
 
 #include "connection/connection_state.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/bstr.h"
 
 using namespace paloma;
@@ -25,6 +26,7 @@ const char* rfidGetReadData(void) {
   if (c.usbMode == 1) return usbRead();
   if (c.serialMode == 1) return serialRead();
   if (c.networkMode == 1) return networkRead();
+  setLastError("no USB, serial or network connection is open to read RFID data from");
   return "";
 }
 

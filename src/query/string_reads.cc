@@ -10,6 +10,7 @@
 #include "platform/deadline.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "query/status.h"
 
 namespace paloma {
 namespace {
@@ -45,9 +46,12 @@ const char* comport_getstring(const char* command, int pause_ms) {
   for (;;) {
     if (ReadSerialString(conn().handle)) return rs().StringResult;
     // A reply that fills the buffer without the marker cannot be taken.
-    if (rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize) ||
-        bound.passed())
+    const bool full =
+        rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize);
+    if (full || bound.passed()) {
+      noteNoMarker(full);
       return kStringFailed;
+    }
   }
 }
 
@@ -62,6 +66,7 @@ const char* ethernet_getstring(const char* command, int pause_ms) {
   Deadline bound;
   StringStep step = StringStep::NotYet;
   while (step == StringStep::NotYet) step = ReadNetworkString(conn().socket, bound);
+  if (step != StringStep::Failed && rs().NetworkError) noteEarlierNetworkError();
   if (step == StringStep::Failed || rs().NetworkError) return kStringFailed;
   return rs().StringResult;
 }

@@ -5,6 +5,7 @@
 #include "commands/builders.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "slots/slot_table.h"
 
 namespace paloma {
@@ -38,7 +39,10 @@ int gatedBuilder(int n, Format format) {
 // or spooler job.
 int sendFileToSlot(int n, const char* memory, const char* path, const char* name,
                    bool download) {
-  if (!path || (download && !name)) return 0;
+  if (!path || (download && !name)) {
+    setLastError(path ? "the name argument is a null pointer" : "the path is a null pointer");
+    return 0;
+  }
   auto target = slotTarget(n, /*allowNetwork=*/false);
   FileSource file;
   if (!openFileSource(path, &file)) return 0;
@@ -92,7 +96,10 @@ int printerfontmult(int n, const char* x, const char* y, const char* font, const
                     const char* xmul, const char* ymul, const char* content) {
   // No gate beyond the number: the command also reaches a network slot, and
   // goes nowhere (result 0) for a closed one.
-  if (!validSlot(n)) return 0;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return 0;
+  }
   CommandLines lines;
   if (!formatPrinterFont(x, y, font, rotation, xmul, ymul, content, &lines)) return 0;
   return sendToSlot(n, lines);

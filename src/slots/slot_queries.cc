@@ -2,7 +2,10 @@
 // queries, run on the slot's own device handle or socket. The reply buffers
 // and the sticky network error are shared by every slot and the single
 // connection.
+#include <string>
+
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/info_queries.h"
 #include "query/readers.h"
 #include "query/status.h"
@@ -17,6 +20,12 @@ constexpr const char* kBadSlot = "error";
 constexpr const char* kNoPrinter = "-1";
 constexpr const char* kNoSetting = "";
 
+// Records that slot n has no `what` open, and gives `result`.
+const char* slotLacks(int n, const char* what, const char* result) {
+  setLastError("printer slot " + std::to_string(n) + " has no " + what + " open");
+  return result;
+}
+
 // One packet of a slot's setting reply: 100 ms before and after the read.
 bool slotSettingPacket(Handle h) { return usbReadSettingPacket(h, 100, 100); }
 }  // namespace
@@ -28,25 +37,25 @@ extern "C" {
 
 const char* usbprinterstatusmult(int n) {
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).usbMode != 1) return kNoPrinter;
+  if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoPrinter);
   return usbStatusOn(slot(n).handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).networkMode != 1) return kNoPrinter;
+  if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return networkStatusOn(slot(n).socket);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).usbMode != 1) return kNoSetting;
+  if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoSetting);
   return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).networkMode != 1) return kNoPrinter;
+  if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return runNetworkSettingQuery(slot(n).socket, a, b, c);
 }
 

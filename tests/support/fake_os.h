@@ -129,6 +129,9 @@ class FakeOs : public Os {
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
   std::u16string ansiToUtf16(std::string_view bytes) override;
+  // The OS error of the fake's last failed operation: ENOENT for a path that
+  // does not open, ECONNREFUSED for a refused connect, EIO otherwise.
+  int lastOsError() override { return lastOsError_; }
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override;
   void sleepMs(int ms) override;
   std::uint64_t nowMs() override;
@@ -172,6 +175,7 @@ class FakeOs : public Os {
   std::map<std::string, int> writeCalls_;
   std::map<std::string, SerialSettings> serial_;
   bool eventsFail_ = false;
+  int lastOsError_ = 0;
   bool mappingAllowed_ = false;
   std::map<std::intptr_t, std::string> views_;
   std::intptr_t nextView_ = 1;

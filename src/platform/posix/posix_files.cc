@@ -220,10 +220,17 @@ int deviceWriteTimeoutMs(std::size_t n) {
 
 Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   posix::PortTarget target = posix::mapPortName(path);
-  if (target.kind == posix::PortTarget::Invalid) return kInvalidHandle;
+  // Failures that come from no system call leave the errno that says why.
+  if (target.kind == posix::PortTarget::Invalid) {
+    errno = ENOENT;
+    return kInvalidHandle;
+  }
   if (target.kind == posix::PortTarget::Usb) {
     auto dev = openUsbDevice(target.path);
-    if (!dev) return kInvalidHandle;
+    if (!dev) {
+      errno = ENODEV;
+      return kInvalidHandle;
+    }
     auto r = std::make_shared<Resource>();
     r->kind = Resource::Usb;
     r->usb = std::move(dev);
@@ -269,7 +276,10 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   if (r->regular && !device) {
     // No sharing: a second exclusive open of the same file fails, as it
     // would where files carry share modes.
-    if (mode.share == kShareNone && flock(fd, LOCK_EX | LOCK_NB) != 0) return kInvalidHandle;
+    if (mode.share == kShareNone && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      errno = EBUSY;  // another handle holds the file
+      return kInvalidHandle;
+    }
     if (mode.disposition == Disposition::CreateAlways && write && ftruncate(fd, 0) != 0)
       return kInvalidHandle;
   }

@@ -94,6 +94,7 @@ class PosixOs : public Os {
   bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
+  std::string fontFaceUsed(const FontSpec& font) override;
   std::u16string ansiToUtf16(std::string_view bytes) override;
 
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override;
