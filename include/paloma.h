@@ -9,9 +9,31 @@
  * comment says otherwise. Text arguments are NUL-terminated; a null pointer is
  * refused like an empty connection (0, "-1" or ""). Queries return pointers to
  * library-owned texts that stay valid until the next call of the same kind.
- * Every call runs to completion on the caller's thread; make one call at a
- * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
- * symbols; all others have plain C names.
+ * Every call runs to completion on the caller's thread. Functions marked
+ * "C++ linkage" are exported with C++ (type-decorated) symbols; all others
+ * have plain C names.
+ *
+ * Threads: the library may be called from several threads. Every function
+ * takes one process-wide lock for the whole call, so calls from different
+ * threads run one after another, each whole, as if made in some order by a
+ * single thread; the bytes of two commands never mix. Consequences:
+ *  - A slow call holds the others back: a query that waits 5 seconds for a
+ *    silent printer, or closeport's pause, keeps every other thread's call
+ *    waiting that long. Keep slow queries off a thread that must stay
+ *    responsive.
+ *  - The message handler runs inside the call that reports, with the lock
+ *    held. It may call the library on its own thread (the lock is
+ *    recursive), but it must not block forever, and it must not wait for
+ *    another thread that calls the library (that thread waits for the lock
+ *    and neither goes on).
+ *  - Sequences that belong together (open, several builders, print, close)
+ *    are not atomic: another thread's calls may fall between them. Give one
+ *    printer connection to one thread at a time.
+ *  - Texts returned by queries are shared: copy one before another thread
+ *    can make a call of the same kind.
+ *  - paloma_last_error, paloma_last_error_code, paloma_clear_error and
+ *    paloma_set_log_level never wait for the lock: the error record is the
+ *    calling thread's own.
  */
 #ifndef PALOMA_H
 #define PALOMA_H

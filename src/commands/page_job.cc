@@ -1,6 +1,7 @@
 // Page setup and job control: setup, clearbuffer, formfeed, nobackfeed,
 // printlabel, printlabelW, restart.
 #include "commands/builders.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
@@ -47,6 +48,7 @@ extern "C" {
 
 int setup(const char* width, const char* height, const char* speed, const char* density,
           const char* sensor, const char* gap, const char* offset) {
+  paloma::ApiLock lock;
   // All four commands are formatted before any is sent, so the printer never
   // gets half a page setup.
   return sendFormatted([&](CommandLines* l) {
@@ -54,15 +56,17 @@ int setup(const char* width, const char* height, const char* speed, const char* 
   });
 }
 
-int clearbuffer(void) { return sendFormatted(formatClearBuffer); }
-int formfeed(void) { return sendFormatted(formatFormFeed); }
-int nobackfeed(void) { return sendFormatted(formatNoBackFeed); }
+int clearbuffer(void) { paloma::ApiLock lock; return sendFormatted(formatClearBuffer); }
+int formfeed(void) { paloma::ApiLock lock; return sendFormatted(formatFormFeed); }
+int nobackfeed(void) { paloma::ApiLock lock; return sendFormatted(formatNoBackFeed); }
 
 int printlabel(const char* sets, const char* copies) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) { return formatPrintLabel(sets, copies, l); });
 }
 
 int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies) {
+  paloma::ApiLock lock;
   if (!connectionOpen()) return 0;
   const paloma_wchar* wide[2] = {sets, copies};
   std::string narrow[2];
@@ -71,6 +75,7 @@ int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies) {
 }
 
 int restart(void) {
+  paloma::ApiLock lock;
   // A wider guard than the other builders: a transport flag that outlived
   // its connection is enough to try.
   if (!connectionOrTransportActive()) return 0;

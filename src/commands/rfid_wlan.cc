@@ -8,6 +8,7 @@
 
 #include "commands/builders.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
@@ -83,9 +84,10 @@ int sendWlan(bool formatted, const CommandLines& lines) {
 
 extern "C" {
 
-int rfidDetect(void) { return sendcommand(kRfidDetectCommand) == 1 ? 1 : 0; }
+int rfidDetect(void) { paloma::ApiLock lock; return sendcommand(kRfidDetectCommand) == 1 ? 1 : 0; }
 
 int rfidRead(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5) {
+  paloma::ApiLock lock;
   const char* args[5] = {a1, a2, a3, a4, a5};
   CommandLines lines;
   if (!formatRfidRead(args, &lines)) return 0;
@@ -94,6 +96,7 @@ int rfidRead(const char* a1, const char* a2, const char* a3, const char* a4, con
 
 int rfidWrite(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
               const char* data) {
+  paloma::ApiLock lock;
   const char* args[6] = {a1, a2, a3, a4, a5, data};
   CommandLines lines;
   if (!formatRfidWrite(args, &lines)) return 0;
@@ -104,42 +107,49 @@ int rfidWrite(const char* a1, const char* a2, const char* a3, const char* a4, co
 }
 
 int WiFi_DHCP(void) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanDhcp(&lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_Port(int port) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanPort(port, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_SSID(const char* ssid) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanSsid(ssid, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_StaticIP(const char* ip, const char* mask, const char* gateway) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanStaticIp(ip, mask, gateway, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_WEP(int index, const char* key) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanWep(index, key, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_WPA(const char* key) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanWpa(key, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_Default(void) {
+  paloma::ApiLock lock;
   if (!connectionOrTransportActive()) return 0;
   // The reset command, then a restart so that it takes effect; both are
   // attempted, and the result is 1 only when both were accepted.

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "commands/builders.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
@@ -152,24 +153,28 @@ extern "C" {
 
 int qrcode(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
            const char* a6, const char* a7, const char* a8, const char* content) {
+  paloma::ApiLock lock;
   const char* args[9] = {a1, a2, a3, a4, a5, a6, a7, a8, content};
   return sendSymbol(formatQrcode, args);
 }
 
 int dmatrix(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
             const char* a6, const char* a7, const char* content) {
+  paloma::ApiLock lock;
   const char* args[8] = {a1, a2, a3, a4, a5, a6, a7, content};
   return sendSymbol(formatDmatrix, args);
 }
 
 int aztec(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
           const char* a6, const char* a7, const char* a8, const char* a9, const char* content) {
+  paloma::ApiLock lock;
   const char* args[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, content};
   return sendSymbol(formatAztec, args);
 }
 
 int maxicode(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
              const char* a6, const char* content) {
+  paloma::ApiLock lock;
   const char* args[7] = {a1, a2, a3, a4, a5, a6, content};
   return sendSymbol(formatMaxicode, args);
 }
@@ -178,6 +183,7 @@ int pdf417(const char* a1, const char* a2, const char* a3, const char* a4, const
            const char* a6, const char* a7, const char* a8, const char* a9, const char* a10,
            const char* a11, const char* a12, const char* a13, const char* a14,
            const char* a15, const char* a16, const char* a17, const char* content) {
+  paloma::ApiLock lock;
   const char* args[18] = {a1,  a2,  a3,  a4,  a5,  a6,  a7,  a8,  a9,
                           a10, a11, a12, a13, a14, a15, a16, a17, content};
   return sendSymbol(formatPdf417, args);

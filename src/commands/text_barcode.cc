@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "commands/builders.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
@@ -67,6 +68,7 @@ extern "C" {
 
 int printerfont(const char* x, const char* y, const char* font, const char* rotation,
                 const char* xmul, const char* ymul, const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatPrinterFont(x, y, font, rotation, xmul, ymul, content, l);
   });
@@ -75,6 +77,7 @@ int printerfont(const char* x, const char* y, const char* font, const char* rota
 int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* font,
                  const paloma_wchar* rotation, const paloma_wchar* xmul,
                  const paloma_wchar* ymul, const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (!connectionOpen()) return 0;
   const paloma_wchar* wide[7] = {x, y, font, rotation, xmul, ymul, content};
   std::string a[7];
@@ -86,6 +89,7 @@ int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wcha
 int barcode(const char* x, const char* y, const char* type, const char* height,
             const char* readable, const char* rotation, const char* narrow, const char* wide,
             const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatBarcode(x, y, type, height, readable, rotation, narrow, wide, content, l);
   });
@@ -95,6 +99,7 @@ int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* t
              const paloma_wchar* height, const paloma_wchar* readable,
              const paloma_wchar* rotation, const paloma_wchar* narrow, const paloma_wchar* wide,
              const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (!connectionOpen()) return 0;
   const paloma_wchar* w[9] = {x, y, type, height, readable, rotation, narrow, wide, content};
   std::string a[9];
@@ -106,6 +111,7 @@ int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* t
 int barcodecomplete(const char* x, const char* y, const char* type, const char* height,
                     const char* readable, const char* rotation, const char* narrow,
                     const char* wide, const char* extra, const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatBarcodeComplete(x, y, type, height, readable, rotation, narrow, wide, extra,
                                  content, l);
@@ -115,6 +121,7 @@ int barcodecomplete(const char* x, const char* y, const char* type, const char* 
 int rss(const char* x, const char* y, const char* type, const char* rotation,
         const char* moduleWidth, const char* separatorHeight, const char* extra,
         const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatRss(x, y, type, rotation, moduleWidth, separatorHeight, extra, content, l);
   });

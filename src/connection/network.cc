@@ -11,6 +11,7 @@
 #include "platform/os.h"
 #include "query/deadline.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -87,6 +88,7 @@ using namespace paloma;
 extern "C" {
 
 int openethernet(const char* address, int port) {
+  paloma::ApiLock lock;
   replies().NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
   if (s == kInvalidSocket) return 0;
@@ -101,6 +103,7 @@ int openethernet(const char* address, int port) {
 }
 
 int closeethernetport(int delay) {
+  paloma::ApiLock lock;
   os().sleepMs(delay > 0 ? delay : 0);
   ConnectionState& c = conn();
   if (c.socket != kInvalidSocket) os().closeSocket(c.socket);
@@ -110,6 +113,7 @@ int closeethernetport(int delay) {
 }
 
 int Ethernetsend(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   clearReply();
   ReplyState& r = replies();

@@ -11,6 +11,7 @@
 #include "connection/usb_search.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -206,11 +207,13 @@ using namespace paloma;
 extern "C" {
 
 int openport(const char* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   return openByName(name, Flavor::Narrow);
 }
 
 int openportW(const paloma_wchar* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   std::string narrow;
   if (!narrowWide(name, kWideArgCapacity, &narrow)) return 0;
@@ -218,6 +221,7 @@ int openportW(const paloma_wchar* name) {
 }
 
 int compareport(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return 0;
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
@@ -236,6 +240,7 @@ int compareport(const char* port) {
 }
 
 const char* returndriver(const char* port) {
+  paloma::ApiLock lock;
   static std::string result;
   if (!port) return "-1";
   std::vector<SpoolerPrinter> printers;
@@ -249,6 +254,7 @@ const char* returndriver(const char* port) {
 }
 
 int closeport(void) {
+  paloma::ApiLock lock;
   ConnectionState& c = conn();
   if (c.isOpen == 0) return 0;
   if (c.spoolerMode == 1) {

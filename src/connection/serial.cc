@@ -5,6 +5,7 @@
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -76,6 +77,7 @@ using namespace paloma;
 extern "C" {
 
 const char* opencomport(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return "0";
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return "0";
@@ -88,12 +90,14 @@ const char* opencomport(const char* port) {
 }
 
 int SetRS232(const char* baud, const char* parity, const char* databits, const char* stopbits) {
+  paloma::ApiLock lock;
   if (anyNull(baud, parity, databits, stopbits)) return 0;
   return setLine(conn().handle, baud, parity, databits, stopbits);
 }
 
 int SetRS232_port(const char* port, const char* baud, const char* parity, const char* databits,
                   const char* stopbits) {
+  paloma::ApiLock lock;
   if (!port || anyNull(baud, parity, databits, stopbits)) return 0;
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return 0;
@@ -104,4 +108,4 @@ int SetRS232_port(const char* port, const char* baud, const char* parity, const 
 
 }  // extern "C"
 
-int comportdefault() { return setDefaults(conn().handle) ? 1 : 0; }
+int comportdefault() { paloma::ApiLock lock; return setDefaults(conn().handle) ? 1 : 0; }

@@ -5,6 +5,7 @@
 
 #include "connection/text_convert.h"
 #include "paloma.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -127,6 +128,7 @@ using namespace paloma;
 extern "C" {
 
 int sendcommand(const char* text) {
+  paloma::ApiLock lock;
   if (!text || conn().isOpen == 0) return 0;
   std::string_view body(text);
   // The line end is written from storage of its own, so the whole buffer
@@ -136,6 +138,7 @@ int sendcommand(const char* text) {
 }
 
 int sendcommandnocrlf(const char* text) {
+  paloma::ApiLock lock;
   if (!text || conn().isOpen == 0) return 0;
   std::string_view body(text);
   if (!copyToCommandBuffer(body)) return 0;
@@ -145,6 +148,7 @@ int sendcommandnocrlf(const char* text) {
 }
 
 int sendcommandW(const paloma_wchar* text) {
+  paloma::ApiLock lock;
   if (!text || conn().isOpen == 0) return 0;
   std::string narrow;
   if (!narrowWide(text, kWideArgCapacity, &narrow)) return 0;
@@ -156,6 +160,7 @@ int sendcommandW(const paloma_wchar* text) {
 }
 
 int sendcommandutf8(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   std::string utf8 = ansiToUtf8(text);
   if (conn().isOpen == 0) return 0;
@@ -163,6 +168,7 @@ int sendcommandutf8(const char* text) {
 }
 
 int sendBinaryData(const unsigned char* data, int length) {
+  paloma::ApiLock lock;
   if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return 0;
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
@@ -172,6 +178,7 @@ int sendBinaryData(const unsigned char* data, int length) {
 }
 
 int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
+  paloma::ApiLock lock;
   if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return 0;
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
@@ -185,6 +192,7 @@ int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
 // connection's handle holds; 0 when its event cannot be created or the port
 // refused bytes.
 int ComportSendData(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent);
   return ok ? 1 : 0;

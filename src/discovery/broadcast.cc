@@ -8,6 +8,7 @@
 #include "paloma.h"
 #include "platform/os.h"
 #include "query/deadline.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -56,5 +57,6 @@ const char* discoverPrinters(int waitMs) {
 }  // namespace paloma
 
 extern "C" const char* broadcast(void) {
+  paloma::ApiLock lock;
   return paloma::discoverPrinters(paloma::kDiscoveryWaitMs);
 }

@@ -13,6 +13,7 @@
 
 #include "paloma.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -420,7 +421,19 @@ namespace {
 paloma::Handle handleOf(void* device) { return reinterpret_cast<paloma::Handle>(device); }
 }  // namespace
 
-bool UsbReadDataToBuffer(void* device, bool) { return paloma::usbReadDataToBuffer(handleOf(device)); }
-bool UsbReadData(void* device, bool) { return paloma::usbReadData(handleOf(device)); }
-bool UsbRead_judge(void* device) { return paloma::usbReadJudge(handleOf(device)); }
-bool UsbReadStatus(void* device, bool) { return paloma::usbReadStatus(handleOf(device)); }
+bool UsbReadDataToBuffer(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadDataToBuffer(handleOf(device));
+}
+bool UsbReadData(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadData(handleOf(device));
+}
+bool UsbRead_judge(void* device) {
+  paloma::ApiLock lock;
+  return paloma::usbReadJudge(handleOf(device));
+}
+bool UsbReadStatus(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadStatus(handleOf(device));
+}

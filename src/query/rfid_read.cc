@@ -5,6 +5,7 @@
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "query/bstr.h"
+#include "platform/api_lock.h"
 
 using namespace paloma;
 
@@ -21,6 +22,7 @@ const char* networkRead() { return ethernet_getstring("", kRfidPauseMs); }
 extern "C" {
 
 const char* rfidGetReadData(void) {
+  paloma::ApiLock lock;
   const ConnectionState& c = connection();
   if (c.usbMode == 1) return usbRead();
   if (c.serialMode == 1) return serialRead();
@@ -29,6 +31,7 @@ const char* rfidGetReadData(void) {
 }
 
 paloma_bstr rfidGetReadDatavb6(void) {
+  paloma::ApiLock lock;
   const ConnectionState& c = connection();
   const char* reply = "";
   if (c.usbMode == 1) reply = usbRead();

@@ -10,6 +10,7 @@
 #include "query/deadline.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -34,6 +35,7 @@ using namespace paloma;
 extern "C" {
 
 const char* comport_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   rs().SerialStringPosition = 0;
@@ -52,6 +54,7 @@ const char* comport_getstring(const char* command, int pause_ms) {
 }
 
 const char* ethernet_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   WriteTarget t{TransportKind::Network, kInvalidHandle, conn().socket};
@@ -67,6 +70,7 @@ const char* ethernet_getstring(const char* command, int pause_ms) {
 }
 
 const char* usb_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   Handle h = conn().handle;

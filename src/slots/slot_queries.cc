@@ -7,6 +7,7 @@
 #include "query/readers.h"
 #include "query/status.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -27,24 +28,28 @@ using namespace paloma;
 extern "C" {
 
 const char* usbprinterstatusmult(int n) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).usbMode != 1) return kNoPrinter;
   return usbStatusOn(slot(n).handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).networkMode != 1) return kNoPrinter;
   return networkStatusOn(slot(n).socket);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).usbMode != 1) return kNoSetting;
   return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).networkMode != 1) return kNoPrinter;
   return runNetworkSettingQuery(slot(n).socket, a, b, c);
@@ -53,5 +58,6 @@ const char* ethernetprintersettingmult(int n, const char* a, const char* b, cons
 }  // extern "C"
 
 bool UsbReadData_mult(void* device, bool) {
+  paloma::ApiLock lock;
   return slotSettingPacket(static_cast<Handle>(reinterpret_cast<std::intptr_t>(device)));
 }
