@@ -138,9 +138,10 @@ PALOMA_API int closeport(void);
  * goes into the command bare, any other in double quotes. Results: 1 only
  * when every command line was accepted by the transport; 0 when no
  * connection is open, an argument is null, a wide argument holds a character
- * above U+00FF or more than 255 bytes, or the command does not fit its
- * capacity (such a command is refused whole, never shortened, and nothing is
- * sent). Capacities count the command without its line end plus one byte. */
+ * above U+00FF or more than 255 bytes, an argument holds CR or LF (the
+ * printer would end the command there; the last error names the argument),
+ * or the command does not fit its capacity (such a command is refused whole,
+ * never shortened, and nothing is sent). Capacities count the command without its line end plus one byte. */
 
 /* "SIZE w mm,h mm", "SPEED s", "DENSITY d", then "BLINE g mm,o mm" when the
  * first character of `sensor` is '1', else "GAP g mm,o mm" (99 characters

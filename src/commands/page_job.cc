@@ -9,6 +9,9 @@ bool formatSetup(const char* width, const char* height, const char* speed, const
                  const char* sensor, const char* gap, const char* offset, CommandLines* out) {
   out->clear();
   if (!sensor) return false;
+  if (!noLineEndInFields("setup", kSetupCapacity, {width, height, speed, density, gap, offset},
+                         {"width", "height", "speed", "density", "gap", "offset"}))
+    return false;
   // Only the first byte chooses: "1", "10" and "1x" mean a black line.
   const char* keyword = sensor[0] == '1' ? "BLINE" : "GAP";
   bool ok = formatCommand(kSetupCapacity, "SIZE %s mm,%s mm", {width, height}, out) &&
@@ -37,6 +40,8 @@ bool formatNoBackFeed(CommandLines* out) {
 
 bool formatPrintLabel(const char* sets, const char* copies, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("PRINT", kPrintLabelCapacity, {sets, copies}, {"sets", "copies"}))
+    return false;
   return formatCommand(kPrintLabelCapacity, "PRINT %s,%s", {sets, copies}, out);
 }
 

@@ -21,12 +21,17 @@ constexpr int kRfidWritePauseMs = 500;
 
 bool formatRfidRead(const char* const args[5], CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("RFID READ", kRfidWlanCapacity, args, {"a1", "a2", "a3", "a4", "a5"}))
+    return false;
   return formatCommand(kRfidWlanCapacity, "RFID READ,%s,%s,%s,%s,%s,\"\"\r\n",
                        {args[0], args[1], args[2], args[3], args[4]}, out);
 }
 
 bool formatRfidWrite(const char* const args[6], CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("RFID WRITE", kRfidWlanCapacity, args,
+                         {"a1", "a2", "a3", "a4", "a5", "data"}))
+    return false;
   // The data field is always quoted, whatever its first character.
   return formatCommand(kRfidWlanCapacity, "RFID WRITE,%s,%s,%s,%s,%s,\"%s\"\r\n",
                        {args[0], args[1], args[2], args[3], args[4], args[5]}, out);
@@ -45,24 +50,30 @@ bool formatWlanPort(int port, CommandLines* out) {
 
 bool formatWlanSsid(const char* ssid, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN SSID", kRfidWlanCapacity, {ssid}, {"ssid"})) return false;
   return formatCommand(kRfidWlanCapacity, "WLAN SSID \"%s\"", {ssid}, out);
 }
 
 bool formatWlanStaticIp(const char* ip, const char* mask, const char* gateway,
                         CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN IP", kRfidWlanCapacity, {ip, mask, gateway},
+                         {"ip", "mask", "gateway"}))
+    return false;
   return formatCommand(kRfidWlanCapacity, "WLAN IP \"%s\", \"%s\", \"%s\"",
                        {ip, mask, gateway}, out);
 }
 
 bool formatWlanWep(int index, const char* key, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN WEP", kRfidWlanCapacity, {key}, {"key"})) return false;
   std::string decimal = std::to_string(index);
   return formatCommand(kRfidWlanCapacity, "WLAN WEP %s,\"%s\"", {decimal.c_str(), key}, out);
 }
 
 bool formatWlanWpa(const char* key, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN WPA", kRfidWlanCapacity, {key}, {"key"})) return false;
   return formatCommand(kRfidWlanCapacity, "WLAN WPA \"%s\"", {key}, out);
 }
 

@@ -11,6 +11,9 @@ bool formatPrinterFont(const char* x, const char* y, const char* font, const cha
                        const char* xmul, const char* ymul, const char* content,
                        CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("TEXT", kPrinterFontCapacity, {x, y, font, rotation, xmul, ymul, content},
+                         {"x", "y", "font", "rotation", "xmul", "ymul", "content"}))
+    return false;
   const char* tmpl = contentIsBare(content) ? "TEXT %s,%s,\"%s\",%s,%s,%s,%s"
                                             : "TEXT %s,%s,\"%s\",%s,%s,%s,\"%s\"";
   return formatCommand(kPrinterFontCapacity, tmpl, {x, y, font, rotation, xmul, ymul, content},
@@ -21,6 +24,11 @@ bool formatBarcode(const char* x, const char* y, const char* type, const char* h
                    const char* readable, const char* rotation, const char* narrow,
                    const char* wide, const char* content, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields(
+          "BARCODE", kBarcodeCapacity,
+          {x, y, type, height, readable, rotation, narrow, wide, content},
+          {"x", "y", "type", "height", "readable", "rotation", "narrow", "wide", "content"}))
+    return false;
   const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s"
                                             : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,\"%s\"";
   return formatCommand(kBarcodeCapacity, tmpl,
@@ -32,6 +40,11 @@ bool formatBarcodeComplete(const char* x, const char* y, const char* type, const
                            const char* wide, const char* extra, const char* content,
                            CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("BARCODE", kBarcodeCapacity,
+                         {x, y, type, height, readable, rotation, narrow, wide, extra, content},
+                         {"x", "y", "type", "height", "readable", "rotation", "narrow", "wide",
+                          "extra", "content"}))
+    return false;
   const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,%s"
                                             : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,\"%s\"";
   return formatCommand(kBarcodeCapacity, tmpl,
@@ -43,6 +56,10 @@ bool formatRss(const char* x, const char* y, const char* type, const char* rotat
                const char* content, CommandLines* out) {
   out->clear();
   if (!type || !extra || !content) return false;
+  if (!noLineEndInFields(
+          "RSS", kRssCapacity, {x, y, type, rotation, moduleWidth, separatorHeight, extra, content},
+          {"x", "y", "type", "rotation", "moduleWidth", "separatorHeight", "extra", "content"}))
+    return false;
   if (extra[0] != '\0') {
     // Eight fields; the type name plays no part.
     const char* tmpl = contentIsBare(content) ? "RSS %s,%s,\"%s\",%s,%s,%s,%s,%s"
