@@ -9,6 +9,7 @@ packages=(
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
