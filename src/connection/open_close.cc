@@ -261,16 +261,20 @@ int closeport(void) {
     os().spoolerEndPage(c.handle);
     os().spoolerEndDoc(c.handle);
     os().spoolerClose(c.handle);
+    c.handle = kInvalidHandle;
     c.spoolerMode = 0;
   } else if (c.lptMode == 1) {
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;
     c.lptMode = 0;
   } else if (c.usbMode == 1) {
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;
     c.usbMode = 0;
   } else if (c.serialMode == 1) {
     os().sleepMs(100);
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;  // its number may soon name another file
     c.serialMode = 0;
   } else if (c.networkMode == 1) {
     os().sleepMs(1000);

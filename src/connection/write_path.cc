@@ -189,11 +189,11 @@ int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
 }  // extern "C"
 
 // The raw serial write of a text without line end, on whatever port the
-// connection's handle holds; 0 when its event cannot be created or the port
-// refused bytes.
+// connection's handle holds; 0 when no connection is open (even for an empty
+// text), when its event cannot be created or the port refused bytes.
 int ComportSendData(const char* text) {
   paloma::ApiLock lock;
-  if (!text) return 0;
+  if (!text || conn().isOpen == 0 || conn().handle == kInvalidHandle) return 0;
   bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent);
   return ok ? 1 : 0;
 }

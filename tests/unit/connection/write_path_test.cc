@@ -226,3 +226,44 @@ TEST(LibraryInfo, ConstantsAndMessages) {
 
 }  // namespace
 }  // namespace paloma
+
+namespace paloma {
+namespace {
+
+// With no connection open (never opened, closed again, or only a network
+// connection closed by closeethernetport), every writer fails, whatever the
+// length: an empty text or zero bytes included.
+TEST(WritePath, NothingOpenFailsEvenForNothingToWrite) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addDevice("/dev/ttyS0");
+  f.addTcpPeer("127.0.0.1:9100");
+  const paloma_wchar empty[] = {0};
+  const unsigned char b[] = {'x'};
+  auto expectAllFail = [&](const char* when) {
+    SCOPED_TRACE(when);
+    for (const char* text : {"", "CLS"}) {
+      EXPECT_EQ(sendcommand(text), 0);
+      EXPECT_EQ(sendcommandnocrlf(text), 0);
+      EXPECT_EQ(sendcommandutf8(text), 0);
+      EXPECT_EQ(ComportSendData(text), 0);
+    }
+    EXPECT_EQ(sendcommandW(empty), 0);
+    for (int n : {0, 1}) {
+      EXPECT_EQ(sendBinaryData(n ? b : nullptr, n), 0);
+      EXPECT_EQ(sendBinaryDataNoCRLF(n ? b : nullptr, n), 0);
+    }
+  };
+  expectAllFail("never opened");
+  ASSERT_STREQ(opencomport("/dev/ttyS0"), "1");
+  EXPECT_EQ(ComportSendData(""), 1);  // open: nothing to write is done at once
+  ASSERT_EQ(closeport(), 1);
+  expectAllFail("serial port closed");
+  ASSERT_EQ(openethernet("127.0.0.1", 9100), 1);
+  ASSERT_EQ(closeethernetport(0), 1);
+  expectAllFail("network closed");
+  EXPECT_TRUE(f.writes().empty());
+}
+
+}  // namespace
+}  // namespace paloma
