@@ -222,18 +222,20 @@ void ReadSerialReply(Handle h) {
   }
 }
 
-bool ReadSerialString(Handle h) {
+StringStep ReadSerialString(Handle h) {
   unsigned char area[kSerialReadSize];
   os().sleepMs(100);
   bool failed = false;
   std::size_t n = serialRead(h, area, &failed);
+  // A failed read will not succeed by waiting: the port is not there.
+  if (failed) return StringStep::Failed;
   // An empty read is a pause in the printer's output: the bytes gathered so
   // far are kept and the next read continues after them.
-  if (n == 0) return false;
+  if (n == 0) return StringStep::NotYet;
   appendBounded(rs().SerialStringPosition, area, n);
-  if (!takeStringResult()) return false;
+  if (!takeStringResult()) return StringStep::NotYet;
   rs().SerialStringPosition = 0;
-  return true;
+  return StringStep::Found;
 }
 
 // ---- network --------------------------------------------------------------

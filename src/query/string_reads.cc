@@ -45,9 +45,12 @@ const char* comport_getstring(const char* command, int pause_ms) {
   pause(pause_ms);
   Deadline bound;
   for (;;) {
-    if (ReadSerialString(conn().handle)) return rs().StringResult;
-    // A reply that fills the buffer without the marker cannot be taken.
-    if (rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize) ||
+    StringStep step = ReadSerialString(conn().handle);
+    if (step == StringStep::Found) return rs().StringResult;
+    // A failed read ends the wait; so does a reply that fills the buffer
+    // without the marker, which cannot be taken.
+    if (step == StringStep::Failed ||
+        rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize) ||
         bound.passed())
       return kStringFailed;
   }
