@@ -28,7 +28,8 @@ targets=(
 wanted=${FUZZ_TARGETS:-}
 
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALOMA_SANITIZE=ON -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALOMA_SANITIZE=ON -DPALOMA_WERROR=ON -DPALOMA_TESTS=OFF \
+  -DPALOMA_TOOLS=ON >/dev/null
 names=()
 for t in "${targets[@]}"; do
   name=${t%%|*}
