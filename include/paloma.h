@@ -371,22 +371,28 @@ PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
  * field as it was. The default settings are 9600 baud, 8 data bits, no
  * parity, one stop bit. */
 /* Opens the port by its file name unchanged and sets the default settings;
- * marks the connection open and serial. "1" opened, "0" the port did not open
- * (the connection is left as it was). */
+ * marks the connection open and serial; the port or file port the connection
+ * held before is closed. Only an existing serial terminal opens: any other
+ * name (a regular file, a missing path, a device that is no terminal) opens
+ * nothing and is neither created nor changed. "1" opened, "0" the port did
+ * not open (the connection is left as it was; the last error says why). The
+ * serial branches of openport and openportW open only terminals as well. */
 PALOMA_API const char* opencomport(const char* port);
 /* Applies the four texts (and DSR sensitivity) to the connection's port:
  * 1 done, 0 when the port's settings cannot be read or written. */
 PALOMA_API int SetRS232(const char* baud, const char* parity, const char* databits,
                         const char* stopbits);
-/* The same on a port it opens and closes itself; the connection is left
- * alone. 0 when the port does not open or its settings cannot be set. */
+/* The same on a port it opens and closes itself (an existing serial terminal
+ * only, as opencomport); the connection is left alone. 0 when the port does
+ * not open or its settings cannot be set. */
 PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* parity,
                              const char* databits, const char* stopbits);
 
 /* ---- Network ----------------------------------------------------------------
  * Connects to a dotted IPv4 address ("a.b.c.d", decimal, no host names) and
- * the low 16 bits of `port`; send and receive time-outs of 1000 ms; pauses
- * 50 ms after connecting. A connection held before is closed on success and
+ * the low 16 bits of `port`, giving up after 5 seconds when the printer does
+ * not answer; send and receive time-outs of 1000 ms; pauses 50 ms after
+ * connecting. A connection held before is closed on success and
  * kept, usable, on failure. 1 connected, 0 not. */
 PALOMA_API int openethernet(const char* address, int port);
 /* Waits `delay` ms, closes the socket and clears the network mode (the

@@ -111,7 +111,7 @@ int openLpt(std::string_view path) {
 // openport's serial branch: the port opened exclusively for overlapped I/O,
 // purged, DTR and RTS raised, reads that return at once.
 int openSerialPrepared(std::string_view path) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenTerminal, true};
   if (!openTransport(TransportKind::Serial, path, mode)) return 0;
   Handle h = conn().handle;
   os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
@@ -127,8 +127,9 @@ int openSerialPrepared(std::string_view path) {
 }
 
 // openportW's serial branch: the plain name, shared writes, no preparation.
+// Like every serial opener it opens only an existing terminal.
 int openSerialPlain(std::string_view path) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::OpenTerminal, true};
   if (!openTransport(TransportKind::Serial, path, mode)) {
     os().message("Couldn't open the specific COM port.", "Message", MessageIcon::Warning);
     return 0;
@@ -140,6 +141,9 @@ enum class Flavor { Narrow, Wide };
 
 int openByName(std::string_view name, Flavor flavor) {
   closeport();
+  // A handle closeport left (a name lookup's spooler printer, a second
+  // transport) would be lost when the flags are cleared.
+  releaseHandle(conn());
   clearOpenerFlags();
   if (!conn().setPortName(name)) return 0;
   if (trySpooler()) return 1;
@@ -183,6 +187,7 @@ int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
 // when none was found; *opened tells whether the spooler opened it.
 int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, bool* opened) {
   closeport();
+  releaseHandle(conn());
   clearOpenerFlags();
   *opened = false;
   // A port name too long to keep leaves the one before it.

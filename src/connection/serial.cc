@@ -1,9 +1,11 @@
 // The serial port: opening one with the library's default line settings and
 // setting baud rate, parity, data bits and stop bits from texts.
+#include <string>
 #include <string_view>
 
 #include "connection/connection_state.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 #include "platform/api_lock.h"
 
@@ -13,10 +15,15 @@ namespace {
 ConnectionState& conn() { return connection(); }
 
 // How opencomport and SetRS232_port open a port: by its name unchanged,
-// shared writes, overlapped I/O.
+// shared writes, overlapped I/O. Only an existing serial terminal opens: a
+// port name that is a file's name must not create or empty that file.
 Handle openSerialPort(const char* port) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
-  return os().openFile(port, mode);
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::OpenTerminal, true};
+  Handle h = os().openFile(port, mode);
+  if (h == kInvalidHandle)
+    setLastError(std::string(port) + " is no serial port that can be opened (only an existing "
+                 "terminal device opens; nothing was created or changed)");
+  return h;
 }
 
 void applyDefaults(SerialSettings& s) {
@@ -82,6 +89,7 @@ const char* opencomport(const char* port) {
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return "0";
   ConnectionState& c = conn();
+  releaseHandle(c);  // the port (or file port) held before is not lost
   c.handle = h;
   setDefaults(h);
   c.isOpen = 1;

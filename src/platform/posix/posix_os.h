@@ -21,6 +21,8 @@
 //   "\\?\usb#vid_vvvv&pid_pppp#<location>#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
 //                              -> the libusb device at that bus location
 //   anything else              -> a regular file
+// With Disposition::OpenTerminal only a character device that is a terminal
+// opens; a regular file is looked at, never opened.
 // A terminal is put into raw mode when opened (no echo, no line editing, no
 // output translation), keeping its speed, character size, parity and stop
 // bits, so that bytes pass unchanged as on a serial port.
