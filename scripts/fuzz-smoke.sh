@@ -60,6 +60,6 @@ for t in "${targets[@]}"; do
     echo "fuzz-smoke: $name found a fault; reproducers kept in $keep (run the target on one to see it)" >&2
     exit 1
   fi
-  grep -E "^#[0-9]+ +DONE|stat::number_of_executed_units" "$scratch/$name.log" | sed 's/^/   /'
+  grep -E "^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units" "$scratch/$name.log" | sed 's/^/   /'
 done
 echo "fuzz-smoke: every target ran without a finding"
