@@ -60,12 +60,12 @@ run_examples "$WORK/ex-cmake"
 log "examples with pkg-config, shared and static"
 export PKG_CONFIG_PATH=$PREFIX/lib/pkgconfig
 mkdir -p "$WORK/ex-pc" "$WORK/ex-pcs"
-cflags=$(pkg-config --cflags paloma)
+cflags=$(pkg-config --cflags paloma | xargs)
 [ "$cflags" = "-I$PREFIX/lib/pkgconfig/../../include" ] || fail "pkg-config --cflags gives more than the include folder: $cflags"
 static_libs=$(pkg-config --static --libs paloma | sed 's/-lpaloma\b//')
 for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do
   name=${ex%.*}
-  case $ex in *.cc) cc=(g++ -std=c++17) ;; *) cc=(gcc -std=c11) ;; esac
+  case $ex in *.cc) cc=(g++ -std=c++17 -Wall -Werror) ;; *) cc=(gcc -std=c11 -Wall -Werror) ;; esac
   # shellcheck disable=SC2046,SC2086
   "${cc[@]}" "$ROOT/examples/$ex" -o "$WORK/ex-pc/$name" $cflags $(pkg-config --libs paloma) \
     -Wl,-rpath,"$PREFIX/lib" || fail "$ex does not build with pkg-config --libs"
