@@ -7,13 +7,15 @@
 // label stays 20 x 10 mm so that every PNG is written and read back quickly.
 // Each written PNG must read back with the label's size and the label's
 // black dots (every fourth row compared, so that the check costs less than
-// the drawing); nothing else may appear in the folder.
+// the drawing); nothing else may appear in the folder but the bytes each
+// label was printed from.
 #include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -30,18 +32,18 @@ extern "C" __attribute__((used, visibility("default"))) const char* __lsan_defau
 
 namespace {
 
-const std::string& scratchFolder() {
-  static const std::string dir = [] {
+// A scratch folder of the input's own, removed again when it is done (a
+// folder kept for the whole run would stay behind when the fuzzer ends with
+// _Exit).
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
     char tmpl[] = "/tmp/vprinter-label-fuzz-XXXXXX";
     if (!mkdtemp(tmpl)) std::abort();
-    std::string d = tmpl;
-    // The folder goes when the fuzzer ends normally.
-    static std::string forExit = d;
-    std::atexit([] { rmdir(forExit.c_str()); });
-    return d;
-  }();
-  return dir;
-}
+    path = tmpl;
+  }
+  ~ScratchFolder() { rmdir(path.c_str()); }
+};
 
 bool mentionsSize(const uint8_t* data, size_t size) {
   static const char kWord[] = "SIZE";
@@ -83,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   --size;
   if (mentionsSize(data, size)) return 0;
   const int sets = 1 + ((shape >> 1) & 3);
-  const std::string& dir = scratchFolder();
+  ScratchFolder scratch;
+  const std::string& dir = scratch.path;
   vprinter::PrinterOptions options;
   options.dpi = (shape & 1) ? 300 : 203;
   options.defaultWidthMm = 20;
@@ -117,13 +120,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!readsBack(written[i], printer.canvas(), closing)) std::abort();
     if (unlink(written[i].c_str()) != 0) std::abort();
   }
-  // Nothing else was left behind (no half-written file).
+  // Nothing else was left behind (no half-written file): only the bytes a
+  // label was printed from, kept beside it as label-NNNNNN.prn.
   DIR* d = opendir(dir.c_str());
   if (!d) std::abort();
+  std::vector<std::string> kept;
   while (dirent* e = readdir(d)) {
     std::string n = e->d_name;
-    if (n != "." && n != "..") std::abort();
+    if (n == "." || n == "..") continue;
+    const std::string png = dir + "/" + n.substr(0, n.size() - 4) + ".png";
+    bool beside = n.size() > 4 && n.compare(n.size() - 4, 4, ".prn") == 0 &&
+                  std::find(written.begin(), written.end(), png) != written.end();
+    if (!beside) std::abort();
+    kept.push_back(dir + "/" + n);
   }
   closedir(d);
+  for (const std::string& k : kept) unlink(k.c_str());
   return 0;
 }
