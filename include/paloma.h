@@ -10,9 +10,31 @@
  * comment says otherwise. Text arguments are NUL-terminated; a null pointer is
  * refused like an empty connection (0, "-1" or ""). Queries return pointers to
  * library-owned texts that stay valid until the next call of the same kind.
- * Every call runs to completion on the caller's thread; make one call at a
- * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
- * symbols; all others have plain C names.
+ * Every call runs to completion on the caller's thread. Functions marked
+ * "C++ linkage" are exported with C++ (type-decorated) symbols; all others
+ * have plain C names.
+ *
+ * Threads: the library may be called from several threads. Every function
+ * takes one process-wide lock for the whole call, so calls from different
+ * threads run one after another, each whole, as if made in some order by a
+ * single thread; the bytes of two commands never mix. Consequences:
+ *  - A slow call holds the others back: a query that waits 5 seconds for a
+ *    silent printer, or closeport()'s pause, keeps every other thread's call
+ *    waiting that long. Keep slow queries off a thread that must stay
+ *    responsive.
+ *  - The message handler runs inside the call that reports, with the lock
+ *    held. It may call the library on its own thread (the lock is
+ *    recursive), but it must not block forever, and it must not wait for
+ *    another thread that calls the library (that thread waits for the lock
+ *    and neither goes on).
+ *  - Sequences that belong together (open, several builders, print, close)
+ *    are not atomic: another thread's calls may fall between them. Give one
+ *    printer connection to one thread at a time.
+ *  - Texts returned by queries are shared: copy one before another thread
+ *    can make a call of the same kind.
+ *  - paloma_last_error(), paloma_last_error_code(), paloma_clear_error() and
+ *    paloma_set_log_level() never wait for the lock: the error record is the
+ *    calling thread's own.
  *
  * On Linux every exported function carries the symbol version PALOMA_1 and
  * the library exports nothing else. A versioned name never stands in for a
@@ -270,9 +292,11 @@ PALOMA_API int closeport(void);
  * goes into the command bare, any other in double quotes. Results: 1 only
  * when every command line was accepted by the transport; 0 when no
  * connection is open, an argument is null, a wide argument holds a character
- * above U+00FF or more than 255 bytes, or the command does not fit its
- * capacity (such a command is refused whole, never shortened, and nothing is
- * sent). Capacities count the command without its line end plus one byte.
+ * above U+00FF or more than 255 bytes, an argument holds CR or LF (the
+ * printer would end the command there; the last error names the argument),
+ * or the command does not fit its capacity (such a command is refused whole,
+ * never shortened, and nothing is sent). Capacities count the command
+ * without its line end plus one byte.
  * Each blocks as its writes do (see @ref writing).
  *
  * Coordinates and sizes are dots (8 a millimetre at 203 dpi, 12 at 300 dpi)
@@ -833,10 +857,14 @@ PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
  * @{
  */
 /** Opens a serial port as the connection, by its file name unchanged, and
- * sets the default settings; marks the connection open and serial.
+ * sets the default settings; marks the connection open and serial; the port
+ * or file port the connection held before is closed. Only an existing serial
+ * terminal opens: any other name (a regular file, a missing path, a device
+ * that is no terminal) opens nothing and is neither created nor changed. The
+ * serial branches of openport() and openportW() open only terminals as well.
  * @param port the port's file name (e.g. /dev/ttyS0).
  * @return "1" opened, "0" the port did not open (the connection is left as
- *         it was); constant texts. */
+ *         it was; the last error says why); constant texts. */
 PALOMA_API const char* opencomport(const char* port);
 /** Applies the four texts (and DSR sensitivity) to the connection's port.
  * @param baud baud rate.
@@ -846,8 +874,8 @@ PALOMA_API const char* opencomport(const char* port);
  * @return 1 done, 0 when the port's settings cannot be read or written. */
 PALOMA_API int SetRS232(const char* baud, const char* parity, const char* databits,
                         const char* stopbits);
-/** The same on a port it opens and closes itself; the connection is left
- * alone.
+/** The same on a port it opens and closes itself (an existing serial
+ * terminal only, as opencomport()); the connection is left alone.
  * @param port the port's file name.
  * @param baud baud rate.
  * @param parity "N", "O" or "E".
@@ -864,7 +892,8 @@ PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* par
  * @{
  */
 /** Connects to a printer over TCP. Send and receive time-outs are 1000 ms;
- * blocks for the connect (at most 5 seconds), then pauses 50 ms. A
+ * blocks for the connect (a printer that does not answer is given up after
+ * 5 seconds), then pauses 50 ms. A
  * connection held before is closed on success and kept, usable, on failure.
  * @param address an IPv4 address in dotted text, taken as inet_addr takes
  *        it: "a.b.c.d", or fewer parts with the last one filling the

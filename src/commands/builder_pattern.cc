@@ -70,6 +70,25 @@ bool formatCommand(std::size_t capacity, std::string_view tmpl, const char* cons
   return true;
 }
 
+bool noLineEndInFields(std::string_view keyword, std::size_t capacity, const char* const* args,
+                       std::initializer_list<const char*> names) {
+  std::size_t i = 0;
+  for (const char* name : names) {
+    const char* text = args[i++];
+    if (!text) continue;
+    const std::size_t n = boundedLength(text, capacity);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (text[k] == '\r' || text[k] == '\n') {
+        setLastError(std::string(keyword) + ": the argument " + name +
+                     " holds a line end (CR or LF), which would end the command early; "
+                     "nothing was sent");
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 bool contentIsBare(const char* content) { return content && content[0] == '@'; }
 
 bool isGiven(const char* arg) { return arg && arg[0] != '\0'; }

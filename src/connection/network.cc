@@ -13,6 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/os.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -75,6 +76,7 @@ using namespace paloma;
 extern "C" {
 
 int openethernet(const char* address, int port) {
+  paloma::ApiLock lock;
   replies().NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
   if (s == kInvalidSocket) return 0;
@@ -89,6 +91,7 @@ int openethernet(const char* address, int port) {
 }
 
 int closeethernetport(int delay) {
+  paloma::ApiLock lock;
   os().sleepMs(delay > 0 ? delay : 0);
   ConnectionState& c = conn();
   if (c.socket != kInvalidSocket) os().closeSocket(c.socket);
@@ -98,6 +101,7 @@ int closeethernetport(int delay) {
 }
 
 int Ethernetsend(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   clearReply();
   ReplyState& r = replies();

@@ -13,6 +13,7 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -112,7 +113,7 @@ int openLpt(std::string_view path) {
 // openport's serial branch: the port opened exclusively for overlapped I/O,
 // purged, DTR and RTS raised, reads that return at once.
 int openSerialPrepared(std::string_view path) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenTerminal, true};
   if (!openTransport(TransportKind::Serial, path, mode)) return 0;
   Handle h = conn().handle;
   os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
@@ -128,8 +129,9 @@ int openSerialPrepared(std::string_view path) {
 }
 
 // openportW's serial branch: the plain name, shared writes, no preparation.
+// Like every serial opener it opens only an existing terminal.
 int openSerialPlain(std::string_view path) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::OpenTerminal, true};
   if (!openTransport(TransportKind::Serial, path, mode)) {
     os().message("Couldn't open the specific COM port.", "Message", MessageIcon::Warning);
     return 0;
@@ -141,6 +143,9 @@ enum class Flavor { Narrow, Wide };
 
 int openByName(std::string_view name, Flavor flavor) {
   closeport();
+  // A handle closeport left (a name lookup's spooler printer, a second
+  // transport) would be lost when the flags are cleared.
+  releaseHandle(conn());
   clearOpenerFlags();
   if (!conn().setPortName(name)) {
     setLastError("the printer name is " + std::to_string(name.size()) + " bytes long; at most " +
@@ -207,6 +212,7 @@ int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
 // when none was found; *opened tells whether the spooler opened it.
 int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, bool* opened) {
   closeport();
+  releaseHandle(conn());
   clearOpenerFlags();
   *opened = false;
   // A port name too long to keep leaves the one before it.
@@ -234,11 +240,13 @@ using namespace paloma;
 extern "C" {
 
 int openport(const char* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   return openByName(name, Flavor::Narrow);
 }
 
 int openportW(const paloma_wchar* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   std::string narrow;
   if (!narrowWide(name, kWideArgCapacity, &narrow)) return 0;
@@ -246,6 +254,7 @@ int openportW(const paloma_wchar* name) {
 }
 
 int compareport(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return 0;
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
@@ -264,6 +273,7 @@ int compareport(const char* port) {
 }
 
 const char* returndriver(const char* port) {
+  paloma::ApiLock lock;
   static std::string result;
   if (!port) {
     setLastError("the port is a null pointer");
@@ -280,22 +290,27 @@ const char* returndriver(const char* port) {
 }
 
 int closeport(void) {
+  paloma::ApiLock lock;
   ConnectionState& c = conn();
   if (c.isOpen == 0) return 0;
   if (c.spoolerMode == 1) {
     os().spoolerEndPage(c.handle);
     os().spoolerEndDoc(c.handle);
     os().spoolerClose(c.handle);
+    c.handle = kInvalidHandle;
     c.spoolerMode = 0;
   } else if (c.lptMode == 1) {
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;
     c.lptMode = 0;
   } else if (c.usbMode == 1) {
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;
     c.usbMode = 0;
   } else if (c.serialMode == 1) {
     os().sleepMs(100);
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;  // its number may soon name another file
     c.serialMode = 0;
   } else if (c.networkMode == 1) {
     os().sleepMs(1000);

@@ -1,11 +1,13 @@
 // The serial port: opening one with the library's default line settings and
 // setting baud rate, parity, data bits and stop bits from texts.
+#include <string>
 #include <string_view>
 
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -13,10 +15,19 @@ namespace {
 ConnectionState& conn() { return connection(); }
 
 // How opencomport and SetRS232_port open a port: by its name unchanged,
-// shared writes, overlapped I/O.
+// shared writes, overlapped I/O. Only an existing serial terminal opens: a
+// port name that is a file's name must not create or empty that file.
 Handle openSerialPort(const char* port) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
-  return openPath(port, mode);
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::OpenTerminal, true};
+  Handle h = os().openFile(port, mode);
+  if (h == kInvalidHandle) {
+    const int error = os().lastOsError();
+    setLastError("\"" + std::string(port) + "\" is no serial port that can be opened: " +
+                     (error ? os().osErrorText(error) : std::string("refused")) +
+                     " (only an existing terminal device opens; nothing was created or changed)",
+                 error);
+  }
+  return h;
 }
 
 void applyDefaults(SerialSettings& s) {
@@ -91,10 +102,12 @@ using namespace paloma;
 extern "C" {
 
 const char* opencomport(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return "0";
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return "0";
   ConnectionState& c = conn();
+  releaseHandle(c);  // the port (or file port) held before is not lost
   c.handle = h;
   setDefaults(h);
   c.isOpen = 1;
@@ -103,12 +116,14 @@ const char* opencomport(const char* port) {
 }
 
 int SetRS232(const char* baud, const char* parity, const char* databits, const char* stopbits) {
+  paloma::ApiLock lock;
   if (anyNull(baud, parity, databits, stopbits)) return 0;
   return setLine(conn().handle, baud, parity, databits, stopbits);
 }
 
 int SetRS232_port(const char* port, const char* baud, const char* parity, const char* databits,
                   const char* stopbits) {
+  paloma::ApiLock lock;
   if (!port || anyNull(baud, parity, databits, stopbits)) return 0;
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return 0;
@@ -119,4 +134,4 @@ int SetRS232_port(const char* port, const char* baud, const char* parity, const 
 
 }  // extern "C"
 
-int comportdefault() { return setDefaults(conn().handle) ? 1 : 0; }
+int comportdefault() { paloma::ApiLock lock; return setDefaults(conn().handle) ? 1 : 0; }

@@ -9,6 +9,7 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 #ifndef PALOMA_USB_VENDOR_ID
 #define PALOMA_USB_VENDOR_ID "fff0"
@@ -55,6 +56,7 @@ int findUsbDevice(UsbDeviceRecord& record, bool fillSlots) {
 using namespace paloma;
 
 int usbportwrite(const char* text) {
+  paloma::ApiLock lock;
   static constexpr std::size_t kBufferSize = 4096;
   UsbDeviceRecord record;
   findUsbDevice(record);

@@ -5,6 +5,7 @@
 
 #include "connection/text_convert.h"
 #include "paloma.h"
+#include "platform/api_lock.h"
 #include "platform/last_error.h"
 
 namespace paloma {
@@ -213,6 +214,7 @@ using namespace paloma;
 extern "C" {
 
 int sendcommand(const char* text) {
+  paloma::ApiLock lock;
   if (!text || conn().isOpen == 0) return 0;
   std::string_view body(text);
   // The line end is written from storage of its own, so the whole buffer
@@ -222,6 +224,7 @@ int sendcommand(const char* text) {
 }
 
 int sendcommandnocrlf(const char* text) {
+  paloma::ApiLock lock;
   if (!text || conn().isOpen == 0) return 0;
   std::string_view body(text);
   if (!copyToCommandBuffer(body)) return 0;
@@ -231,6 +234,7 @@ int sendcommandnocrlf(const char* text) {
 }
 
 int sendcommandW(const paloma_wchar* text) {
+  paloma::ApiLock lock;
   if (!text || conn().isOpen == 0) return 0;
   std::string narrow;
   if (!narrowWide(text, kWideArgCapacity, &narrow)) return 0;
@@ -242,6 +246,7 @@ int sendcommandW(const paloma_wchar* text) {
 }
 
 int sendcommandutf8(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   std::string utf8 = ansiToUtf8(text);
   if (conn().isOpen == 0) {
@@ -252,6 +257,7 @@ int sendcommandutf8(const char* text) {
 }
 
 int sendBinaryData(const unsigned char* data, int length) {
+  paloma::ApiLock lock;
   if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return 0;
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
@@ -261,6 +267,7 @@ int sendBinaryData(const unsigned char* data, int length) {
 }
 
 int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
+  paloma::ApiLock lock;
   if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return 0;
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
@@ -271,10 +278,11 @@ int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
 }  // extern "C"
 
 // The raw serial write of a text without line end, on whatever port the
-// connection's handle holds; 0 when its event cannot be created or the port
-// refused bytes.
+// connection's handle holds; 0 when no connection is open (even for an empty
+// text), when its event cannot be created or the port refused bytes.
 int ComportSendData(const char* text) {
-  if (!text) return 0;
+  paloma::ApiLock lock;
+  if (!text || conn().isOpen == 0 || conn().handle == kInvalidHandle) return 0;
   bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent);
   return ok ? 1 : 0;
 }

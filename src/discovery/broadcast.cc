@@ -10,6 +10,7 @@
 #include "platform/deadline.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -71,5 +72,6 @@ const char* discoverPrinters(int waitMs) {
 }  // namespace paloma
 
 extern "C" const char* broadcast(void) {
+  paloma::ApiLock lock;
   return paloma::discoverPrinters(paloma::kDiscoveryWaitMs);
 }

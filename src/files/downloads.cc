@@ -6,6 +6,7 @@
 #include "connection/write_path.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "platform/api_lock.h"
 #include "platform/last_error.h"
 
 namespace paloma {
@@ -79,19 +80,23 @@ using paloma::sendWholeFile;
 extern "C" {
 
 int downloadbmp(const char* path, const char* name) {
+  paloma::ApiLock lock;
   return sendWholeFile(path, true, nullptr, name, SerialRow::Overlapped);
 }
 
 int downloadpcx(const char* path, const char* name) {
+  paloma::ApiLock lock;
   return sendWholeFile(path, true, nullptr, name, SerialRow::Overlapped);
 }
 
 int downloadmemory(const char* memory, const char* path, const char* name) {
+  paloma::ApiLock lock;
   if (!memory) return 0;
   return sendWholeFile(path, true, memory, name, SerialRow::PlainWrite);
 }
 
 int sendfile(const char* path) {
+  paloma::ApiLock lock;
   return sendWholeFile(path, false, nullptr, nullptr, SerialRow::PlainWrite);
 }
 

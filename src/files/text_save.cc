@@ -7,6 +7,7 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -47,6 +48,7 @@ void replaceTextFile(std::string_view bytes) {
 extern "C" {
 
 int savetotext(const paloma_wchar* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   const std::size_t units = paloma::wideLength(text);
   // Each UTF-16 unit as two bytes, low byte first, without a byte-order mark.
@@ -62,6 +64,7 @@ int savetotext(const paloma_wchar* text) {
 }
 
 int savetotext_array(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   paloma::replaceTextFile(std::string_view(text, std::strlen(text)));
   return 0;

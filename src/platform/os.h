@@ -37,6 +37,11 @@ enum class Disposition {
   OpenExisting,  // fail if it does not exist
   CreateAlways,  // create or truncate a regular file; a device opens as it is
   OpenAlways,    // open, or create if missing; never truncates
+  // An existing serial terminal only (a serial port, a USB serial adapter, a
+  // pseudo-terminal). Anything else (a missing path, a regular file, a
+  // directory, a device that is no terminal) is refused without being
+  // created, truncated or changed.
+  OpenTerminal,
 };
 
 struct OpenMode {

@@ -5,6 +5,7 @@
 
 #include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -25,8 +26,11 @@ std::uint32_t bstrByteLength(paloma_bstr s) { return os().byteStringLength(s); }
 
 extern "C" {
 
-void paloma_bstr_free(paloma_bstr s) { paloma::os().freeByteString(s); }
+void paloma_bstr_free(paloma_bstr s) { paloma::ApiLock lock; paloma::os().freeByteString(s); }
 
-unsigned int paloma_bstr_bytelen(paloma_bstr s) { return paloma::bstrByteLength(s); }
+unsigned int paloma_bstr_bytelen(paloma_bstr s) {
+  paloma::ApiLock lock;
+  return paloma::bstrByteLength(s);
+}
 
 }  // extern "C"

@@ -18,6 +18,7 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -274,18 +275,20 @@ void ReadSerialReply(Handle h) {
   }
 }
 
-bool ReadSerialString(Handle h) {
+StringStep ReadSerialString(Handle h) {
   unsigned char area[kSerialReadSize];
   os().sleepMs(100);
   bool failed = false;
   std::size_t n = serialRead(h, area, &failed);
+  // A failed read will not succeed by waiting: the port is not there.
+  if (failed) return StringStep::Failed;
   // An empty read is a pause in the printer's output: the bytes gathered so
   // far are kept and the next read continues after them.
-  if (n == 0) return false;
+  if (n == 0) return StringStep::NotYet;
   appendBounded(rs().SerialStringPosition, area, n);
-  if (!takeStringResult()) return false;
+  if (!takeStringResult()) return StringStep::NotYet;
   rs().SerialStringPosition = 0;
-  return true;
+  return StringStep::Found;
 }
 
 // ---- network --------------------------------------------------------------
@@ -490,7 +493,19 @@ namespace {
 paloma::Handle handleOf(void* device) { return reinterpret_cast<paloma::Handle>(device); }
 }  // namespace
 
-bool UsbReadDataToBuffer(void* device, bool) { return paloma::usbReadDataToBuffer(handleOf(device)); }
-bool UsbReadData(void* device, bool) { return paloma::usbReadData(handleOf(device)); }
-bool UsbRead_judge(void* device) { return paloma::usbReadJudge(handleOf(device)); }
-bool UsbReadStatus(void* device, bool) { return paloma::usbReadStatus(handleOf(device)); }
+bool UsbReadDataToBuffer(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadDataToBuffer(handleOf(device));
+}
+bool UsbReadData(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadData(handleOf(device));
+}
+bool UsbRead_judge(void* device) {
+  paloma::ApiLock lock;
+  return paloma::usbReadJudge(handleOf(device));
+}
+bool UsbReadStatus(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadStatus(handleOf(device));
+}

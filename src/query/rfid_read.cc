@@ -6,6 +6,7 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "query/bstr.h"
+#include "platform/api_lock.h"
 
 using namespace paloma;
 
@@ -22,6 +23,7 @@ const char* networkRead() { return ethernet_getstring("", kRfidPauseMs); }
 extern "C" {
 
 const char* rfidGetReadData(void) {
+  paloma::ApiLock lock;
   const ConnectionState& c = connection();
   if (c.usbMode == 1) return usbRead();
   if (c.serialMode == 1) return serialRead();
@@ -31,6 +33,7 @@ const char* rfidGetReadData(void) {
 }
 
 paloma_bstr rfidGetReadDatavb6(void) {
+  paloma::ApiLock lock;
   const ConnectionState& c = connection();
   const char* reply = "";
   if (c.usbMode == 1) reply = usbRead();

@@ -12,6 +12,7 @@
 #include "platform/last_error.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -105,13 +106,18 @@ using namespace paloma;
 extern "C" {
 
 const char* comportprinterstatus(void) {
+  paloma::ApiLock lock;
   return statusText(serialStatusByte(0xFF), StatusFamily::SerialPort);
 }
 
 // The integer queries read a failed read as 0.
-int comportqueryprinter(void) { return static_cast<signed char>(serialStatusByte(0)); }
+int comportqueryprinter(void) {
+  paloma::ApiLock lock;
+  return static_cast<signed char>(serialStatusByte(0));
+}
 
 int comportqueryprinter_port(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return 0;
   openport(port);
   os().sleepMs(50);
@@ -120,9 +126,13 @@ int comportqueryprinter_port(const char* port) {
   return static_cast<signed char>(rs().ReplyBuffer[0]);
 }
 
-const char* ethernetprinterstatus(void) { return networkStatusOn(conn().socket); }
+const char* ethernetprinterstatus(void) {
+  paloma::ApiLock lock;
+  return networkStatusOn(conn().socket);
+}
 
 const char* usbprinterstatus(void) {
+  paloma::ApiLock lock;
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return "-1";
@@ -135,6 +145,7 @@ const char* usbprinterstatus(void) {
 }
 
 int usbportqueryprinter(void) {
+  paloma::ApiLock lock;
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return -1;
@@ -154,6 +165,7 @@ int usbportqueryprinter(void) {
 }
 
 const char* printerstatus(void) {
+  paloma::ApiLock lock;
   ConnectionState& c = conn();
   if (c.isOpen == 0) {
     noteNoTransport();

@@ -10,6 +10,7 @@
 #include "platform/deadline.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 #include "query/status.h"
 
 namespace paloma {
@@ -35,6 +36,7 @@ using namespace paloma;
 extern "C" {
 
 const char* comport_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   rs().SerialStringPosition = 0;
@@ -44,18 +46,21 @@ const char* comport_getstring(const char* command, int pause_ms) {
   pause(pause_ms);
   Deadline bound;
   for (;;) {
-    if (ReadSerialString(conn().handle)) return rs().StringResult;
-    // A reply that fills the buffer without the marker cannot be taken.
+    StringStep step = ReadSerialString(conn().handle);
+    if (step == StringStep::Found) return rs().StringResult;
+    // A failed read ends the wait; so does a reply that fills the buffer
+    // without the marker, which cannot be taken.
     const bool full =
         rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize);
-    if (full || bound.passed()) {
-      noteNoMarker(full);
+    if (step == StringStep::Failed || full || bound.passed()) {
+      if (step != StringStep::Failed) noteNoMarker(full);
       return kStringFailed;
     }
   }
 }
 
 const char* ethernet_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   WriteTarget t{TransportKind::Network, kInvalidHandle, conn().socket};
@@ -72,6 +77,7 @@ const char* ethernet_getstring(const char* command, int pause_ms) {
 }
 
 const char* usb_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   Handle h = conn().handle;

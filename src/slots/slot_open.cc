@@ -10,6 +10,7 @@
 #include "platform/os.h"
 #include "query/reply_state.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -57,6 +58,7 @@ using namespace paloma;
 extern "C" {
 
 int openportmult(int n, const char* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   std::string_view given(name);
   ConnectionState& c = connection();
@@ -86,6 +88,7 @@ int openportmult(int n, const char* name) {
 }
 
 int openusbportmult(int n) {
+  paloma::ApiLock lock;
   ConnectionState& c = connection();
   // Numbers above 5 name no slot either: refused like 0.
   if (n <= 0 || n > kSlotCount) {
@@ -129,6 +132,7 @@ int openusbportmult(int n) {
 }
 
 int openethernetmult(int n, const char* address, int port) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return 0;
   replies().NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
@@ -143,6 +147,7 @@ int openethernetmult(int n, const char* address, int port) {
 }
 
 int closeportmult(int n) {
+  paloma::ApiLock lock;
   if (validSlot(n)) {
     SlotRef s = slot(n);
     if (s.usbMode == 1) {
@@ -169,6 +174,7 @@ int closeportmult(int n) {
 }
 
 int closeethernetportmult(int n, unsigned int delayMs) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return 0;
   SlotRef s = slot(n);
   constexpr unsigned int kChunk = 0x7FFFFFFF;
@@ -184,6 +190,7 @@ int closeethernetportmult(int n, unsigned int delayMs) {
 }
 
 int sendcommandmult(int n, const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   return slotCommandWrite(n, text);
 }

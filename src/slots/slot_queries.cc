@@ -10,6 +10,7 @@
 #include "query/readers.h"
 #include "query/status.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -36,24 +37,28 @@ using namespace paloma;
 extern "C" {
 
 const char* usbprinterstatusmult(int n) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoPrinter);
   return usbStatusOn(slot(n).handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return networkStatusOn(slot(n).socket);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoSetting);
   return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
   if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return runNetworkSettingQuery(slot(n).socket, a, b, c);
@@ -62,5 +67,6 @@ const char* ethernetprintersettingmult(int n, const char* a, const char* b, cons
 }  // extern "C"
 
 bool UsbReadData_mult(void* device, bool) {
+  paloma::ApiLock lock;
   return slotSettingPacket(static_cast<Handle>(reinterpret_cast<std::intptr_t>(device)));
 }

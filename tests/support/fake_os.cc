@@ -132,7 +132,9 @@ IoResult FakeOs::recordWrite(const std::string& target, const char* kind, const 
                              std::size_t n) {
   int calls = writeCalls_[target]++;
   auto fail = writeFailAfter_.find(target);
-  if (fail != writeFailAfter_.end() && calls >= fail->second) {
+  auto only = writeFailOnly_.find(target);
+  if ((fail != writeFailAfter_.end() && calls >= fail->second) ||
+      (only != writeFailOnly_.end() && calls == only->second)) {
     log("write-failed", target, std::string(static_cast<const char*>(data), n), kind);
     lastOsError_ = EIO;
     return {false, 0, EIO, false};
@@ -214,7 +216,10 @@ Handle FakeOs::openFile(std::string_view path, const OpenMode& mode) {
   // be created.
   bool device = p.empty() || p[0] == '\\' || p.rfind("/dev/", 0) == 0 ||
                 p.rfind("COM", 0) == 0 || p.rfind("LPT", 0) == 0;
-  if (!exists && (device || mode.disposition == Disposition::OpenExisting)) {
+  // A terminal-only open takes an added port or device, never a file.
+  const bool terminalOnly = mode.disposition == Disposition::OpenTerminal;
+  if ((!exists && (device || mode.disposition == Disposition::OpenExisting || terminalOnly)) ||
+      (terminalOnly && !device)) {
     log("open-failed", p, "", detail);
     lastOsError_ = ENOENT;
     return kInvalidHandle;
@@ -419,6 +424,11 @@ NetResult FakeOs::recv(Socket s, void* buf, std::size_t cap) {
   r.bytes.erase(0, take);
   if (r.bytes.empty()) q->second.pop_front();
   return {static_cast<long>(take), kNetOk};
+}
+int FakeOs::openSockets() const {
+  int n = 0;
+  for (const auto& [s, info] : sockets_) n += info.open ? 1 : 0;
+  return n;
 }
 void FakeOs::closeSocket(Socket s) {
   auto it = sockets_.find(s);

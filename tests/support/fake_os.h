@@ -54,6 +54,10 @@ class FakeOs : public Os {
   void limitWrite(const std::string& target, std::size_t max);
   // Write calls on the target fail, starting with the (n+1)-th.
   void failWritesAfter(const std::string& target, int n);
+  // Only the (n+1)-th write call on the target fails; the others go through.
+  void failOneWrite(const std::string& target, int n) { writeFailOnly_[target] = n; }
+  // Sockets made and not closed again.
+  int openSockets() const;
   void failEvents(bool fail) { eventsFail_ = fail; }
   void failSocket(bool fail) { socketFails_ = fail; }
   void failBind(bool fail) { bindFails_ = fail; }
@@ -173,6 +177,7 @@ class FakeOs : public Os {
   std::map<std::string, std::size_t> writeLimit_;
   std::map<std::string, int> writeFailAfter_;
   std::map<std::string, int> writeCalls_;
+  std::map<std::string, int> writeFailOnly_;
   std::map<std::string, SerialSettings> serial_;
   bool eventsFail_ = false;
   int lastOsError_ = 0;

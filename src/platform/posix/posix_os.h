@@ -22,6 +22,8 @@
 //                              -> the libusb device at that bus location
 //   anything else              -> a regular file
 // A directory never opens.
+// With Disposition::OpenTerminal only a character device that is a terminal
+// opens; a regular file is looked at, never opened.
 // A terminal is put into raw mode when opened (no echo, no line editing, no
 // output translation), keeping its speed, character size, parity and stop
 // bits, so that bytes pass unchanged as on a serial port.

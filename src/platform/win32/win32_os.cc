@@ -324,11 +324,23 @@ class Win32Os final : public Os {
       case Disposition::OpenExisting: disposition = OPEN_EXISTING; break;
       case Disposition::CreateAlways: disposition = CREATE_ALWAYS; break;
       case Disposition::OpenAlways: disposition = OPEN_ALWAYS; break;
+      case Disposition::OpenTerminal: disposition = OPEN_EXISTING; break;
     }
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (mode.overlapped ? FILE_FLAG_OVERLAPPED : 0);
     QuietErrors quiet;
     HANDLE h = CreateFileA(p.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return kInvalidHandle;
+    if (mode.disposition == Disposition::OpenTerminal) {
+      // Only a communications device: a file or any other device opened
+      // (never created or changed) is closed again at once.
+      DCB dcb{};
+      dcb.DCBlength = sizeof dcb;
+      if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
+        CloseHandle(h);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return kInvalidHandle;
+      }
+    }
     if (mode.overlapped) {
       AcquireSRWLockExclusive(&lock_);
       overlappedHandles_.insert(fromHandle(h));

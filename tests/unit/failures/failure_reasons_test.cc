@@ -89,7 +89,10 @@ const Cause kCauses[] = {
      [] { return str(compareport("usb://a")); }, "-1",
      "the spooler printer \"A\" on port \"usb://a\" could not be opened", 0},
     {"opencomport: no such port", [](FakeOs&) {}, [] { return std::string(opencomport("COM9")); },
-     "0", "open \"COM9\": " + os_(ENOENT), ENOENT},
+     "0",
+     "\"COM9\" is no serial port that can be opened: " + os_(ENOENT) +
+         " (only an existing terminal device opens; nothing was created or changed)",
+     ENOENT},
     // ---- writers
     {"sendcommand: the printer closed the connection",
      [](FakeOs& f) {
