@@ -102,7 +102,10 @@ int closeethernetport(int delay) {
 
 int Ethernetsend(const char* text) {
   paloma::ApiLock lock;
-  if (!text) return 0;
+  if (!text) {
+    noteNull("the text");
+    return 0;
+  }
   clearReply();
   ReplyState& r = replies();
   Socket s = conn().socket;

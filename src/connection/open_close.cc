@@ -241,13 +241,19 @@ extern "C" {
 
 int openport(const char* name) {
   paloma::ApiLock lock;
-  if (!name) return 0;
+  if (!name) {
+    noteNull("the name");
+    return 0;
+  }
   return openByName(name, Flavor::Narrow);
 }
 
 int openportW(const paloma_wchar* name) {
   paloma::ApiLock lock;
-  if (!name) return 0;
+  if (!name) {
+    noteNull("the name");
+    return 0;
+  }
   std::string narrow;
   if (!narrowWide(name, kWideArgCapacity, &narrow)) return 0;
   return openByName(narrow, Flavor::Wide);
@@ -255,7 +261,10 @@ int openportW(const paloma_wchar* name) {
 
 int compareport(const char* port) {
   paloma::ApiLock lock;
-  if (!port) return 0;
+  if (!port) {
+    noteNull("the port");
+    return 0;
+  }
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
   int index = openPrinterOnPort(port, &printers, &opened);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "connection/connection_state.h"
+#include "connection/write_path.h"
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
@@ -103,7 +104,10 @@ extern "C" {
 
 const char* opencomport(const char* port) {
   paloma::ApiLock lock;
-  if (!port) return "0";
+  if (!port) {
+    noteNull("the port");
+    return "0";
+  }
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return "0";
   ConnectionState& c = conn();
@@ -124,7 +128,11 @@ int SetRS232(const char* baud, const char* parity, const char* databits, const c
 int SetRS232_port(const char* port, const char* baud, const char* parity, const char* databits,
                   const char* stopbits) {
   paloma::ApiLock lock;
-  if (!port || anyNull(baud, parity, databits, stopbits)) return 0;
+  if (!port) {
+    noteNull("the port");
+    return 0;
+  }
+  if (anyNull(baud, parity, databits, stopbits)) return 0;
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return 0;
   int result = setLine(h, baud, parity, databits, stopbits);

@@ -215,7 +215,7 @@ extern "C" {
 
 int sendcommand(const char* text) {
   paloma::ApiLock lock;
-  if (!text || conn().isOpen == 0) return 0;
+  if (!text || conn().isOpen == 0) return refuseText(text);
   std::string_view body(text);
   // The line end is written from storage of its own, so the whole buffer
   // (less its NUL) is the limit.
@@ -225,7 +225,7 @@ int sendcommand(const char* text) {
 
 int sendcommandnocrlf(const char* text) {
   paloma::ApiLock lock;
-  if (!text || conn().isOpen == 0) return 0;
+  if (!text || conn().isOpen == 0) return refuseText(text);
   std::string_view body(text);
   if (!copyToCommandBuffer(body)) return 0;
   auto t = pickTarget(conn(), WriterFamily::Command);
@@ -235,7 +235,7 @@ int sendcommandnocrlf(const char* text) {
 
 int sendcommandW(const paloma_wchar* text) {
   paloma::ApiLock lock;
-  if (!text || conn().isOpen == 0) return 0;
+  if (!text || conn().isOpen == 0) return refuseText(text);
   std::string narrow;
   if (!narrowWide(text, kWideArgCapacity, &narrow)) return 0;
   // On the serial port the text and CR LF share the 256-byte working buffer.
@@ -247,7 +247,7 @@ int sendcommandW(const paloma_wchar* text) {
 
 int sendcommandutf8(const char* text) {
   paloma::ApiLock lock;
-  if (!text) return 0;
+  if (!text) return refuseText(text);
   std::string utf8 = ansiToUtf8(text);
   if (conn().isOpen == 0) {
     noteNoTransport();
@@ -258,7 +258,7 @@ int sendcommandutf8(const char* text) {
 
 int sendBinaryData(const unsigned char* data, int length) {
   paloma::ApiLock lock;
-  if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return 0;
+  if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return refuseData(data, length);
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
   std::string_view term = t->kind == TransportKind::Network ? kCrlfNul : kCrlf;
@@ -268,7 +268,7 @@ int sendBinaryData(const unsigned char* data, int length) {
 
 int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
   paloma::ApiLock lock;
-  if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return 0;
+  if (conn().isOpen == 0 || length < 0 || (!data && length > 0)) return refuseData(data, length);
   auto t = pickTarget(conn(), WriterFamily::Binary);
   if (!t) return 0;
   return writeAll(*t, data, static_cast<std::size_t>(length), false, SerialEventUse::NoEvent) ? 1
@@ -282,7 +282,11 @@ int sendBinaryDataNoCRLF(const unsigned char* data, int length) {
 // text), when its event cannot be created or the port refused bytes.
 int ComportSendData(const char* text) {
   paloma::ApiLock lock;
-  if (!text || conn().isOpen == 0 || conn().handle == kInvalidHandle) return 0;
+  if (!text || conn().isOpen == 0) return refuseText(text);
+  if (conn().handle == kInvalidHandle) {
+    setLastError("the open connection has no port to write to: open a serial or USB port first");
+    return 0;
+  }
   bool ok = serialWriteAll(conn().handle, text, std::strlen(text), SerialEventUse::WithEvent);
   return ok ? 1 : 0;
 }

@@ -23,7 +23,10 @@ extern "C" {
 int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                 const char* szFaceName, const char* content) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0) return 0;
+  if (connection().isOpen == 0) {
+    noteNoTransport();
+    return 0;
+  }
   if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
   HostText text;
   text.bytes = content;
@@ -34,7 +37,10 @@ int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int f
 int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                  const char* szFaceName, const paloma_wchar* content) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0) return 0;
+  if (connection().isOpen == 0) {
+    noteNoTransport();
+    return 0;
+  }
   if (!content || !szFaceName) return 0;
   // The content is narrowed byte per unit into the 256-byte working buffer;
   // a unit above U+00FF or a text too long for it refuses the call.
@@ -54,7 +60,13 @@ int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int 
 int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                  const char* szFaceName, const paloma_wchar* content) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0 || !content || !szFaceName) return 0;
+  if (connection().isOpen == 0 || !content || !szFaceName) {
+    if (connection().isOpen == 0)
+      noteNoTransport();
+    else
+      noteNull(content ? "the face name" : "the content");
+    return 0;
+  }
   // Empty texts and face names are drawn and sent like any other.
   const std::u16string units = wideUnits(content);
   return sendTextBitmap(
@@ -72,7 +84,13 @@ int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int font
                             int fontunderline, const char* szFaceName,
                             const paloma_wchar* content, int length) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0 || !content || !szFaceName) return 0;
+  if (connection().isOpen == 0 || !content || !szFaceName) {
+    if (connection().isOpen == 0)
+      noteNoTransport();
+    else
+      noteNull(content ? "the face name" : "the content");
+    return 0;
+  }
   // The copy and its terminator must fit the working buffer.
   if (length < 0 || length >= kLengthCopyUnits) {
     setLastError("the length must be 0 to " + std::to_string(kLengthCopyUnits - 1) + " units");

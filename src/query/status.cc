@@ -118,7 +118,10 @@ int comportqueryprinter(void) {
 
 int comportqueryprinter_port(const char* port) {
   paloma::ApiLock lock;
-  if (!port) return 0;
+  if (!port) {
+    noteNull("the port");
+    return 0;
+  }
   openport(port);
   os().sleepMs(50);
   serialStatusByte(0);

@@ -37,7 +37,10 @@ extern "C" {
 
 const char* comport_getstring(const char* command, int pause_ms) {
   paloma::ApiLock lock;
-  if (!command) return kStringFailed;
+  if (!command) {
+    noteNull("the command");
+    return kStringFailed;
+  }
   clearReplyBuffer();
   rs().SerialStringPosition = 0;
   ComportSendData(command);
@@ -61,7 +64,10 @@ const char* comport_getstring(const char* command, int pause_ms) {
 
 const char* ethernet_getstring(const char* command, int pause_ms) {
   paloma::ApiLock lock;
-  if (!command) return kStringFailed;
+  if (!command) {
+    noteNull("the command");
+    return kStringFailed;
+  }
   clearReplyBuffer();
   WriteTarget t{TransportKind::Network, kInvalidHandle, conn().socket};
   writeAll(t, command, std::strlen(command), /*more=*/true);
@@ -78,7 +84,10 @@ const char* ethernet_getstring(const char* command, int pause_ms) {
 
 const char* usb_getstring(const char* command, int pause_ms) {
   paloma::ApiLock lock;
-  if (!command) return kStringFailed;
+  if (!command) {
+    noteNull("the command");
+    return kStringFailed;
+  }
   clearReplyBuffer();
   Handle h = conn().handle;
   usbOverlappedWrite(h, command, static_cast<int>(std::strlen(command)));

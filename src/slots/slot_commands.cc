@@ -112,7 +112,10 @@ int printerfontmult(int n, const char* x, const char* y, const char* font, const
 
 int sendfilemult(int n, const char* path) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0) return 0;
+  if (connection().isOpen == 0) {
+    noteNoTransport();
+    return 0;
+  }
   return sendFileToSlot(n, nullptr, path, nullptr, false);
 }
 
@@ -128,7 +131,13 @@ int downloadpcxmult(int n, const char* path, const char* name) {
 
 int downloadmemorymult(int n, const char* memory, const char* path, const char* name) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0 || !memory) return 0;
+  if (connection().isOpen == 0 || !memory) {
+    if (connection().isOpen == 0)
+      noteNoTransport();
+    else
+      noteNull("the memory");
+    return 0;
+  }
   return sendFileToSlot(n, memory, path, name, true);
 }
 

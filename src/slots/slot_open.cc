@@ -59,7 +59,10 @@ extern "C" {
 
 int openportmult(int n, const char* name) {
   paloma::ApiLock lock;
-  if (!name) return 0;
+  if (!name) {
+    noteNull("the name");
+    return 0;
+  }
   std::string_view given(name);
   ConnectionState& c = connection();
   if (!c.setPortName(given)) {
@@ -133,7 +136,10 @@ int openusbportmult(int n) {
 
 int openethernetmult(int n, const char* address, int port) {
   paloma::ApiLock lock;
-  if (!validSlot(n)) return 0;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return 0;
+  }
   replies().NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
   if (s == kInvalidSocket) return 0;  // the slot keeps what it held
@@ -175,7 +181,10 @@ int closeportmult(int n) {
 
 int closeethernetportmult(int n, unsigned int delayMs) {
   paloma::ApiLock lock;
-  if (!validSlot(n)) return 0;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return 0;
+  }
   SlotRef s = slot(n);
   constexpr unsigned int kChunk = 0x7FFFFFFF;
   for (unsigned int left = delayMs; left > 0;) {
@@ -191,7 +200,10 @@ int closeethernetportmult(int n, unsigned int delayMs) {
 
 int sendcommandmult(int n, const char* text) {
   paloma::ApiLock lock;
-  if (!text) return 0;
+  if (!text) {
+    noteNull("the text");
+    return 0;
+  }
   return slotCommandWrite(n, text);
 }
 

@@ -38,28 +38,40 @@ extern "C" {
 
 const char* usbprinterstatusmult(int n) {
   paloma::ApiLock lock;
-  if (!validSlot(n)) return kBadSlot;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return kBadSlot;
+  }
   if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoPrinter);
   return usbStatusOn(slot(n).handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
   paloma::ApiLock lock;
-  if (!validSlot(n)) return kBadSlot;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return kBadSlot;
+  }
   if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return networkStatusOn(slot(n).socket);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
   paloma::ApiLock lock;
-  if (!validSlot(n)) return kBadSlot;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return kBadSlot;
+  }
   if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoSetting);
   return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
   paloma::ApiLock lock;
-  if (!validSlot(n)) return kBadSlot;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return kBadSlot;
+  }
   if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return runNetworkSettingQuery(slot(n).socket, a, b, c);
 }

@@ -48,7 +48,6 @@ constexpr std::int64_t kMaxHeightPx = 20000;
 // The most bytes of drawing surface one call uses: taller blocks are drawn
 // in bands of rows.
 constexpr std::size_t kBandBytes = 256 * 1024;
-constexpr int kBytesPerPixel = 2;  // RGB16_565
 // The cell height of a font whose height is given as 0.
 constexpr int kDefaultCellHeight = 16;
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "paloma.h"
@@ -134,6 +135,55 @@ const Cause kCauses[] = {
      [] { return str(sendBinaryData(reinterpret_cast<const unsigned char*>("x"), 1)); }, "0",
      kNothingOpen,
      0},
+    {"sendcommand: nothing open", [](FakeOs&) {}, [] { return str(sendcommand("CLS")); }, "0",
+     kNothingOpen, 0},
+    {"sendcommand: a null text", [](FakeOs& f) { openLpt(f); },
+     [] { return str(sendcommand(nullptr)); }, "0", "the text is a null pointer", 0},
+    {"sendBinaryData: a negative length", [](FakeOs& f) { openLpt(f); },
+     [] { return str(sendBinaryData(reinterpret_cast<const unsigned char*>("x"), -1)); }, "0",
+     "the length -1 is negative", 0},
+    {"openport: a null name", [](FakeOs&) {}, [] { return str(openport(nullptr)); }, "0",
+     "the name is a null pointer", 0},
+    {"comport_getstring: a null command", [](FakeOs&) {},
+     [] { return std::string(comport_getstring(nullptr, 0)); }, "-1",
+     "the command is a null pointer", 0},
+    {"windowsfont: nothing open", [](FakeOs&) {},
+     [] { return str(windowsfont(0, 0, 20, 0, 0, 0, "Sans", "Hi")); }, "0", kNothingOpen, 0},
+    {"usbprinterstatusmult: no such slot", [](FakeOs&) {},
+     [] { return std::string(usbprinterstatusmult(0)); }, "error",
+     "there is no printer slot 0: slots are numbered 1 to 5", 0},
+    {"sendfilemult: nothing open", [](FakeOs&) {},
+     [] { return str(sendfilemult(1, "a.prn")); }, "0", kNothingOpen, 0},
+    {"ComportSendData: nothing open", [](FakeOs&) {},
+     [] { return str(ComportSendData("x")); }, "0", kNothingOpen, 0},
+    {"ComportSendData: a network connection has no port", [](FakeOs& f) { openNetwork(f); },
+     [] { return str(ComportSendData("x")); }, "0",
+     "the open connection has no port to write to: open a serial or USB port first", 0},
+    {"SetRS232_port: a null port", [](FakeOs&) {},
+     [] { return str(SetRS232_port(nullptr, "9600", "N", "8", "1")); }, "0",
+     "the port is a null pointer", 0},
+    {"compareport: a null port", [](FakeOs&) {}, [] { return str(compareport(nullptr)); }, "0",
+     "the port is a null pointer", 0},
+    {"windowsfontM: a null content", [](FakeOs& f) { openLpt(f); },
+     [] { return str(windowsfontM(0, 0, 20, 0, 0, 0, "Sans", nullptr)); }, "0",
+     "the content is a null pointer", 0},
+    {"windowsfontUnicodeLengh: a null face name", [](FakeOs& f) { openLpt(f); },
+     [] {
+       const auto c = test::wide(u"Hi");
+       return str(windowsfontUnicodeLengh(0, 0, 20, 0, 0, 0, nullptr, c.c_str(), 2));
+     },
+     "0", "the face name is a null pointer", 0},
+    {"openportmult: a null name", [](FakeOs&) {}, [] { return str(openportmult(1, nullptr)); },
+     "0", "the name is a null pointer", 0},
+    {"openethernetmult: no such slot", [](FakeOs&) {},
+     [] { return str(openethernetmult(6, "127.0.0.1", 9100)); }, "0",
+     "there is no printer slot 6: slots are numbered 1 to 5", 0},
+    {"closeethernetportmult: no such slot", [](FakeOs&) {},
+     [] { return str(closeethernetportmult(-1, 0)); }, "0",
+     "there is no printer slot -1: slots are numbered 1 to 5", 0},
+    {"downloadmemorymult: a null memory", [](FakeOs& f) { openLpt(f); },
+     [] { return str(downloadmemorymult(1, nullptr, "a.prn", "A")); }, "0",
+     "the memory is a null pointer", 0},
     {"clearbuffer: nothing open", [](FakeOs&) {}, [] { return str(clearbuffer()); }, "0",
      kNothingOpen,
      0},
@@ -294,6 +344,36 @@ INSTANTIATE_TEST_SUITE_P(Causes, FailureReason, ::testing::ValuesIn(kCauses),
                          [](const ::testing::TestParamInfo<Cause>& info) {
                            return "row" + std::to_string(info.index);
                          });
+
+// A refusal on the first check names its cause and sends nothing, though a
+// port is open to take the bytes.
+TEST(LastError, FirstLineRefusalsSendNothing) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  openLpt(f);
+  const auto* bytes = reinterpret_cast<const unsigned char*>("xyz");
+  const auto wideNull = static_cast<const paloma_wchar*>(nullptr);
+  const std::vector<std::pair<std::function<int()>, std::string>> refusals = {
+      {[] { return sendcommand(nullptr); }, "the text is a null pointer"},
+      {[] { return sendcommandnocrlf(nullptr); }, "the text is a null pointer"},
+      {[&] { return sendcommandW(wideNull); }, "the text is a null pointer"},
+      {[&] { return sendBinaryData(bytes, -3); }, "the length -3 is negative"},
+      {[] { return sendBinaryDataNoCRLF(nullptr, 3); }, "the data is a null pointer"},
+      {[] { return ComportSendData(nullptr); }, "the text is a null pointer"},
+      {[] { return sendcommandmult(1, nullptr); }, "the text is a null pointer"},
+      {[] { return windowsfontM(0, 0, 20, 0, 0, 0, nullptr, nullptr); },
+       "the content is a null pointer"},
+  };
+  for (std::size_t i = 0; i < refusals.size(); ++i) {
+    paloma_clear_error();
+    EXPECT_EQ(refusals[i].first(), 0) << "refusal " << i;
+    EXPECT_EQ(std::string(paloma_last_error()), refusals[i].second) << "refusal " << i;
+  }
+  EXPECT_EQ(f.wire("LPT1"), "");
+  // The port stays usable after the refusals.
+  EXPECT_EQ(sendcommand("CLS"), 1);
+  EXPECT_EQ(f.wire("LPT1"), "CLS\r\n");
+}
 
 TEST(LastError, SuccessKeepsTheReasonAndClearingForgetsIt) {
   FakeOsScope scope;
