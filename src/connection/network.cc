@@ -8,8 +8,8 @@
 #include "connection/network.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/deadline.h"
 #include "platform/os.h"
-#include "query/deadline.h"
 #include "query/reply_state.h"
 
 namespace paloma {

@@ -6,8 +6,8 @@
 
 #include "discovery/broadcast.h"
 #include "paloma.h"
+#include "platform/deadline.h"
 #include "platform/os.h"
-#include "query/deadline.h"
 
 namespace paloma {
 

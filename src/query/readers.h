@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
+#include "platform/deadline.h"
 #include "platform/os.h"
-#include "query/deadline.h"
 
 namespace paloma {
 

@@ -7,7 +7,7 @@
 #include "connection/connection_state.h"
 #include "connection/write_path.h"
 #include "paloma.h"
-#include "query/deadline.h"
+#include "platform/deadline.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
 

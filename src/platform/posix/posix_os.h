@@ -2,9 +2,13 @@
 //
 // The spooler is CUPS, files and ports are file descriptors, serial ports are
 // termios terminals, USB printers are reached through libusb, sockets are BSD
-// sockets. The host-font text operations (textExtent, drawText) and the 8-bit
-// text conversion (ansiToUtf16) are defined in posix_text.cc; everything else
-// in posix_os.cc.
+// sockets. Each family has a file of its own: posix_spooler.cc, posix_files.cc
+// (files, devices and the mapping of port names), posix_serial.cc,
+// posix_usb.cc (transfers and enumeration), posix_net.cc, and posix_text.cc
+// for the host-font text operations (textExtent, drawText) and the 8-bit text
+// conversion (ansiToUtf16). posix_os.cc keeps the clock, the resource table,
+// messages and the backend instance; what the files share is declared in
+// posix_internal.h.
 //
 // Handles are never-reused integers (a monotonic counter) that index a table
 // of open resources, so closing a handle twice can never close something

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "info_fixture.h"
-#include "query/deadline.h"
 #include "paloma.h"
+#include "platform/deadline.h"
 
 namespace paloma::test {
 namespace {

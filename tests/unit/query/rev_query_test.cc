@@ -3,7 +3,7 @@
 // receive.
 #include <cstring>
 
-#include "query/deadline.h"
+#include "platform/deadline.h"
 #include "query/readers.h"
 #include "replies_fixture.h"
 

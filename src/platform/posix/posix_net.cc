@@ -1,0 +1,209 @@
+// The Linux backend's sockets: BSD sockets over IPv4.
+#include "platform/posix/posix_internal.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace paloma {
+
+using namespace posix_internal;
+
+namespace {
+
+// ---- sockets -----------------------------------------------------------------
+
+int netErrorOf(int e) {
+  switch (e) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case ETIMEDOUT:
+      return kNetTimedOut;
+    case ECONNRESET:
+    case EPIPE:
+      return kNetConnReset;
+    default:
+      return kNetOther;
+  }
+}
+
+NetResult netFailed(int e) { return {-1, netErrorOf(e)}; }
+
+void setTimeoutOption(int fd, int option, int ms) {
+  if (ms <= 0) ms = kSocketDefaultTimeoutMs;
+  timeval tv{ms / 1000, static_cast<suseconds_t>((ms % 1000) * 1000)};
+  setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
+// The time-out set on a socket for `option` (SO_SNDTIMEO, SO_RCVTIMEO).
+int socketTimeoutMs(int fd, int option) {
+  timeval tv{};
+  socklen_t len = sizeof tv;
+  if (getsockopt(fd, SOL_SOCKET, option, &tv, &len) != 0 || (tv.tv_sec == 0 && tv.tv_usec == 0))
+    return kSocketDefaultTimeoutMs;
+  return static_cast<int>(std::min<long long>(
+      static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000, 24LL * 3600 * 1000));
+}
+
+Socket addSocket(int fd) {
+  if (fd < 0) return kInvalidSocket;
+  auto r = std::make_shared<Resource>();
+  r->kind = Resource::Socket;
+  r->fd = fd;
+  return resources().add(std::move(r));
+}
+
+int socketFd(Socket s) {
+  std::shared_ptr<Resource> r = findKind(s, {Resource::Socket});
+  return r ? r->fd : -1;
+}
+
+sockaddr_in ipv4(std::uint32_t addr, std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(addr);
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+}  // namespace
+
+// ---- sockets -----------------------------------------------------------------
+
+void PosixOs::netStartup() {}
+void PosixOs::netCleanup() {}
+
+Socket PosixOs::tcpSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0) {
+    // Bounded until the caller sets time-outs of its own.
+    setTimeoutOption(fd, SO_SNDTIMEO, kSocketDefaultTimeoutMs);
+    setTimeoutOption(fd, SO_RCVTIMEO, kSocketDefaultTimeoutMs);
+  }
+  return addSocket(fd);
+}
+
+NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) {
+  int fd = socketFd(s);
+  if (fd < 0) return {-1, kNetOther};
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return netFailed(errno);
+  sockaddr_in sa = ipv4(addr, port);
+  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  int err = rc == 0 ? 0 : errno;
+  if (rc != 0 && (err == EINPROGRESS || err == EINTR)) {
+    int ready = pollFor(fd, POLLOUT, kConnectTimeoutMs);
+    if (ready == 0) {
+      err = ETIMEDOUT;
+    } else if (ready < 0) {
+      err = errno;
+    } else {
+      socklen_t len = sizeof err;
+      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    }
+  }
+  fcntl(fd, F_SETFL, flags);
+  if (err != 0) return {-1, err == ETIMEDOUT ? kNetTimedOut : kNetOther};
+  return {0, kNetOk};
+}
+
+void PosixOs::setSocketTimeouts(Socket s, int sendMs, int recvMs) {
+  int fd = socketFd(s);
+  if (fd < 0) return;
+  setTimeoutOption(fd, SO_SNDTIMEO, sendMs);
+  setTimeoutOption(fd, SO_RCVTIMEO, recvMs);
+}
+
+void PosixOs::setNoDelay(Socket s) {
+  int fd = socketFd(s);
+  if (fd < 0) return;
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
+  int fd = socketFd(s);
+  if (fd < 0 || (!data && n)) return {-1, kNetOther};
+  int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+  // A socket with a time-out never restarts its call after a signal, and a
+  // retry waits the whole time-out again: signals that come more often than
+  // that (a profiler's timer) would keep the wait going for ever.
+  Deadline deadline(socketTimeoutMs(fd, SO_SNDTIMEO));
+  for (;;) {
+    ssize_t w = ::send(fd, data, n, flags);
+    if (w >= 0) return {static_cast<long>(w), kNetOk};
+    if (errno != EINTR) return netFailed(errno);
+    if (deadline.passed()) return {-1, kNetTimedOut};
+  }
+}
+
+NetResult PosixOs::recv(Socket s, void* buf, std::size_t cap) {
+  int fd = socketFd(s);
+  if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  // As in send: retries after signals stay within the socket's time-out.
+  Deadline deadline(socketTimeoutMs(fd, SO_RCVTIMEO));
+  for (;;) {
+    ssize_t got = ::recv(fd, buf, cap, 0);
+    if (got >= 0) return {static_cast<long>(got), kNetOk};
+    if (errno != EINTR) return netFailed(errno);  // EAGAIN here is the receive time-out
+    if (deadline.passed()) return {-1, kNetTimedOut};
+  }
+}
+
+void PosixOs::closeSocket(Socket s) {
+  if (findKind(s, {Resource::Socket})) resources().remove(s);
+}
+
+Socket PosixOs::udpSocket() { return addSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)); }
+
+void PosixOs::setBroadcast(Socket s) {
+  int fd = socketFd(s);
+  if (fd < 0) return;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+}
+
+bool PosixOs::bindAny(Socket s, std::uint16_t port) {
+  int fd = socketFd(s);
+  if (fd < 0) return false;
+  sockaddr_in sa = ipv4(INADDR_ANY, port);
+  return ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+NetResult PosixOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
+                          std::uint16_t port) {
+  int fd = socketFd(s);
+  if (fd < 0 || (!data && n)) return {-1, kNetOther};
+  sockaddr_in sa = ipv4(addr, port);
+  for (;;) {
+    ssize_t w = ::sendto(fd, data, n, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (w >= 0) return {static_cast<long>(w), kNetOk};
+    if (errno != EINTR) return netFailed(errno);
+  }
+}
+
+NetResult PosixOs::recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) {
+  int fd = socketFd(s);
+  if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  int ready = pollFor(fd, POLLIN, std::max(0, timeoutMs));
+  if (ready == 0) return {-1, kNetTimedOut};
+  if (ready < 0) return netFailed(errno);
+  for (;;) {
+    ssize_t got = ::recvfrom(fd, buf, cap, MSG_DONTWAIT, nullptr, nullptr);
+    if (got >= 0) return {static_cast<long>(got), kNetOk};
+    if (errno != EINTR) return netFailed(errno);
+  }
+}
+
+}  // namespace paloma
