@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prints one label on the virtual printer and shows where its PNG is:
-# installs what is missing, builds the virtual printer and the example, starts
+# installs what is missing, builds the virtual printer, the example and the
+# shared library (the Python package finds it there), starts
 # the printer on 127.0.0.1 on a free port, runs examples/label_demo against it,
 # stops the printer and prints the path of the PNG it made.
 set -euo pipefail
@@ -11,7 +12,7 @@ scripts/deps.sh
 
 build=${BUILD_DIR:-build-demo}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON >/dev/null
-cmake --build "$build" --target paloma-vprinter label_demo -j2 >/dev/null
+cmake --build "$build" --target paloma paloma-vprinter label_demo -j2 >/dev/null
 
 case "$build" in /*) build_abs=$build ;; *) build_abs=$root/$build ;; esac
 out=${OUT_DIR:-$build_abs/labels}

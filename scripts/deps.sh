@@ -6,9 +6,11 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libpng-dev
+  libudev-dev dpkg-dev
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  python3 python3-pytest python3-setuptools
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -17,7 +19,14 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "deps.sh: these Debian packages are missing: ${missing[*]}" >&2
+      echo "deps.sh: run as root: apt-get update && apt-get install -y ${missing[*]}" >&2
+      exit 1
+    fi
+    SUDO="sudo"
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

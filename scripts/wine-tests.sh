@@ -66,7 +66,7 @@ timeout 60 wineserver -w || true
 # ---- cross build -------------------------------------------------------------------
 log "cross build in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPALOMA_TOOLS=OFF -DPALOMA_BENCH=OFF >"$WORK/configure.log" \
+  -DCMAKE_BUILD_TYPE=Release -DPALOMA_WERROR=ON -DPALOMA_TESTS=ON -DPALOMA_TOOLS=OFF -DPALOMA_BENCH=OFF >"$WORK/configure.log" \
   || { cat "$WORK/configure.log"; exit 1; }
 # Keep going past a target that does not build, run what did, and fail at the end.
 # Programs left from an earlier build must not stand in for ones that fail now.

@@ -1,0 +1,43 @@
+# Packages: `cpack -G DEB` makes libpaloma1 (the shared library), libpaloma-dev
+# (header, static library, pkg-config and CMake files) and paloma-tools (the
+# virtual printer and the command-line tool, when built); `cpack -G TGZ` makes
+# one archive of all three.
+set(CPACK_PACKAGE_NAME paloma)
+set(CPACK_PACKAGE_VENDOR "The PALOMA authors")
+set(CPACK_PACKAGE_CONTACT "The PALOMA authors <paloma@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SDK that lets application programs drive thermal label printers")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGE_FILE_NAME paloma-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME})
+set(CPACK_COMPONENTS_ALL runtime dev tools)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libpaloma1)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libpaloma-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libpaloma1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME paloma-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libpaloma1 (= ${PROJECT_VERSION})")
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "PALOMA label printer SDK: the shared library")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "PALOMA label printer SDK: header, static library, pkg-config and CMake files")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "PALOMA tools: the virtual label printer and the paloma command")
+
+# Debian wants the licence as each package's copyright file.
+foreach(c runtime dev tools)
+  if(c STREQUAL runtime)
+    set(pkg libpaloma1)
+  elseif(c STREQUAL dev)
+    set(pkg libpaloma-dev)
+  else()
+    set(pkg paloma-tools)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${pkg}
+          RENAME copyright COMPONENT ${c})
+endforeach()
+include(CPack)

@@ -1,0 +1,682 @@
+"""paloma.Printer: one printer connection as a context manager.
+
+The library keeps its connection state per process: one current connection
+(opened over TCP, a serial port, USB or a spooler queue) and five numbered
+slots beside it. A Printer owns one of them while it is open; opening a second
+Printer on the same one raises ConnectionInUseError instead of silently
+replacing the first (slot 1's USB and spooler state is the current
+connection's, so those two exclude each other too). Calls from several threads
+are serialised by the library; each call blocks its thread as its docstring
+says, with the GIL released.
+"""
+
+from __future__ import annotations
+
+import codecs
+import errno
+import ipaddress
+import os
+import socket
+import threading
+from pathlib import Path
+from typing import Any, Callable, NoReturn, Optional, Union
+
+from . import _commands as cmd
+from . import raw
+from ._library import load
+from .errors import (ConnectionInUseError, NoReplyError, NotConnectedError, PalomaError,
+                     PalomaOSError, RefusedArgumentError, UnsupportedError)
+from .values import PrinterInfo, Status, parse_float, parse_int, reply_lines, reply_text
+
+PathLike = Union[str, "os.PathLike[str]"]
+Number = Union[int, float]
+
+_CONNECTION_ERRNOS = {errno.EPIPE, errno.ECONNRESET, errno.ENOTCONN, errno.ECONNABORTED,
+                      errno.ECONNREFUSED, errno.EHOSTUNREACH, errno.ENETUNREACH,
+                      errno.ESHUTDOWN, errno.ENODEV}
+_TIMEOUT_ERRNOS = {errno.ETIMEDOUT, errno.EAGAIN, errno.EWOULDBLOCK}
+
+SERIAL_BAUDS = (2400, 4800, 9600, 19200, 38400, 57600, 115200)
+SERIAL_PARITIES = ("N", "O", "E")
+SERIAL_DATA_BITS = (7, 8)
+SERIAL_STOP_BITS = (1, 2)
+FACE_NAME_LIMIT = 31  # bytes
+NARROW_TEXT_LIMIT = 255  # units the 8-bit host-font path carries
+
+_SINGLE = "the current connection"
+_claims: dict[object, "Printer"] = {}
+_claims_lock = threading.Lock()
+
+
+def _failure(function: str, message: str, default: Callable[..., PalomaError],
+             filename: Optional[str] = None) -> PalomaError:
+    """The exception for a failed library call: the OS error behind it picks
+    the kind when the library recorded one; otherwise `default`."""
+    reason_bytes = raw.paloma_last_error()
+    reason = reason_bytes.decode("utf-8", "replace") if reason_bytes else ""
+    code = int(raw.paloma_last_error_code())
+    kind: Callable[..., PalomaError] = default
+    if code in _CONNECTION_ERRNOS:
+        kind = NotConnectedError
+    elif code in _TIMEOUT_ERRNOS:
+        kind = NoReplyError
+    elif code:
+        kind = PalomaOSError
+    if kind is PalomaOSError:
+        return PalomaOSError(message, function=function, reason=reason, code=code,
+                             filename=filename)
+    return kind(message, function=function, reason=reason, code=code)
+
+
+def _ipv4(host: str) -> str:
+    """The dotted IPv4 address of `host` (a name is resolved: blocks for the
+    resolver)."""
+    try:
+        return str(ipaddress.IPv4Address(host))
+    except ValueError:
+        pass
+    try:
+        infos = socket.getaddrinfo(host, None, socket.AF_INET, socket.SOCK_STREAM)
+    except (socket.gaierror, UnicodeError) as e:
+        raise NotConnectedError(f"cannot resolve {host!r} to an IPv4 address: {e}") from e
+    return str(infos[0][4][0])
+
+
+class Printer:
+    """An open connection to one printer. Make one with Printer.tcp,
+    Printer.serial, Printer.usb, Printer.queue or Printer.slot, and close it
+    with close() or a with statement.
+
+    Text arguments are str, encoded with `encoding` (ISO-8859-1 by default,
+    the printer fonts' code page); text the encoding cannot carry is refused
+    (host_font_text draws any text). Numbers are int or float. A Printer
+    never closed keeps its connection (and the library's) until close().
+
+    Writers (send, setup, clear, text, barcode, qrcode, host_font_text,
+    download, send_file, print) return once the transport has taken every
+    byte; the library bounds each write: over TCP by its 1 s send time-out,
+    on a serial port or USB device by a time that grows with the size, from
+    1 s to 30 s. Queries say how long they wait.
+    """
+
+    def __init__(self, kind: str, description: str, slot: Optional[int],
+                 claims: tuple[object, ...], encoding: str) -> None:
+        # Use the constructors: this only records what they opened.
+        self._kind = kind
+        self._description = description
+        self._slot = slot
+        self._claims = claims
+        self._open = True
+        self.encoding = encoding
+
+    # ---- opening -----------------------------------------------------------
+
+    @staticmethod
+    def _claim(keys: tuple[object, ...], what: str) -> None:
+        with _claims_lock:
+            for key in keys:
+                holder = _claims.get(key)
+                if holder is not None:
+                    raise ConnectionInUseError(
+                        f"cannot open {what}: {key if isinstance(key, str) else 'slot %d' % key[1]} "
+                        f"is held by the open {holder!r}; close it first (the library keeps one "
+                        "connection state per process)")
+            for key in keys:
+                _claims[key] = _PENDING
+
+    @staticmethod
+    def _release(keys: tuple[object, ...]) -> None:
+        with _claims_lock:
+            for key in keys:
+                _claims.pop(key, None)
+
+    @classmethod
+    def _open_with(cls, kind: str, description: str, slot: Optional[int], keys: tuple[object, ...],
+                   encoding: str, opener: Callable[[], None]) -> "Printer":
+        try:
+            codecs.lookup(encoding)
+        except (LookupError, TypeError):
+            raise RefusedArgumentError(f"encoding {encoding!r} is not a text encoding") from None
+        load()
+        cls._claim(keys, description)
+        try:
+            raw.paloma_clear_error()
+            opener()
+        except BaseException:
+            cls._release(keys)
+            raise
+        printer = cls(kind, description, slot, keys, encoding)
+        with _claims_lock:
+            for key in keys:
+                _claims[key] = printer
+        return printer
+
+    @classmethod
+    def tcp(cls, host: str, port: int = 9100, *, encoding: str = "latin-1") -> "Printer":
+        """Connects the current connection to a printer's TCP port.
+
+        `host` is an IPv4 address or a name (resolved first: blocks for the
+        resolver). Blocks while connecting and 50 ms after. Raises
+        NotConnectedError when the printer does not accept the connection
+        (a refused port, an unreachable host)."""
+        port = _port(port)
+        address = _ipv4(host)
+
+        def opener() -> None:
+            if raw.openethernet(address.encode("ascii"), port) != 1:
+                raise _failure("openethernet", f"could not connect to {host}:{port}",
+                               NotConnectedError)
+
+        return cls._open_with("tcp", f"TCP {address}:{port}", None, (_SINGLE,), encoding, opener)
+
+    @classmethod
+    def serial(cls, path: PathLike, baud: int = 9600, *, parity: str = "N", data_bits: int = 8,
+               stop_bits: int = 1, encoding: str = "latin-1") -> "Printer":
+        """Opens a serial port (a terminal device such as /dev/ttyUSB0) as the
+        current connection and sets its line: baud one of SERIAL_BAUDS,
+        parity "N", "O" or "E", 7 or 8 data bits, 1 or 2 stop bits. Values
+        the library would silently ignore are refused. Returns at once."""
+        if baud not in SERIAL_BAUDS or isinstance(baud, bool):
+            raise RefusedArgumentError(f"baud {baud!r} is not one of {SERIAL_BAUDS}")
+        if parity not in SERIAL_PARITIES:
+            raise RefusedArgumentError(f"parity {parity!r} is not one of {SERIAL_PARITIES}")
+        if data_bits not in SERIAL_DATA_BITS or isinstance(data_bits, bool):
+            raise RefusedArgumentError(f"data_bits {data_bits!r} is not 7 or 8")
+        if stop_bits not in SERIAL_STOP_BITS or isinstance(stop_bits, bool):
+            raise RefusedArgumentError(f"stop_bits {stop_bits!r} is not 1 or 2")
+        name = os.fsencode(path)
+        if b"\0" in name:
+            raise RefusedArgumentError("the port name holds a NUL")
+
+        def opener() -> None:
+            if raw.opencomport(name) != b"1":
+                raise _failure("opencomport", f"could not open the serial port {os.fsdecode(name)}",
+                               NotConnectedError)
+            settings = (str(baud).encode(), parity.encode(), str(data_bits).encode(),
+                        str(stop_bits).encode())
+            if raw.SetRS232(*settings) != 1:
+                error = _failure("SetRS232", f"could not set {baud} {data_bits}{parity}{stop_bits} "
+                                 f"on {os.fsdecode(name)}", PalomaOSError)
+                raw.closeport()
+                raise error
+
+        return cls._open_with("serial", f"serial {os.fsdecode(name)}", None, (_SINGLE,), encoding,
+                              opener)
+
+    @classmethod
+    def usb(cls, *, encoding: str = "latin-1") -> "Printer":
+        """Opens the maker's USB printer (the first one found) as the current
+        connection. Returns once the device is open."""
+        def opener() -> None:
+            if raw.openport(b"USB") != 1:
+                raise _failure("openport", "no USB printer could be opened", NotConnectedError)
+
+        return cls._open_with("usb", "USB printer", None, (_SINGLE,), encoding, opener)
+
+    @classmethod
+    def queue(cls, name: str, *, encoding: str = "latin-1") -> "Printer":
+        """Opens a print spooler queue (a CUPS printer name; "\\\\SERVER\\QUEUE"
+        reaches a print server) as the current connection. A name that is no
+        queue is tried as the library's port names ("LPT1", "COM1", a /dev
+        path). Blocks while the spooler answers."""
+        data = cmd.field(name, "the queue name").encode("utf-8")
+
+        def opener() -> None:
+            if raw.openport(data) != 1:
+                raise _failure("openport", f"could not open the printer {name!r}",
+                               NotConnectedError)
+
+        return cls._open_with("queue", f"queue {name!r}", None, (_SINGLE,), encoding, opener)
+
+    @classmethod
+    def slot(cls, n: int, *, host: Optional[str] = None, port: int = 9100,
+             queue: Optional[str] = None, usb: bool = False,
+             encoding: str = "latin-1") -> "Printer":
+        """Opens printer slot n (1 to 5) beside the current connection: over
+        TCP (`host`, `port`), a spooler queue (`queue`) or the n-th USB
+        printer (`usb=True`); give exactly one. Slot 1's queue and USB state
+        is the current connection's, so those two exclude each other. Blocks
+        as the matching single-connection constructor."""
+        if isinstance(n, bool) or not isinstance(n, int) or not 1 <= n <= 5:
+            raise RefusedArgumentError(f"slot {n!r} is not 1 to 5")
+        if sum((host is not None, queue is not None, bool(usb))) != 1:
+            raise RefusedArgumentError("give exactly one of host=, queue= or usb=True")
+        keys: tuple[object, ...] = (("slot", n),)
+        if n == 1 and host is None:
+            keys += (_SINGLE,)
+        if host is not None:
+            port = _port(port)
+            address = _ipv4(host)
+
+            def opener() -> None:
+                if raw.openethernetmult(n, address.encode("ascii"), port) != 1:
+                    raise _failure("openethernetmult", f"slot {n}: could not connect to "
+                                   f"{host}:{port}", NotConnectedError)
+
+            return cls._open_with("tcp", f"slot {n} TCP {address}:{port}", n, keys, encoding,
+                                  opener)
+        if queue is not None:
+            data = cmd.field(queue, "the queue name").encode("utf-8")
+
+            def opener() -> None:
+                if raw.openportmult(n, data) != 1:
+                    raise _failure("openportmult", f"slot {n}: could not open the printer "
+                                   f"{queue!r}", NotConnectedError)
+
+            return cls._open_with("queue", f"slot {n} queue {queue!r}", n, keys, encoding, opener)
+
+        def opener() -> None:
+            if raw.openusbportmult(n) != 1:
+                raise _failure("openusbportmult", f"slot {n}: no USB printer could be opened",
+                               NotConnectedError)
+
+        return cls._open_with("usb", f"slot {n} USB printer", n, keys, encoding, opener)
+
+    # ---- closing -------------------------------------------------------------
+
+    @property
+    def closed(self) -> bool:
+        return not self._open
+
+    def close(self) -> None:
+        """Closes the connection (again: nothing). The library waits before
+        closing so the printer takes the last bytes: 1 s on TCP, 100 ms on a
+        serial port."""
+        if not self._open:
+            return
+        self._open = False
+        try:
+            if self._slot is None:
+                raw.closeport()
+            elif self._kind == "tcp":
+                raw.closeethernetportmult(self._slot, 1000)
+            else:
+                raw.closeportmult(self._slot)
+        finally:
+            self._release(self._claims)
+
+    def __enter__(self) -> "Printer":
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"<paloma.Printer {self._description}{' (closed)' if not self._open else ''}>"
+
+    # ---- the call path ---------------------------------------------------------
+
+    def _ready(self) -> None:
+        if not self._open:
+            raise NotConnectedError(f"{self!r} is closed")
+        raw.paloma_clear_error()
+
+    def _bytes(self, text: str, what: str) -> bytes:
+        try:
+            return text.encode(self.encoding)
+        except UnicodeEncodeError as e:
+            raise RefusedArgumentError(
+                f"{what} holds {text[e.start:e.end]!r}, which {self.encoding} cannot carry "
+                "(host_font_text draws any text)") from None
+
+    def _fields(self, *pairs: tuple[str, str]) -> list[bytes]:
+        return [self._bytes(cmd.field(v, what), what) for v, what in pairs]
+
+    def _written(self, function: str, result: int, what: str) -> None:
+        if result != 1:
+            raise _failure(function, f"{self!r}: the printer did not take {what}",
+                           NotConnectedError)
+
+    def _is_network_slot(self) -> bool:
+        return self._slot is not None and self._kind == "tcp"
+
+    def _unsupported(self, what: str) -> NoReturn:
+        raise UnsupportedError(f"{what} is not available on {self!r}")
+
+    def _send_line(self, line: str, what: str) -> None:
+        """One composed command line through the slot's plain writer."""
+        assert self._slot is not None
+        data = self._bytes(line, what)
+        self._written("sendcommandmult", raw.sendcommandmult(self._slot, data), what)
+
+    # ---- writing -----------------------------------------------------------------
+
+    def send(self, command: Union[str, bytes]) -> None:
+        """Sends one command (or several separated by CR LF) and a line end.
+        Returns when the transport took the bytes (TCP: the socket buffer)."""
+        self._ready()
+        data = self._bytes(command, "the command") if isinstance(command, str) else bytes(command)
+        if b"\0" in data:
+            raise RefusedArgumentError("the command holds a NUL; use send_raw for binary data")
+        if len(data) >= cmd.COMMAND_LIMIT:
+            raise RefusedArgumentError(f"the command is {len(data)} bytes; the library sends "
+                                       f"at most {cmd.COMMAND_LIMIT - 1}")
+        if self._slot is None:
+            self._written("sendcommand", raw.sendcommand(data), "the command")
+        else:
+            self._written("sendcommandmult", raw.sendcommandmult(self._slot, data), "the command")
+
+    def send_raw(self, data: bytes, *, line_end: bool = False) -> None:
+        """Sends bytes unchanged (any byte, NUL included), followed by a line
+        end when `line_end` (TCP: CR LF NUL). Current connection only."""
+        self._ready()
+        if self._slot is not None:
+            self._unsupported("send_raw")
+        data = bytes(data)
+        if len(data) > 0x7FFFFFFF:
+            raise RefusedArgumentError("more than 2 GiB in one call")
+        fn = "sendBinaryData" if line_end else "sendBinaryDataNoCRLF"
+        self._written(fn, getattr(raw, fn)(data, len(data)), f"{len(data)} bytes")
+
+    def setup(self, width_mm: Number, height_mm: Number, *, speed: Number = 4,
+              density: Number = 8, gap_mm: Number = 3, offset_mm: Number = 0,
+              black_mark: bool = False) -> None:
+        """Sets the label size, print speed, darkness and the gap (or, with
+        black_mark, the black-mark) height and offset. Four command lines."""
+        self._ready()
+        values = [cmd.number(width_mm, "width_mm"), cmd.number(height_mm, "height_mm"),
+                  cmd.number(speed, "speed"), cmd.number(density, "density"),
+                  cmd.number(gap_mm, "gap_mm"), cmd.number(offset_mm, "offset_mm")]
+        w, h, s, d, g, o = values
+        lines = cmd.setup_lines(w, h, s, d, bool(black_mark), g, o)
+        if self._is_network_slot():
+            for line in lines:
+                self._send_line(line, "the setup")
+            return
+        args = [v.encode("ascii") for v in (w, h, s, d)] + [b"1" if black_mark else b"0"] + \
+               [v.encode("ascii") for v in (g, o)]
+        if self._slot is None:
+            self._written("setup", raw.setup(*args), "the setup")
+        else:
+            self._written("setupmult", raw.setupmult(self._slot, *args), "the setup")
+
+    def clear(self) -> None:
+        """Clears the printer's image buffer (CLS)."""
+        self._ready()
+        if self._slot is None:
+            self._written("clearbuffer", raw.clearbuffer(), "CLS")
+        elif self._is_network_slot():
+            self._send_line("CLS", "CLS")
+        else:
+            self._written("clearbuffermult", raw.clearbuffermult(self._slot), "CLS")
+
+    def text(self, x: int, y: int, content: str, *, font: str = "3", rotation: int = 0,
+             x_mul: Number = 1, y_mul: Number = 1) -> None:
+        """Text in a printer font at (x, y) dots: fonts "1" to "8" are the
+        printer's bitmap fonts (multipliers scale them), "0" or a font file a
+        scalable font (multipliers in points). A content starting with "@"
+        names a printer variable."""
+        self._ready()
+        fields = [cmd.number(x, "x"), cmd.number(y, "y"), cmd.field(font, "font"),
+                  cmd.number(rotation, "rotation"), cmd.number(x_mul, "x_mul"),
+                  cmd.number(y_mul, "y_mul")]
+        cmd.text_line(*fields, content)
+        args = [self._bytes(f, "a TEXT field") for f in fields] + [self._bytes(content, "content")]
+        if self._slot is None:
+            self._written("printerfont", raw.printerfont(*args), "the TEXT command")
+        else:
+            self._written("printerfontmult", raw.printerfontmult(self._slot, *args),
+                          "the TEXT command")
+
+    def barcode(self, x: int, y: int, content: str, *, type: str = "128", height: int = 100,
+                readable: int = 1, rotation: int = 0, narrow: int = 2, wide: int = 2) -> None:
+        """A linear barcode at (x, y) dots: `type` as the printer names it
+        ("128", "39", "EAN13", ...), bar height in dots, human-readable line
+        0 none, 1 left, 2 centred, 3 right; narrow and wide bar widths in
+        dots."""
+        self._ready()
+        fields = [cmd.number(x, "x"), cmd.number(y, "y"), cmd.field(type, "type"),
+                  cmd.number(height, "height"), cmd.number(int(readable), "readable"),
+                  cmd.number(rotation, "rotation"), cmd.number(narrow, "narrow"),
+                  cmd.number(wide, "wide")]
+        line = cmd.barcode_line(*fields, content)
+        if self._is_network_slot():
+            self._send_line(line, "the BARCODE command")
+            return
+        args = [self._bytes(f, "a BARCODE field") for f in fields] + \
+               [self._bytes(content, "content")]
+        if self._slot is None:
+            self._written("barcode", raw.barcode(*args), "the BARCODE command")
+        else:
+            self._written("barcodemult", raw.barcodemult(self._slot, *args), "the BARCODE command")
+
+    def qrcode(self, x: int, y: int, content: str, *, ecc: str = "M", cell: int = 4,
+               mode: str = "A", rotation: int = 0, model: str = "", mask: str = "") -> None:
+        """A QR code at (x, y) dots: error correction "L", "M", "Q" or "H",
+        cell width in dots, mode "A" (automatic) or "M" (manual); model
+        ("M1", "M2") and mask ("S0".."S8") when given. The whole command
+        holds at most 98 characters."""
+        self._ready()
+        fields = [cmd.number(x, "x"), cmd.number(y, "y"), cmd.field(ecc, "ecc"),
+                  cmd.number(cell, "cell"), cmd.field(mode, "mode"),
+                  cmd.number(rotation, "rotation"), cmd.field(model, "model"),
+                  cmd.field(mask, "mask")]
+        line = cmd.qrcode_line(*fields, content)
+        if self._slot is not None:
+            self._send_line(line, "the QRCODE command")
+            return
+        args = [self._bytes(f, "a QRCODE field") for f in fields] + [self._bytes(content, "content")]
+        self._written("qrcode", raw.qrcode(*args), "the QRCODE command")
+
+    def host_font_text(self, x: int, y: int, text: str, *, height: int = 32,
+                       face: str = "DejaVu Sans", bold: bool = False, italic: bool = False,
+                       underline: bool = False, rotation: int = 0) -> None:
+        """Draws `text` in a font installed on this computer into a one-bit
+        bitmap and sends it (BITMAP). `height` in dots (negative: the
+        character height instead of the cell height); rotation in degrees
+        counter-clockwise. Latin-1 text of up to 255 characters goes the
+        8-bit way, any other text as UTF-16 (with font fallback for
+        characters the face lacks). Blocks while the text is drawn and sent."""
+        self._ready()
+        if not isinstance(text, str):
+            raise RefusedArgumentError(f"text must be str, not {type(text).__name__}")
+        if not text:
+            raise RefusedArgumentError("the text is empty: there is nothing to draw")
+        if "\0" in text:
+            raise RefusedArgumentError("the text holds a NUL")
+        face_bytes = cmd.field(face, "face").encode("utf-8")
+        if not face_bytes or len(face_bytes) > FACE_NAME_LIMIT:
+            raise RefusedArgumentError(f"the face name must be 1 to {FACE_NAME_LIMIT} bytes")
+        numbers = []
+        for value, what in ((x, "x"), (y, "y"), (height, "height"), (rotation, "rotation")):
+            if isinstance(value, bool) or not isinstance(value, int):
+                raise RefusedArgumentError(f"{what} must be an int")
+            if not -(2**31) <= value < 2**31:
+                raise RefusedArgumentError(f"{what} {value} is out of range")
+            numbers.append(value)
+        if height == 0:
+            raise RefusedArgumentError("height must not be 0")
+        style = (1 if italic else 0) | (2 if bold else 0)
+        args = (*numbers, style, 1 if underline else 0, face_bytes, text)
+        narrow = len(text) <= NARROW_TEXT_LIMIT and all(ord(c) <= 0xFF for c in text)
+        if self._slot is None:
+            fn = "windowsfontW" if narrow else "windowsfontM"
+            result = getattr(raw, fn)(*args)
+        elif self._kind in ("usb", "queue"):
+            fn = "windowsfontMmult"
+            result = raw.windowsfontMmult(self._slot, *args)
+        else:
+            self._unsupported("host_font_text")
+        if result != 1:
+            raise _failure(fn, f"{self!r}: the text was not sent (it may lie wholly off the "
+                           "label or exceed 2400 x 12000 dots, or the printer did not take it)",
+                           NotConnectedError)
+
+    def download(self, path: PathLike, name: Optional[str] = None, *,
+                 memory: Optional[str] = None) -> None:
+        """Stores a file in the printer under `name` (default: the file's
+        name), in `memory` ("F" flash, "E" expansion) when given. The file
+        is read whole and sent in one piece: blocks for the transfer."""
+        self._ready()
+        local = os.fsencode(path)
+        target = cmd.field(name if name is not None else Path(os.fsdecode(local)).name, "name")
+        if '"' in target or not target:
+            raise RefusedArgumentError(f"name {target!r} is empty or holds a double quote")
+        name_bytes = self._bytes(target, "name")
+        if memory is not None:
+            mem = self._bytes(cmd.field(memory, "memory"), "memory")
+            fn = "downloadmemory" if self._slot is None else "downloadmemorymult"
+            call = (lambda: raw.downloadmemory(mem, local, name_bytes)) if self._slot is None \
+                else (lambda: raw.downloadmemorymult(self._slot, mem, local, name_bytes))
+        else:
+            fn = "downloadbmp" if self._slot is None else "downloadbmpmult"
+            call = (lambda: raw.downloadbmp(local, name_bytes)) if self._slot is None \
+                else (lambda: raw.downloadbmpmult(self._slot, local, name_bytes))
+        self._file_call(fn, call, local, f"the download of {os.fsdecode(local)}")
+
+    def send_file(self, path: PathLike) -> None:
+        """Sends a file of commands unchanged, then a line end. The file is
+        read whole and sent in one piece: blocks for the transfer."""
+        self._ready()
+        local = os.fsencode(path)
+        if self._slot is None:
+            fn, call = "sendfile", (lambda: raw.sendfile(local))
+        else:
+            fn, call = "sendfilemult", (lambda: raw.sendfilemult(self._slot, local))
+        self._file_call(fn, call, local, os.fsdecode(local))
+
+    def _file_call(self, fn: str, call: Callable[[], int], local: bytes, what: str) -> None:
+        if b"\0" in local:
+            raise RefusedArgumentError("the path holds a NUL")
+        if self._is_network_slot():
+            self._unsupported("sending files")
+        if call() == 1:
+            return
+        error = _failure(fn, f"{self!r}: {what} failed", NotConnectedError,
+                         filename=os.fsdecode(local))
+        if error.code == 0:
+            # Say why when the file is the cause: the library gives 0 for an
+            # unreadable file and for a dead connection alike.
+            try:
+                with open(local, "rb") as f:
+                    size = os.fstat(f.fileno()).st_size
+            except OSError as e:
+                raise PalomaOSError(f"cannot read {os.fsdecode(local)}", function=fn,
+                                    reason=e.strerror or "", code=e.errno or 0,
+                                    filename=os.fsdecode(local)) from None
+            if size >= 2**31:
+                raise RefusedArgumentError(f"{os.fsdecode(local)} is 2 GiB or more", function=fn)
+        raise error
+
+    def print(self, sets: int = 1, copies: int = 1) -> None:
+        """Prints the image buffer: `sets` label sets of `copies` copies each."""
+        self._ready()
+        for value, what in ((sets, "sets"), (copies, "copies")):
+            if isinstance(value, bool) or not isinstance(value, int) or value < 1:
+                raise RefusedArgumentError(f"{what} must be a positive int, not {value!r}")
+        s, c = str(sets), str(copies)
+        line = cmd.print_line(s, c)
+        if self._slot is None:
+            self._written("printlabel", raw.printlabel(s.encode(), c.encode()), "PRINT")
+        elif self._is_network_slot():
+            self._send_line(line, "PRINT")
+        else:
+            self._written("printlabelmult", raw.printlabelmult(self._slot, s.encode(), c.encode()),
+                          "PRINT")
+
+    # ---- asking --------------------------------------------------------------------
+
+    def status(self) -> Status:
+        """Asks the printer for its status byte. Blocks: TCP up to about 1 s
+        for a silent printer; serial 500 ms; USB up to about 2.2 s.
+
+        A printer that does not answer gives Status.NO_REPLY. Over TCP the
+        library then keeps reporting NO_REPLY until the next info() or
+        reconnection."""
+        self._ready()
+        if self._slot is not None:
+            if self._kind == "tcp":
+                text = raw.ethernetprinterstatusmult(self._slot)
+            elif self._kind == "usb":
+                text = raw.usbprinterstatusmult(self._slot)
+            else:
+                self._unsupported("status")
+        elif self._kind == "tcp":
+            text = raw.ethernetprinterstatus()
+        elif self._kind == "serial":
+            text = raw.comportprinterstatus()
+        elif self._kind == "usb":
+            text = raw.usbprinterstatus()
+            if text == b"-1":
+                raise _failure("usbprinterstatus", "no USB printer was found", NotConnectedError)
+        else:
+            text = raw.printerstatus()
+            if text == b"":
+                self._unsupported("status")
+            if text == b"-1":
+                raise _failure("printerstatus", f"{self!r}: nothing is open", NotConnectedError)
+        return Status.from_text((text or b"-1").decode("latin-1"))
+
+    def info(self) -> PrinterInfo:
+        """Asks the printer for its name, serial number, resolution, code
+        page, free memory, mileage, label count, file list and peel sensor,
+        one query each. Blocks: TCP a few ms a query (a silent printer: about
+        1 s, then NoReplyError); serial about 4.5 s (500 ms before each
+        read); USB up to about 2 s a query. Current connection only."""
+        self._ready()
+        if self._slot is not None or self._kind == "queue":
+            self._unsupported("info")
+        prefix = {"tcp": "ethernetprinter", "serial": "comportprinter", "usb": "usbprinter"}[
+            self._kind]
+        replies: dict[str, Optional[bytes]] = {}
+        for item in ("name", "serial", "dpi", "codepage", "freememory", "mileage", "quantity",
+                     "file", "peel"):
+            reply = getattr(raw, prefix + item)()
+            if self._kind == "serial":
+                # A silent serial printer leaves every reply empty.
+                silent = item == "name" and reply_text(reply) == ""
+            else:
+                # "-1": nothing came (code page and peel never say so).
+                silent = reply is None or (reply.strip() == b"-1" and
+                                           item not in ("codepage", "peel"))
+            if silent:
+                raise _failure(prefix + item, f"{self!r}: the printer did not answer the "
+                               f"{item} query", NoReplyError)
+            replies[item] = reply
+        return PrinterInfo(
+            name=reply_text(replies["name"]),
+            serial=reply_text(replies["serial"]),
+            dpi=parse_int(reply_text(replies["dpi"])),
+            code_page=reply_text(replies["codepage"]),
+            free_memory=parse_int(reply_text(replies["freememory"])),
+            mileage=parse_float(reply_text(replies["mileage"])),
+            label_count=parse_int(reply_text(replies["quantity"])),
+            files=reply_lines(replies["file"]),
+            peel={"0": False, "1": True}.get(reply_text(replies["peel"])),
+        )
+
+    def setting(self, app: str, section: str, key: str) -> str:
+        """One printer setting (GETSETTING app, section, key), e.g.
+        ("SYSTEM", "INFORMATION", "DPI"). TCP and USB only. Blocks as a
+        status query; NoReplyError when nothing came."""
+        self._ready()
+        args = self._fields((app, "app"), (section, "section"), (key, "key"))
+        if any(b'"' in a for a in args):
+            raise RefusedArgumentError("a setting name cannot hold a double quote")
+        if self._kind == "tcp":
+            fn = "ethernetprintersetting" if self._slot is None else "ethernetprintersettingmult"
+        elif self._kind == "usb":
+            fn = "usbprintersetting" if self._slot is None else "usbprintersettingmult"
+        else:
+            self._unsupported("setting")
+        reply = getattr(raw, fn)(*args) if self._slot is None else \
+            getattr(raw, fn)(self._slot, *args)
+        if reply in (None, b"", b"-1"):
+            raise _failure(fn, f"{self!r}: no answer for the setting {app}/{section}/{key}",
+                           NoReplyError)
+        return reply_text(reply)
+
+
+class _Pending:
+    def __repr__(self) -> str:
+        return "Printer being opened"
+
+
+_PENDING: Any = _Pending()
+
+
+def _port(port: int) -> int:
+    if isinstance(port, bool) or not isinstance(port, int) or not 1 <= port <= 65535:
+        # The library keeps only the low 16 bits: 74636 would reach 9100.
+        raise RefusedArgumentError(f"port {port!r} is not 1 to 65535")
+    return port

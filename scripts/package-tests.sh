@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Checks the SDK as a consumer meets it: builds the library and tools in
+# Release, installs them to a scratch prefix, builds the examples against the
+# installed package with find_package and with pkg-config (shared and
+# static), runs each against the virtual printer on 127.0.0.1, then makes the
+# .deb and .tar.gz packages, unpacks the .deb files into a scratch root and
+# builds a consumer against them. Exits non-zero on the first failure.
+#
+# Environment: PALOMA_PKG_BUILD (build directory, default build-pkg).
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${PALOMA_PKG_BUILD:-$ROOT/build-pkg}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/paloma-pkg.XXXXXX")
+PREFIX=$WORK/prefix
+vprinter_pid=""
+cleanup() {
+  if [ -n "$vprinter_pid" ]; then kill "$vprinter_pid" 2>/dev/null || true; wait "$vprinter_pid" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+log() { printf '== package tests: %s\n' "$*"; }
+fail() { printf 'package tests: %s\n' "$*" >&2; exit 1; }
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+log "Release build of the library and tools in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON \
+  -DPALOMA_WERROR=ON "${launcher[@]}" >"$WORK/configure.log" || { cat "$WORK/configure.log"; fail "configure failed"; }
+cmake --build "$BUILD" -j"$(nproc)" >"$WORK/build.log" || { tail -40 "$WORK/build.log"; fail "build failed"; }
+cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null
+
+log "virtual printer on 127.0.0.1"
+mkdir -p "$WORK/labels"
+"$PREFIX/bin/paloma-vprinter" --listen 127.0.0.1:0 --out "$WORK/labels" >"$WORK/vprinter.out" 2>&1 &
+vprinter_pid=$!
+port=""
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$WORK/vprinter.out" | head -n1)
+  [ -n "$port" ] && break
+  kill -0 "$vprinter_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$WORK/vprinter.out" >&2; fail "the virtual printer did not start"; }
+
+run_examples() {  # DIR: the examples built there run against the printer
+  local dir=$1
+  "$dir/label_demo" 127.0.0.1 "$port" >/dev/null || fail "$dir/label_demo failed"
+  "$dir/status_poll" 127.0.0.1 "$port" 2 >/dev/null || fail "$dir/status_poll failed"
+  "$dir/hostfont_scripts" 127.0.0.1 "$port" || fail "$dir/hostfont_scripts failed"
+  "$dir/five_slots" 127.0.0.1:"$port" 127.0.0.1:"$port" 127.0.0.1:"$port" 127.0.0.1:"$port" \
+    127.0.0.1:"$port" >/dev/null || fail "$dir/five_slots failed"
+}
+
+log "examples with find_package(paloma)"
+cmake -S "$ROOT/examples" -B "$WORK/ex-cmake" -DCMAKE_PREFIX_PATH="$PREFIX" >/dev/null
+cmake --build "$WORK/ex-cmake" -j"$(nproc)" >/dev/null || fail "examples do not build with find_package"
+run_examples "$WORK/ex-cmake"
+
+log "examples with pkg-config, shared and static"
+export PKG_CONFIG_PATH=$PREFIX/lib/pkgconfig
+mkdir -p "$WORK/ex-pc" "$WORK/ex-pcs"
+cflags=$(pkg-config --cflags paloma)
+[ "$cflags" = "-I$PREFIX/lib/pkgconfig/../../include" ] || fail "pkg-config --cflags gives more than the include folder: $cflags"
+static_libs=$(pkg-config --static --libs paloma | sed 's/-lpaloma\b//')
+for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do
+  name=${ex%.*}
+  case $ex in *.cc) cc=(g++ -std=c++17) ;; *) cc=(gcc -std=c11) ;; esac
+  # shellcheck disable=SC2046,SC2086
+  "${cc[@]}" "$ROOT/examples/$ex" -o "$WORK/ex-pc/$name" $cflags $(pkg-config --libs paloma) \
+    -Wl,-rpath,"$PREFIX/lib" || fail "$ex does not build with pkg-config --libs"
+  # shellcheck disable=SC2086
+  "${cc[@]}" "$ROOT/examples/$ex" -o "$WORK/ex-pcs/$name" $cflags \
+    -Wl,-Bstatic -lpaloma -Wl,-Bdynamic $static_libs -lstdc++ || fail "$ex does not link statically with pkg-config --static"
+done
+if ldd "$WORK/ex-pcs/status_poll" | grep -q libpaloma; then fail "the static example still needs libpaloma.so"; fi
+run_examples "$WORK/ex-pc"
+run_examples "$WORK/ex-pcs"
+ls "$WORK/labels"/*.png >/dev/null 2>&1 || fail "the virtual printer made no label"
+
+log "DEB and TGZ packages"
+(cd "$BUILD" && cpack -G "DEB;TGZ" >"$WORK/cpack.log") || { cat "$WORK/cpack.log"; fail "cpack failed"; }
+for p in libpaloma1 libpaloma-dev paloma-tools; do
+  ls "$BUILD"/${p}_*.deb >/dev/null 2>&1 || fail "no $p package"
+done
+ls "$BUILD"/paloma-*.tar.gz >/dev/null 2>&1 || fail "no .tar.gz package"
+dpkg-deb -f "$BUILD"/libpaloma1_*.deb Depends | grep -q libcups2 || fail "libpaloma1 lists no dependencies"
+debroot=$WORK/debroot
+for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb; do
+  dpkg -x "$deb" "$debroot"
+done
+[ -f "$debroot/usr/share/doc/libpaloma1/copyright" ] || fail "libpaloma1 has no copyright file"
+mkdir -p "$WORK/consumer"
+cat >"$WORK/consumer/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(consumer C)
+find_package(paloma 1.0 REQUIRED)
+add_executable(consumer main.c)
+target_link_libraries(consumer PRIVATE paloma::paloma)
+CMAKE
+cat >"$WORK/consumer/main.c" <<'C'
+#include <paloma.h>
+#include <stdio.h>
+int main(void) { printf("%s\n", dllversion()); return openethernet("127.0.0.1", 1) ? 1 : 0; }
+C
+cmake -S "$WORK/consumer" -B "$WORK/consumer/build" -DCMAKE_PREFIX_PATH="$debroot/usr" >/dev/null
+cmake --build "$WORK/consumer/build" >/dev/null || fail "a consumer does not build against the unpacked .deb files"
+LD_LIBRARY_PATH=$debroot/usr/lib "$WORK/consumer/build/consumer" >/dev/null || fail "the consumer of the .deb files failed"
+log "passed"
