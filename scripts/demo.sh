@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Prints one label on the virtual printer and shows where its PNG is:
 # installs what is missing, builds the virtual printer, the example and the
-# shared library (the Python package finds it there), starts
-# the printer on 127.0.0.1 on a free port, runs examples/label_demo against it,
-# stops the printer and prints the path of the PNG it made.
+# shared library (the Python package finds it there), starts the printer on
+# 127.0.0.1 on a free port with its live page, runs examples/label_demo against
+# it, and ends with the page's address and the path of the PNG it made (on a
+# terminal, the printer runs until Enter is pressed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -21,7 +22,7 @@ mkdir -p "$out"
 vprinter=$(find "$build" -type f -name paloma-vprinter -perm -u+x | head -n1)
 demo=$(find "$build" -type f -name label_demo -perm -u+x | head -n1)
 
-"$vprinter" --listen 127.0.0.1:0 --out "$out" >"$out/vprinter.out" 2>"$out/vprinter.err" &
+"$vprinter" --listen 127.0.0.1:0 --http 127.0.0.1:0 --out "$out" >"$out/vprinter.out" 2>"$out/vprinter.err" &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
 
@@ -40,13 +41,21 @@ fi
 
 "$demo" 127.0.0.1 "$port"
 
-kill "$pid"
-wait "$pid" 2>/dev/null || true
-trap - EXIT
-
 png=$(ls "$out"/label-*.png 2>/dev/null | tail -n1 || true)
 if [ -z "$png" ]; then
   echo "demo: no label was rendered; see $out/log.jsonl" >&2
   exit 1
 fi
+page=$(sed -n 's/^paloma-vprinter: preview on \(http:.*\)$/\1/p' "$out/vprinter.out")
+# On a terminal the printer keeps running so that the page can be opened.
+if [ -t 0 ] && [ -t 1 ]; then
+  echo "demo: the printer runs until you press Enter (print more to 127.0.0.1:$port)" >&2
+fi
+echo "$page"
 echo "$png"
+if [ -t 0 ] && [ -t 1 ]; then
+  read -r _ || true
+fi
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+trap - EXIT

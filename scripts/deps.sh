@@ -11,6 +11,7 @@ packages=(
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
   python3 python3-pytest python3-setuptools
+  libcpp-httplib-dev help2man chromium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -60,7 +60,7 @@ run_examples "$WORK/ex-cmake"
 log "examples with pkg-config, shared and static"
 export PKG_CONFIG_PATH=$PREFIX/lib/pkgconfig
 mkdir -p "$WORK/ex-pc" "$WORK/ex-pcs"
-cflags=$(pkg-config --cflags paloma)
+cflags=$(pkg-config --cflags paloma | xargs)
 [ "$cflags" = "-I$PREFIX/lib/pkgconfig/../../include" ] || fail "pkg-config --cflags gives more than the include folder: $cflags"
 static_libs=$(pkg-config --static --libs paloma | sed 's/-lpaloma\b//')
 for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do

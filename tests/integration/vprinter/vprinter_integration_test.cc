@@ -14,10 +14,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,9 +60,12 @@ bool waitForText(const std::string& path, const std::string& part, int ms = 5000
 // The virtual printer as a child process, stopped when this goes away.
 class VPrinter {
  public:
-  explicit VPrinter(std::vector<std::string> args) {
+  // `prepare` may put files into the output folder before the printer starts.
+  explicit VPrinter(std::vector<std::string> args,
+                    const std::function<void(const std::string&)>& prepare = nullptr) {
     char tmpl[] = "/tmp/vprinter-it-XXXXXX";
     dir_ = mkdtemp(tmpl) ? tmpl : "/tmp";
+    if (prepare) prepare(dir_);
     int pipefd[2];
     if (pipe(pipefd) != 0) return;
     std::vector<std::string> all = {VPRINTER_EXE, "--out", dir_};
@@ -77,6 +84,27 @@ class VPrinter {
     close(pipefd[1]);
     out_ = pipefd[0];
   }
+  // Sends `sig` and returns how many milliseconds the program took to end
+  // (-1: not within 5 s; it is then killed).
+  long long stop(int sig) {
+    if (pid_ <= 0) return -1;
+    long long start = nowMs();
+    kill(pid_, sig);
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (nowMs() - start > 5000) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return -1;
+      }
+      usleep(2000);
+    }
+    pid_ = -1;
+    exitStatus_ = status;
+    return nowMs() - start;
+  }
+  int exitStatus() const { return exitStatus_; }
   ~VPrinter() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
@@ -126,6 +154,7 @@ class VPrinter {
 
  private:
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
   int out_ = -1;
   std::string dir_;
   std::string buffered_;
@@ -366,6 +395,211 @@ TEST(VPrinterDiscovery, AnswersTheProbeInAPrivateNamespace) {
     GTEST_SKIP() << "no private network namespace here";
   }
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Runs the program with `args`; its exit code, standard output and error.
+struct Ran {
+  int code = -1;
+  std::string out, err;
+};
+
+Ran runProgram(const std::vector<std::string>& args) {
+  Ran r;
+  char tmpl[] = "/tmp/vprinter-run-XXXXXX";
+  if (!mkdtemp(tmpl)) return r;
+  std::string dir = tmpl;
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    int o = open("out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char*> argv{const_cast<char*>(VPRINTER_EXE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  long long end = nowMs() + 10000;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (nowMs() > end) {  // a configuration that runs instead of being refused
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(5000);
+  }
+  if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+  r.out = readFile(dir + "/out");
+  r.err = readFile(dir + "/err");
+  std::string cmd = "rm -rf '" + dir + "'";
+  if (std::system(cmd.c_str()) != 0) {
+  }
+  return r;
+}
+
+TEST(VPrinterOptions, MalformedOptionsEndWithCodeTwoAndHelpSaysWhatItIs) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--listen", "127.0.0.1:abc"}, {"--idle-timeout", "abc"}, {"--idle-timeout", "3000000"},
+      {"--no-tcp"}, {"--max-connections", "many"}, {"--http", "127.0.0.1:x"}};
+  for (const auto& args : bad) {
+    Ran r = runProgram(args);
+    EXPECT_EQ(r.code, 2) << args[0];
+    EXPECT_NE(r.err.find(args[0]), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << args[0];
+  }
+  Ran help = runProgram({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
+            "paloma-vprinter: a virtual label printer that answers like a networked printer and "
+            "renders every label to PNG.");
+  Ran version = runProgram({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, std::string("paloma-vprinter ") + PALOMA_VERSION + "\n");
+}
+
+// Sends the status request on `s` and returns the byte, or -1 when none came
+// within `ms`.
+int statusOn(int s, int ms = 2000) {
+  if (!sendAll(s, "\x1b!?")) return -1;
+  pollfd p{s, POLLIN, 0};
+  if (poll(&p, 1, ms) <= 0) return -1;
+  unsigned char b = 0;
+  return recv(s, &b, 1, 0) == 1 ? b : -1;
+}
+
+const char kBigLabels[] = "SIZE 216 mm,1000 mm\r\nCLS\r\nBAR 0,0,1728,8000\r\nPRINT 10\r\n";
+
+TEST(VPrinterManners, ASlowClientARenderingOneAndAnIdleOneNeverDelayAStatusReply) {
+  VPrinter vp({"--listen", "127.0.0.1:0", "--status", "0x10"});
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  // One byte a tenth of a second, always in the middle of a command.
+  std::atomic<bool> done{false};
+  std::thread slow([&] {
+    int s = connectTo(port);
+    const std::string cmd = "TEXT 10,10,\"3\",0,1,1,\"slow\"\r\n";
+    for (size_t i = 0; s >= 0 && !done.load() && i < 600; ++i) {
+      sendAll(s, cmd.substr(i % cmd.size(), 1));
+      usleep(100000);
+    }
+    if (s >= 0) close(s);
+  });
+  int idle = connectTo(port);
+  ASSERT_GE(idle, 0);
+  int big = connectTo(port);
+  ASSERT_GE(big, 0);
+  ASSERT_TRUE(sendAll(big, kBigLabels));
+  int kept = connectTo(port);
+  ASSERT_GE(kept, 0);
+  long long worst = 0;
+  for (int i = 0; i < 5; ++i) {
+    long long t = nowMs();
+    EXPECT_EQ(statusOn(kept), 0x10) << "probe " << i << " on a kept connection";
+    int fresh = connectTo(port);
+    ASSERT_GE(fresh, 0);
+    EXPECT_EQ(statusOn(fresh), 0x10) << "probe " << i << " on a new connection";
+    close(fresh);
+    worst = std::max(worst, nowMs() - t);
+    usleep(100000);
+  }
+  bool stillRendering = readFile(vp.log()).find("label-000010.png") == std::string::npos;
+  EXPECT_LT(worst, 500) << "slowest pair of status replies, in ms";
+  std::printf("slowest pair of status replies: %lld ms; big labels %s\n", worst,
+              stillRendering ? "still rendering" : "already done");
+  // The idle connection is still served after all that.
+  EXPECT_EQ(statusOn(idle), 0x10);
+  EXPECT_TRUE(waitForText(vp.log(), "label-000010.png", 120000));
+  done = true;
+  slow.join();
+  close(idle);
+  close(big);
+  close(kept);
+}
+
+TEST(VPrinterManners, ConnectionsBeyondTheBoundAreClosedAndLogged) {
+  VPrinter vp({"--listen", "127.0.0.1:0", "--max-connections", "2", "-v", "--status", "0x04"});
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  int a = connectTo(port), b = connectTo(port);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(statusOn(a), 0x04);
+  EXPECT_EQ(statusOn(b), 0x04);
+  EXPECT_FALSE(vp.waitFor("connection tcp#1 from 127.0.0.1:").empty());
+  int c = connectTo(port);
+  ASSERT_GE(c, 0);
+  char byte;
+  pollfd p{c, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 3000), 1);
+  EXPECT_EQ(recv(c, &byte, 1, 0), 0) << "the third connection is closed";
+  close(c);
+  EXPECT_TRUE(waitForText(vp.log(), "(--max-connections)"));
+  EXPECT_EQ(statusOn(a), 0x04) << "the two keep being served";
+  close(a);
+  // Once one is closed, a new one is served.
+  int served = -1;
+  for (long long end = nowMs() + 3000; served != 0x04 && nowMs() < end;) {
+    int d = connectTo(port);
+    ASSERT_GE(d, 0);
+    served = statusOn(d, 500);
+    close(d);
+  }
+  EXPECT_EQ(served, 0x04);
+  close(b);
+}
+
+TEST(VPrinterManners, EachLabelIsALineAndNumberingGoesOnFromTheFolder) {
+  VPrinter vp({"--listen", "127.0.0.1:0"}, [](const std::string& dir) {
+    std::ofstream(dir + "/label-000041.png") << "an earlier run";
+  });
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  int s = connectTo(port);
+  ASSERT_GE(s, 0);
+  ASSERT_TRUE(sendAll(s, "SIZE 20 mm,10 mm\r\nCLS\r\nFROB\r\nPRINT 2\r\n"));
+  std::string first = vp.waitFor("label 42: ");
+  std::string second = vp.waitFor("label 43: ");
+  close(s);
+  EXPECT_EQ(first, "20.0 x 10.0 mm, 160 x 80 dots, " + vp.dir() + "/label-000042.png, 1 error");
+  EXPECT_EQ(second, "20.0 x 10.0 mm, 160 x 80 dots, " + vp.dir() + "/label-000043.png, 1 error");
+  EXPECT_EQ(readFile(vp.dir() + "/label-000041.png"), "an earlier run");
+}
+
+TEST(VPrinterManners, StopsWithinASecondOfTheSignalWhateverItIsDoing) {
+  struct Row {
+    int sig;
+    bool rendering;
+  };
+  for (Row row : {Row{SIGTERM, true}, Row{SIGINT, true}, Row{SIGTERM, false}}) {
+    VPrinter vp({"--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--serial"});
+    std::string web = vp.waitFor("preview on http://127.0.0.1:");
+    int port = vp.port();
+    ASSERT_GT(port, 0);
+    ASSERT_FALSE(web.empty());
+    int idle = connectTo(port);
+    int page = connectTo(std::atoi(web.c_str()));
+    ASSERT_GE(idle, 0);
+    ASSERT_GE(page, 0);
+    ASSERT_TRUE(sendAll(page, "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    int big = connectTo(port);
+    ASSERT_GE(big, 0);
+    if (row.rendering) {
+      ASSERT_TRUE(sendAll(big, kBigLabels));
+      ASSERT_FALSE(vp.waitFor("label 1: ", 60000).empty());
+    } else {
+      usleep(300000);
+    }
+    long long ms = vp.stop(row.sig);
+    EXPECT_GE(ms, 0) << "signal " << row.sig;
+    EXPECT_LT(ms, 1000) << "signal " << row.sig << (row.rendering ? " while rendering" : "");
+    EXPECT_TRUE(WIFEXITED(vp.exitStatus()) && WEXITSTATUS(vp.exitStatus()) == 0);
+    close(idle);
+    close(page);
+    close(big);
+  }
 }
 
 }  // namespace

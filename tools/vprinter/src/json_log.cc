@@ -110,14 +110,24 @@ JsonObject& JsonObject::add(const char* k, const std::vector<std::string>& value
   return *this;
 }
 
+JsonObject& JsonObject::addJson(const char* k, const std::string& json) {
+  key(k);
+  body_ += json;
+  return *this;
+}
+
 JsonLog::~JsonLog() {
   if (file_ && owned_) std::fclose(file_);
 }
 
-bool JsonLog::open(const std::string& path) {
+bool JsonLog::open(const std::string& path, uint64_t maxBytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ && owned_) std::fclose(file_);
   file_ = nullptr;
   owned_ = false;
+  path_ = path;
+  maxBytes_ = maxBytes;
+  size_ = 0;
   if (path.empty()) return true;
   if (path == "-") {
     file_ = stdout;
@@ -125,16 +135,33 @@ bool JsonLog::open(const std::string& path) {
   }
   file_ = std::fopen(path.c_str(), "a");
   owned_ = file_ != nullptr;
+  if (file_ && std::fseek(file_, 0, SEEK_END) == 0) {
+    long at = std::ftell(file_);
+    if (at > 0) size_ = static_cast<uint64_t>(at);
+  }
   return file_ != nullptr;
+}
+
+void JsonLog::rotate() {
+  std::fclose(file_);
+  std::string old = path_ + ".1";
+  std::rename(path_.c_str(), old.c_str());
+  file_ = std::fopen(path_.c_str(), "w");
+  owned_ = file_ != nullptr;
+  size_ = 0;
 }
 
 void JsonLog::write(const JsonObject& obj) {
   std::string line = obj.str();
+  std::lock_guard<std::mutex> lock(mutex_);
   if (keep_) lines_.push_back(line);
   if (!file_) return;
   line.push_back('\n');
+  if (owned_ && maxBytes_ && size_ > 0 && size_ + line.size() > maxBytes_) rotate();
+  if (!file_) return;
   std::fwrite(line.data(), 1, line.size(), file_);
   std::fflush(file_);
+  size_ += line.size();
 }
 
 }  // namespace vprinter

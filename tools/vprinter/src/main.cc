@@ -1,6 +1,8 @@
 // paloma-vprinter: a virtual label printer. See tools/vprinter/README.md.
+#include <arpa/inet.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <atomic>
 #include <cerrno>
@@ -8,35 +10,29 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "options.h"
 #include "printer.h"
 #include "server.h"
+#include "web_preview.h"
 
 namespace {
 
 std::atomic<bool> gStop{false};
+std::atomic<long long> gStopAtMs{0};
 
-void onSignal(int) { gStop.store(true); }
+long long nowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
-const char kUsage[] =
-    "usage: paloma-vprinter [options]\n"
-    "  --listen HOST:PORT   TCP endpoint (default 127.0.0.1:9100; port 0 picks a free one)\n"
-    "  --no-tcp             no TCP endpoint\n"
-    "  --serial             also serve a pseudo-terminal; its path is printed\n"
-    "  --discovery          answer the UDP discovery probe (needs a raw socket)\n"
-    "  --out DIR            where label PNGs go (default vprinter-out)\n"
-    "  --log FILE           command log, one JSON object a line (default DIR/log.jsonl;\n"
-    "                       \"-\" is standard output)\n"
-    "  --dpi N              resolution (default 203)\n"
-    "  --status BYTE        status byte answered to ESC !? (default 0; 0x.. for hex)\n"
-    "  --name TEXT          model name answered to ~!T\n"
-    "  --serial-number TEXT answered to OUT _SERIAL$\n"
-    "  --setting A/S/K=V    a setting answered to OUT GETSETTING$(\"A\",\"S\",\"K\");\n"
-    "                       SENSOR/NAME=V sets a sensor for OUT GETSENSOR(\"NAME\")\n"
-    "  --idle-timeout SEC   close a connection silent this long (default 10)\n"
-    "  --render FILE        render a saved command stream and exit (no network)\n";
+void onSignal(int) {
+  if (!gStop.exchange(true)) gStopAtMs.store(nowMs());
+}
 
 bool mkdirs(const std::string& dir) {
   std::string cur;
@@ -49,110 +45,71 @@ bool mkdirs(const std::string& dir) {
   return true;
 }
 
-std::string upperCase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+std::mutex gOut;
+
+void say(const std::string& line) {
+  std::lock_guard<std::mutex> lock(gOut);
+  std::fprintf(stdout, "paloma-vprinter: %s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+// Everything is flushed; threads still rendering are not waited for.
+[[noreturn]] void endNow(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  vprinter::PrinterOptions po;
-  vprinter::ServerOptions so;
-  std::string outDir = "vprinter-out";
-  std::string logPath;
-  bool logGiven = false;
-  std::string renderFile;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "paloma-vprinter: %s needs a value\n%s", a.c_str(), kUsage);
-        std::exit(64);
-      }
-      return argv[++i];
-    };
-    if (a == "--listen") {
-      std::string v = value();
-      size_t colon = v.rfind(':');
-      if (colon == std::string::npos) {
-        std::fprintf(stderr, "paloma-vprinter: --listen wants HOST:PORT\n");
-        return 64;
-      }
-      so.host = v.substr(0, colon);
-      so.port = std::atoi(v.c_str() + colon + 1);
-      if (so.port < 0 || so.port > 65535) {
-        std::fprintf(stderr, "paloma-vprinter: bad port in %s\n", v.c_str());
-        return 64;
-      }
-    } else if (a == "--no-tcp") {
-      so.tcp = false;
-    } else if (a == "--serial") {
-      so.serial = true;
-    } else if (a == "--discovery") {
-      so.discovery = true;
-    } else if (a == "--out") {
-      outDir = value();
-    } else if (a == "--log") {
-      logPath = value();
-      logGiven = true;
-    } else if (a == "--dpi") {
-      po.dpi = std::atoi(value().c_str());
-      if (po.dpi < 100 || po.dpi > 1200) {
-        std::fprintf(stderr, "paloma-vprinter: --dpi is 100 to 1200\n");
-        return 64;
-      }
-    } else if (a == "--status") {
-      std::string v = value();
-      char* end = nullptr;
-      long s = std::strtol(v.c_str(), &end, 0);
-      if (!end || *end || s < 0 || s > 255) {
-        std::fprintf(stderr, "paloma-vprinter: --status is a byte (0-255 or 0x00-0xff)\n");
-        return 64;
-      }
-      po.status = static_cast<uint8_t>(s);
-    } else if (a == "--name") {
-      po.name = value();
-    } else if (a == "--serial-number") {
-      po.serialNumber = value();
-    } else if (a == "--setting") {
-      std::string v = value();
-      size_t eq = v.find('=');
-      if (eq == std::string::npos) {
-        std::fprintf(stderr, "paloma-vprinter: --setting wants APP/SECTION/KEY=VALUE\n");
-        return 64;
-      }
-      po.settings[upperCase(v.substr(0, eq))] = v.substr(eq + 1);
-    } else if (a == "--idle-timeout") {
-      so.idleTimeoutMs = std::max(1, std::atoi(value().c_str())) * 1000;
-    } else if (a == "--render") {
-      renderFile = value();
-    } else if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+  vprinter::Config cfg;
+  std::string error;
+  switch (vprinter::parseOptions(argc, argv, cfg, error)) {
+    case vprinter::ParseResult::kRun:
+      break;
+    case vprinter::ParseResult::kHelp:
+      std::fputs(vprinter::usageText().c_str(), stdout);
       return 0;
-    } else {
-      std::fprintf(stderr, "paloma-vprinter: unknown option %s\n%s", a.c_str(), kUsage);
-      return 64;
-    }
+    case vprinter::ParseResult::kVersion:
+      std::printf("paloma-vprinter %s\n", PALOMA_VERSION);
+      return 0;
+    case vprinter::ParseResult::kError:
+      std::fprintf(stderr, "paloma-vprinter: %s\nTry 'paloma-vprinter --help'.\n", error.c_str());
+      return 2;
   }
-  if (!mkdirs(outDir)) {
-    std::fprintf(stderr, "paloma-vprinter: cannot create %s: %s\n", outDir.c_str(),
-                 std::strerror(errno));
+  vprinter::PrinterOptions& po = cfg.printer;
+  vprinter::ServerOptions& so = cfg.server;
+  if (!mkdirs(cfg.outDir)) {
+    std::fprintf(stderr, "paloma-vprinter: cannot create the folder %s: %s; give another with --out\n",
+                 cfg.outDir.c_str(), std::strerror(errno));
     return 1;
   }
-  po.outDir = outDir;
-  if (!logGiven) logPath = outDir + "/log.jsonl";
+  po.outDir = cfg.outDir;
+  std::string logPath = cfg.logGiven ? cfg.logPath : cfg.outDir + "/log.jsonl";
   vprinter::JsonLog log;
-  if (!log.open(logPath)) {
-    std::fprintf(stderr, "paloma-vprinter: cannot open the log %s\n", logPath.c_str());
+  if (!log.open(logPath, cfg.maxLogBytes)) {
+    std::fprintf(stderr, "paloma-vprinter: cannot open the log %s: %s; give another with --log\n",
+                 logPath.c_str(), std::strerror(errno));
     return 1;
   }
   vprinter::Printer printer(po, &log);
+  printer.setStopFlag(&gStop);
+  vprinter::WebPreview* web = nullptr;
+  printer.onLabel([&web](const vprinter::LabelRecord& l) {
+    char line[512];
+    std::snprintf(line, sizeof line, "label %llu: %.1f x %.1f mm, %d x %d dots, %s, %llu error%s",
+                  static_cast<unsigned long long>(l.number), l.widthMm, l.heightMm, l.widthDots,
+                  l.heightDots, l.png.c_str(), static_cast<unsigned long long>(l.errors),
+                  l.errors == 1 ? "" : "s");
+    say(line);
+    if (web) web->addLabel(l);
+  });
 
-  if (!renderFile.empty()) {
-    std::ifstream in(renderFile, std::ios::binary);
+  if (!cfg.renderFile.empty()) {
+    std::ifstream in(cfg.renderFile, std::ios::binary);
     if (!in) {
-      std::fprintf(stderr, "paloma-vprinter: cannot read %s\n", renderFile.c_str());
+      std::fprintf(stderr, "paloma-vprinter: cannot read %s\n", cfg.renderFile.c_str());
       return 1;
     }
     vprinter::Session session(printer, "file", so.limits);
@@ -166,7 +123,7 @@ int main(int argc, char** argv) {
     }
     session.finish();
     std::fprintf(stderr, "paloma-vprinter: %zu label file(s) in %s, %llu command(s) with errors\n",
-                 printer.written().size(), outDir.c_str(),
+                 printer.written().size(), cfg.outDir.c_str(),
                  static_cast<unsigned long long>(printer.errors()));
     return printer.errors() ? 2 : 0;
   }
@@ -177,10 +134,42 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  return vprinter::runServer(printer, so, gStop, [](const std::string& line) {
-    std::fprintf(stdout, "paloma-vprinter: %s\n", line.c_str());
-    std::fflush(stdout);
-  });
+
+  vprinter::WebPreview preview(printer, cfg.outDir);
+  if (cfg.http) {
+    std::string why;
+    if (!preview.start(cfg.httpHost, cfg.httpPort, why)) {
+      std::fprintf(stderr, "paloma-vprinter: %s; give another port with --http\n", why.c_str());
+      return 1;
+    }
+    web = &preview;
+    printer.onError([&preview](const std::string& endpoint, const std::string& line) {
+      preview.addProblem(endpoint, line);
+    });
+    so.httpPort = preview.port();
+    say("preview on http://" + cfg.httpHost + ":" + std::to_string(preview.port()) + "/");
+  }
+  int rc = vprinter::runServer(printer, so, gStop, [&preview, &cfg](const std::string& line) {
+    const char kListening[] = "listening on ";
+    if (cfg.http && line.rfind(kListening, 0) == 0) {
+      preview.setTcpEndpoint(line.substr(sizeof kListening - 1));
+    }
+    say(line);
+  }, 600);
+  if (rc == 1) {
+    std::fprintf(stderr,
+                 "paloma-vprinter: an endpoint could not be set up (see above): choose another "
+                 "port with --listen (port 0 picks a free one), or run --discovery as root\n");
+  }
+  if (rc == 3) {
+    say("stopped while a label was rendering");
+    endNow(0);
+  }
+  // Whatever is still running a second after the signal is not waited for.
+  long long stopAt = gStopAtMs.load();
+  int left = stopAt ? static_cast<int>(900 - (nowMs() - stopAt)) : 900;
+  if (cfg.http && !preview.stop(left > 50 ? left : 50)) endNow(0);
+  return rc == 1 ? 1 : 0;
 }
 
 // Fontconfig keeps its configuration for the life of the process; it is not a

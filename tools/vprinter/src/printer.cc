@@ -1,9 +1,15 @@
 #include "printer.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <utility>
 
 #include "images.h"
@@ -67,8 +73,17 @@ bool parseLength(const std::string& text, int dpi, double& mm) {
 }  // namespace
 
 Printer::Printer(PrinterOptions options, JsonLog* log)
-    : options_(std::move(options)), log_(log), text_(std::make_unique<TextRenderer>()) {
+    : options_(std::move(options)),
+      log_(log),
+      status_(options_.status),
+      text_(std::make_unique<TextRenderer>()) {
   options_.dpi = std::clamp(options_.dpi, 100, 1200);
+  if (options_.maxLabelDots == 0) {
+    double dotsPerMm = std::round(options_.dpi / 25.4);
+    options_.maxLabelDots = static_cast<uint64_t>(std::lround(216 * dotsPerMm)) *
+                            static_cast<uint64_t>(std::lround(1000 * dotsPerMm));
+  }
+  if (!options_.outDir.empty()) scanOutDir();
   widthMm_ = options_.defaultWidthMm;
   heightMm_ = options_.defaultHeightMm;
   double dotsPerMm = std::round(options_.dpi / 25.4);
@@ -88,25 +103,40 @@ std::string Printer::setting(const std::string& app, const std::string& sec,
   return std::string();
 }
 
-void Printer::event(const std::string& endpoint, const std::string& what) {
+void Printer::event(const std::string& endpoint, const std::string& what, const std::string& peer) {
   if (!log_) return;
   JsonObject o;
   o.add("endpoint", endpoint).add("event", what);
+  if (!peer.empty()) o.add("peer", peer);
   log_->write(o);
 }
 
-void Printer::execute(const Command& c, const std::string& endpoint, std::string& reply) {
+void Printer::setStatus(uint8_t status) { status_.store(status); }
+
+void Printer::execute(const Command& c, const std::string& endpoint, std::string& reply,
+                      Job* job) {
   Result r;
   std::string name = upper(c.name);
+  // The status byte is answered without waiting for a label another stream
+  // is rendering, as a printer answers it while it prints.
+  bool statusRequest = name == "ESC !?" || name == "ESC !S";
+  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+  if (!statusRequest) lock.lock();
   if (c.error.empty()) {
-    run(c, name, r);
+    if (name == "PRINT") {
+      doPrint(c, r, job, endpoint);
+    } else {
+      run(c, name, r);
+    }
     std::string drawError;
-    if (!canvas_.recover(drawError) && r.error.empty()) r.error = drawError;
+    if (!statusRequest && !canvas_.recover(drawError) && r.error.empty()) r.error = drawError;
   }
   reply += r.reply;
   bool failed = !c.error.empty() || !r.error.empty();
-  if (failed) ++errors_;
-  if (!log_) return;
+  if (failed) ++errorCount_;
+  if (job && failed) ++job->errors;
+  bool tellError = failed && onError_ && (!job || job->errors <= 100);
+  if (!log_ && !job && !tellError && r.labels.empty()) return;
   JsonObject o;
   o.add("endpoint", endpoint);
   o.add("offset", static_cast<long long>(c.offset));
@@ -128,7 +158,30 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
   if (!r.note.empty()) o.add("note", r.note);
   if (!c.error.empty()) o.add("error", c.error);
   else if (!r.error.empty()) o.add("error", r.error);
-  log_->write(o);
+  if (log_) log_->write(o);
+  std::string line = o.str();
+  if (tellError) onError_(endpoint, line);
+  if (job) {
+    if (job->lines.size() < Job::kMaxLines) {
+      job->lines.push_back(line);
+    } else {
+      ++job->linesDropped;
+    }
+  }
+  if (!r.ended) return;
+  for (LabelRecord& label : r.labels) {
+    if (job) {
+      label.errors = job->errors;
+      label.logLines = job->lines;
+      if (job->linesDropped) {
+        label.logLines.insert(label.logLines.begin(),
+                              "{\"note\":\"" + std::to_string(job->linesDropped) +
+                                  " earlier log lines of this label are only in the log file\"}");
+      }
+    }
+    if (onLabel_) onLabel_(label);
+  }
+  if (job) job->clearLines();
 }
 
 void Printer::run(const Command& c, const std::string& name, Result& r) {
@@ -167,7 +220,6 @@ void Printer::run(const Command& c, const std::string& name, Result& r) {
     r.note = "accepted";
     return;
   }
-  if (name == "PRINT") return doPrint(c, r);
   if (name == "TEXT") return doText(c, r);
   if (name == "BITMAP") return doBitmap(c, r);
   if (name == "DOWNLOAD") return doDownload(c, r);
@@ -234,6 +286,12 @@ void Printer::doSize(const Command& c, Result& r) {
   double dotsPerMm = std::round(options_.dpi / 25.4);
   int wd = std::max(1, static_cast<int>(std::lround(w * dotsPerMm)));
   int hd = std::max(1, static_cast<int>(std::lround(h * dotsPerMm)));
+  if (static_cast<uint64_t>(wd) * static_cast<uint64_t>(hd) > options_.maxLabelDots) {
+    r.error = "SIZE of " + std::to_string(wd) + " x " + std::to_string(hd) +
+              " dots is more than the printer takes (" + std::to_string(options_.maxLabelDots) +
+              " dots, --max-label-dots); the image buffer is unchanged";
+    return;
+  }
   if ((wd != canvas_.width() || hd != canvas_.height()) && !canvas_.reset(wd, hd)) {
     r.error = "no memory for an image buffer of " + std::to_string(wd) + " x " +
               std::to_string(hd) + " dots";
@@ -242,7 +300,7 @@ void Printer::doSize(const Command& c, Result& r) {
   r.note = "image buffer " + std::to_string(wd) + " x " + std::to_string(hd) + " dots";
 }
 
-void Printer::doPrint(const Command& c, Result& r) {
+void Printer::doPrint(const Command& c, Result& r, Job* job, const std::string& endpoint) {
   long long sets = 0, copies = 1;
   if (c.fields.empty() || c.fields.size() > 2 || !fieldInt(c, 0, sets) ||
       (c.fields.size() == 2 && !fieldInt(c, 1, copies)) || sets < 1 || copies < 1) {
@@ -250,27 +308,137 @@ void Printer::doPrint(const Command& c, Result& r) {
     return;
   }
   r.copies = copies;
+  r.ended = true;
   long long toWrite = std::min<long long>(sets, options_.maxSetsPerPrint);
   if (toWrite < sets) {
     r.note = "only the first " + std::to_string(toWrite) + " of " + std::to_string(sets) +
-             " label sets written";
+             " label sets written (--max-sets); " + std::to_string(sets - toWrite) + " not drawn";
   }
   labelCount_ += static_cast<uint64_t>(sets) * static_cast<uint64_t>(copies);
   mileageMm_ += heightMm_ * static_cast<double>(sets) * static_cast<double>(copies);
+  std::string received;
+  bool receivedCut = false;
+  if (job) {
+    received = job->takeRaw(job->commandEnd, receivedCut);
+  }
   if (options_.outDir.empty()) return;
+  std::string rawPath;
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
   for (long long i = 0; i < toWrite; ++i) {
+    if (stop_ && stop_->load()) {
+      r.note = "the printer stopped: " + std::to_string(i) + " of " + std::to_string(sets) +
+               " label sets written";
+      break;
+    }
+    uint64_t number = ++pngCounter_;
     char nameBuf[64];
     std::snprintf(nameBuf, sizeof nameBuf, "/label-%06llu.png",
-                  static_cast<unsigned long long>(++pngCounter_));
+                  static_cast<unsigned long long>(number));
     std::string path = options_.outDir + nameBuf;
     std::string err;
     if (!canvas_.writePng(path, err)) {
       r.error = err;
       return;
     }
+    std::vector<std::string> files{path};
+    if (job && i == 0) {
+      std::snprintf(nameBuf, sizeof nameBuf, "/label-%06llu.prn",
+                    static_cast<unsigned long long>(number));
+      std::string candidate = options_.outDir + nameBuf;
+      if (FILE* f = std::fopen(candidate.c_str(), "wb")) {
+        bool ok = std::fwrite(received.data(), 1, received.size(), f) == received.size();
+        ok = std::fclose(f) == 0 && ok;
+        if (ok) {
+          rawPath = candidate;
+          files.push_back(rawPath);
+        } else {
+          ::unlink(candidate.c_str());
+        }
+      }
+      if (receivedCut) r.note += std::string(r.note.empty() ? "" : "; ") +
+                                 "the received bytes kept with the label are cut at " +
+                                 std::to_string(Job::kMaxRaw) + " bytes";
+    }
+    labelFiles_[number] = files;
+    for (const std::string& f : files) {
+      struct stat st{};
+      uint64_t bytes = ::stat(f.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+      fileBytes_[f] = bytes;
+      diskUsed_ += bytes;
+    }
     r.files.push_back(path);
     written_.push_back(path);
+    LabelRecord label;
+    label.number = number;
+    label.png = path;
+    label.raw = rawPath;
+    label.widthDots = canvas_.width();
+    label.heightDots = canvas_.height();
+    label.widthMm = widthMm_;
+    label.heightMm = heightMm_;
+    label.dpi = options_.dpi;
+    label.time = when;
+    label.endpoint = endpoint;
+    label.copies = copies;
+    keepDiskBound(number);
+    if (labelFiles_.count(number) == 0) {
+      r.error = "label " + std::to_string(number) + " alone is more than --max-disk (" +
+                std::to_string(options_.maxDisk) + " bytes); it was not kept";
+      return;
+    }
+    r.labels.push_back(std::move(label));
   }
+}
+
+void Printer::keepDiskBound(uint64_t newest) {
+  if (options_.maxDisk == 0) return;
+  // The oldest labels go first; the newest goes only when it alone is too big.
+  while (diskUsed_ > options_.maxDisk && !labelFiles_.empty()) {
+    auto oldest = labelFiles_.begin();
+    if (oldest->first == newest && labelFiles_.size() > 1) break;
+    for (const std::string& f : oldest->second) {
+      ::unlink(f.c_str());
+      auto b = fileBytes_.find(f);
+      if (b != fileBytes_.end()) {
+        diskUsed_ -= std::min(diskUsed_, b->second);
+        fileBytes_.erase(b);
+      }
+    }
+    if (log_) {
+      JsonObject o;
+      o.add("event", "label " + std::to_string(oldest->first) +
+                         " removed to keep the labels within --max-disk");
+      log_->write(o);
+    }
+    labelFiles_.erase(oldest);
+  }
+}
+
+void Printer::scanOutDir() {
+  DIR* d = ::opendir(options_.outDir.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    const char* n = e->d_name;
+    if (std::strncmp(n, "label-", 6) != 0) continue;
+    const char* digits = n + 6;
+    size_t len = std::strspn(digits, "0123456789");
+    if (len == 0 || len > 18) continue;
+    std::string ext = digits + len;
+    if (ext != ".png" && ext != ".prn") continue;
+    uint64_t number = std::strtoull(std::string(digits, len).c_str(), nullptr, 10);
+    pngCounter_ = std::max(pngCounter_, number);
+    std::string path = options_.outDir + "/" + n;
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    labelFiles_[number].push_back(path);
+    fileBytes_[path] = static_cast<uint64_t>(st.st_size);
+    diskUsed_ += static_cast<uint64_t>(st.st_size);
+  }
+  ::closedir(d);
 }
 
 void Printer::doText(const Command& c, Result& r) {
@@ -480,11 +648,11 @@ void Printer::doEscape(const std::string& name, Result& r) {
   char op = name.size() > 5 ? name[5] : '\0';
   switch (op) {
     case '?':
-      r.reply.push_back(static_cast<char>(options_.status));
+      r.reply.push_back(static_cast<char>(status_.load()));
       return;
     case 'S':
       r.reply.push_back(kStx);
-      r.reply += hex2(options_.status);
+      r.reply += hex2(status_.load());
       r.reply.push_back(kEtx);
       return;
     case 'R':
@@ -616,10 +784,69 @@ void Printer::doOut(const Command& c, Result& r) {
   if (!raw) r.reply += kCrLf;
 }
 
+std::string Job::takeRaw(uint64_t end, bool& cut) {
+  // The line end that came with the command belongs to it; one still to
+  // come is skipped at the start of the next label.
+  uint64_t keptEnd = rawStart + raw.size();
+  while (end < keptEnd && end >= rawStart) {
+    char c = raw[static_cast<size_t>(end - rawStart)];
+    if (c != '\r' && c != '\n' && c != '\0') break;
+    ++end;
+  }
+  size_t n = static_cast<size_t>(end > rawStart ? std::min<uint64_t>(end - rawStart, raw.size()) : 0);
+  std::string out = raw.substr(0, n);
+  cut = headMissing || (rawCut && end > keptEnd);
+  headMissing = false;
+  if (end >= keptEnd) {
+    raw.clear();
+    if (rawCut) {
+      // Bytes past the bound were counted, not kept: the next label starts
+      // with what arrives from now on.
+      headMissing = received > end;
+      rawStart = received;
+      rawCut = false;
+    } else {
+      rawStart = end;
+    }
+  } else {
+    raw.erase(0, n);
+    rawStart = end;
+  }
+  return out;
+}
+
+void Job::add(const uint8_t* data, size_t size) {
+  received += size;
+  if (rawCut) return;  // kept bytes stay contiguous
+  if (raw.empty()) {
+    // Line ends between labels start none.
+    while (size > 0 && (*data == '\r' || *data == '\n' || *data == '\0')) {
+      ++data;
+      --size;
+      ++rawStart;
+    }
+  }
+  size_t room = raw.size() < kMaxRaw ? kMaxRaw - raw.size() : 0;
+  size_t n = std::min(room, size);
+  raw.append(reinterpret_cast<const char*>(data), n);
+  if (n < size) rawCut = true;
+}
+
+void Job::clearLines() {
+  lines.clear();
+  linesDropped = 0;
+  errors = 0;
+}
+
 Session::Session(Printer& printer, std::string endpoint, ParserLimits limits)
     : printer_(printer),
       endpoint_(std::move(endpoint)),
-      parser_([this](Command&& c) { printer_.execute(c, endpoint_, reply_); }, limits) {}
+      parser_(
+          [this](Command&& c) {
+            job_.commandEnd = parser_.offset();
+            printer_.execute(c, endpoint_, reply_, &job_);
+          },
+          limits) {}
 
 std::string Session::takeReply() {
   std::string r;

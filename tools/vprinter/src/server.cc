@@ -14,7 +14,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
+#include <list>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace vprinter {
@@ -28,12 +31,14 @@ long long nowMs() {
 }
 
 // Writes all of `data` to a non-blocking or blocking descriptor within
-// `timeoutMs`; false when it could not.
-bool writeAllFd(int fd, const std::string& data, int timeoutMs, bool socket) {
+// `timeoutMs`; false when it could not, or when `stop` was set meanwhile.
+bool writeAllFd(int fd, const std::string& data, int timeoutMs, bool socket,
+                const std::atomic<bool>* stop = nullptr) {
   size_t done = 0;
   long long deadline = nowMs() + timeoutMs;
   while (done < data.size()) {
-    ssize_t n = socket ? ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL)
+    ssize_t n = socket ? ::send(fd, data.data() + done, data.size() - done,
+                                MSG_NOSIGNAL | MSG_DONTWAIT)
                        : ::write(fd, data.data() + done, data.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
@@ -42,9 +47,9 @@ bool writeAllFd(int fd, const std::string& data, int timeoutMs, bool socket) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       long long left = deadline - nowMs();
-      if (left <= 0) return false;
+      if (left <= 0 || (stop && stop->load())) return false;
       pollfd p{fd, POLLOUT, 0};
-      ::poll(&p, 1, static_cast<int>(left));
+      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
       continue;
     }
     return false;
@@ -69,15 +74,83 @@ constexpr size_t kReadChunk = 64 * 1024;
 
 }  // namespace
 
-std::string discoveryReply(const std::string& name, int tcpPort) {
-  std::string r = "paloma-vprinter;name=" + name + ";tcp=" + std::to_string(tcpPort) + ";";
+std::string discoveryReply(const std::string& name, int tcpPort, int httpPort) {
+  std::string safe;
+  static const char* hex = "0123456789ABCDEF";
+  for (char ch : name) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    bool escape = c < 0x20 || c == ';' || c == '=' || c == '%';
+    if (safe.size() + (escape ? 3 : 1) > 200) break;  // whole escapes only
+    if (escape) {
+      safe += '%';
+      safe += hex[c >> 4];
+      safe += hex[c & 15];
+    } else {
+      safe += ch;
+    }
+  }
+  std::string r = "paloma-vprinter;name=" + safe + ";tcp=" + std::to_string(tcpPort) + ";";
+  if (httpPort > 0) r += "http=" + std::to_string(httpPort) + ";";
   while (r.size() < 64) r.push_back('\0');
   return r;
 }
 
+namespace {
+
+// Serves one stream (a TCP connection, the pseudo-terminal) until it ends, it
+// stays silent too long, or the printer stops. Returns why it ended.
+std::string serveStream(Printer& printer, const ServerOptions& opt, const std::atomic<bool>& stop,
+                        int fd, bool socket, Session& session) {
+  std::vector<uint8_t> buf(kReadChunk);
+  long long last = nowMs();
+  while (!stop.load()) {
+    pollfd p{fd, POLLIN, 0};
+    int rc = ::poll(&p, 1, 100);
+    if (rc < 0 && errno != EINTR) return "closed: " + std::string(std::strerror(errno));
+    if (rc > 0) {
+      ssize_t n = socket ? ::recv(fd, buf.data(), buf.size(), 0)
+                         : ::read(fd, buf.data(), buf.size());
+      if (n > 0) {
+        last = nowMs();
+        session.feed(buf.data(), static_cast<size_t>(n));
+        std::string reply = session.takeReply();
+        if (!reply.empty() && !writeAllFd(fd, reply, opt.sendTimeoutMs, socket, &stop) &&
+            socket) {
+          return "closed: the reply was not taken";
+        }
+        continue;
+      }
+      if (socket && (n == 0 || (errno != EINTR && errno != EAGAIN))) return "closed by the peer";
+      if (!socket && (p.revents & (POLLHUP | POLLERR))) {
+        // No side of the pseudo-terminal is open right now; do not spin.
+        struct timespec ts{0, 50 * 1000000};
+        nanosleep(&ts, nullptr);
+      }
+    }
+    long long idle = nowMs() - last;
+    if (opt.idleTimeoutMs > 0 && idle > opt.idleTimeoutMs) {
+      if (socket) return "closed: idle";
+      if (session.midCommand()) {
+        // The serial line stays; a command cut short by silence is reported.
+        session.finish();
+        session.takeReply();
+      }
+    }
+  }
+  (void)printer;
+  return "closed: the printer stopped";
+}
+
+struct Worker {
+  std::thread thread;
+  std::atomic<bool> done{false};
+};
+
+}  // namespace
+
 int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool>& stop,
-              const std::function<void(const std::string&)>& announce) {
-  Fd listener, client, ptyMaster, ptySlave, raw;
+              const std::function<void(const std::string&)>& announce, int stopWithinMs) {
+  Fd listener, ptyMaster, ptySlave, raw;
   int tcpPort = opt.port;
 
   if (opt.tcp) {
@@ -96,7 +169,7 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
       return 1;
     }
     if (::bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener.fd, 8) != 0) {
+        ::listen(listener.fd, 64) != 0) {
       announce("error: cannot listen on " + opt.host + ":" + std::to_string(opt.port) + ": " +
                std::strerror(errno));
       return 1;
@@ -107,8 +180,7 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
     announce("listening on " + opt.host + ":" + std::to_string(tcpPort));
   }
 
-  std::unique_ptr<Session> serialSession;
-  long long serialLast = nowMs();
+  std::list<Worker> workers;
   if (opt.serial) {
     ptyMaster.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (ptyMaster.fd < 0 || ::grantpt(ptyMaster.fd) != 0 || ::unlockpt(ptyMaster.fd) != 0) {
@@ -128,7 +200,6 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
       }
     }
     ::fcntl(ptyMaster.fd, F_SETFL, ::fcntl(ptyMaster.fd, F_GETFL) | O_NONBLOCK);
-    serialSession = std::make_unique<Session>(printer, "serial", opt.limits);
     announce("serial port " + slavePath);
   }
 
@@ -143,87 +214,98 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
     announce("discovery on udp port " + std::to_string(opt.discoveryPort));
   }
 
-  std::unique_ptr<Session> tcpSession;
-  long long clientLast = 0;
+  if (ptyMaster.fd >= 0) {
+    Worker& w = workers.emplace_back();
+    int fd = ptyMaster.fd;
+    w.thread = std::thread([&printer, &opt, &stop, fd, &w] {
+      Session session(printer, "serial", opt.limits);
+      serveStream(printer, opt, stop, fd, false, session);
+      session.finish();
+      w.done = true;
+    });
+  }
+
   uint64_t connections = 0;
   std::vector<uint8_t> buf(kReadChunk);
-
-  auto closeClient = [&](const char* why) {
-    if (client.fd < 0) return;
-    tcpSession->finish();
-    std::string rest = tcpSession->takeReply();
-    if (!rest.empty()) writeAllFd(client.fd, rest, opt.sendTimeoutMs, true);
-    printer.event("tcp#" + std::to_string(connections), why);
-    client.reset();
-    tcpSession.reset();
+  auto reap = [&]() {
+    size_t active = 0;
+    for (auto it = workers.begin(); it != workers.end();) {
+      if (it->done.load()) {
+        it->thread.join();
+        it = workers.erase(it);
+      } else {
+        ++active;
+        ++it;
+      }
+    }
+    return active;
   };
 
   while (!stop.load()) {
     std::vector<pollfd> fds;
-    enum Slot { kListen, kClient, kPty, kRaw };
+    enum Slot { kListen, kRaw };
     std::vector<Slot> slots;
-    if (listener.fd >= 0 && client.fd < 0) {
+    if (listener.fd >= 0) {
       fds.push_back({listener.fd, POLLIN, 0});
       slots.push_back(kListen);
-    }
-    if (client.fd >= 0) {
-      fds.push_back({client.fd, POLLIN, 0});
-      slots.push_back(kClient);
-    }
-    if (ptyMaster.fd >= 0) {
-      fds.push_back({ptyMaster.fd, POLLIN, 0});
-      slots.push_back(kPty);
     }
     if (raw.fd >= 0) {
       fds.push_back({raw.fd, POLLIN, 0});
       slots.push_back(kRaw);
     }
-    int rc = ::poll(fds.data(), fds.size(), 200);
+    int rc = ::poll(fds.data(), fds.size(), 100);
     if (rc < 0 && errno != EINTR) {
       announce(std::string("error: poll: ") + std::strerror(errno));
-      return 1;
+      break;
     }
-    long long now = nowMs();
     for (size_t i = 0; rc > 0 && i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
       switch (slots[i]) {
         case kListen: {
-          int c = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
-          if (c < 0) break;
-          client.reset(c);
-          ++connections;
-          tcpSession = std::make_unique<Session>(printer, "tcp#" + std::to_string(connections),
-                                                 opt.limits);
-          clientLast = now;
-          printer.event("tcp#" + std::to_string(connections), "connected");
-          break;
-        }
-        case kClient: {
-          ssize_t n = ::recv(client.fd, buf.data(), buf.size(), 0);
-          if (n > 0) {
-            clientLast = now;
-            tcpSession->feed(buf.data(), static_cast<size_t>(n));
-            std::string reply = tcpSession->takeReply();
-            if (!reply.empty() && !writeAllFd(client.fd, reply, opt.sendTimeoutMs, true)) {
-              closeClient("closed: the reply was not taken");
+          sockaddr_in from{};
+          socklen_t flen = sizeof from;
+          int c = ::accept4(listener.fd, reinterpret_cast<sockaddr*>(&from), &flen,
+                            SOCK_CLOEXEC);
+          if (c < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+              // Out of descriptors: the pending connection stays in the
+              // backlog; do not spin on it.
+              struct timespec ts{0, 50 * 1000000};
+              nanosleep(&ts, nullptr);
             }
-          } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-            closeClient("closed by the peer");
+            break;
           }
-          break;
-        }
-        case kPty: {
-          ssize_t n = ::read(ptyMaster.fd, buf.data(), buf.size());
-          if (n > 0) {
-            serialLast = now;
-            serialSession->feed(buf.data(), static_cast<size_t>(n));
-            std::string reply = serialSession->takeReply();
-            if (!reply.empty()) writeAllFd(ptyMaster.fd, reply, opt.sendTimeoutMs, false);
-          } else if (fds[i].revents & (POLLHUP | POLLERR)) {
-            // No side is open right now; do not spin.
-            struct timespec ts{0, 50 * 1000000};
-            nanosleep(&ts, nullptr);
+          char addr[INET_ADDRSTRLEN] = "";
+          ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
+          std::string peer = std::string(addr) + ":" + std::to_string(ntohs(from.sin_port));
+          std::string name = "tcp#" + std::to_string(++connections);
+          size_t active = reap();
+          if (opt.serial && active > 0) --active;  // the serial line is no connection
+          if (static_cast<int>(active) >= opt.maxConnections) {
+            ::close(c);
+            std::string why = "refused: " + std::to_string(active) +
+                              " connections are open (--max-connections)";
+            printer.event(name, why, peer);
+            if (opt.verbose) announce("connection " + name + " from " + peer + " " + why);
+            break;
           }
+          printer.event(name, "connected", peer);
+          if (opt.verbose) announce("connection " + name + " from " + peer + " opened");
+          Worker& w = workers.emplace_back();
+          w.thread = std::thread([&printer, &opt, &stop, &announce, c, name, &w] {
+            std::string why;
+            {
+              Session session(printer, name, opt.limits);
+              why = serveStream(printer, opt, stop, c, true, session);
+              session.finish();
+              std::string rest = session.takeReply();
+              if (!rest.empty()) writeAllFd(c, rest, 200, true, &stop);
+            }
+            ::close(c);
+            printer.event(name, why);
+            if (opt.verbose) announce("connection " + name + " " + why);
+            w.done = true;
+          });
           break;
         }
         case kRaw: {
@@ -248,7 +330,7 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
           to.sin_family = AF_INET;
           to.sin_addr.s_addr = ip->saddr;
           to.sin_port = udp->source;
-          std::string reply = discoveryReply(printer.options().name, tcpPort);
+          std::string reply = discoveryReply(printer.options().name, tcpPort, opt.httpPort);
           ::sendto(out.fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to),
                    sizeof to);
           char addr[INET_ADDRSTRLEN] = "";
@@ -259,17 +341,20 @@ int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool
         }
       }
     }
-    if (client.fd >= 0 && now - clientLast > opt.idleTimeoutMs) {
-      closeClient("closed: idle");
-    }
-    if (serialSession && serialSession->midCommand() && now - serialLast > opt.idleTimeoutMs) {
-      serialSession->finish();
-      serialSession->takeReply();
-    }
   }
-  if (client.fd >= 0) closeClient("closed: the printer stopped");
-  if (serialSession) serialSession->finish();
-  return 0;
+  // Stopping: every stream notices within 100 ms unless it is rendering.
+  long long deadline = nowMs() + stopWithinMs;
+  while (reap() > 0 && nowMs() < deadline) {
+    struct timespec ts{0, 10 * 1000000};
+    nanosleep(&ts, nullptr);
+  }
+  if (!workers.empty()) {
+    for (Worker& w : workers) w.thread.detach();
+    // The detached threads refer to `workers`; it must outlive them.
+    new std::list<Worker>(std::move(workers));
+    return 3;
+  }
+  return stop.load() ? 0 : 1;
 }
 
 }  // namespace vprinter

@@ -124,13 +124,17 @@ TEST(Printer, BitmapRowsLandBitExact) {
 
 TEST(Printer, DownloadsAreFilesUntilARestart) {
   Rig rig;
-  rig.send(Bytes("DOWNLOAD \"A.BMP\",3,xyz\r\n\0", 26) + "DOWNLOAD F,\"KEEP.PCX\",2,ab\r\n");
-  ASSERT_EQ(rig.printer.files().size(), 2u);
+  rig.send(Bytes("DOWNLOAD \"A.BMP\",3,xyz\r\n\0", 26) + "DOWNLOAD F,\"KEEP.PCX\",2,ab\r\n" +
+           "DOWNLOAD E,\"CARD.BMP\",2,cd\r\n" + "DOWNLOAD R,\"RAM.BMP\",2,ef\r\n");
+  ASSERT_EQ(rig.printer.files().size(), 4u);
   EXPECT_EQ(rig.printer.files().at("A.BMP"), "xyz");
-  EXPECT_EQ(rig.send("~!F\n OUT \"\x02\"\n"), "A.BMP\r\nKEEP.PCX\r\n\r\n\x02");
+  EXPECT_EQ(rig.send("~!F\n OUT \"\x02\"\n"),
+            "A.BMP\r\nCARD.BMP\r\nKEEP.PCX\r\nRAM.BMP\r\n\r\n\x02");
   rig.send(Bytes("\x1b!R\r\0\r\n\0", 8));
-  ASSERT_EQ(rig.printer.files().size(), 1u);
+  // Flash (F) and the memory card (E) keep their files; the rest is volatile.
+  ASSERT_EQ(rig.printer.files().size(), 2u);
   EXPECT_EQ(rig.printer.files().count("KEEP.PCX"), 1u);
+  EXPECT_EQ(rig.printer.files().at("CARD.BMP"), "cd");
 }
 
 Bytes oneBitBmp(int w, int h, bool black) {
