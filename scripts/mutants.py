@@ -6,16 +6,18 @@ Each fault in FAULTS names a file, a text that must occur exactly once in it,
 its replacement, and the ctest name pattern to run. A fault that cannot change
 behaviour is marked with the reason and left out of the score.
 
-Usage: scripts/mutants.py [--only ID[,ID...]] [--keep] [--jobs N]
+Usage: scripts/mutants.py [--only ID[,ID...]] [--check] [--scratch DIR] [--jobs N]
 Prints killed / survived per fault and the score; exits 1 when a fault's text
 is no longer found (the table needs updating) or the unmutated tests fail.
+
+The scratch tree and its build stay in build-mutants/ (or --scratch DIR), so
+that a second run rebuilds only what changed.
 """
 import argparse
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from dataclasses import dataclass
 from typing import Optional
@@ -47,20 +49,34 @@ def run(cmd, cwd, timeout, log):
 
 
 def copy_tree(dest):
+    """Brings the scratch tree to the working tree's content. A file whose
+    content differs is rewritten with a fresh time, so that the build notices
+    it even when a run was stopped with a fault still in place."""
     files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
                            check=True, capture_output=True, text=True).stdout.splitlines()
     for f in files:
         src = os.path.join(ROOT, f)
         if not os.path.isfile(src):
             continue
-        os.makedirs(os.path.dirname(os.path.join(dest, f)), exist_ok=True)
-        shutil.copy2(src, os.path.join(dest, f))
+        target = os.path.join(dest, f)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(src, "rb") as fh:
+            content = fh.read()
+        if os.path.isfile(target):
+            with open(target, "rb") as fh:
+                if fh.read() == content:
+                    continue
+        shutil.copyfile(src, target)
+        shutil.copymode(src, target)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--only", help="comma-separated fault ids")
-    ap.add_argument("--keep", action="store_true", help="keep the scratch tree")
+    ap.add_argument("--check", action="store_true",
+                    help="only check that every fault's text is still in the tree")
+    ap.add_argument("--scratch", default=os.path.join(ROOT, "build-mutants"),
+                    help="where the scratch tree and its build live (default: build-mutants)")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     args = ap.parse_args()
 
@@ -80,9 +96,15 @@ def main():
         print("The fault table no longer matches the code; update scripts/mutants_table.py:")
         print("\n".join("  " + s for s in stale))
         return 1
+    if args.check:
+        print(f"all {len(faults)} faults' texts occur exactly once")
+        return 0
 
-    scratch = tempfile.mkdtemp(prefix="paloma-mutants-")
+    scratch = os.path.abspath(args.scratch)
+    os.makedirs(scratch, exist_ok=True)
     log = os.path.join(scratch, "mutants.log")
+    open(log, "w").close()
+    run_started = time.monotonic()
     src = os.path.join(scratch, "src-tree")
     build = os.path.join(scratch, "build")
     print(f"scratch tree: {src}  (log: {log})")
@@ -137,11 +159,10 @@ def main():
     scored = killed + survived
     score = 100.0 * killed / scored if scored else 0.0
     print(f"\n{killed} killed, {survived} survived, {equivalent} equivalent: "
-          f"score {killed} of {scored} = {score:.1f}%")
+          f"score {killed} of {scored} = {score:.1f}%  ({time.monotonic() - run_started:.0f} s)")
     if invalid:
         print(f"{invalid} faults did not build: fix their replacement in scripts/mutants_table.py")
-    if not args.keep:
-        shutil.rmtree(scratch, ignore_errors=True)
+        return 1
     return 0
 
 
