@@ -363,8 +363,9 @@ PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* par
 /* ---- Network ----------------------------------------------------------------
  * Connects to a dotted IPv4 address ("a.b.c.d", decimal, no host names) and
  * the low 16 bits of `port`; send and receive time-outs of 1000 ms; pauses
- * 50 ms after connecting. A connection held before is closed on success and
- * kept, usable, on failure. 1 connected, 0 not. */
+ * 50 ms after connecting; a host that does not answer is given up after 5
+ * seconds. A connection held before is closed on success and kept, usable, on
+ * failure. 1 connected, 0 not. */
 PALOMA_API int openethernet(const char* address, int port);
 /* Waits `delay` ms, closes the socket and clears the network mode (the
  * connection stays marked open). Always 1. */

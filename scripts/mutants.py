@@ -14,6 +14,7 @@ The scratch tree and its build stay in build-mutants/ (or --scratch DIR), so
 that a second run rebuilds only what changed.
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -70,6 +71,18 @@ def copy_tree(dest):
         shutil.copymode(src, target)
 
 
+def test_targets(build, selection):
+    """The executables that hold the tests a pattern selects: only these are
+    rebuilt for a fault (their own dependencies come with them)."""
+    out = subprocess.run(["ctest", "--test-dir", build, "-R", selection, "--show-only=json-v1"],
+                         capture_output=True, text=True).stdout
+    try:
+        tests = json.loads(out).get("tests", [])
+    except ValueError:
+        return []
+    return sorted({os.path.basename(t["command"][0]) for t in tests if t.get("command")})
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--only", help="comma-separated fault ids")
@@ -118,7 +131,12 @@ def main():
         return 1
     selections = sorted({f.tests for f in faults if not f.equivalent})
     ctest = ["ctest", "--test-dir", build, "--timeout", "60", f"-j{args.jobs}"]
+    targets = {}
     for sel in selections:
+        targets[sel] = test_targets(build, sel)
+        if not targets[sel]:
+            print(f"no test matches -R '{sel}': fix its pattern in scripts/mutants_table.py")
+            return 1
         if run(ctest + ["-R", sel], scratch, 900, log) != 0:
             print(f"the unmutated tests fail for -R '{sel}'; see {log}")
             return 1
@@ -137,7 +155,8 @@ def main():
             fh.write(original.replace(f.find, f.replace, 1))
         started = time.monotonic()
         try:
-            if run(["cmake", "--build", build, f"-j{args.jobs}"], scratch, 1800, log) != 0:
+            if run(["cmake", "--build", build, f"-j{args.jobs}", "--target"] + targets[f.tests],
+                   scratch, 1800, log) != 0:
                 verdict = "INVALID (does not build)"
                 invalid += 1
             elif run(ctest + ["-R", f.tests, "--stop-on-failure"], scratch, 900, log) != 0:
