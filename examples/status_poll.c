@@ -4,6 +4,7 @@
  *   status_poll [HOST [PORT [ROUNDS]]]      (default 127.0.0.1 9100 5)
  *
  * Exit code 0 when the last answer was "ready", 1 otherwise. */
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
 #include <paloma.h>
 
 #include <stdio.h>

@@ -278,6 +278,8 @@ PALOMA_API int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotatio
  *   open connection needed); reads up to the first CR (dpi: a CR-ended line,
  *   serial: one packet, complete status: the STX..ETX frame). Those marked
  *   [-1] answer "-1" when nothing came; codepage and peel answer "".
+ *   With no printer attached they answer so at once: no request is written
+ *   and no read waits for its time-out.
  * Complete status: the frame without STX and ETX. */
 PALOMA_API const char* comportprintercodepage(void);
 PALOMA_API const char* comportprintercompletestatus(void);
@@ -345,8 +347,10 @@ PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
  * Line settings are texts matched whole and case-sensitively: baud "2400",
  * "4800", "9600", "19200", "38400", "57600", "115200"; parity "N", "O", "E";
  * data bits "8", "7"; stop bits "1", "2". A text outside these leaves its
- * field as it was. The default settings are 9600 baud, 8 data bits, no
- * parity, one stop bit. */
+ * field as it was (a port running at a rate outside the list, 600 or 460800
+ * baud say, keeps that rate) and the other texts still apply. The default
+ * settings are 9600 baud, 8 data bits, no parity, one stop bit. Setting them
+ * changes nothing else of the line: flow control stays as the port had it. */
 /* Opens the port by its file name unchanged and sets the default settings;
  * marks the connection open and serial. "1" opened, "0" the port did not open
  * (the connection is left as it was). */
@@ -361,11 +365,15 @@ PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* par
                              const char* databits, const char* stopbits);
 
 /* ---- Network ----------------------------------------------------------------
- * Connects to a dotted IPv4 address ("a.b.c.d", decimal, no host names) and
- * the low 16 bits of `port`; send and receive time-outs of 1000 ms; pauses
- * 50 ms after connecting; a host that does not answer is given up after 5
- * seconds. A connection held before is closed on success and kept, usable, on
- * failure. 1 connected, 0 not. */
+ * Connects to an IPv4 address in dotted text and the low 16 bits of `port`.
+ * The text is taken as inet_addr takes it: "a.b.c.d", or fewer parts with the
+ * last one filling the remaining bytes ("127.1" is 127.0.0.1), each part
+ * decimal, octal (leading 0) or hexadecimal (0x). No host names; an empty
+ * text, a part out of range or 255.255.255.255 gives 0 without opening
+ * anything. Send and receive time-outs of 1000 ms; pauses 50 ms after
+ * connecting; a host that does not answer is given up after 5 seconds. A
+ * connection held before is closed on success and kept, usable, on failure.
+ * 1 connected, 0 not. */
 PALOMA_API int openethernet(const char* address, int port);
 /* Waits `delay` ms, closes the socket and clears the network mode (the
  * connection stays marked open). Always 1. */
@@ -420,8 +428,10 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * download: "DOWNLOAD <memory>,\"<name>\",<size>,"), exactly <size> bytes of the
  * file, and CR LF (network: CR LF NUL). They return 1 only when every piece was
  * accepted; 0 when no connection is open (nothing is opened), the file cannot
- * be read whole (a message says why), the header would exceed 99 characters,
- * no transport is active, or a write failed. Files of 2 GiB or more: 0.
+ * be read whole (a message says why: a path that does not open, a directory
+ * among them, shows "Could not open file"), the header would exceed 99
+ * characters, no transport is active, or a write failed. Files of 2 GiB or
+ * more: 0.
  * Note that `sendfile` has a plain C name that also exists in the C library;
  * do not include <sys/sendfile.h> beside this header. */
 PALOMA_API int downloadbmp(const char* path, const char* name);
@@ -444,9 +454,13 @@ PALOMA_API int savetotext_array(const char* text);
 
 /* Opens the CUPS printer `name` in slot n and starts a job: 1 opened. */
 PALOMA_API int openportmult(int n, const char* name);
-/* Opens the n-th matching USB printer (enumeration order) in slot n. */
+/* Opens the n-th matching USB printer (enumeration order) in slot n.
+ * A slot number outside 1 to 5 shows "Can't using USB_Mult port" ("Error
+ * Message"), ends slot 1's spooler job if one is open (what was sent to it
+ * prints and its printer is closed), clears isOpen and returns 0. */
 PALOMA_API int openusbportmult(int n);
-/* Connects slot n to a dotted IPv4 address and TCP port (low 16 bits). */
+/* Connects slot n to an IPv4 address text (as openethernet takes it) and
+ * TCP port (low 16 bits). */
 PALOMA_API int openethernetmult(int n, const char* address, int port);
 /* Closes slot n's USB device, else its spooler job; for other slots, or one
  * with neither open, closes the single connection's parallel port or USB

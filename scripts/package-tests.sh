@@ -65,7 +65,7 @@ cflags=$(pkg-config --cflags paloma | xargs)
 static_libs=$(pkg-config --static --libs paloma | sed 's/-lpaloma\b//')
 for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do
   name=${ex%.*}
-  case $ex in *.cc) cc=(g++ -std=c++17) ;; *) cc=(gcc -std=c11) ;; esac
+  case $ex in *.cc) cc=(g++ -std=c++17 -Wall -Werror) ;; *) cc=(gcc -std=c11 -Wall -Werror) ;; esac
   # shellcheck disable=SC2046,SC2086
   "${cc[@]}" "$ROOT/examples/$ex" -o "$WORK/ex-pc/$name" $cflags $(pkg-config --libs paloma) \
     -Wl,-rpath,"$PREFIX/lib" || fail "$ex does not build with pkg-config --libs"

@@ -21,41 +21,13 @@ constexpr const char* kCaption = "Error Message";
 
 ConnectionState& conn() { return connection(); }
 
-// A dotted IPv4 address: exactly four decimal parts of 0 to 255, no sign, no
-// leading zero (so that no part can be mistaken for octal), nothing else.
-// The result is in host byte order.
-bool parseDottedIpv4(const char* text, std::uint32_t* out) {
-  std::uint32_t addr = 0;
-  const char* p = text;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (*p != '.') return false;
-      ++p;
-    }
-    if (*p < '0' || *p > '9') return false;
-    if (*p == '0' && p[1] >= '0' && p[1] <= '9') return false;
-    unsigned value = 0;
-    int digits = 0;
-    while (*p >= '0' && *p <= '9') {
-      if (++digits > 3) return false;
-      value = value * 10 + static_cast<unsigned>(*p - '0');
-      ++p;
-    }
-    if (value > 255) return false;
-    addr = (addr << 8) | value;
-  }
-  if (*p != '\0') return false;
-  *out = addr;
-  return true;
-}
-
 }  // namespace
 
 Socket connectPrinterSocket(const char* address, int port) {
   if (!address) return kInvalidSocket;
   os().netStartup();
   std::uint32_t addr = 0;
-  if (!parseDottedIpv4(address, &addr)) {
+  if (!ipv4FromText(address, &addr)) {
     os().netCleanup();
     return kInvalidSocket;
   }

@@ -59,7 +59,8 @@ inline constexpr const char* kFileTooLarge = "File too large: 2 GiB or more cann
 //
 // On failure it shows the matching message with the warning icon and returns
 // false:
-//   - the file does not open: "Could not open file" ("Error Message");
+//   - the file does not open (a directory does not): "Could not open file"
+//     ("Error Message");
 //   - the size is 2 GiB or more: kFileTooLarge ("Error Message");
 //   - no memory for the block: "Out of memory" ("Error Message");
 //   - the size cannot be found, a read fails, or the file ends before the

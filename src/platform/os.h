@@ -69,7 +69,7 @@ struct IoResult {
 struct SerialSettings {
   std::uint32_t baudRate = 9600;
   std::uint8_t byteSize = 8;
-  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even
+  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
   std::uint8_t stopBits = 0;  // 0 one, 2 two
   bool parityCheck = false;
   bool dsrSensitivity = false;
@@ -264,6 +264,17 @@ class Os {
   virtual void sleepMs(int ms) = 0;
   virtual std::uint64_t nowMs() = 0;
 };
+
+// An IPv4 address text converted as the platform's address conversion
+// takes it (inet_aton on POSIX, inet_addr on Windows): one to four parts
+// separated by dots, each decimal, octal with a leading 0 or hexadecimal
+// with 0x, the last part filling the bytes that remain ("127.1" is
+// 127.0.0.1). `*hostOrder` gets the address in host byte order. False for a
+// null or empty text, a host name, a part out of range, and for the all-ones
+// address 255.255.255.255, which the Windows conversion cannot tell from a
+// failure and no printer can have. Pure: the same on every backend, so it
+// is no operation of the seam.
+bool ipv4FromText(const char* text, std::uint32_t* hostOrder);
 
 // The backend in force. Never null.
 Os& os();

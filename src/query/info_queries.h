@@ -86,7 +86,8 @@ const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s);
 // On a device handle the caller holds (kInvalidHandle: the write and the
 // read fail, and the row's failure rule applies).
 const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device);
-// Finds the printer, opens a query handle of its own, runs, closes.
+// Finds the printer, opens a query handle of its own, runs, closes. With no
+// printer attached there is no handle: the row's failure text comes at once.
 const char* runUsbInfoQuery(const InfoFamilyRow& row);
 
 // A USB packet reader: true means call again. The queries call theirs with

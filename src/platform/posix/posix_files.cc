@@ -245,6 +245,12 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   r->fd = fd;
   struct stat st {};
   if (fstat(fd, &st) != 0) return kInvalidHandle;  // r closes fd
+  // A directory is no file to read or write: its open fails, as a file
+  // open of a directory does on Windows.
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return kInvalidHandle;
+  }
   r->regular = S_ISREG(st.st_mode);
   r->pipe = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
   if (isatty(fd)) {

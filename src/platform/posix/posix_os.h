@@ -21,10 +21,13 @@
 //   "\\?\usb#vid_vvvv&pid_pppp#<location>#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
 //                              -> the libusb device at that bus location
 //   anything else              -> a regular file
+// A directory never opens.
 // A terminal is put into raw mode when opened (no echo, no line editing, no
 // output translation), keeping its speed, character size, parity and stop
 // bits, so that bytes pass unchanged as on a serial port.
 #pragma once
+
+#include <termios.h>
 
 #include <cstdint>
 #include <string>
@@ -119,6 +122,23 @@ bool parseUsbInterfacePath(std::string_view path, std::uint16_t* vid, std::uint1
 // How many bytes a USB bulk IN read of a buffer of `cap` bytes asks for:
 // whole packets, at least one, at most 1 MiB.
 std::size_t usbReadLength(std::size_t cap, int packetSize);
+
+// The line settings a terminal's attributes describe. The rate is that of
+// the output speed when it is one of the standard termios speeds, else 0 (a
+// hung-up line, or a rate set outside the standard speeds). Character size 5
+// to 8; parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits 0 one, 2 two; parity checking from INPCK. DSR sensitivity
+// has no termios equivalent and reads false.
+SerialSettings serialSettingsFromTermios(const termios& t);
+
+// Writes rate, character size, parity, stop bits and parity checking into
+// `t`, leaving every other flag as it is (flow control, raw mode, modem
+// control, the control characters). A rate that is a standard termios speed
+// sets both speeds; 0, when `t` reads as 0 too (serialSettingsFromTermios),
+// leaves its speed bits untouched, so a line at a rate outside the standard
+// speeds keeps it exactly. False, `t` unchanged, for any other rate, a
+// character size outside 5 to 8, a parity above 4 or stop bits other than 0
+// and 2 (one and a half has no termios equivalent).
+bool applySerialSettings(const SerialSettings& s, termios* t);
 
 // The write time-out of a device write of n bytes: 10 ms a byte and 100 ms,
 // at least 1 s, at most 30 s.

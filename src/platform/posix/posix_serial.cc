@@ -15,13 +15,79 @@ struct BaudEntry {
   std::uint32_t rate;
   speed_t speed;
 };
+// Every standard termios speed, so that a line at any of them reads back as
+// its rate and is written back unchanged.
 constexpr BaudEntry kBauds[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
-    {230400, B230400},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
 };
 
+const BaudEntry* baudForRate(std::uint32_t rate) {
+  for (const BaudEntry& b : kBauds)
+    if (b.rate == rate) return &b;
+  return nullptr;
+}
+
 }  // namespace
+
+namespace posix {
+
+SerialSettings serialSettingsFromTermios(const termios& t) {
+  SerialSettings s;
+  const speed_t sp = cfgetospeed(&t);
+  s.baudRate = 0;
+  for (const BaudEntry& b : kBauds)
+    if (b.speed == sp) s.baudRate = b.rate;
+  switch (t.c_cflag & CSIZE) {
+    case CS5: s.byteSize = 5; break;
+    case CS6: s.byteSize = 6; break;
+    case CS7: s.byteSize = 7; break;
+    default: s.byteSize = 8; break;
+  }
+  const bool odd = (t.c_cflag & PARODD) != 0;
+  s.parity = (t.c_cflag & PARENB) ? (odd ? 1 : 2) : 0;
+  // Stick parity: the parity bit is always 1 (PARODD) or always 0.
+  if ((t.c_cflag & PARENB) && (t.c_cflag & CMSPAR)) s.parity = odd ? 3 : 4;
+  s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+  s.parityCheck = (t.c_iflag & INPCK) != 0;
+  s.dsrSensitivity = false;
+  return s;
+}
+
+bool applySerialSettings(const SerialSettings& s, termios* t) {
+  if (s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || (s.stopBits != 0 && s.stopBits != 2))
+    return false;
+  termios next = *t;
+  if (const BaudEntry* baud = baudForRate(s.baudRate)) {
+    if (cfsetispeed(&next, baud->speed) != 0 || cfsetospeed(&next, baud->speed) != 0)
+      return false;
+  } else if (s.baudRate != serialSettingsFromTermios(*t).baudRate) {
+    return false;  // a rate no speed bits name, and not the line's own
+  }
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  next.c_cflag = (next.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizes[s.byteSize - 5];
+  next.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB);
+  switch (s.parity) {
+    case 1: next.c_cflag |= PARENB | PARODD; break;
+    case 2: next.c_cflag |= PARENB; break;
+    case 3: next.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: next.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+  }
+  if (s.stopBits == 2) next.c_cflag |= CSTOPB;
+  if (s.parityCheck) next.c_iflag |= INPCK;
+  else next.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+  *t = next;
+  return true;
+}
+
+}  // namespace posix
 
 namespace posix_internal {
 
@@ -44,20 +110,7 @@ bool PosixOs::serialGetState(Handle h, SerialSettings* out) {
   if (!r || !out) return false;
   termios t{};
   if (tcgetattr(r->fd, &t) != 0) return false;
-  SerialSettings s;
-  speed_t sp = cfgetospeed(&t);
-  s.baudRate = 0;
-  for (const BaudEntry& b : kBauds)
-    if (b.speed == sp) s.baudRate = b.rate;
-  switch (t.c_cflag & CSIZE) {
-    case CS5: s.byteSize = 5; break;
-    case CS6: s.byteSize = 6; break;
-    case CS7: s.byteSize = 7; break;
-    default: s.byteSize = 8; break;
-  }
-  s.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
-  s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
-  s.parityCheck = (t.c_iflag & INPCK) != 0;
+  SerialSettings s = posix::serialSettingsFromTermios(t);
   std::lock_guard<std::mutex> g(r->lock);
   s.dsrSensitivity = r->dsrSensitivity;
   *out = s;
@@ -69,23 +122,9 @@ bool PosixOs::serialSetState(Handle h, const SerialSettings& s) {
   if (!r) return false;
   termios t{};
   if (tcgetattr(r->fd, &t) != 0) return false;
-  const BaudEntry* baud = nullptr;
-  for (const BaudEntry& b : kBauds)
-    if (b.rate == s.baudRate) baud = &b;
-  if (!baud || s.byteSize < 5 || s.byteSize > 8 || s.parity > 2 ||
-      (s.stopBits != 0 && s.stopBits != 2))
-    return false;
-  makeRaw(&t);
-  cfsetispeed(&t, baud->speed);
-  cfsetospeed(&t, baud->speed);
-  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizes[s.byteSize - 5];
-  t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CSTOPB);
-  if (s.parity == 1) t.c_cflag |= PARENB | PARODD;
-  if (s.parity == 2) t.c_cflag |= PARENB;
-  if (s.stopBits == 2) t.c_cflag |= CSTOPB;
-  if (s.parityCheck) t.c_iflag |= INPCK;
-  else t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+  // Only the line settings change: raw mode was set when the terminal was
+  // opened, and flow control stays as the line had it.
+  if (!posix::applySerialSettings(s, &t)) return false;
   if (tcsetattr(r->fd, TCSANOW, &t) != 0) return false;
   // DSR sensitivity (ignore bytes while DSR is low) has no termios
   // equivalent: it is recorded and reported back, the line is left alone.

@@ -258,6 +258,13 @@ void turnMatrix(int escapementTenths, double* c, double* s) {
 }  // namespace
 
 bool PosixOs::textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) {
+  // An empty text covers nothing: 0 x 0, as the Windows measuring call
+  // gives (a layout would report one line's height).
+  if (text.wide ? text.utf16.empty() : text.bytes.empty()) {
+    *cx = 0;
+    *cy = 0;
+    return true;
+  }
   TextEngine& eng = engine();
   std::lock_guard<std::mutex> guard(eng.lock());
   PangoLayout* l = eng.layout(font, text);

@@ -129,6 +129,30 @@ TEST(FilesLoopback, MissingFileShowsItsMessageAndClosedConnectionOpensNothing) {
                                                   "Error Message|Could not open file"}));
 }
 
+TEST(FilesLoopback, DirectoryFailsAtTheOpenForEveryFileFunctionAndSlotTwin) {
+  ScratchDir dir;
+  const char* path = dir.path().c_str();
+  g_messages.clear();
+  paloma_set_message_handler(&recordMessage, nullptr);
+
+  LoopbackPeer peer;  // collects what arrives until the library closes
+  ASSERT_TRUE(connectTo(peer.port()));
+  EXPECT_EQ(downloadbmp(path, "A.BMP"), 0);
+  EXPECT_EQ(downloadpcx(path, "A.PCX"), 0);
+  EXPECT_EQ(downloadmemory("E", path, "A.PCX"), 0);
+  EXPECT_EQ(sendfile(path), 0);
+  // The slot twins read the file before they look at the slot.
+  EXPECT_EQ(sendfilemult(1, path), 0);
+  EXPECT_EQ(downloadbmpmult(2, path, "A.BMP"), 0);
+  EXPECT_EQ(downloadpcxmult(3, path, "A.PCX"), 0);
+  EXPECT_EQ(downloadmemorymult(4, "E", path, "A.PCX"), 0);
+  disconnect();
+  paloma_set_message_handler(nullptr, nullptr);
+
+  EXPECT_EQ(peer.nextClosed(10000).bytes, "");
+  EXPECT_EQ(g_messages, std::vector<std::string>(8, "Error Message|Could not open file"));
+}
+
 TEST(FilesLoopback, SaveToTextLeavesExactlyTheNewText) {
   ScratchDir dir;
   dir.write("testfile.txt", "0123456789");

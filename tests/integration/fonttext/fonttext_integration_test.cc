@@ -12,7 +12,9 @@
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "support/empty_host_text.h"
 #include "support/fake_os.h"
+#include "support/loopback_peer.h"
 
 // Fontconfig keeps its patterns through encoded offsets that the leak
 // checker cannot follow, so its caches look unreachable at exit.
@@ -323,6 +325,36 @@ TEST(FontTextReal, CjkRendersThroughFallback) {
     column = std::max(column, run);
   }
   EXPECT_GT(column, cy / 2);
+}
+
+// The list is shared with the Windows backend's tests, which expect the same
+// bytes from the graphics interface.
+TEST(FontTextReal, EmptyTextMeasuresNothingAndSendsWhatTheWindowsBackendSends) {
+  int cx = -1, cy = -1;
+  HostText narrow;
+  EXPECT_TRUE(platformOs().textExtent(font(40, 700, true, true), narrow, &cx, &cy));
+  EXPECT_EQ(cx, 0);
+  EXPECT_EQ(cy, 0);
+  cx = cy = -1;
+  EXPECT_TRUE(platformOs().textExtent(font(-24), wide(u""), &cx, &cy));
+  EXPECT_EQ(cx, 0);
+  EXPECT_EQ(cy, 0);
+
+  test::resetLibraryState();
+  test::LoopbackPeer printer;
+  ASSERT_NE(printer.port(), 0);
+  ASSERT_EQ(openethernet("127.0.0.1", printer.port()), 1);
+  std::size_t expected = 0;
+  for (const test::EmptyTextCall& c : test::emptyHostTextCalls(kFace)) {
+    SCOPED_TRACE(c.what);
+    const std::size_t before = printer.received().size();
+    EXPECT_EQ(c.call(), c.result);
+    expected += c.bytes.size();
+    printer.waitReceived(expected, c.bytes.empty() ? 50 : 2000);
+    EXPECT_EQ(printer.received().substr(before), c.bytes);
+  }
+  EXPECT_EQ(closeethernetport(0), 1);
+  test::resetLibraryState();
 }
 
 TEST(FontTextReal, EightBitTextInTheProcessCharacterSet) {

@@ -305,6 +305,159 @@ TEST_F(PosixFiles, WriteToAPipeWithoutReaderFailsWithoutASignal) {
   sigaction(SIGPIPE, &old, nullptr);
 }
 
+// ---- the serial line settings and termios -------------------------------------
+
+// A terminal record with flow control, modem control, line editing and
+// control characters set, so that a mapping that touches any of them shows.
+termios busyTermios(speed_t speed) {
+  termios t{};
+  t.c_iflag = IXON | IXOFF | IXANY | IGNBRK | ICRNL;
+  t.c_oflag = OPOST | ONLCR;
+  t.c_cflag = CREAD | CLOCAL | CRTSCTS | HUPCL;
+  t.c_lflag = ICANON | ECHO | ISIG;
+  for (std::size_t i = 0; i < NCCS; ++i) t.c_cc[i] = static_cast<cc_t>(i + 1);
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  return t;
+}
+
+bool sameRecord(const termios& a, const termios& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(PosixSerialMapping, EveryParityByteSizeAndStopBitCombinationBothWays) {
+  // What each setting must put on the line, from the termios manual.
+  const tcflag_t sizeBits[] = {CS5, CS6, CS7, CS8};
+  const tcflag_t parityBits[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
+                                 PARENB | CMSPAR};
+  const tcflag_t lineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  // Start both from a line with no parity, 8 bits, one stop bit, and from one
+  // with stick parity, 5 bits, two stop bits and checking on, so that every
+  // bit has to be set by one and cleared by the other.
+  termios quiet = busyTermios(B38400);
+  quiet.c_cflag |= CS8;
+  termios loud = busyTermios(B38400);
+  loud.c_cflag |= CS5 | PARENB | PARODD | CMSPAR | CSTOPB;
+  loud.c_iflag |= INPCK;
+  int combinations = 0;
+  for (const termios& start : {quiet, loud}) {
+    for (std::uint8_t size = 5; size <= 8; ++size) {
+      for (std::uint8_t parity = 0; parity <= 4; ++parity) {
+        for (std::uint8_t stop : {0, 2}) {
+          for (bool check : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "size " << int(size) << " parity " << int(parity)
+                                            << " stop " << int(stop) << " check " << check);
+            SerialSettings s;
+            s.baudRate = 38400;
+            s.byteSize = size;
+            s.parity = parity;
+            s.stopBits = stop;
+            s.parityCheck = check;
+            termios t = start;
+            ASSERT_TRUE(posix::applySerialSettings(s, &t));
+            EXPECT_EQ(t.c_cflag, (start.c_cflag & ~lineBits) | sizeBits[size - 5] |
+                                     parityBits[parity] | (stop == 2 ? CSTOPB : 0));
+            EXPECT_EQ(t.c_iflag, (start.c_iflag & ~tcflag_t{INPCK}) | (check ? INPCK : 0));
+            EXPECT_EQ(t.c_oflag, start.c_oflag);
+            EXPECT_EQ(t.c_lflag, start.c_lflag);
+            EXPECT_EQ(std::memcmp(t.c_cc, start.c_cc, sizeof t.c_cc), 0);
+            EXPECT_EQ(cfgetispeed(&t), B38400);
+            EXPECT_EQ(cfgetospeed(&t), B38400);
+
+            const SerialSettings back = posix::serialSettingsFromTermios(t);
+            EXPECT_EQ(back.baudRate, 38400u);
+            EXPECT_EQ(back.byteSize, size);
+            EXPECT_EQ(back.parity, parity);
+            EXPECT_EQ(back.stopBits, stop);
+            EXPECT_EQ(back.parityCheck, check);
+            ++combinations;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(combinations, 2 * 4 * 5 * 2 * 2);
+
+  // Read from records set by hand: even is PARENB alone, odd adds PARODD.
+  termios t = busyTermios(B9600);
+  t.c_cflag |= CS7 | PARENB;
+  EXPECT_EQ(posix::serialSettingsFromTermios(t).parity, 2);
+  t.c_cflag |= PARODD;
+  EXPECT_EQ(posix::serialSettingsFromTermios(t).parity, 1);
+  t.c_cflag &= ~tcflag_t{PARENB};  // PARODD without PARENB: no parity
+  EXPECT_EQ(posix::serialSettingsFromTermios(t).parity, 0);
+  EXPECT_EQ(posix::serialSettingsFromTermios(t).byteSize, 7);
+}
+
+TEST(PosixSerialMapping, StandardSpeedsReadAsTheirRateAndAnyOtherSpeedIsKeptExactly) {
+  struct Row {
+    std::uint32_t rate;
+    speed_t speed;
+  } rows[] = {{50, B50},         {300, B300},         {600, B600},         {1800, B1800},
+              {9600, B9600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
+              {921600, B921600}, {4000000, B4000000}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.rate);
+    const termios at = busyTermios(r.speed);
+    EXPECT_EQ(posix::serialSettingsFromTermios(at).baudRate, r.rate);
+    // Written back unchanged, and set on a line at another speed.
+    termios same = at;
+    SerialSettings s = posix::serialSettingsFromTermios(at);
+    ASSERT_TRUE(posix::applySerialSettings(s, &same));
+    EXPECT_TRUE(sameRecord(same, at));
+    termios other = busyTermios(r.speed == B9600 ? B2400 : B9600);
+    ASSERT_TRUE(posix::applySerialSettings(s, &other));
+    EXPECT_EQ(cfgetospeed(&other), r.speed);
+    EXPECT_EQ(cfgetispeed(&other), r.speed);
+  }
+
+  // Speed bits that name no standard speed (a rate set through the extended
+  // interface) and a hung-up line read as 0; written back with that 0, the
+  // bits stay exactly as they were while the rest changes.
+  termios custom = busyTermios(B9600);
+  custom.c_cflag = (custom.c_cflag & ~tcflag_t{CBAUD}) | CBAUDEX;
+  termios hungUp = busyTermios(B0);
+  for (termios* t : {&custom, &hungUp}) {
+    const tcflag_t speedBits = t->c_cflag & CBAUD;
+    SerialSettings s = posix::serialSettingsFromTermios(*t);
+    EXPECT_EQ(s.baudRate, 0u);
+    s.stopBits = 2;
+    ASSERT_TRUE(posix::applySerialSettings(s, t));
+    EXPECT_EQ(t->c_cflag & CBAUD, speedBits);
+    EXPECT_TRUE(t->c_cflag & CSTOPB);
+    // A standard rate replaces them.
+    s.baudRate = 19200;
+    ASSERT_TRUE(posix::applySerialSettings(s, t));
+    EXPECT_EQ(cfgetospeed(t), B19200);
+  }
+}
+
+TEST(PosixSerialMapping, SettingsWithoutATermiosFormAreRefusedAndTheRecordKept) {
+  const termios start = busyTermios(B9600);
+  SerialSettings good;
+  good.baudRate = 9600;
+  auto refused = [&](SerialSettings s) {
+    termios t = start;
+    return !posix::applySerialSettings(s, &t) && sameRecord(t, start);
+  };
+  SerialSettings s = good;
+  s.baudRate = 12345;  // no standard speed, and not the line's own
+  EXPECT_TRUE(refused(s));
+  s.baudRate = 0;  // 0 is the line's own rate only on a hung-up or custom line
+  EXPECT_TRUE(refused(s));
+  for (std::uint8_t size : {0, 4, 9}) {
+    s = good;
+    s.byteSize = size;
+    EXPECT_TRUE(refused(s)) << int(size);
+  }
+  s = good;
+  s.parity = 5;
+  EXPECT_TRUE(refused(s));
+  for (std::uint8_t stop : {1, 3}) {  // one and a half has no termios form
+    s = good;
+    s.stopBits = stop;
+    EXPECT_TRUE(refused(s)) << int(stop);
+  }
+}
+
 // ---- a pty as the serial port ------------------------------------------------
 
 class PosixPty : public ::testing::Test {

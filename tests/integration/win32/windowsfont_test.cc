@@ -7,6 +7,7 @@
 
 #include "paloma.h"
 #include "peer.h"
+#include "support/empty_host_text.h"
 #include "platform/os.h"
 
 namespace paloma::test {
@@ -126,6 +127,22 @@ TEST_F(Win32WindowsFont, BlockBytesLeftOfTheOriginAreDropped) {
   EXPECT_EQ(b.x, 0);
   EXPECT_EQ(b.widthBytes, (cx + 7) / 8 - 2);
   EXPECT_EQ(b.rows, cy);
+}
+
+// The list is shared with the Linux backend's tests, which expect the same
+// bytes from their rasteriser.
+TEST_F(Win32WindowsFont, EmptyTextMeasuresNothingAndSendsWhatTheLinuxBackendSends) {
+  int cx = -1, cy = -1;
+  ASSERT_TRUE(platformOs().textExtent(font(32, 0), narrow(""), &cx, &cy));
+  EXPECT_EQ(cx, 0);
+  EXPECT_EQ(cy, 0);
+  for (const EmptyTextCall& c : emptyHostTextCalls(kFace)) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.call(), c.result);
+    EXPECT_EQ(printer_.readAtLeast(c.bytes.size(), 2000), c.bytes);
+  }
+  // Nothing more came.
+  EXPECT_EQ(printer_.readUntilQuiet(100, 300), "");
 }
 
 }  // namespace

@@ -173,9 +173,9 @@ TEST_F(InfoReplyTest, UsbQueryOnAnEndlessReplyEndsAtItsDeadline) {
 TEST_F(InfoReplyTest, UsbSettingDropsLineEndsAndStopsAtTheStx) {
   openUsbConnection();
   f.queueRead(usbPrinterPath(), "ON\r\n\x02\r\n");
-  EXPECT_STREQ(usbprintersetting("TSPL", "PRINTER", "HEAD"), "ON");
+  EXPECT_STREQ(usbprintersetting("APP", "PRINTER", "HEAD"), "ON");
   // Silent printer: the empty text.
-  EXPECT_STREQ(usbprintersetting("TSPL", "PRINTER", "HEAD"), "");
+  EXPECT_STREQ(usbprintersetting("APP", "PRINTER", "HEAD"), "");
 }
 
 }  // namespace

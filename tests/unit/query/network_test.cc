@@ -24,15 +24,36 @@ TEST_F(NetworkTest, ConnectSetsTimeoutsNoDelayAndPauses) {
   EXPECT_EQ(f.wire(kPrinterPeer), "CLS\r\n");
 }
 
-TEST_F(NetworkTest, AddressesAreDottedDecimalOnly) {
+TEST_F(NetworkTest, AddressTextsAreTakenAsTheAddressConversionTakesThem) {
   f.addTcpPeer(kPrinterPeer);
-  for (const char* bad : {"127.1", "localhost", "127.0.0.1 ", " 127.0.0.1", "127.0.0.01",
-                          "256.0.0.1", "127.0.0.1.1", "127..0.1", "0x7f.0.0.1", "", "-1.0.0.1",
-                          "1270.0.0.1"}) {
+  // Fewer parts, the last filling the bytes that remain; octal and
+  // hexadecimal parts. Each reaches 127.0.0.1.
+  for (const char* same : {"127.1", "127.0.1", "127.0.0.1", "0x7f.0.0.1", "0177.0.0.01",
+                           "0x7F.1", "2130706433", "0x7f000001"}) {
+    EXPECT_EQ(openethernet(same, 9100), 1) << same;
+    EXPECT_EQ(f.entries("connect").back().target, kPrinterPeer) << same;
+  }
+  // The last part fills three, two or one bytes.
+  f.clearJournal();
+  EXPECT_EQ(openethernet("10.65536", 9100), 0);
+  EXPECT_EQ(openethernet("10.1.256", 9100), 0);
+  EXPECT_EQ(openethernet("10.1.2.3", 9100), 0);
+  ASSERT_EQ(f.entries("connect").size(), 3u);
+  EXPECT_EQ(f.entries("connect").at(0).target, "10.1.0.0:9100");
+  EXPECT_EQ(f.entries("connect").at(1).target, "10.1.1.0:9100");
+  EXPECT_EQ(f.entries("connect").at(2).target, "10.1.2.3:9100");
+
+  // Texts the conversion refuses, and the all-ones address that it cannot
+  // tell from a refusal: 0, and no connection is tried.
+  f.clearJournal();
+  for (const char* bad : {"", "localhost", "1.2.3.4.5", "256.0.0.1", "127.0.0.256", "10.1.65536",
+                          "10.16777216", "4294967296", "127..0.1", "08.0.0.1", "0x.0.0.1",
+                          "-1.0.0.1", " 127.0.0.1", "127.0.0.1x", "255.255.255.255",
+                          "4294967295", "0xffffffff"}) {
     EXPECT_EQ(openethernet(bad, 9100), 0) << bad;
   }
-  EXPECT_TRUE(f.entries("connect").empty());
   EXPECT_EQ(openethernet(nullptr, 9100), 0);
+  EXPECT_TRUE(f.entries("connect").empty());
   EXPECT_EQ(openethernet("0.0.0.0", 9100), 0);
   EXPECT_EQ(f.entries("connect").at(0).target, "0.0.0.0:9100");
 }
