@@ -18,7 +18,7 @@ CONNECTION = (r"^(WritePath|LibraryInfo|OpenPort|ClosePort|ComparePort|ReturnDri
 COMMANDS = r"^(TextBarcode|BuilderFuzz|RfidWlan|Symbols|PageJob)\."
 FONTTEXT = r"^(FontText|FontTextReal)\."
 QUERY = (r"^(StatusTest|ReadersTest|RevQueryTest|InfoRequestTest|InfoReplyTest|InfoVb6Test"
-         r"|NetworkTest|SerialTest|LoopbackReplies|PtyReplies|InfoLoopback)\.")
+         r"|InfoNetworkErrorTest|NetworkTest|SerialTest|LoopbackReplies|PtyReplies|InfoLoopback)\.")
 FILES = r"^(Files|DownloadHeader|MappedFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns)\."
