@@ -10,6 +10,7 @@ packages=(
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
   python3 python3-pytest python3-setuptools
   libcpp-httplib-dev help2man chromium
 )
