@@ -23,6 +23,7 @@ FILES = r"^(Files|DownloadHeader|MappedFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns)\."
 POSIX = r"^Posix"
+USB = r"^(Usb|PosixUsb)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
 
 C = "src/connection/"
@@ -212,6 +213,13 @@ FAULTS = [
     Fault("posix-bitmap-bit-order", P + "posix_text.cc",
           "v = (v << 1) | (src[b] >= 0x80 ? 0u : 1u);",
           "v = (v >> 1) | (src[b] >= 0x80 ? 0u : 0x80u);", r"^(Posix|FontTextReal)"),
+
+    Fault("posix-usb-any-interface-class", P + "posix_usb.cc",
+          "if (d.bInterfaceClass != LIBUSB_CLASS_PRINTER) continue;", "", USB),
+    Fault("posix-usb-in-packet-size", P + "posix_usb.cc",
+          "inSize = ep.wMaxPacketSize > 0 ? ep.wMaxPacketSize : 64;", "inSize = 64;", USB),
+    Fault("posix-usb-read-not-whole-packets", P + "posix_usb.cc",
+          "length - length % packet", "length", USB),
 
     # ---- virtual printer -----------------------------------------------------------------
     Fault("vp-status-hex-digits", V + "printer.cc",
