@@ -23,7 +23,7 @@ FILES = r"^(Files|DownloadHeader|MappedFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns)\."
 POSIX = r"^Posix"
-USB = r"^(Usb|PosixUsb)"  # the emulated printers of tests/integration/usb, and the USB helpers
+USB = r"^(Usb|Posix)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
 
 C = "src/connection/"
