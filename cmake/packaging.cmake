@@ -14,6 +14,10 @@ set(CPACK_COMPONENTS_ALL runtime dev tools)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The paloma command links libpaloma.so.1, which is in libpaloma1, not in
+# paloma-tools: dpkg-shlibdeps finds it in the build tree (the dependency on
+# libpaloma1 is stated below).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libpaloma1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)

@@ -97,7 +97,13 @@ PALOMA_API const char* testthread(void);
 
 /* ---- Opening and closing --------------------------------------------------
  * openport: a spooler (CUPS) printer name first; otherwise "USB", "LPT1".."LPT4"
- * (/dev/lp0..3), "COMn" (/dev/ttyS(n-1)), or a /dev/ device path. */
+ * (/dev/lp0..3), "COMn" (/dev/ttyS(n-1)), or a /dev/ device path.
+ * On Linux, "\\SERVER\QUEUE" or "//SERVER/QUEUE" (SERVER may be HOST:PORT,
+ * port 631 by default) is the queue QUEUE on the CUPS print server SERVER,
+ * for openport, compareport, returndriver and the slot openers; an unknown
+ * queue or a server that does not answer within the spooler's bounds gives 0
+ * (compareport: 0 as for a port without a printer) and a last error naming
+ * the server. */
 PALOMA_API int openport(const char* name);
 PALOMA_API int openportW(const paloma_wchar* name);
 /* Opens the spooler printer whose port (CUPS device URI) is exactly `port`:
@@ -530,8 +536,11 @@ typedef struct paloma_printer_found {
 } paloma_printer_found;
 /* Sends the probe as broadcast does, then collects every answer longer than
  * the probe until wait_ms has passed, one entry per sender (a sender that
- * answers twice is counted once), at most max. Returns the count, or -1 with
- * the last error set when the socket cannot be set up. Blocks wait_ms. */
+ * answers twice is counted once), at most max (the wait ends early when max
+ * senders were found; a negative wait_ms is 0). Returns the count, or -1 with
+ * the last error set when the socket cannot be set up, the probe cannot be
+ * sent, or found is null with max above 0 (or max is negative). Shows no
+ * message. Blocks wait_ms. */
 PALOMA_API int paloma_discover(int wait_ms, paloma_printer_found* found, int max);
 /* PALOMA_SECTION discovery */
 

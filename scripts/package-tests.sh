@@ -43,6 +43,12 @@ for _ in $(seq 1 100); do
 done
 [ -n "$port" ] || { cat "$WORK/vprinter.out" >&2; fail "the virtual printer did not start"; }
 
+log "the installed paloma tool"
+printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' >"$WORK/label.prn"
+"$PREFIX/bin/paloma" print "$WORK/label.prn" --to "tcp://127.0.0.1:$port" ||
+  fail "the installed paloma could not print to the virtual printer"
+[ -f "$PREFIX/share/man/man1/paloma.1" ] || fail "the manual page paloma(1) was not installed"
+
 run_examples() {  # DIR: the examples built there run against the printer
   local dir=$1
   "$dir/label_demo" 127.0.0.1 "$port" >/dev/null || fail "$dir/label_demo failed"

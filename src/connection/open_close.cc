@@ -169,8 +169,20 @@ int openByName(std::string_view name, Flavor flavor) {
 }
 
 // The spooler printer whose port equals `port` exactly; -1 when none or
-// when the spooler gives no list.
+// when the spooler gives no list. A port naming a printer on a print server
+// is asked of that server.
 int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
+  SpoolerPrinter onServer;
+  switch (os().spoolerPrinterOnServer(port, &onServer)) {
+    case Os::ServerLookup::Found:
+      printers->assign(1, onServer);
+      return 0;
+    case Os::ServerLookup::Missing:
+      printers->clear();
+      return -1;
+    case Os::ServerLookup::NotServerName:
+      break;
+  }
   if (!os().spoolerList(printers)) return -1;
   for (std::size_t i = 0; i < printers->size(); ++i)
     if ((*printers)[i].port == port) return static_cast<int>(i);

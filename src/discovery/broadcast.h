@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "paloma.h"
+
 namespace paloma {
 
 inline constexpr std::uint16_t kDiscoveryPort = 22368;
@@ -19,5 +21,9 @@ inline constexpr const char* kDiscoveryNoAnswer = "-1";
 
 // Sends the probe and waits at most `waitMs` for an answer longer than it.
 const char* discoverPrinters(int waitMs);
+
+// paloma_discover: the probe, then every answer longer than it until `waitMs`
+// has passed (or `max` senders were found), one entry per sender.
+int discoverWho(int waitMs, paloma_printer_found* found, int max);
 
 }  // namespace paloma

@@ -165,6 +165,18 @@ class Os {
   // The local printers with their ports, in the spooler's order. False when
   // the list cannot be had.
   virtual bool spoolerList(std::vector<SpoolerPrinter>* out) = 0;
+  // A port that names a printer on a print server by itself ("\\SERVER\QUEUE"
+  // on Linux), asked of that server instead of looked up in the local list:
+  // Found (with the printer, its name as spoolerOpen takes it), Missing (the
+  // server has no such printer or does not answer within the spooler's
+  // bounds; the last error names the server), or NotServerName (the caller
+  // looks in the local list). Backends whose spooler lists such printers
+  // itself keep the default.
+  enum class ServerLookup { NotServerName, Found, Missing };
+  virtual ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) {
+    (void)port, (void)out;
+    return ServerLookup::NotServerName;
+  }
 
   // Files and devices. `path` is a port name ("LPT1", "COM3", "\\.\COM12"),
   // a USB interface path from `usbInterfaces`, a device path ("/dev/...") or a
@@ -233,6 +245,18 @@ class Os {
                            std::uint16_t port) = 0;
   // Waits at most `timeoutMs` for one datagram.
   virtual NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) = 0;
+  // As recvFrom, and says who sent the datagram: `from` gets the sender's
+  // IPv4 address (host byte order) and UDP port. A backend that cannot tell
+  // leaves both 0, so a caller never takes a sender it was not told.
+  struct Sender {
+    std::uint32_t addr = 0;
+    std::uint16_t port = 0;
+  };
+  virtual NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                                   Sender* from) {
+    if (from) *from = Sender{};
+    return recvFrom(s, buf, cap, timeoutMs);
+  }
 
   // Host-font text. `textExtent` measures the unrotated text; `drawText`
   // draws it turned by the escapement about (x0, y0) into a fresh block of

@@ -70,7 +70,10 @@ void FakeOs::queueRecvClosed(const std::string& target) { recvs_[target].push_ba
 void FakeOs::queueRecvError(const std::string& target, int e) {
   recvs_[target].push_back({2, "", e});
 }
-void FakeOs::queueDatagram(const std::string& chunk) { datagrams_.push_back(chunk); }
+void FakeOs::queueDatagram(const std::string& chunk) { datagrams_.push_back({Sender{}, chunk}); }
+void FakeOs::queueDatagramFrom(std::uint32_t addr, std::uint16_t port, const std::string& chunk) {
+  datagrams_.push_back({Sender{addr, port}, chunk});
+}
 void FakeOs::limitWrite(const std::string& target, std::size_t max) { writeLimit_[target] = max; }
 void FakeOs::failWritesAfter(const std::string& target, int n) { writeFailAfter_[target] = n; }
 
@@ -181,6 +184,11 @@ bool FakeOs::spoolerClose(Handle h) {
   if (it == handles_.end() || !it->second.open) return false;
   it->second.open = false;
   return true;
+}
+Os::ServerLookup FakeOs::spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) {
+  if (!serverLookupHook) return ServerLookup::NotServerName;
+  log("spooler-server-lookup", std::string(port));
+  return serverLookupHook(port, out);
 }
 bool FakeOs::spoolerList(std::vector<SpoolerPrinter>* out) {
   out->clear();
@@ -426,13 +434,19 @@ NetResult FakeOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32_
   return {r.ok ? static_cast<long>(r.count) : -1, r.ok ? kNetOk : kNetOther};
 }
 NetResult FakeOs::recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) {
+  return recvFromSender(s, buf, cap, timeoutMs, nullptr);
+}
+NetResult FakeOs::recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                                 Sender* from) {
   (void)s;
+  if (from) *from = Sender{};
   if (datagrams_.empty()) {
     clock_ += static_cast<std::uint64_t>(timeoutMs);
     log("recvfrom", "", "", "timeout", static_cast<long>(cap));
     return {-1, kNetTimedOut};
   }
-  std::string d = datagrams_.front();
+  if (from) *from = datagrams_.front().from;
+  std::string d = datagrams_.front().bytes;
   datagrams_.pop_front();
   std::size_t take = std::min(cap, d.size());
   std::memcpy(buf, d.data(), take);

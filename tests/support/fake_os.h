@@ -48,6 +48,8 @@ class FakeOs : public Os {
   void queueRecvClosed(const std::string& target);
   void queueRecvError(const std::string& target, int netError);
   void queueDatagram(const std::string& chunk);
+  // A datagram from the given sender (IPv4 address in host byte order).
+  void queueDatagramFrom(std::uint32_t addr, std::uint16_t port, const std::string& chunk);
   // Each write call on the target accepts at most `max` bytes.
   void limitWrite(const std::string& target, std::size_t max);
   // Write calls on the target fail, starting with the (n+1)-th.
@@ -58,6 +60,8 @@ class FakeOs : public Os {
   // Lets mapFile give views of files (off by default: files are read).
   void allowMapping(bool allow) { mappingAllowed_ = allow; }
   void setTextExtent(int cx, int cy) { extentCx_ = cx; extentCy_ = cy; }
+  // Answers spoolerPrinterOnServer; none: every port is a local one.
+  std::function<ServerLookup(std::string_view, SpoolerPrinter*)> serverLookupHook;
   // Replaces the drawing; the default draws nothing (all background).
   std::function<bool(const FontSpec&, const HostText&, int, int, int, int, BitBlock*)> drawHook;
 
@@ -86,6 +90,7 @@ class FakeOs : public Os {
   bool spoolerEndDoc(Handle h) override;
   bool spoolerClose(Handle h) override;
   bool spoolerList(std::vector<SpoolerPrinter>* out) override;
+  ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) override;
   Handle openFile(std::string_view path, const OpenMode& mode) override;
   IoResult writeFile(Handle h, const void* data, std::size_t n) override;
   IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
@@ -118,6 +123,8 @@ class FakeOs : public Os {
   NetResult sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
                    std::uint16_t port) override;
   NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) override;
+  NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                           Sender* from) override;
   bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
@@ -155,7 +162,11 @@ class FakeOs : public Os {
   std::map<std::string, std::deque<std::string>> reads_;
   struct Recv { int kind; std::string bytes; int error; };  // 0 bytes, 1 closed, 2 error
   std::map<std::string, std::deque<Recv>> recvs_;
-  std::deque<std::string> datagrams_;
+  struct Datagram {
+    Sender from;
+    std::string bytes;
+  };
+  std::deque<Datagram> datagrams_;
   std::map<std::string, std::size_t> writeLimit_;
   std::map<std::string, int> writeFailAfter_;
   std::map<std::string, int> writeCalls_;

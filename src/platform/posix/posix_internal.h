@@ -62,6 +62,16 @@ inline constexpr int kUsbArrivedMs = 1;                 // a USB "what has arriv
 struct UsbDevice;   // posix_usb.cc
 struct SpoolerJob;  // posix_spooler.cc
 
+// A queue on a print server, named \\SERVER\QUEUE or //SERVER/QUEUE; SERVER
+// may carry ":PORT" (631 when it does not). posix_spooler.cc.
+struct ServerQueue {
+  std::string host;
+  int port = 631;
+  std::string queue;
+  std::string server() const { return host + ":" + std::to_string(port); }
+};
+bool parseServerQueue(std::string_view name, ServerQueue* out);
+
 // Deletes a job where its type is complete (posix_spooler.cc), so that every
 // file can hold a Resource without the spooler's headers.
 struct SpoolerJobDeleter {

@@ -194,14 +194,29 @@ NetResult PosixOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32
 }
 
 NetResult PosixOs::recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) {
+  return recvFromSender(s, buf, cap, timeoutMs, nullptr);
+}
+
+NetResult PosixOs::recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                                  Sender* sender) {
+  if (sender) *sender = Sender{};
   int fd = socketFd(s);
   if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
   int ready = pollFor(fd, POLLIN, std::max(0, timeoutMs));
   if (ready == 0) return {-1, kNetTimedOut};
   if (ready < 0) return netFailed(errno);
   for (;;) {
-    ssize_t got = ::recvfrom(fd, buf, cap, MSG_DONTWAIT, nullptr, nullptr);
-    if (got >= 0) return {static_cast<long>(got), kNetOk};
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    ssize_t got = ::recvfrom(fd, buf, cap, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                             &fromLen);
+    if (got >= 0) {
+      if (sender && fromLen >= sizeof from && from.sin_family == AF_INET) {
+        sender->addr = ntohl(from.sin_addr.s_addr);
+        sender->port = ntohs(from.sin_port);
+      }
+      return {static_cast<long>(got), kNetOk};
+    }
     if (errno != EINTR) return netFailed(errno);
   }
 }

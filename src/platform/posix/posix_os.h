@@ -47,6 +47,7 @@ class PosixOs : public Os {
   bool spoolerEndDoc(Handle h) override;
   bool spoolerClose(Handle h) override;
   bool spoolerList(std::vector<SpoolerPrinter>* out) override;
+  ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) override;
 
   Handle openFile(std::string_view path, const OpenMode& mode) override;
   IoResult writeFile(Handle h, const void* data, std::size_t n) override;
@@ -84,6 +85,8 @@ class PosixOs : public Os {
   NetResult sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
                    std::uint16_t port) override;
   NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) override;
+  NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                           Sender* sender) override;
 
   // Defined in posix_text.cc.
   bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;

@@ -637,6 +637,12 @@ class Win32Os final : public Os {
   }
 
   NetResult recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) override {
+    return recvFromSender(s, buf, cap, timeoutMs, nullptr);
+  }
+
+  NetResult recvFromSender(Socket s, void* buf, std::size_t cap, int timeoutMs,
+                           Sender* sender) override {
+    if (sender) *sender = Sender{};
     fd_set set;
     FD_ZERO(&set);
     FD_SET(toSocket(s), &set);
@@ -653,10 +659,13 @@ class Win32Os final : public Os {
                        reinterpret_cast<sockaddr*>(&from), &fromLen);
     // A datagram longer than the buffer fills it and its rest is dropped;
     // Windows reports that as an error, but what fits has arrived.
-    if (r == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
-      return NetResult{clampInt(cap), kNetOk};
-    if (r == SOCKET_ERROR) return netFailure();
-    return NetResult{r, kNetOk};
+    bool cut = r == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE;
+    if (r == SOCKET_ERROR && !cut) return netFailure();
+    if (sender && from.sin_family == AF_INET) {
+      sender->addr = ntohl(from.sin_addr.s_addr);
+      sender->port = ntohs(from.sin_port);
+    }
+    return NetResult{cut ? clampInt(cap) : r, kNetOk};
   }
 
   // ---- host-font text --------------------------------------------------------

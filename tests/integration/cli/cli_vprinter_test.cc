@@ -1,0 +1,390 @@
+// The paloma tool against the virtual printer (and a loopback peer where the
+// bytes themselves matter): print, send, status words and exit codes, info,
+// text, errors, and discovery inside a private network namespace.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/loopback_peer.h"
+
+namespace {
+
+long long nowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool waitForText(const std::string& path, const std::string& part, int ms = 5000) {
+  long long end = nowMs() + ms;
+  do {
+    if (readFile(path).find(part) != std::string::npos) return true;
+    usleep(20000);
+  } while (nowMs() < end);
+  return false;
+}
+
+struct Outcome {
+  int rc = -1;  // exit code, or -1 when it did not end within the bound
+  std::string out, err;
+};
+
+// Runs the tool with `args`, at most `ms` (then it is killed).
+Outcome paloma(std::vector<std::string> args, int ms = 20000) {
+  Outcome r;
+  int o[2], e[2];
+  if (pipe(o) != 0) return r;
+  if (pipe(e) != 0) {
+    close(o[0]);
+    close(o[1]);
+    return r;
+  }
+  args.insert(args.begin(), PALOMA_CLI_EXE);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(o[1], 1);
+    dup2(e[1], 2);
+    close(o[0]), close(o[1]), close(e[0]), close(e[1]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(o[1]);
+  close(e[1]);
+  long long end = nowMs() + ms;
+  pollfd fds[2] = {{o[0], POLLIN, 0}, {e[0], POLLIN, 0}};
+  int open = 2;
+  while (open > 0 && nowMs() < end) {
+    if (poll(fds, 2, 100) <= 0) continue;
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
+      char b[4096];
+      ssize_t n = read(p.fd, b, sizeof b);
+      if (n <= 0) {
+        close(p.fd);
+        p.fd = -1;
+        --open;
+      } else {
+        (&p == &fds[0] ? r.out : r.err).append(b, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  for (pollfd& p : fds)
+    if (p.fd >= 0) close(p.fd);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (nowMs() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return r;
+    }
+    usleep(10000);
+  }
+  if (WIFEXITED(status)) r.rc = WEXITSTATUS(status);
+  return r;
+}
+
+// The virtual printer as a child process, stopped (by its id) at the end.
+class VPrinter {
+ public:
+  explicit VPrinter(std::vector<std::string> args) {
+    char tmpl[] = "/tmp/paloma-cli-it-XXXXXX";
+    dir_ = mkdtemp(tmpl) ? tmpl : "";
+    int fd[2];
+    if (dir_.empty() || pipe(fd) != 0) return;
+    args.insert(args.begin(), {VPRINTER_EXE, "--out", dir_});
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fd[1], 1);
+      close(fd[0]);
+      close(fd[1]);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(fd[1]);
+    out_ = fd[0];
+  }
+  ~VPrinter() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      long long end = nowMs() + 5000;
+      int status = 0;
+      while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (nowMs() > end) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, &status, 0);
+          break;
+        }
+        usleep(10000);
+      }
+    }
+    if (out_ >= 0) close(out_);
+    if (dir_.rfind("/tmp/paloma-cli-it-", 0) == 0)
+      std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  // The rest of the first announce line that starts with `prefix`.
+  std::string waitFor(const std::string& prefix, int ms = 10000) {
+    long long end = nowMs() + ms;
+    while (nowMs() < end && out_ >= 0) {
+      std::size_t nl;
+      while ((nl = buffered_.find('\n')) != std::string::npos) {
+        std::string line = buffered_.substr(0, nl);
+        buffered_.erase(0, nl + 1);
+        std::string p = "paloma-vprinter: " + prefix;
+        if (line.rfind(p, 0) == 0) return line.substr(p.size());
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 100) > 0) {
+        char b[512];
+        ssize_t n = read(out_, b, sizeof b);
+        if (n <= 0) break;
+        buffered_.append(b, static_cast<std::size_t>(n));
+      }
+    }
+    return "";
+  }
+  std::string uri() {
+    if (port_ == 0) port_ = std::atoi(waitFor("listening on 127.0.0.1:").c_str());
+    return "tcp://127.0.0.1:" + std::to_string(port_);
+  }
+  int port() {
+    uri();
+    return port_;
+  }
+  std::string log() const { return dir_ + "/log.jsonl"; }
+  std::string dir() const { return dir_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int port_ = 0;
+  std::string dir_;
+  std::string buffered_;
+};
+
+std::string writeTemp(const std::string& name, const std::string& bytes) {
+  std::string path = "/tmp/paloma-cli-it-" + std::to_string(getpid()) + "-" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+const char kLabel[] =
+    "SIZE 50 mm,30 mm\r\nCLS\r\nTEXT 20,20,\"3\",0,1,1,\"CLI\"\r\nPRINT 1,1\r\n";
+
+TEST(CliPrint, FilesAndCommandsReachThePrinter) {
+  VPrinter vp({"--listen", "127.0.0.1:0"});
+  ASSERT_GT(vp.port(), 0);
+  std::string label = writeTemp("label.prn", kLabel);
+  Outcome r = paloma({"print", label, "--to", vp.uri()});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_TRUE(r.err.find('[') == std::string::npos) << "no bar off a terminal: " << r.err;
+  EXPECT_TRUE(waitForText(vp.log(), "label-000001.png"));
+
+  r = paloma({"send", "SIZE 40 mm,20 mm", "CLS", "PRINT 1,1", "--to", vp.uri()});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_TRUE(waitForText(vp.log(), "label-000002.png"));
+  std::remove(label.c_str());
+}
+
+TEST(CliPrint, ProgressBarSendsTheSameBytesAsThePlainSend) {
+  std::string big(1500000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+  std::string path = writeTemp("big.bin", big);
+  std::string plainBytes, barBytes;
+  Outcome plain, bar;
+  {
+    paloma::test::LoopbackPeer peer(paloma::test::LoopbackPeer::Options{{}, true, 30000});
+    plain = paloma({"print", path, "--no-progress", "--to",
+                    "tcp://127.0.0.1:" + std::to_string(peer.port())});
+    plainBytes = peer.nextClosed(5000).bytes;
+  }
+  {
+    paloma::test::LoopbackPeer peer(paloma::test::LoopbackPeer::Options{{}, true, 30000});
+    bar = paloma({"print", path, "--progress", "--to",
+                  "tcp://127.0.0.1:" + std::to_string(peer.port())});
+    barBytes = peer.nextClosed(5000).bytes;
+  }
+  EXPECT_EQ(plain.rc, 0) << plain.err;
+  EXPECT_EQ(bar.rc, 0) << bar.err;
+  EXPECT_EQ(plainBytes.size(), big.size() + 3);  // the file, then CR LF NUL on the network
+  EXPECT_TRUE(plainBytes == barBytes) << plainBytes.size() << " vs " << barBytes.size();
+  EXPECT_EQ(plainBytes.substr(0, big.size()), big);
+  EXPECT_NE(bar.err.find("100%"), std::string::npos) << bar.err;
+  EXPECT_NE(bar.err.find("1.5 MB of 1.5 MB"), std::string::npos) << bar.err;
+  EXPECT_EQ(plain.err.find('%'), std::string::npos) << plain.err;
+  std::remove(path.c_str());
+}
+
+TEST(CliPrint, NothingIsSentWhenAFileIsMissingOrThePrinterIsAway) {
+  paloma::test::LoopbackPeer peer;
+  std::string label = writeTemp("first.prn", kLabel);
+  std::string to = "tcp://127.0.0.1:" + std::to_string(peer.port());
+  Outcome r = paloma({"print", label, "/nonexistent/second.prn", "--to", to});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("paloma: cannot read /nonexistent/second.prn"), std::string::npos) << r.err;
+  EXPECT_FALSE(peer.waitReceived(1, 300)) << "the first file went out before the check";
+
+  // A port nobody listens on (the peer's, once stopped).
+  peer.stop();
+  r = paloma({"print", label, "--to", to});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.err.rfind("paloma: cannot connect to " + to, 0), 0u) << r.err;
+  std::remove(label.c_str());
+}
+
+TEST(CliStatus, WordsAndExitCodePerCondition) {
+  struct Case {
+    const char* byte;
+    const char* line;
+    int rc;
+  };
+  const Case cases[] = {
+      {"0", "ready (00)\n", 0},
+      {"0x04", "paper empty (04)\n", 12},
+      {"0x05", "head open, paper empty (05)\n", 10},
+      {"0x10", "paused (10)\n", 14},
+      {"0x40", "unknown status\n", 4},
+  };
+  for (const Case& c : cases) {
+    VPrinter vp({"--listen", "127.0.0.1:0", "--status", c.byte});
+    Outcome r = paloma({"status", "--to", vp.uri()});
+    EXPECT_EQ(r.out, c.line) << c.byte;
+    EXPECT_EQ(r.rc, c.rc) << c.byte << ": " << r.err;
+  }
+  {
+    VPrinter vp({"--listen", "127.0.0.1:0", "--status", "0x08"});
+    Outcome r = paloma({"status", "--json", "--to", vp.uri()});
+    EXPECT_EQ(r.out, "{\"status\":\"ribbon empty\",\"code\":\"08\",\"exit\":13}\n");
+    EXPECT_EQ(r.rc, 13);
+  }
+  // A printer that takes the request and never answers.
+  paloma::test::LoopbackPeer silent;
+  Outcome r = paloma({"status", "--to", "tcp://127.0.0.1:" + std::to_string(silent.port())});
+  EXPECT_EQ(r.out, "no reply\n");
+  EXPECT_EQ(r.rc, 3);
+  EXPECT_NE(r.err.find("paloma: "), std::string::npos);
+}
+
+TEST(CliInfo, LinesAndJson) {
+  VPrinter vp({"--listen", "127.0.0.1:0", "--name", "Desk \"2\"", "--serial-number", "SN-77",
+               "--dpi", "300"});
+  Outcome r = paloma({"info", "--to", vp.uri()});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("name: Desk \"2\"\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("serial_number: SN-77\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dpi: 300\n"), std::string::npos) << r.out;
+  for (const char* key : {"code_page: ", "memory: ", "mileage: "})
+    EXPECT_NE(r.out.find(key), std::string::npos) << key;
+
+  r = paloma({"info", "--json", "--to", vp.uri()});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("{\"name\":\"Desk \\\"2\\\"\",\"serial_number\":\"SN-77\",\"dpi\":\"300\",", 0),
+            0u)
+      << r.out;
+  EXPECT_EQ(r.out.back(), '\n');
+
+  // Silence: every value missing, said so, and exit 3.
+  paloma::test::LoopbackPeer silent(paloma::test::LoopbackPeer::Options{{}, true, 30000});
+  r = paloma({"info", "--json", "--to", "tcp://127.0.0.1:" + std::to_string(silent.port())}, 30000);
+  EXPECT_EQ(r.rc, 3);
+  EXPECT_EQ(r.out.rfind("{\"name\":null,", 0), 0u) << r.out;
+}
+
+TEST(CliText, HostFontTextArrivesAsOneBitmapAtThePosition) {
+  VPrinter vp({"--listen", "127.0.0.1:0"});
+  Outcome r = paloma({"text", "Grüße", "--face", "DejaVu Sans", "--height", "40", "--x", "16", "--y",
+                  "24", "--bold", "--to", vp.uri()});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  ASSERT_TRUE(waitForText(vp.log(), "\"command\":\"BITMAP\",\"fields\":[\"16\",\"24\","));
+  std::string log = readFile(vp.log());
+  EXPECT_EQ(log.find("\"error\""), std::string::npos) << log;
+
+  r = paloma({"text", "x", "--face", "DejaVu Sans", "--height", "40", "--rotate", "45", "--to",
+              vp.uri()});
+  EXPECT_EQ(r.rc, 2);
+  r = paloma({"text", "\xff", "--face", "DejaVu Sans", "--height", "40", "--to", vp.uri()});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.err.find("UTF-8"), std::string::npos);
+}
+
+TEST(CliUsage, HelpVersionAndRefusedAddresses) {
+  for (const char* cmd : {"print", "send", "status", "info", "text", "discover"}) {
+    Outcome r = paloma({cmd, "--help"});
+    EXPECT_EQ(r.rc, 0) << cmd;
+    EXPECT_EQ(r.out.rfind(std::string("Usage: paloma ") + cmd, 0), 0u) << cmd << ": " << r.out;
+  }
+  Outcome r = paloma({"--version"});
+  EXPECT_EQ(r.out, "paloma " PALOMA_VERSION "\n");
+  EXPECT_EQ(r.rc, 0);
+
+  r = paloma({"status", "--to", "tcp:/127.0.0.1"});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.err.rfind("paloma: status: ", 0), 0u) << r.err;
+  for (const char* form : {"tcp://HOST[:PORT]", "serial:/dev/", "usb:", "queue:NAME",
+                           "queue://SERVER[:PORT]/NAME", "/dev/..."})
+    EXPECT_NE(r.err.find(form), std::string::npos) << form;
+
+  EXPECT_EQ(paloma({}).rc, 2);
+  EXPECT_EQ(paloma({"frobnicate"}).rc, 2);
+  EXPECT_EQ(paloma({"print", "x.prn"}).rc, 2);                          // no --to
+  EXPECT_EQ(paloma({"send", "--to", "usb:"}).rc, 2);                   // no command
+  EXPECT_EQ(paloma({"send", "A\r\nB", "--to", "usb:"}).rc, 2);         // two lines in one
+  EXPECT_EQ(paloma({"status", "--bogus", "--to", "usb:"}).rc, 2);
+  r = paloma({"status", "--to"});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.err.find("--to needs a value"), std::string::npos) << r.err;
+  EXPECT_EQ(paloma({"discover", "--wait", "-1"}).rc, 2);
+  r = paloma({"status", "--to", "queue:labels"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("print jobs only"), std::string::npos) << r.err;
+}
+
+// Last: it moves this process into a network namespace of its own.
+TEST(CliDiscover, ListsTheVirtualPrinterInAPrivateNetwork) {
+  if (unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "no private network namespace here";
+  if (std::system("ip link set lo up && "
+                  "ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1") != 0)
+    GTEST_SKIP() << "could not set up loopback in the new namespace";
+  VPrinter vp({"--listen", "127.0.0.1:0", "--discovery", "--name", "Shelf; printer"});
+  int port = vp.port();
+  ASSERT_GT(port, 0);
+  ASSERT_FALSE(vp.waitFor("discovery on").empty()) << "the printer could not listen for probes";
+  Outcome r = paloma({"discover", "--wait", "1"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "127.0.0.1  Shelf; printer  tcp://127.0.0.1:" + std::to_string(port) + "\n");
+
+  r = paloma({"discover", "--wait", "0.5", "--json"});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("\"name\":\"Shelf; printer\",\"uri\":\"tcp://127.0.0.1:" +
+                       std::to_string(port) + "\""),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+// Printers behind a print server: a second CUPS scheduler of the test's own
+// on 127.0.0.2:6310 (its own configuration and spool directories) holds a raw
+// queue "labels" whose device is a loopback peer. The server forms of a
+// spooler name reach it through openport, compareport, a slot opener and the
+// paloma tool; an unknown queue, an unreachable and a silent server give 0
+// within the bound and a reason naming the server.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "paloma.h"
+#include "platform/posix/posix_internal.h"
+#include "support/loopback_peer.h"
+
+namespace {
+
+using paloma::test::LoopbackPeer;
+
+long long nowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool accepting(const char* addr, int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, addr, &a.sin_addr);
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return ok;
+}
+
+bool runQuiet(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+
+// The print server: cupsd in the foreground, stopped by its process id.
+class PrintServer {
+ public:
+  static constexpr const char* kAddress = "127.0.0.2";
+  static constexpr int kPort = 6310;
+
+  // Empty when it runs; otherwise why it could not be started.
+  std::string start() {
+    if (geteuid() != 0) return "the scheduler needs root";
+    if (!runQuiet("command -v cupsd && command -v lpadmin")) return "cupsd or lpadmin is missing";
+    // The tests run as processes of their own, maybe side by side: one
+    // server at a time, the next waiting (at most a minute) for the lock.
+    lock_ = open("/tmp/paloma-printserver.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    long long lockEnd = nowMs() + 60000;
+    while (lock_ >= 0 && flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+      if (nowMs() > lockEnd) return "another print-server test held the lock for a minute";
+      usleep(100000);
+    }
+    if (accepting(kAddress, kPort)) return "127.0.0.2:6310 is taken";
+    char tmpl[] = "/tmp/paloma-printserver-XXXXXX";
+    if (!mkdtemp(tmpl)) return "no temporary directory";
+    dir_ = tmpl;
+    chmod(dir_.c_str(), 0755);
+    for (const char* sub : {"/root", "/spool", "/spool/tmp", "/cache", "/state", "/log"}) {
+      std::string d = dir_ + sub;
+      mkdir(d.c_str(), 0755);
+    }
+    std::ofstream(dir_ + "/cupsd.conf")
+        << "Listen " << kAddress << ":" << kPort << "\n"
+        << "ServerName " << kAddress << "\nBrowsing No\nLogLevel warn\nDefaultAuthType None\n"
+        << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+        << "<Policy default>\n  <Limit All>\n    Order deny,allow\n    Allow all\n  </Limit>\n"
+        << "</Policy>\n";
+    std::ofstream(dir_ + "/cups-files.conf")
+        << "ServerRoot " << dir_ << "/root\nRequestRoot " << dir_ << "/spool\nTempDir " << dir_
+        << "/spool/tmp\nCacheDir " << dir_ << "/cache\nStateDir " << dir_ << "/state\n"
+        << "ErrorLog " << dir_ << "/log/error_log\nAccessLog " << dir_ << "/log/access_log\n"
+        << "PageLog " << dir_ << "/log/page_log\nFileDevice No\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      int devnull = open("/dev/null", O_RDWR);
+      dup2(devnull, 0), dup2(devnull, 1), dup2(devnull, 2);
+      std::string c = dir_ + "/cupsd.conf", s = dir_ + "/cups-files.conf";
+      execlp("cupsd", "cupsd", "-f", "-c", c.c_str(), "-s", s.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    long long end = nowMs() + 15000;
+    while (!accepting(kAddress, kPort)) {
+      int status;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return "cupsd stopped at once (see " + dir_ + "/log/error_log)";
+      }
+      if (nowMs() > end) return "cupsd did not listen on 127.0.0.2:6310 within 15 s";
+      usleep(50000);
+    }
+    return "";
+  }
+
+  // (Re)points the raw queue "labels" at a loopback port.
+  bool queueTo(int peerPort) {
+    return runQuiet("timeout 20 lpadmin -h " + std::string(kAddress) + ":" +
+                    std::to_string(kPort) + " -p labels -E -v socket://127.0.0.1:" +
+                    std::to_string(peerPort));
+  }
+
+  ~PrintServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      long long end = nowMs() + 10000;
+      int status = 0;
+      while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (nowMs() > end) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, &status, 0);
+          break;
+        }
+        usleep(20000);
+      }
+    }
+    if (dir_.rfind("/tmp/paloma-printserver-", 0) == 0) runQuiet("rm -rf '" + dir_ + "'");
+    if (lock_ >= 0) close(lock_);  // releases the lock, once the server has stopped
+  }
+
+ private:
+  int lock_ = -1;
+  pid_t pid_ = -1;
+  std::string dir_;
+};
+
+class BehindPrintServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new PrintServer;
+    why_ = server_->start();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    if (!why_.empty()) GTEST_SKIP() << "no print server: " << why_;
+    peer_ = std::make_unique<LoopbackPeer>(LoopbackPeer::Options{{}, true, 60000});
+    ASSERT_TRUE(server_->queueTo(peer_->port()));
+  }
+  // What the next job the server hands on brings to the peer.
+  std::string nextJob() { return peer_->nextClosed(30000).bytes; }
+
+  static PrintServer* server_;
+  static std::string why_;
+  std::unique_ptr<LoopbackPeer> peer_;
+};
+PrintServer* BehindPrintServer::server_ = nullptr;
+std::string BehindPrintServer::why_;
+
+TEST_F(BehindPrintServer, BackslashNameOpensTheQueueOnTheServer) {
+  ASSERT_EQ(openport("\\\\127.0.0.2:6310\\labels"), 1) << paloma_last_error();
+  EXPECT_EQ(sendcommand("TEXT 10,10,\"3\",0,1,1,\"server\""), 1);
+  EXPECT_EQ(closeport(), 1);
+  EXPECT_EQ(nextJob(), "TEXT 10,10,\"3\",0,1,1,\"server\"\r\n");
+}
+
+TEST_F(BehindPrintServer, SlashNameCompareportAndASlotReachItToo) {
+  ASSERT_EQ(openport("//127.0.0.2:6310/labels"), 1) << paloma_last_error();
+  EXPECT_EQ(sendcommand("CLS"), 1);
+  EXPECT_EQ(closeport(), 1);
+  EXPECT_EQ(nextJob(), "CLS\r\n");
+
+  ASSERT_EQ(compareport("\\\\127.0.0.2:6310\\labels"), 1) << paloma_last_error();
+  EXPECT_EQ(sendcommand("PRINT 1"), 1);
+  EXPECT_EQ(closeport(), 1);
+  EXPECT_EQ(nextJob(), "PRINT 1\r\n");
+
+  ASSERT_EQ(openportmult(3, "//127.0.0.2:6310/labels"), 1) << paloma_last_error();
+  EXPECT_EQ(sendcommandmult(3, "FORMFEED"), 1);
+  EXPECT_EQ(closeportmult(3), 1);
+  EXPECT_EQ(nextJob(), "FORMFEED\r\n");
+}
+
+TEST_F(BehindPrintServer, ToolPrintsThroughTheServer) {
+  std::string path = "/tmp/paloma-printserver-label-" + std::to_string(getpid()) + ".prn";
+  std::ofstream(path, std::ios::binary) << "SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n";
+  std::string cmd = std::string(PALOMA_CLI_EXE) + " print " + path +
+                    " --to queue://127.0.0.2:6310/labels";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(nextJob(), "SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n\r\n");
+  std::remove(path.c_str());
+}
+
+TEST_F(BehindPrintServer, UnknownQueueIsRefusedNamingTheServer) {
+  paloma_clear_error();
+  EXPECT_EQ(openport("\\\\127.0.0.2:6310\\nosuch"), 0);
+  std::string why = paloma_last_error();
+  EXPECT_NE(why.find("127.0.0.2:6310"), std::string::npos) << why;
+  EXPECT_NE(why.find("nosuch"), std::string::npos) << why;
+  std::vector<std::string> shown;
+  paloma_set_message_handler(
+      [](const char* text, const char*, int, void* user) {
+        static_cast<std::vector<std::string>*>(user)->push_back(text);
+      },
+      &shown);
+  EXPECT_EQ(compareport("//127.0.0.2:6310/nosuch"), 0);
+  paloma_set_message_handler(nullptr, nullptr);
+  EXPECT_EQ(shown.size(), 2u);  // the port, then the missing driver, as for a local port
+}
+
+TEST(ServerQueueName, FormsThatNameAServerAndThoseThatDoNot) {
+  using paloma::posix_internal::ServerQueue;
+  using paloma::posix_internal::parseServerQueue;
+  struct Good {
+    const char* name;
+    const char* host;
+    int port;
+    const char* queue;
+  };
+  const Good good[] = {
+      {"\\\\srv\\labels", "srv", 631, "labels"},
+      {"//srv/labels", "srv", 631, "labels"},
+      {"\\\\127.0.0.2:6310\\labels", "127.0.0.2", 6310, "labels"},
+      {"//print.example:65535/Front-Desk_2", "print.example", 65535, "Front-Desk_2"},
+  };
+  for (const Good& g : good) {
+    ServerQueue sq;
+    ASSERT_TRUE(parseServerQueue(g.name, &sq)) << g.name;
+    EXPECT_EQ(sq.host, g.host);
+    EXPECT_EQ(sq.port, g.port);
+    EXPECT_EQ(sq.queue, g.queue);
+  }
+  // Local names, device paths, and server names with a part missing or
+  // wrong: none may reach a server (a bad port is not taken as the default).
+  const char* bad[] = {
+      "labels", "/dev/usb/lp0", "/labels", "//", "\\\\", "//srv", "//srv/", "///labels",
+      "//srv:/labels", "//srv:0/labels", "//srv:65536/labels", "//srv:63a/labels",
+      "//:631/labels", "//srv/a/b", "\\\\srv\\a\\b", "//srv\\labels", "\\\\srv/labels",
+      "//srv/with space", "//s rv/labels",
+  };
+  for (const char* name : bad) {
+    ServerQueue sq;
+    EXPECT_FALSE(parseServerQueue(name, &sq)) << name;
+    EXPECT_EQ(sq.port, 631) << name << ": a refused name changed the result";
+  }
+}
+
+// No scheduler needed: nobody listens, or a listener never answers.
+TEST(PrintServerAway, UnreachableOrSilentServerGivesZeroWithinTheBound) {
+  auto start = std::chrono::steady_clock::now();
+  paloma_clear_error();
+  EXPECT_EQ(openport("\\\\127.0.0.1:1\\labels"), 0);
+  EXPECT_NE(std::string(paloma_last_error()).find("127.0.0.1:1"), std::string::npos)
+      << paloma_last_error();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+
+  LoopbackPeer silent(LoopbackPeer::Options{{}, true, 30000});
+  std::string name = "//127.0.0.1:" + std::to_string(silent.port()) + "/labels";
+  start = std::chrono::steady_clock::now();
+  paloma_clear_error();
+  EXPECT_EQ(openport(name.c_str()), 0);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_NE(std::string(paloma_last_error()).find("127.0.0.1:" + std::to_string(silent.port())),
+            std::string::npos)
+      << paloma_last_error();
+  EXPECT_LT(took, std::chrono::seconds(12));
+  paloma_clear_error();
+  EXPECT_EQ(compareport(name.c_str()), 0);
+  EXPECT_NE(std::string(paloma_last_error()).find("did not answer"), std::string::npos)
+      << paloma_last_error();
+}
+
+}  // namespace

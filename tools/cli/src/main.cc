@@ -1,0 +1,736 @@
+// paloma: print files, send commands, read the status and the information of
+// a label printer, draw host-font text, and find printers on the network.
+#include <getopt.h>
+#include <iconv.h>
+#include <netdb.h>
+#include <arpa/inet.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "paloma.h"
+#include "target.h"
+#include "words.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// Fontconfig keeps its configuration to the end of the process by design;
+// that is not a leak of this tool's.
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
+#endif
+
+#ifndef PALOMA_VERSION
+#define PALOMA_VERSION "unknown"
+#endif
+
+namespace paloma_cli {
+namespace {
+
+// ---- help ------------------------------------------------------------------
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+};
+
+const char* const kOverview =
+    "Usage: paloma COMMAND [OPTIONS]\n"
+    "\n"
+    "Drive a thermal label printer.\n"
+    "\n"
+    "Commands:\n"
+    "  print FILE... --to URI       send files to the printer unchanged\n"
+    "  send COMMAND... --to URI     send label commands, each with its line end\n"
+    "  status --to URI              the printer's status in words\n"
+    "  info --to URI [--json]       name, serial number, dpi, code page, memory, mileage\n"
+    "  text TEXT --to URI --face NAME --height N\n"
+    "                               draw text in a host font and send it as a bitmap\n"
+    "  discover [--wait SECONDS] [--json]\n"
+    "                               list the printers that answer on the local network\n"
+    "\n"
+    "Printer addresses (URI):\n";
+
+const char* const kTail =
+    "\n"
+    "'paloma COMMAND --help' tells more about a command; 'paloma --version' the version.\n";
+
+void usageHint(const char* cmd) {
+  std::fprintf(stderr, "Try 'paloma %s--help'.\n", cmd ? (std::string(cmd) + " ").c_str() : "");
+}
+
+int usageError(const char* cmd, const std::string& what) {
+  std::fprintf(stderr, "paloma: %s%s%s\n", cmd ? cmd : "", cmd ? ": " : "", what.c_str());
+  usageHint(cmd);
+  return kExitUsage;
+}
+
+// ---- library messages and failure reasons ------------------------------------
+
+std::string g_lastMessage;
+
+void onLibraryMessage(const char* text, const char*, int icon, void*) {
+  if (icon == PALOMA_ICON_DEBUG || !text) return;
+  g_lastMessage = text;
+  std::fprintf(stderr, "paloma: %s\n", text);
+}
+
+// The library's reason for the last failure, or `fallback` when it gave none.
+std::string reason(const std::string& fallback) {
+  const char* e = paloma_last_error();
+  if (e && *e) return e;
+  return fallback;
+}
+
+int fail(const std::string& what) {
+  std::fprintf(stderr, "paloma: %s\n", what.c_str());
+  return kExitFailed;
+}
+
+// ---- options -----------------------------------------------------------------
+
+struct Options {
+  std::string to;
+  bool json = false;
+  bool help = false;
+  int progress = -1;  // -1 on a terminal only, 0 never, 1 always
+  std::string face;
+  std::string height;
+  std::string x = "0", y = "0";
+  std::string rotate = "0";
+  bool bold = false, italic = false, underline = false;
+  std::string wait;
+  std::vector<std::string> operands;
+};
+
+enum OptionId {
+  kOptTo = 1000, kOptJson, kOptHelp, kOptProgress, kOptNoProgress, kOptFace, kOptHeight,
+  kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait
+};
+
+// Parses the options a command allows (`allowed` names them by id); returns
+// false after reporting a usage error.
+bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<int> allowed,
+                  Options* o, int* exitCode) {
+  static const option kAll[] = {
+      {"to", required_argument, nullptr, kOptTo},
+      {"json", no_argument, nullptr, kOptJson},
+      {"help", no_argument, nullptr, kOptHelp},
+      {"progress", no_argument, nullptr, kOptProgress},
+      {"no-progress", no_argument, nullptr, kOptNoProgress},
+      {"face", required_argument, nullptr, kOptFace},
+      {"height", required_argument, nullptr, kOptHeight},
+      {"x", required_argument, nullptr, kOptX},
+      {"y", required_argument, nullptr, kOptY},
+      {"rotate", required_argument, nullptr, kOptRotate},
+      {"bold", no_argument, nullptr, kOptBold},
+      {"italic", no_argument, nullptr, kOptItalic},
+      {"underline", no_argument, nullptr, kOptUnderline},
+      {"wait", required_argument, nullptr, kOptWait},
+      {nullptr, 0, nullptr, 0}};
+  std::vector<option> mine;
+  for (const option& op : kAll) {
+    if (!op.name) break;
+    for (int id : allowed)
+      if (id == op.val || op.val == kOptHelp) {
+        mine.push_back(op);
+        break;
+      }
+  }
+  mine.push_back({nullptr, 0, nullptr, 0});
+  opterr = 0;
+  optind = 1;
+  int c;
+  // "-" first: operands come back in place, so options may follow them;
+  // ":" then: a missing value is told apart from an unknown option.
+  while ((c = getopt_long(argc, argv, "-:h", mine.data(), nullptr)) != -1) {
+    switch (c) {
+      case 1: o->operands.push_back(optarg); break;
+      case 'h':
+      case kOptHelp: o->help = true; break;
+      case kOptTo: o->to = optarg; break;
+      case kOptJson: o->json = true; break;
+      case kOptProgress: o->progress = 1; break;
+      case kOptNoProgress: o->progress = 0; break;
+      case kOptFace: o->face = optarg; break;
+      case kOptHeight: o->height = optarg; break;
+      case kOptX: o->x = optarg; break;
+      case kOptY: o->y = optarg; break;
+      case kOptRotate: o->rotate = optarg; break;
+      case kOptBold: o->bold = true; break;
+      case kOptItalic: o->italic = true; break;
+      case kOptUnderline: o->underline = true; break;
+      case kOptWait: o->wait = optarg; break;
+      case ':':
+        *exitCode = usageError(cmd, std::string(argv[optind - 1]) + " needs a value");
+        return false;
+      default:
+        *exitCode = usageError(cmd, std::string("unknown option ") + argv[optind - 1]);
+        return false;
+    }
+  }
+  for (int i = optind; i < argc; ++i) o->operands.push_back(argv[i]);  // after "--"
+  return true;
+}
+
+bool parseInt(const std::string& s, long lo, long hi, long* out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (errno || *end || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+// ---- connections ---------------------------------------------------------------
+
+// A host name or dotted address as the dotted IPv4 address openethernet takes.
+bool resolveIPv4(const std::string& host, std::string* dotted, std::string* why) {
+  in_addr a{};
+  if (inet_pton(AF_INET, host.c_str(), &a) == 1) {
+    *dotted = host;
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
+  if (rc != 0 || !res) {
+    *why = "cannot find the IPv4 address of " + host + ": " + gai_strerror(rc);
+    return false;
+  }
+  char buf[INET_ADDRSTRLEN];
+  auto* sin = reinterpret_cast<sockaddr_in*>(res->ai_addr);
+  inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf);
+  freeaddrinfo(res);
+  *dotted = buf;
+  return true;
+}
+
+// The --to option parsed, or a usage error.
+bool takeTarget(const char* cmd, const Options& o, Target* t, int* exitCode) {
+  if (o.to.empty()) {
+    *exitCode = usageError(cmd, "say which printer with --to URI");
+    return false;
+  }
+  std::string why;
+  auto parsed = parseTarget(o.to, &why);
+  if (!parsed) {
+    std::fprintf(stderr, "paloma: %s: %s\nA printer is one of:\n%s", cmd, why.c_str(),
+                 kTargetForms);
+    *exitCode = kExitUsage;
+    return false;
+  }
+  *t = *parsed;
+  return true;
+}
+
+bool openTarget(const Target& t, std::string* why) {
+  paloma_clear_error();
+  g_lastMessage.clear();
+  std::string name = describe(t);
+  switch (t.kind) {
+    case TargetKind::Tcp: {
+      std::string address;
+      if (!resolveIPv4(t.host, &address, why)) return false;
+      if (openethernet(address.c_str(), t.port) == 1) return true;
+      *why = "cannot connect to " + name + ": " +
+             reason("no printer answered at " + address + " port " + std::to_string(t.port));
+      return false;
+    }
+    case TargetKind::Serial: {
+      if (std::strcmp(opencomport(t.path.c_str()), "1") != 0) {
+        *why = "cannot open " + t.path + ": " +
+               reason("the port does not exist or is in use (check the path and its permissions)");
+        return false;
+      }
+      if (!t.baud.empty() && SetRS232(t.baud.c_str(), "", "", "") != 1) {
+        *why = "cannot set " + t.path + " to " + t.baud + " baud: " +
+               reason("the port refused the setting");
+        closeport();
+        return false;
+      }
+      return true;
+    }
+    default: {
+      std::string portName = openportName(t);
+      if (openport(portName.c_str()) == 1) return true;
+      std::string fallback =
+          t.kind == TargetKind::Usb ? "no USB printer of the maker is connected"
+          : t.kind == TargetKind::Device
+              ? "the device does not exist or cannot be opened (check the path and permissions)"
+              : "no such printer queue, or the print server does not answer";
+      *why = "cannot open " + name + ": " +
+             reason(g_lastMessage.empty() ? fallback : g_lastMessage);
+      return false;
+    }
+  }
+}
+
+// Closes what openTarget opened (closeport closes one transport a call).
+void closeTarget() { closeport(); }
+
+// ---- print -----------------------------------------------------------------------
+
+bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+int terminalWidth() {
+  winsize ws{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
+  return 80;
+}
+
+constexpr std::uint64_t kProgressFrom = 1000000;  // bytes: "files over 1 MB"
+constexpr std::size_t kChunk = 64 * 1024;
+
+// Sends one file in pieces and draws the bar as it goes; the same bytes as
+// sendfile: the file's bytes, then the connection's line end.
+bool sendWithProgress(const std::string& path, std::uint64_t total, std::string* why) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *why = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<unsigned char> buf(kChunk);
+  std::uint64_t done = 0;
+  auto start = std::chrono::steady_clock::now();
+  auto lastDraw = start - std::chrono::seconds(1);
+  int width = terminalWidth();
+  bool ok = true;
+  for (;;) {
+    std::size_t n = std::fread(buf.data(), 1, buf.size(), f);
+    if (n == 0) {
+      if (std::ferror(f)) {
+        *why = "cannot read " + path + ": " + std::strerror(errno);
+        ok = false;
+      }
+      break;
+    }
+    paloma_clear_error();
+    if (sendBinaryDataNoCRLF(buf.data(), static_cast<int>(n)) != 1) {
+      *why = "sending " + path + " failed after " + humanBytes(static_cast<double>(done)) +
+             ": " + reason("the printer stopped taking bytes");
+      ok = false;
+      break;
+    }
+    done += n;
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastDraw >= std::chrono::milliseconds(100) || done >= total) {
+      double secs = std::chrono::duration<double>(now - start).count();
+      std::fprintf(stderr, "\r%s\033[K", progressLine(done, total, secs, width).c_str());
+      lastDraw = now;
+    }
+  }
+  std::fclose(f);
+  std::fputc('\n', stderr);
+  if (!ok) return false;
+  paloma_clear_error();
+  if (sendBinaryData(nullptr, 0) != 1) {
+    *why = "sending the line end after " + path + " failed: " +
+           reason("the printer stopped taking bytes");
+    return false;
+  }
+  return true;
+}
+
+int runPrint(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("print", argc, argv, {kOptTo, kOptProgress, kOptNoProgress}, &o, &rc))
+    return rc;
+  if (o.help) {
+    std::printf(
+        "Usage: paloma print FILE... --to URI [--progress | --no-progress]\n\n"
+        "Sends each file to the printer unchanged, followed by a line end, in the order\n"
+        "given. On a terminal, files over 1 MB show a progress bar (bytes, rate, time\n"
+        "left) on standard error; --progress shows it anywhere, --no-progress never.\n\n"
+        "Printer addresses (URI):\n%s",
+        kTargetForms);
+    return kExitOk;
+  }
+  if (o.operands.empty()) return usageError("print", "name at least one file to print");
+  Target t;
+  if (!takeTarget("print", o, &t, &rc)) return rc;
+  // Every file is checked before the first byte goes out, so a typing
+  // mistake does not leave half a job in the printer.
+  std::vector<std::uint64_t> sizes;
+  for (const std::string& path : o.operands) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0) return fail("cannot read " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return fail(path + " is not a regular file");
+    if (access(path.c_str(), R_OK) != 0)
+      return fail("cannot read " + path + ": " + std::strerror(errno));
+    sizes.push_back(static_cast<std::uint64_t>(st.st_size));
+  }
+  std::string why;
+  if (!openTarget(t, &why)) return fail(why);
+  bool bar = o.progress == 1 || (o.progress == -1 && stderrIsTerminal());
+  int result = kExitOk;
+  for (std::size_t i = 0; i < o.operands.size(); ++i) {
+    const std::string& path = o.operands[i];
+    if (bar && sizes[i] > kProgressFrom) {
+      if (!sendWithProgress(path, sizes[i], &why)) {
+        result = fail(why);
+        break;
+      }
+      continue;
+    }
+    paloma_clear_error();
+    g_lastMessage.clear();
+    if (sendfile(path.c_str()) != 1) {
+      result = fail("sending " + path + " to " + describe(t) + " failed: " +
+                    reason(g_lastMessage.empty() ? "the printer did not take the file"
+                                                 : g_lastMessage));
+      break;
+    }
+  }
+  closeTarget();
+  return result;
+}
+
+// ---- send ----------------------------------------------------------------------------
+
+int runSend(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("send", argc, argv, {kOptTo}, &o, &rc)) return rc;
+  if (o.help) {
+    std::printf(
+        "Usage: paloma send COMMAND... --to URI\n\n"
+        "Sends each command of the label language as one line, with its line end\n"
+        "(CR LF), in the order given, e.g.\n"
+        "  paloma send \"SIZE 50 mm,30 mm\" CLS \"TEXT 10,10,\\\"3\\\",0,1,1,\\\"Hi\\\"\" "
+        "\"PRINT 1\" --to tcp://127.0.0.1\n\n"
+        "Printer addresses (URI):\n%s",
+        kTargetForms);
+    return kExitOk;
+  }
+  if (o.operands.empty()) return usageError("send", "give at least one command to send");
+  for (const std::string& c : o.operands)
+    if (c.find_first_of("\r\n") != std::string::npos)
+      return usageError("send", "a command is one line; give each line as its own argument");
+  Target t;
+  if (!takeTarget("send", o, &t, &rc)) return rc;
+  std::string why;
+  if (!openTarget(t, &why)) return fail(why);
+  int result = kExitOk;
+  for (const std::string& c : o.operands) {
+    paloma_clear_error();
+    if (sendcommand(c.c_str()) != 1) {
+      result = fail("sending \"" + c + "\" to " + describe(t) + " failed: " +
+                    reason("the printer did not take the command"));
+      break;
+    }
+  }
+  closeTarget();
+  return result;
+}
+
+// ---- status --------------------------------------------------------------------------
+
+const char* const kStatusHelp =
+    "Usage: paloma status --to URI [--json]\n\n"
+    "Asks the printer for its status and prints it in words, with its code:\n"
+    "  ready (00)\n"
+    "  head open, paper empty (05)\n"
+    "Exit codes:\n"
+    "   0  ready                  10  head open\n"
+    "   1  the printer could not  11  paper jam\n"
+    "      be reached             12  paper empty\n"
+    "   2  wrong command line     13  ribbon empty\n"
+    "   3  no reply               14  paused\n"
+    "   4  unknown status         15  printing\n"
+    "                             16  other error\n"
+    "A status with several conditions exits with the code of the first in this list.\n"
+    "Status is read over tcp://, serial: (and /dev/tty*) and usb:; a spooler queue\n"
+    "or a printer file does not answer.\n\n"
+    "Printer addresses (URI):\n";
+
+int runStatus(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("status", argc, argv, {kOptTo, kOptJson}, &o, &rc)) return rc;
+  if (o.help) {
+    std::printf("%s%s", kStatusHelp, kTargetForms);
+    return kExitOk;
+  }
+  if (!o.operands.empty()) return usageError("status", "unexpected " + o.operands[0]);
+  Target t;
+  if (!takeTarget("status", o, &t, &rc)) return rc;
+  QueryPath path = queryPathOf(t);
+  if (path == QueryPath::None)
+    return fail(describe(t) + " takes print jobs only; ask the status over tcp://, serial: or usb:");
+  std::string text;
+  std::string why;
+  if (path == QueryPath::Usb) {
+    paloma_clear_error();
+    text = usbprinterstatus();
+    if (text == "-1") return fail("no USB printer: " + reason("no printer of the maker is connected"));
+  } else {
+    if (!openTarget(t, &why)) return fail(why);
+    paloma_clear_error();
+    text = path == QueryPath::Network ? ethernetprinterstatus() : comportprinterstatus();
+    closeTarget();
+  }
+  StatusReport r = describeStatus(text, path);
+  if (o.json) {
+    std::printf("{\"status\":%s,\"code\":%s,\"exit\":%d}\n", jsonString(r.words).c_str(),
+                r.code.empty() ? "null" : jsonString(r.code).c_str(), r.exitCode);
+  } else if (r.code.empty()) {
+    std::printf("%s\n", r.words.c_str());
+  } else {
+    std::printf("%s (%s)\n", r.words.c_str(), r.code.c_str());
+  }
+  if (r.exitCode == kExitNoReply)
+    std::fprintf(stderr, "paloma: %s did not answer the status query: %s\n", describe(t).c_str(),
+                 reason("nothing came back in time").c_str());
+  return r.exitCode;
+}
+
+// ---- info ------------------------------------------------------------------------------
+
+int runInfo(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("info", argc, argv, {kOptTo, kOptJson}, &o, &rc)) return rc;
+  if (o.help) {
+    std::printf(
+        "Usage: paloma info --to URI [--json]\n\n"
+        "Asks the printer for its name, serial number, resolution (dpi), code page, free\n"
+        "memory and mileage, and prints one \"key: value\" line each, or one JSON object\n"
+        "(a value the printer did not give is null). Exit code 0 when every value came,\n"
+        "3 when one or more did not, 1 when the printer could not be reached.\n"
+        "Information is read over tcp://, serial: (and /dev/tty*) and usb:.\n\n"
+        "Printer addresses (URI):\n%s",
+        kTargetForms);
+    return kExitOk;
+  }
+  if (!o.operands.empty()) return usageError("info", "unexpected " + o.operands[0]);
+  Target t;
+  if (!takeTarget("info", o, &t, &rc)) return rc;
+  QueryPath path = queryPathOf(t);
+  if (path == QueryPath::None)
+    return fail(describe(t) + " takes print jobs only; ask for information over tcp://, serial: or usb:");
+  struct Query {
+    const char* key;
+    const char* (*network)();
+    const char* (*serial)();
+    const char* (*usb)();
+  };
+  static const Query kQueries[] = {
+      {"name", ethernetprintername, comportprintername, usbprintername},
+      {"serial_number", ethernetprinterserial, comportprinterserial, usbprinterserial},
+      {"dpi", ethernetprinterdpi, comportprinterdpi, [] { return usbprinterdpi(); }},
+      {"code_page", ethernetprintercodepage, comportprintercodepage, usbprintercodepage},
+      {"memory", ethernetprinterfreememory, comportprinterfreememory, usbprinterfreememory},
+      {"mileage", ethernetprintermileage, comportprintermileage, usbprintermileage},
+  };
+  std::string why;
+  if (path != QueryPath::Usb && !openTarget(t, &why)) return fail(why);
+  std::vector<std::optional<std::string>> values;
+  for (const Query& q : kQueries) {
+    auto fn = path == QueryPath::Network ? q.network : path == QueryPath::Serial ? q.serial : q.usb;
+    const char* reply = fn();
+    values.push_back(cleanReply(reply ? reply : ""));
+  }
+  if (path != QueryPath::Usb) closeTarget();
+  bool missing = false;
+  if (o.json) std::printf("{");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    missing = missing || !values[i];
+    if (o.json)
+      std::printf("%s%s:%s", i ? "," : "", jsonString(kQueries[i].key).c_str(),
+                  values[i] ? jsonString(*values[i]).c_str() : "null");
+    else
+      std::printf("%s: %s\n", kQueries[i].key, values[i] ? values[i]->c_str() : "(no reply)");
+  }
+  if (o.json) std::printf("}\n");
+  if (missing) {
+    std::fprintf(stderr, "paloma: %s did not answer every query\n", describe(t).c_str());
+    return kExitNoReply;
+  }
+  return kExitOk;
+}
+
+// ---- text -------------------------------------------------------------------------------
+
+// UTF-8 (the command line's text) to UTF-16 for the library's Unicode drawing.
+bool toUtf16(const std::string& in, std::u16string* out) {
+  iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string bytes(in.size() * 4 + 4, '\0');
+  char* src = const_cast<char*>(in.data());
+  std::size_t srcLeft = in.size();
+  char* dst = bytes.data();
+  std::size_t dstLeft = bytes.size();
+  std::size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  iconv_close(cd);
+  if (r == static_cast<std::size_t>(-1) || srcLeft != 0) return false;
+  std::size_t n = (bytes.size() - dstLeft) / 2;
+  out->resize(n);
+  for (std::size_t i = 0; i < n; ++i)
+    (*out)[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                      static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  return true;
+}
+
+int runText(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("text", argc, argv,
+                    {kOptTo, kOptFace, kOptHeight, kOptX, kOptY, kOptRotate, kOptBold, kOptItalic,
+                     kOptUnderline},
+                    &o, &rc))
+    return rc;
+  if (o.help) {
+    std::printf(
+        "Usage: paloma text TEXT --to URI --face NAME --height N [--x X] [--y Y]\n"
+        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n\n"
+        "Draws TEXT (UTF-8) in a font installed on this computer and sends it to the\n"
+        "printer as one bitmap with its top-left corner at (X, Y) dots (default 0, 0).\n"
+        "N is the text's cell height in dots. --rotate turns it counter-clockwise about\n"
+        "that corner. The bitmap goes into the printer's image buffer; print it with\n"
+        "  paloma send PRINT\\ 1 --to URI\n\n"
+        "Printer addresses (URI):\n%s",
+        kTargetForms);
+    return kExitOk;
+  }
+  if (o.operands.size() != 1) return usageError("text", "give exactly one TEXT (quote it)");
+  if (o.face.empty()) return usageError("text", "say which font with --face NAME");
+  if (o.face.size() > 31) return usageError("text", "a font name has at most 31 bytes");
+  long height = 0, x = 0, y = 0, rotate = 0;
+  if (!parseInt(o.height, 1, 4000, &height))
+    return usageError("text", "--height is a whole number of dots from 1 to 4000");
+  if (!parseInt(o.x, 0, 100000, &x) || !parseInt(o.y, 0, 100000, &y))
+    return usageError("text", "--x and --y are whole numbers of dots, 0 or more");
+  if (!parseInt(o.rotate, 0, 270, &rotate) || rotate % 90 != 0)
+    return usageError("text", "--rotate is 0, 90, 180 or 270");
+  std::u16string text;
+  if (!toUtf16(o.operands[0], &text)) return usageError("text", "TEXT is not valid UTF-8");
+  if (text.empty()) return usageError("text", "TEXT is empty");
+  Target t;
+  if (!takeTarget("text", o, &t, &rc)) return rc;
+  std::string why;
+  if (!openTarget(t, &why)) return fail(why);
+  int style = (o.italic ? 1 : 0) | (o.bold ? 2 : 0);
+  paloma_clear_error();
+  int ok = windowsfontUnicode(static_cast<int>(x), static_cast<int>(y), static_cast<int>(height),
+                              static_cast<int>(rotate), style, o.underline ? 1 : 0,
+                              o.face.c_str(), text.c_str());
+  closeTarget();
+  if (ok != 1)
+    return fail("sending the text to " + describe(t) + " failed: " +
+                reason("the text could not be drawn or the printer did not take it"));
+  return kExitOk;
+}
+
+// ---- discover ---------------------------------------------------------------------------
+
+int runDiscover(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("discover", argc, argv, {kOptWait, kOptJson}, &o, &rc)) return rc;
+  if (o.help) {
+    std::printf(
+        "Usage: paloma discover [--wait SECONDS] [--json]\n\n"
+        "Sends the discovery probe to the local network (UDP broadcast, port 22368)\n"
+        "and lists every printer that answers within SECONDS (default 3, at most 60),\n"
+        "one line each: its address, and its name and TCP address when the answer\n"
+        "carries them. --json prints one JSON array instead. Exit code 0 also when\n"
+        "nobody answered (the list is then empty); 1 when the probe could not be sent.\n");
+    return kExitOk;
+  }
+  if (!o.operands.empty()) return usageError("discover", "unexpected " + o.operands[0]);
+  double seconds = 3.0;
+  if (!o.wait.empty()) {
+    char* end = nullptr;
+    errno = 0;
+    seconds = std::strtod(o.wait.c_str(), &end);
+    if (errno || *end || !(seconds >= 0.0 && seconds <= 60.0))
+      return usageError("discover", "--wait is a number of seconds from 0 to 60");
+  }
+  constexpr int kMax = 256;
+  std::vector<paloma_printer_found> found(kMax);
+  paloma_clear_error();
+  int n = paloma_discover(static_cast<int>(std::lround(seconds * 1000.0)), found.data(), kMax);
+  if (n < 0) return fail("discovery failed: " + reason("the probe could not be sent"));
+  if (o.json) std::printf("[");
+  for (int i = 0; i < n; ++i) {
+    const paloma_printer_found& f = found[static_cast<std::size_t>(i)];
+    AnswerFields a = parseAnswer(f.answer, static_cast<std::size_t>(f.length));
+    std::string tcp = a.tcpPort ? "tcp://" + std::string(f.address) + ":" + std::to_string(*a.tcpPort)
+                                : "";
+    if (o.json) {
+      std::printf("%s{\"address\":%s,\"port\":%u,\"name\":%s,\"uri\":%s,\"answer_bytes\":%d}",
+                  i ? "," : "", jsonString(f.address).c_str(), static_cast<unsigned>(f.port),
+                  a.name ? jsonString(*a.name).c_str() : "null",
+                  tcp.empty() ? "null" : jsonString(tcp).c_str(), f.length);
+    } else {
+      std::string line = f.address;
+      if (a.name) line += "  " + *a.name;
+      if (!tcp.empty()) line += "  " + tcp;
+      std::printf("%s\n", line.c_str());
+    }
+  }
+  if (o.json) std::printf("]\n");
+  return kExitOk;
+}
+
+// ---- dispatch ---------------------------------------------------------------------------------
+
+const Command kCommands[] = {
+    {"print", runPrint}, {"send", runSend}, {"status", runStatus},
+    {"info", runInfo},   {"text", runText}, {"discover", runDiscover},
+};
+
+void printOverview(FILE* to) { std::fprintf(to, "%s%s%s", kOverview, kTargetForms, kTail); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  paloma_set_message_handler(onLibraryMessage, nullptr);
+  if (argc < 2) {
+    printOverview(stderr);
+    return kExitUsage;
+  }
+  std::string first = argv[1];
+  if (first == "--help" || first == "-h") {
+    printOverview(stdout);
+    return kExitOk;
+  }
+  if (first == "--version") {
+    std::printf("paloma %s\n", PALOMA_VERSION);
+    return kExitOk;
+  }
+  if (first == "help") {
+    if (argc < 3) {
+      printOverview(stdout);
+      return kExitOk;
+    }
+    first = argv[2];
+    static char helpFlag[] = "--help";
+    char* helpArgv[] = {argv[2], helpFlag, nullptr};
+    for (const Command& c : kCommands)
+      if (first == c.name) return c.run(2, helpArgv);
+    return usageError(nullptr, "no command \"" + first + "\"");
+  }
+  for (const Command& c : kCommands)
+    if (first == c.name) return c.run(argc - 1, argv + 1);
+  return usageError(nullptr, "no command \"" + first + "\"");
+}
+
+}  // namespace paloma_cli
+
+int main(int argc, char** argv) { return paloma_cli::main(argc, argv); }

@@ -1,0 +1,216 @@
+#include "words.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace paloma_cli {
+
+namespace {
+
+// The conditions a status byte combines, in the order their exit codes are
+// chosen.
+struct Condition {
+  unsigned bit;
+  const char* words;
+  int exitCode;
+};
+constexpr Condition kConditions[] = {
+    {0x01, "head open", kExitHeadOpen},       {0x02, "paper jam", kExitPaperJam},
+    {0x04, "paper empty", kExitPaperEmpty},   {0x08, "ribbon empty", kExitRibbonEmpty},
+    {0x10, "paused", kExitPaused},            {0x20, "printing", kExitPrinting},
+    {0x80, "other error", kExitOtherError},
+};
+
+// The codes of the status table: two uppercase hex digits.
+bool tableCode(std::string_view text, unsigned* byte) {
+  static const char* const kCodes[] = {"00", "01", "02", "03", "04", "05", "08", "09",
+                                       "0A", "0B", "0C", "0D", "10", "20", "80"};
+  for (const char* c : kCodes) {
+    if (text == c) {
+      *byte = static_cast<unsigned>(std::strtoul(c, nullptr, 16));
+      return true;
+    }
+  }
+  return false;
+}
+
+bool isFraming(unsigned char c) { return c <= 0x20 || c == 0x7F; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+StatusReport describeStatus(std::string_view text, QueryPath path) {
+  StatusReport r;
+  unsigned byte = 0;
+  if (tableCode(text, &byte)) {
+    r.code = std::string(text);
+    if (byte == 0) {
+      r.words = "ready";
+      return r;
+    }
+    for (const Condition& c : kConditions) {
+      if ((byte & c.bit) == 0) continue;
+      if (!r.words.empty()) r.words += ", ";
+      r.words += c.words;
+      if (r.exitCode == kExitOk) r.exitCode = c.exitCode;
+    }
+    return r;
+  }
+  if (text == "-2" && path == QueryPath::Serial) {
+    // Over a serial line a missing answer and an unknown byte read the same.
+    r.words = "no reply (or a status the printer should not send)";
+    r.exitCode = kExitNoReply;
+  } else if (text == "other error" || text == "-2") {
+    r.words = "unknown status";
+    r.exitCode = kExitUnknownStatus;
+  } else {
+    r.words = "no reply";
+    r.exitCode = kExitNoReply;
+  }
+  return r;
+}
+
+std::optional<std::string> cleanReply(std::string_view reply) {
+  std::size_t b = 0, e = reply.size();
+  while (b < e && isFraming(static_cast<unsigned char>(reply[b]))) ++b;
+  while (e > b && isFraming(static_cast<unsigned char>(reply[e - 1]))) --e;
+  std::string_view v = reply.substr(b, e - b);
+  if (v.empty() || v == "-1") return std::nullopt;
+  return std::string(v);
+}
+
+AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n) {
+  AnswerFields f;
+  std::string text;
+  for (std::size_t i = 0; i < n && bytes[i] != 0; ++i) text.push_back(static_cast<char>(bytes[i]));
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t end = text.find(';', at);
+    if (end == std::string::npos) end = text.size();
+    std::string field = text.substr(at, end - at);
+    at = end + 1;
+    auto eq = field.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+    if (key == "name" && !f.name) {
+      // Bytes the answer's syntax reserves come as %XX; a control byte,
+      // written or decoded, is shown as '?' so that a name cannot steer the
+      // terminal.
+      std::string name;
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        int hi = c == '%' && i + 2 < value.size() ? hexValue(value[i + 1]) : -1;
+        int lo = hi >= 0 ? hexValue(value[i + 2]) : -1;
+        if (lo >= 0) {
+          c = static_cast<unsigned char>(hi << 4 | lo);
+          i += 2;
+        }
+        name.push_back(c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c));
+      }
+      if (!name.empty()) f.name = name;
+    } else if (key == "tcp" && !f.tcpPort) {
+      if (value.empty() || value.size() > 5) continue;
+      int port = 0;
+      bool digits = true;
+      for (char c : value) {
+        if (c < '0' || c > '9') digits = false;
+        else port = port * 10 + (c - '0');
+      }
+      if (digits && port >= 1 && port <= 65535) f.tcpPort = port;
+    }
+  }
+  return f;
+}
+
+std::string jsonString(std::string_view text) {
+  std::string out = "\"";
+  std::size_t i = 0;
+  auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  while (i < text.size()) {
+    unsigned char c = at(i);
+    if (c < 0x80) {
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+          if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+          } else {
+            out.push_back(static_cast<char>(c));
+          }
+      }
+      ++i;
+      continue;
+    }
+    // A whole, shortest-form UTF-8 sequence passes as it is.
+    std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    bool ok = len > 0 && i + len <= text.size();
+    for (std::size_t k = 1; ok && k < len; ++k) ok = (at(i + k) & 0xC0) == 0x80;
+    if (ok && len == 3) {
+      unsigned cp = (c & 0x0Fu) << 12 | (at(i + 1) & 0x3Fu) << 6;
+      ok = cp >= 0x800 && !(cp >= 0xD800 && cp <= 0xDFFF);
+    }
+    if (ok && len == 4) {
+      unsigned cp = (c & 0x07u) << 18 | (at(i + 1) & 0x3Fu) << 12;
+      ok = cp >= 0x10000 && cp <= 0x10FFFF;
+    }
+    if (ok) {
+      out.append(text.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  out += "\"";
+  return out;
+}
+
+std::string humanBytes(double bytes) {
+  static const char* const kUnits[] = {"B", "kB", "MB", "GB", "TB"};
+  int u = 0;
+  while (bytes >= 1000.0 && u < 4) {
+    bytes /= 1000.0;
+    ++u;
+  }
+  char b[32];
+  if (u == 0) std::snprintf(b, sizeof b, "%.0f B", bytes);
+  else std::snprintf(b, sizeof b, "%.1f %s", bytes, kUnits[u]);
+  return b;
+}
+
+std::string progressLine(std::uint64_t done, std::uint64_t total, double seconds, int width) {
+  if (done > total) done = total;
+  double fraction = total ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
+  std::string tail = "  " + std::to_string(static_cast<int>(fraction * 100.0)) + "%  " +
+                     humanBytes(static_cast<double>(done)) + " of " +
+                     humanBytes(static_cast<double>(total));
+  if (seconds > 0.05 && done > 0) {
+    double rate = static_cast<double>(done) / seconds;
+    tail += "  " + humanBytes(rate) + "/s";
+    long left = static_cast<long>(static_cast<double>(total - done) / rate + 0.5);
+    char t[32];
+    std::snprintf(t, sizeof t, "  %ld:%02ld left", left / 60, left % 60);
+    tail += t;
+  }
+  int barWidth = width - static_cast<int>(tail.size()) - 2;
+  if (barWidth < 5) return tail.substr(2);
+  if (barWidth > 40) barWidth = 40;
+  int filled = static_cast<int>(fraction * barWidth);
+  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(barWidth - filled), '.') + "]" + tail;
+}
+
+}  // namespace paloma_cli

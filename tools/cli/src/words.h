@@ -1,0 +1,67 @@
+// What the tool says about the printer's answers: status words and exit
+// codes, cleaned information values, the discovery answer's fields, JSON
+// text, and the progress line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "target.h"
+
+namespace paloma_cli {
+
+// Exit codes. A status other than ready exits with the code of its first
+// condition in this order (head open first).
+enum Exit : int {
+  kExitOk = 0,
+  kExitFailed = 1,        // a connection, file or write failed
+  kExitUsage = 2,         // the command line is wrong
+  kExitNoReply = 3,       // the printer did not answer a query
+  kExitUnknownStatus = 4, // a status byte the tool does not know
+  kExitHeadOpen = 10,
+  kExitPaperJam = 11,
+  kExitPaperEmpty = 12,
+  kExitRibbonEmpty = 13,
+  kExitPaused = 14,
+  kExitPrinting = 15,
+  kExitOtherError = 16,
+};
+
+struct StatusReport {
+  std::string words;  // "ready", "head open, paper empty", "no reply", ...
+  std::string code;   // the status code as the library gave it ("00".."80"), or ""
+  int exitCode = kExitOk;
+};
+
+// Reads a status text of the library ("00".."80", "-1", "-2", "other error")
+// as it comes over `path`.
+StatusReport describeStatus(std::string_view libraryText, QueryPath path);
+
+// An information reply without its framing (STX, ETX, CR, LF, NUL, blanks at
+// either end); nothing when the printer did not answer ("-1" or empty).
+std::optional<std::string> cleanReply(std::string_view reply);
+
+// The fields of a discovery answer of the form "...;name=NAME;tcp=PORT;"
+// (text up to the first NUL). A field is present only when the answer
+// carries it in a usable form: a name not empty (%XX decoded, control bytes
+// shown as '?'), a port 1..65535.
+struct AnswerFields {
+  std::optional<std::string> name;
+  std::optional<int> tcpPort;
+};
+AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n);
+
+// A JSON string literal of `text` (quotes included); bytes that are not
+// UTF-8 become U+FFFD.
+std::string jsonString(std::string_view text);
+
+// "[#####.....]  45%  1.2 MB of 2.6 MB  3.4 MB/s  0:02 left", fitting `width`
+// columns.
+std::string progressLine(std::uint64_t done, std::uint64_t total, double seconds, int width);
+// 1234567 -> "1.2 MB".
+std::string humanBytes(double bytes);
+
+}  // namespace paloma_cli

@@ -1,0 +1,186 @@
+// The tool's own logic: which addresses it takes and what it opens for them,
+// how it reads status codes into words and exit codes, how it cleans replies
+// and discovery answers, and the JSON and progress texts it writes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "target.h"
+#include "words.h"
+
+namespace paloma_cli {
+namespace {
+
+TEST(Target, AcceptedFormsAndWhatTheyOpen) {
+  struct Case {
+    const char* uri;
+    TargetKind kind;
+    const char* canonical;
+    const char* openName;  // what openport gets ("" for tcp and serial)
+    QueryPath path;
+  };
+  const Case cases[] = {
+      {"tcp://127.0.0.1", TargetKind::Tcp, "tcp://127.0.0.1:9100", "", QueryPath::Network},
+      {"tcp://printer.local:6101/", TargetKind::Tcp, "tcp://printer.local:6101", "",
+       QueryPath::Network},
+      {"serial:/dev/ttyUSB0?baud=115200", TargetKind::Serial, "serial:/dev/ttyUSB0?baud=115200",
+       "/dev/ttyUSB0", QueryPath::Serial},
+      {"usb:", TargetKind::Usb, "usb:", "USB", QueryPath::Usb},
+      {"queue:labels", TargetKind::Queue, "queue:labels", "labels", QueryPath::None},
+      {"queue://127.0.0.2:6310/labels", TargetKind::ServerQueue, "queue://127.0.0.2:6310/labels",
+       "//127.0.0.2:6310/labels", QueryPath::None},
+      {"queue://spool/front-desk", TargetKind::ServerQueue, "queue://spool:631/front-desk",
+       "//spool/front-desk", QueryPath::None},
+      {"/dev/usb/lp0", TargetKind::Device, "/dev/usb/lp0", "/dev/usb/lp0", QueryPath::None},
+      {"/dev/pts/3", TargetKind::Device, "/dev/pts/3", "/dev/pts/3", QueryPath::Serial},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    auto t = parseTarget(c.uri, &why);
+    ASSERT_TRUE(t) << c.uri << ": " << why;
+    EXPECT_EQ(t->kind, c.kind) << c.uri;
+    EXPECT_EQ(describe(*t), c.canonical);
+    if (c.kind != TargetKind::Tcp && c.kind != TargetKind::Serial) {
+      EXPECT_EQ(openportName(*t), c.openName) << c.uri;
+    }
+    EXPECT_EQ(queryPathOf(*t), c.path) << c.uri;
+  }
+}
+
+TEST(Target, RefusedFormsSayWhy) {
+  // Each is refused with a reason; none falls through to another form (a
+  // queue name with a slash must not reach openport as a path).
+  const char* bad[] = {
+      "", "tcp://", "tcp://host:", "tcp://host:0", "tcp://host:65536", "tcp://host:91x",
+      "tcp://ho st", "tcp://[::1]:9100", "serial:", "serial:COM1", "serial:/dev/ttyS0?baud=1234",
+      "serial:/dev/ttyS0?parity=E", "usb:1", "queue:", "queue:a/b", "queue:has space",
+      "queue://server", "queue://server/", "queue://ser ver/q", "queue://server/a/b",
+      "/dev/", "/tmp/file", "http://127.0.0.1", "127.0.0.1:9100", "queue:lab\"els",
+  };
+  for (const char* uri : bad) {
+    std::string why;
+    EXPECT_FALSE(parseTarget(uri, &why)) << uri;
+    EXPECT_FALSE(why.empty()) << uri;
+  }
+  std::string why;
+  ASSERT_FALSE(parseTarget("tcp://host:70000", &why));
+  EXPECT_NE(why.find("70000"), std::string::npos) << why;
+}
+
+TEST(Status, CodesBecomeWordsAndExitCodes) {
+  struct Case {
+    const char* text;
+    QueryPath path;
+    const char* words;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"00", QueryPath::Network, "ready", kExitOk},
+      {"01", QueryPath::Network, "head open", kExitHeadOpen},
+      {"04", QueryPath::Serial, "paper empty", kExitPaperEmpty},
+      {"05", QueryPath::Usb, "head open, paper empty", kExitHeadOpen},
+      {"0C", QueryPath::Network, "paper empty, ribbon empty", kExitPaperEmpty},
+      {"10", QueryPath::Network, "paused", kExitPaused},
+      {"20", QueryPath::Network, "printing", kExitPrinting},
+      {"80", QueryPath::Network, "other error", kExitOtherError},
+      {"-1", QueryPath::Network, "no reply", kExitNoReply},
+      {"other error", QueryPath::Usb, "unknown status", kExitUnknownStatus},
+      {"-2", QueryPath::Serial, nullptr, kExitNoReply},
+      {"", QueryPath::Network, "no reply", kExitNoReply},
+      {"06", QueryPath::Network, "no reply", kExitNoReply},  // never a table code
+  };
+  for (const Case& c : cases) {
+    StatusReport r = describeStatus(c.text, c.path);
+    if (c.words) {
+      EXPECT_EQ(r.words, c.words) << c.text;
+    }
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.text;
+  }
+  EXPECT_EQ(describeStatus("0A", QueryPath::Network).code, "0A");
+  EXPECT_EQ(describeStatus("-1", QueryPath::Network).code, "");
+  // Every condition has a code of its own, apart from the others.
+  int seen[256] = {};
+  for (const char* code : {"01", "02", "04", "08", "10", "20", "80"})
+    ++seen[describeStatus(code, QueryPath::Network).exitCode];
+  for (int e : {kExitOk, kExitFailed, kExitUsage, kExitNoReply, kExitUnknownStatus})
+    EXPECT_EQ(seen[e], 0);
+  for (int i = 0; i < 256; ++i) EXPECT_LE(seen[i], 1) << i;
+}
+
+TEST(Replies, FramingIsDroppedAndMissingRepliesAreNone) {
+  EXPECT_EQ(cleanReply("PALOMA-VP\r\n"), "PALOMA-VP");
+  EXPECT_EQ(cleanReply("\x02" "203\r\n\x03"), "203");
+  EXPECT_EQ(cleanReply("  Code Page 850 \r\n"), "Code Page 850");
+  EXPECT_EQ(cleanReply("a b"), "a b");
+  EXPECT_FALSE(cleanReply("-1"));
+  EXPECT_FALSE(cleanReply(""));
+  EXPECT_FALSE(cleanReply(std::string("\r\n\0", 3)));
+}
+
+TEST(Replies, DiscoveryAnswerFieldsOnlyWhenUsable) {
+  auto parse = [](const std::string& s) {
+    return parseAnswer(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+  };
+  std::string vp = "paloma-vprinter;name=Front desk;tcp=9100;";
+  vp.resize(64, '\0');
+  AnswerFields f = parse(vp);
+  EXPECT_EQ(f.name, "Front desk");
+  EXPECT_EQ(f.tcpPort, 9100);
+
+  EXPECT_FALSE(parse(std::string(33, 'A')).name);
+  EXPECT_FALSE(parse(std::string(33, 'A')).tcpPort);
+  EXPECT_FALSE(parse("x;tcp=0;name=;").tcpPort);
+  EXPECT_FALSE(parse("x;tcp=0;name=;").name);
+  EXPECT_FALSE(parse("x;tcp=65536;").tcpPort);
+  EXPECT_FALSE(parse("x;tcp=12ab;").tcpPort);
+  // Reserved bytes come %XX-encoded; control bytes, as sent or decoded,
+  // never reach the terminal; a broken escape stays as it is.
+  EXPECT_EQ(parse("x;name=A%3BB%3dC%25;").name, "A;B=C%");
+  EXPECT_EQ(parse("x;name=bell\x07%1B[2J;").name, "bell??[2J");
+  EXPECT_EQ(parse("x;name=50%;").name, "50%");
+  EXPECT_EQ(parse("x;name=%4;").name, "%4");
+  EXPECT_EQ(parse("x;name=%zz1;").name, "%zz1");
+  EXPECT_FALSE(parse(std::string("x;na\0me=hidden;", 15)).name);  // text ends at NUL
+  EXPECT_EQ(parse("name=last field without end").name, "last field without end");
+}
+
+TEST(Json, StringsAreEscapedAndStayValidUtf8) {
+  EXPECT_EQ(jsonString("plain"), "\"plain\"");
+  EXPECT_EQ(jsonString("a\"b\\c\n\r\t"), "\"a\\\"b\\\\c\\n\\r\\t\"");
+  EXPECT_EQ(jsonString(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+  EXPECT_EQ(jsonString("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+            "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+  // Bytes that are not UTF-8: a lone continuation, a cut sequence, an
+  // overlong form, an encoded surrogate.
+  EXPECT_EQ(jsonString("\x80"), "\"\xEF\xBF\xBD\"");
+  EXPECT_EQ(jsonString("ab\xE2\x82"), "\"ab\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  EXPECT_EQ(jsonString("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  EXPECT_EQ(jsonString("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
+TEST(Progress, LineShowsShareBytesRateAndTimeLeftWithinItsWidth) {
+  std::string l = progressLine(1000000, 4000000, 2.0, 80);
+  EXPECT_EQ(l.substr(0, 1), "[");
+  EXPECT_NE(l.find(" 25% "), std::string::npos) << l;
+  EXPECT_NE(l.find("1.0 MB of 4.0 MB"), std::string::npos) << l;
+  EXPECT_NE(l.find("500.0 kB/s"), std::string::npos) << l;
+  EXPECT_NE(l.find("0:06 left"), std::string::npos) << l;
+  EXPECT_LE(l.size(), 80u);
+
+  // No time yet: no rate and no guess; done beyond the total reads as all.
+  EXPECT_EQ(progressLine(0, 2000000, 0.0, 80).find("/s"), std::string::npos);
+  EXPECT_NE(progressLine(5000000, 2000000, 1.0, 80).find("100%"), std::string::npos);
+  EXPECT_NE(progressLine(0, 0, 1.0, 80).find("100%"), std::string::npos);
+  // A narrow terminal drops the bar, not the numbers.
+  std::string narrow = progressLine(1000000, 4000000, 2.0, 30);
+  EXPECT_EQ(narrow.find('['), std::string::npos);
+  EXPECT_NE(narrow.find("25%"), std::string::npos);
+  // An hour and more left is still minutes and seconds.
+  EXPECT_NE(progressLine(1000, 4000000000ULL, 1.0, 100).find("66:39 left"), std::string::npos)
+      << progressLine(1000, 4000000000ULL, 1.0, 100);
+  EXPECT_EQ(humanBytes(999), "999 B");
+  EXPECT_EQ(humanBytes(1500000000.0), "1.5 GB");
+}
+
+}  // namespace
+}  // namespace paloma_cli
