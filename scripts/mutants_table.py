@@ -14,14 +14,14 @@ Fault.__new__.__defaults__ = (None,)
 
 # The suites of each subsystem (ctest names are Suite.Case).
 CONNECTION = (r"^(WritePath|LibraryInfo|OpenPort|ClosePort|ComparePort|ReturnDriver|UsbPortWrite"
-              r"|UsbSearch|NetworkTest|SerialTest|ConnectionEndToEnd)\.")
+              r"|UsbSearch|ServerPort|NetworkTest|SerialTest|ConnectionEndToEnd)\.")
 COMMANDS = r"^(TextBarcode|BuilderFuzz|RfidWlan|Symbols|PageJob)\."
 FONTTEXT = r"^(FontText|FontTextReal)\."
 QUERY = (r"^(StatusTest|ReadersTest|RevQueryTest|InfoRequestTest|InfoReplyTest|InfoVb6Test"
          r"|InfoNetworkErrorTest|NetworkTest|SerialTest|LoopbackReplies|PtyReplies|InfoLoopback)\.")
 FILES = r"^(Files|DownloadHeader|MappedFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
-DISCOVERY = r"^(Broadcast|BroadcastNetns)\."
+DISCOVERY = r"^(Broadcast|BroadcastNetns|Discover|DiscoverNetns)\."
 POSIX = r"^Posix"
 USB = r"^(Usb|Posix)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
@@ -185,6 +185,11 @@ FAULTS = [
           "r.result >= static_cast<long>(kDiscoveryProbeSize)", DISCOVERY),
     Fault("disc-socket-leaked-on-bind-failure", "src/discovery/broadcast.cc",
           "    if (s != kInvalidSocket) sys.closeSocket(s);\n", "", DISCOVERY),
+    Fault("disc-repeated-answer-counted", "src/discovery/discover.cc",
+          "if (findSender(found, count, address, from.port) >= 0) continue;", "", DISCOVERY),
+    Fault("disc-probe-echo-taken", "src/discovery/discover.cc",
+          "if (r.result <= static_cast<long>(kDiscoveryProbeSize)) continue;",
+          "if (r.result < static_cast<long>(kDiscoveryProbeSize)) continue;", DISCOVERY),
     Fault("disc-port", "src/discovery/broadcast.h",
           "kDiscoveryPort = 22368;", "kDiscoveryPort = 22369;", DISCOVERY),
 
