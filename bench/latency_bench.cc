@@ -10,11 +10,14 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -73,8 +76,9 @@ void BM_LibraryRound(benchmark::State& state) {
   closeethernetport(0);
 }
 
-// The same round on a plain socket: Nagle left on, each command as two
-// ordinary sends, the status block, the 50 ms pause, then the receive.
+// The same round on a plain socket: Nagle left on (argument 1: off, as the
+// library has it), each command as two ordinary sends, the status block, the
+// 50 ms pause, then the receive.
 void BM_PlainSocketRound(benchmark::State& state) {
   LoopbackPeer peer(answeringPeer());
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -86,6 +90,10 @@ void BM_PlainSocketRound(benchmark::State& state) {
     if (s >= 0) close(s);
     state.SkipWithError("no connection to the stand-in");
     return;
+  }
+  if (state.range(0) == 1) {
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }
   timeval tv{1, 0};
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -113,8 +121,50 @@ void BM_PlainSocketRound(benchmark::State& state) {
 }
 
 BENCHMARK(BM_LibraryRound)->Unit(benchmark::kMillisecond)->Iterations(60);
-BENCHMARK(BM_PlainSocketRound)->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_PlainSocketRound)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(60);
+
+// Prints the runs as usual and keeps each one's CPU time per round and its
+// time above the pause (the medians when the run is repeated).
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  struct Figures { double cpuMs = 0, abovePauseMs = 0; bool median = false; };
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      if (r.error_occurred) continue;
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.run_type == Run::RT_Aggregate && !median) continue;
+      std::string name = r.run_name.function_name;
+      if (!r.run_name.args.empty()) name += "/" + r.run_name.args;
+      Figures& f = figures[name];
+      if (f.median && !median) continue;
+      auto above = r.counters.find("above_pause_ms");
+      f = {r.GetAdjustedCPUTime(), above == r.counters.end() ? 0 : static_cast<double>(above->second),
+           median};
+    }
+  }
+  std::map<std::string, Figures> figures;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const auto& f = reporter.figures;
+  auto ours = f.find("BM_LibraryRound");
+  for (const char* plainName : {"BM_PlainSocketRound/0", "BM_PlainSocketRound/1"}) {
+    auto plain = f.find(plainName);
+    if (ours == f.end() || plain == f.end() || plain->second.cpuMs <= 0) continue;
+    std::printf("library / plain-socket round (%s), CPU per round: %.3f ms / %.3f ms = %.2fx "
+                "(target at most 1.15)\n",
+                plainName[sizeof "BM_PlainSocketRound/" - 1] == '1' ? "Nagle off" : "Nagle on",
+                ours->second.cpuMs, plain->second.cpuMs, ours->second.cpuMs / plain->second.cpuMs);
+  }
+  if (ours != f.end())
+    std::printf("library above the pause %.3f ms (target at most 0.25)\n", ours->second.abovePauseMs);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libpng-dev
+  libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libpng-dev libspng-dev
   libudev-dev dpkg-dev
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk

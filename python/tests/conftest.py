@@ -210,7 +210,8 @@ class Image:
 
 
 def read_png(path: Path) -> Image:
-    """Decodes the printer's PNGs: 8-bit grey, not interlaced."""
+    """Decodes the printer's PNGs: grey of 1 or 8 bits, not interlaced; a
+    one-bit pixel becomes 0 (black) or 255 (white)."""
     data = path.read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG"
     pos, idat, header = 8, b"", None
@@ -224,14 +225,15 @@ def read_png(path: Path) -> Image:
         pos += 12 + length
     assert header is not None
     width, height, depth, colour, _, _, interlace = header
-    assert (depth, colour, interlace) == (8, 0, 0), f"unexpected PNG format {header}"
+    assert depth in (1, 8) and (colour, interlace) == (0, 0), f"unexpected PNG format {header}"
     raw = zlib.decompress(idat)
+    stride = (width * depth + 7) // 8  # bytes a row; filters look one byte back
     rows: list[bytes] = []
-    prev = bytearray(width)
+    prev = bytearray(stride)
     for y in range(height):
-        f = raw[y * (width + 1)]
-        line = bytearray(raw[y * (width + 1) + 1:(y + 1) * (width + 1)])
-        for x in range(width):
+        f = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride):
             a = line[x - 1] if x else 0
             b = prev[x]
             c = prev[x - 1] if x else 0
@@ -246,6 +248,10 @@ def read_png(path: Path) -> Image:
                 pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
                 pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
                 line[x] = (line[x] + pred) & 0xFF
-        rows.append(bytes(line))
         prev = line
+        if depth == 1:
+            rows.append(bytes(255 if (line[x >> 3] >> (7 - (x & 7))) & 1 else 0
+                              for x in range(width)))
+        else:
+            rows.append(bytes(line))
     return Image(width, height, rows)

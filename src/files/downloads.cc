@@ -19,21 +19,28 @@ enum class SerialRow { Overlapped, PlainWrite };
 
 // Payload and line end on the chosen transport. Each piece goes out only when
 // the one before it was accepted whole, so a printer never takes the file's
-// bytes for commands after a lost header, nor a line end for payload.
-bool writePayloadAndEnd(const WriteTarget& t, const FileBlock& file, SerialRow row) {
+// bytes for commands after a lost header, nor a line end for payload. Beyond
+// its first block, a large file goes from the kernel straight to a socket or
+// device where it can.
+bool writePayloadAndEnd(const WriteTarget& t, FileSource& file, SerialRow row) {
   if (t.kind == TransportKind::Serial && row == SerialRow::Overlapped) {
-    if (!serialWriteAll(t.handle, file.data(), file.size(), SerialEventUse::WithEvent))
-      return false;
+    auto overlapped = [&t](const unsigned char* data, std::size_t n) {
+      return serialWriteAll(t.handle, data, n, SerialEventUse::WithEvent);
+    };
+    if (!file.send(overlapped, std::nullopt)) return false;
     return ComportSendData("\r\n") == 1;
   }
   WriteTarget target = t;
   if (t.kind == TransportKind::Serial) target.kind = TransportKind::LptFile;  // a plain write
   const std::string_view end = t.kind == TransportKind::Network ? kCrlfNul : kCrlf;
-  if (!writeAll(target, file.data(), file.size(), /*more=*/true)) return false;
+  auto plain = [&target](const unsigned char* data, std::size_t n) {
+    return writeAll(target, data, n, /*more=*/true);
+  };
+  if (!file.send(plain, copyTargetOf(target))) return false;
   return writeAll(target, end.data(), end.size());
 }
 
-// The common steps: the open test, the file read whole, the header (unless
+// The common steps: the open test, the file opened and its first block read, the header (unless
 // `withHeader` is false), the payload and the line end. `memory` is the
 // memory operand of downloadmemory, null for the others.
 int sendWholeFile(const char* path, bool withHeader, const char* memory, const char* name,
@@ -43,8 +50,8 @@ int sendWholeFile(const char* path, bool withHeader, const char* memory, const c
   if (!path || (withHeader && !name)) return 0;
 
   auto target = pickTarget(c, WriterFamily::Binary);
-  FileBlock file;
-  if (!loadWholeFile(path, &file, targetTakesMappedFiles(target))) return 0;
+  FileSource file;
+  if (!openFileSource(path, &file)) return 0;
   if (!target) return 0;
 
   if (withHeader) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <new>
 
 #include "files/files.h"
@@ -15,86 +16,104 @@ void warn(const char* text, const char* caption) {
   os().message(text, caption, MessageIcon::Warning);
 }
 
-// Closes the file when the loader leaves, on every path.
-class OpenedFile {
- public:
-  explicit OpenedFile(Handle h) : h_(h) {}
-  ~OpenedFile() {
-    if (h_ != kInvalidHandle) os().closeHandle(h_);
-  }
-  OpenedFile(const OpenedFile&) = delete;
-  OpenedFile& operator=(const OpenedFile&) = delete;
-  Handle get() const { return h_; }
-
- private:
-  Handle h_;
-};
-
 }  // namespace
 
-FileBlock::~FileBlock() { release(); }
+FileSource::~FileSource() { close(); }
 
-void FileBlock::release() {
-  if (view_.data) os().unmapFile(view_);
-  view_ = FileView{};
-  bytes_.reset();
+void FileSource::close() {
+  if (file_ != kInvalidHandle) os().closeHandle(file_);
+  file_ = kInvalidHandle;
+  block_.reset();
   size_ = 0;
+  held_ = 0;
+  read_ = 0;
 }
 
-bool loadWholeFile(const char* path, FileBlock* out, bool mayMap) {
-  out->release();
+// Reads exactly `n` bytes (n <= the block) into the block, continuing short
+// reads; false when a read fails or the file ends first.
+bool FileSource::readBlock(std::size_t n) {
+  held_ = 0;
+  while (held_ < n) {
+    IoResult r = os().readFile(file_, block_.get() + held_, n - held_, ReadWait::Blocking,
+                               kFileReadTimeoutMs);
+    if (!r.ok || r.timedOut || r.count == 0 || r.count > n - held_) return false;
+    held_ += r.count;
+    read_ += r.count;
+  }
+  return true;
+}
+
+bool openFileSource(const char* path, FileSource* out) {
+  out->close();
 
   OpenMode mode;
   mode.access = kAccessRead;
   mode.share = kShareRead;
   mode.disposition = Disposition::OpenExisting;
   mode.overlapped = false;
-  OpenedFile file(os().openFile(path, mode));
-  if (file.get() == kInvalidHandle) {
+  out->file_ = os().openFile(path, mode);
+  if (out->file_ == kInvalidHandle) {
     warn(kCouldNotOpenFile, kErrorCaption);
     return false;
   }
 
-  std::int64_t found = os().fileSize(file.get());
+  std::int64_t found = os().fileSize(out->file_);
   if (found < 0) {
+    out->close();
     warn(kFileReadUnsuccessfully, kReadFileCaption);
     return false;
   }
   if (static_cast<std::uint64_t>(found) > kMaxFileSize) {
+    out->close();
     warn(kFileTooLarge, kErrorCaption);
     return false;
   }
   const auto size = static_cast<std::uint32_t>(found);
 
-  // A mapped view holds the whole file without copying it.
-  if (mayMap && size > 0 && os().mapFile(file.get(), size, &out->view_)) {
-    out->size_ = size;
-    return true;
-  }
-
-  // One block for the whole file; at least one byte so that an empty file
-  // still has a block to point at.
-  std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[size == 0 ? 1 : size]);
-  if (!bytes) {
+  // One block: the whole file when it fits; at least one byte so that an
+  // empty file still has a block to point at.
+  const std::size_t first = std::min<std::size_t>(size, kFileBlockBytes);
+  out->block_.reset(new (std::nothrow) unsigned char[first == 0 ? 1 : first]);
+  if (!out->block_) {
+    out->close();
     warn(kOutOfMemory, kErrorCaption);
     return false;
   }
+  // The header will announce `size`, so the bytes read now must all arrive.
+  if (!out->readBlock(first)) {
+    out->close();
+    warn(kFileReadUnsuccessfully, kReadFileCaption);
+    return false;
+  }
+  out->size_ = size;
+  return true;
+}
 
-  // The seam may deliver a file in several pieces; the header will announce
-  // `size`, so every one of those bytes must arrive.
-  std::size_t done = 0;
-  while (done < size) {
-    IoResult r = os().readFile(file.get(), bytes.get() + done, size - done, ReadWait::Blocking,
-                               kFileReadTimeoutMs);
-    if (!r.ok || r.timedOut || r.count == 0 || r.count > size - done) {
+bool FileSource::send(const Writer& write, const std::optional<CopyTarget>& copyTo) {
+  if (held_ > 0 && !write(block_.get(), held_)) return false;
+  std::size_t done = held_;  // bytes handed on so far
+  // The rest of a large file: moved by the kernel where the target takes it.
+  if (done < size_ && copyTo) {
+    FileCopyResult r = os().copyFile(file_, done, size_ - done, copyTo->handle, copyTo->socket);
+    done += std::min(r.count, size_ - done);
+    if (r.status == FileCopyResult::FileEnded) {
       warn(kFileReadUnsuccessfully, kReadFileCaption);
       return false;
     }
-    done += r.count;
+    if (r.status == FileCopyResult::Failed) return false;
   }
-
-  out->bytes_ = std::move(bytes);
-  out->size_ = size;
+  // Otherwise read and written a block at a time. Reading goes on from the
+  // file's position, so it can only continue where nothing was copied.
+  while (done < size_) {
+    if (read_ != done) return false;
+    const std::size_t n = std::min<std::size_t>(size_ - done, kFileBlockBytes);
+    if (!readBlock(n)) {
+      warn(kFileReadUnsuccessfully, kReadFileCaption);
+      return false;
+    }
+    if (!write(block_.get(), n)) return false;
+    done += n;
+  }
   return true;
 }
 

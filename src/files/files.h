@@ -4,12 +4,14 @@
 // A download is three pieces sent back to back: the header (without line
 // end), exactly as many payload bytes as the header announces, and the line
 // end ("\r\n", or CR LF NUL on the network). The single connection and the
-// printer slots share the file loading and the header; each sends the pieces
-// through its own writes.
+// printer slots share the file source and the header; each sends the pieces
+// through its own writes. A large file never sits in memory whole: the
+// kernel moves it to a socket or device, or it goes a block at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,25 +21,48 @@
 
 namespace paloma {
 
-// One memory block holding a whole local file, owned by the call that loaded
-// it and released when it goes out of scope: a read-only view of the file
-// where the platform maps files, else a copy read into memory.
-class FileBlock {
- public:
-  FileBlock() = default;
-  ~FileBlock();
-  FileBlock(const FileBlock&) = delete;
-  FileBlock& operator=(const FileBlock&) = delete;
+// The most bytes of a file held in memory at once: a file up to this size is
+// read whole before anything is sent; a larger one is sent in pieces.
+inline constexpr std::size_t kFileBlockBytes = 1u << 20;
 
-  const unsigned char* data() const { return view_.data ? view_.data : bytes_.get(); }
+// Where a file's bytes may be moved by the kernel (Os::copyFile): a file or
+// device handle, or a socket.
+struct CopyTarget {
+  Handle handle = kInvalidHandle;
+  Socket socket = kInvalidSocket;
+};
+
+// A local file opened for sending, with its size and its first block (the
+// whole file when it fits one) already read, so that a file that cannot be
+// read sends nothing. The file is closed when the source goes, on every path.
+class FileSource {
+ public:
+  FileSource() = default;
+  ~FileSource();
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
   std::uint32_t size() const { return size_; }
 
+  // Hands on every one of size() bytes, in order: the first block through
+  // `write`; the rest moved by the kernel to `copyTo` when given and the
+  // platform can, otherwise read and passed to `write` one block at a time.
+  // `write` returns true once it has written all it was given. False when a
+  // write or copy failed, or when the file could not be read up to its size
+  // (shortened meanwhile): that shows "File read unsuccessfully" as the
+  // loader does. The bytes already written stay written.
+  using Writer = std::function<bool(const unsigned char* data, std::size_t n)>;
+  bool send(const Writer& write, const std::optional<CopyTarget>& copyTo);
+
  private:
-  friend bool loadWholeFile(const char* path, FileBlock* out, bool mayMap);
-  void release();
-  std::unique_ptr<unsigned char[]> bytes_;
-  FileView view_;
+  friend bool openFileSource(const char* path, FileSource* out);
+  void close();
+  bool readBlock(std::size_t n);
+  Handle file_ = kInvalidHandle;
   std::uint32_t size_ = 0;
+  std::unique_ptr<unsigned char[]> block_;
+  std::size_t held_ = 0;  // bytes of the file now in block_
+  std::size_t read_ = 0;  // bytes read from the file so far
 };
 
 // The largest file the download command can announce: its size must stay
@@ -53,30 +78,30 @@ inline constexpr const char* kFileReadUnsuccessfully = "File read unsuccessfully
 inline constexpr const char* kFileTooLarge = "File too large: 2 GiB or more cannot be sent";
 
 // Opens `path` for reading (reads shared, existing files only), finds its
-// size, allocates one block for it and reads the whole file into `out`,
-// continuing short reads until every byte has arrived. The file is closed
-// before returning on every path.
+// size and reads its first min(size, kFileBlockBytes) bytes into `out`,
+// continuing short reads until they have arrived.
 //
-// On failure it shows the matching message with the warning icon and returns
-// false:
+// On failure it closes the file, shows the matching message with the
+// warning icon and returns false:
 //   - the file does not open (a directory does not): "Could not open file"
 //     ("Error Message");
 //   - the size is 2 GiB or more: kFileTooLarge ("Error Message");
 //   - no memory for the block: "Out of memory" ("Error Message");
 //   - the size cannot be found, a read fails, or the file ends before the
-//     size found: "File read unsuccessfully" ("Read File Message").
+//     bytes to read: "File read unsuccessfully" ("Read File Message").
 // `path` must not be null.
-//
-// With `mayMap`, the block may be a read-only view of the file instead of a
-// copy. Only transports whose writes go straight to the kernel may take a
-// view (a file shortened by another process then fails the write instead of
-// faulting in a library's own copy); the spooler's client library copies
-// small writes itself, so spooler targets read.
-bool loadWholeFile(const char* path, FileBlock* out, bool mayMap = false);
+bool openFileSource(const char* path, FileSource* out);
 
-// Whether a target's writes may come from a mapped view.
-inline bool targetTakesMappedFiles(const std::optional<WriteTarget>& t) {
-  return t && t->kind != TransportKind::Spooler;
+// Where a target's payload may be moved by the kernel: every transport but
+// the spooler, whose client library takes the bytes itself.
+inline std::optional<CopyTarget> copyTargetOf(const WriteTarget& t) {
+  if (t.kind == TransportKind::Spooler) return std::nullopt;
+  CopyTarget c;
+  if (t.kind == TransportKind::Network)
+    c.socket = t.socket;
+  else
+    c.handle = t.handle;
+  return c;
 }
 
 // The header of a DOWNLOAD command, at most this many characters.

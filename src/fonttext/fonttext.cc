@@ -94,17 +94,19 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
   return TextBitmapStatus::Ok;
 }
 
-bool writeTextBitmapRows(const TextBitmap& bmp, const TextRowWriter& writeRow) {
-  if (bmp.rowBytes <= 0) return true;
-  for (int r = 0; r < bmp.rows; ++r)
-    if (!writeRow(bmp.row(r), static_cast<std::size_t>(bmp.rowBytes))) return false;
-  return true;
+std::string textBitmapCommand(const TextBitmap& bmp) {
+  std::string wire;
+  wire.reserve(bmp.header.size() + bmp.bits.size() + kCrlf.size());
+  wire.append(bmp.header);
+  wire.append(reinterpret_cast<const char*>(bmp.bits.data()), bmp.bits.size());
+  wire.append(kCrlf);
+  return wire;
 }
 
-bool writeTextBitmapRows(const TextBitmap& bmp, const WriteTarget& target) {
-  return writeTextBitmapRows(bmp, [&target](const std::uint8_t* data, std::size_t n) {
-    return writeAll(target, data, n, /*more=*/true);
-  });
+bool writeTextBitmapCommand(const TextBitmap& bmp, const WriteTarget& target) {
+  if (!copyToCommandBuffer(bmp.header)) return false;
+  const std::string wire = textBitmapCommand(bmp);
+  return writeAll(target, wire.data(), wire.size());
 }
 
 int sendTextBitmap(const TextBitmapArgs& args, const HostText& text) {
@@ -112,9 +114,7 @@ int sendTextBitmap(const TextBitmapArgs& args, const HostText& text) {
   if (!target) return 0;
   TextBitmap bmp;
   if (prepareTextBitmap(args, text, &bmp) != TextBitmapStatus::Ok) return 0;
-  if (binaryBufferWrite(bmp.header) != 1) return 0;
-  if (!writeTextBitmapRows(bmp, *target)) return 0;
-  return writeAll(*target, kCrlf.data(), kCrlf.size()) ? 1 : 0;
+  return writeTextBitmapCommand(bmp, *target) ? 1 : 0;
 }
 
 }  // namespace paloma

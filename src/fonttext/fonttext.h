@@ -2,19 +2,20 @@
 //
 // The text is measured and drawn through the OS seam into a one-bit block
 // (text 0, background 1, leftmost pixel in the most significant bit) and sent
-// as the header "BITMAP X,Y,W,H,1," without line end, one write per row, and
-// a closing "\r\n".
+// as the header "BITMAP X,Y,W,H,1," without line end, the rows, and a closing
+// "\r\n". The three go to the transport in one write: the printer sees the
+// same bytes as from a write of the header, one per row and one of the line
+// end, for a fraction of the calls. (The header still passes through the
+// command buffer, as every binary-buffer write does.)
 //
 // Drawing is kept apart from writing, so that every function that sends such a
 // bitmap (the single connection, the printer slots) shares one rasteriser call
-// and one row loop:
+// and one write:
 //
 //   TextBitmap bmp;
 //   TextBitmapStatus s = prepareTextBitmap(args, text, &bmp);   // measure, draw
 //   if (s != TextBitmapStatus::Ok) return 0;                     // nothing sent
-//   <write bmp.header without line end>
-//   if (!writeTextBitmapRows(bmp, myRowWriter)) return 0;
-//   <write "\r\n">
+//   return writeTextBitmapCommand(bmp, target) ? 1 : 0;
 //
 // Geometry. The drawing is the block the text covers on a notional canvas of
 // 2400 x 12000 pixels; the caller's (x, y) is the reference point (top-left of
@@ -34,7 +35,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -128,19 +128,18 @@ struct TextBitmap {
 TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
                                    TextBitmap* out);
 
-// Hands each row to `writeRow` (one call per row, zero-length rows skipped),
-// top to bottom. `writeRow` returns true once it has written the whole row
-// (continuing short writes itself). Stops at the first row that fails.
-using TextRowWriter = std::function<bool(const std::uint8_t* data, std::size_t n)>;
-bool writeTextBitmapRows(const TextBitmap& bmp, const TextRowWriter& writeRow);
+// The whole command as it goes on the wire: header, rows top to bottom, "\r\n".
+std::string textBitmapCommand(const TextBitmap& bmp);
 
-// The same through a transport's raw write, each row continued until it has
-// been accepted (writeAll).
-bool writeTextBitmapRows(const TextBitmap& bmp, const WriteTarget& target);
+// Copies the header into the command buffer, then writes the whole command
+// in one write through the transport's raw write, continued until every byte
+// has been accepted (writeAll). False, with nothing after the failure
+// written, when the header does not fit the buffer or the transport failed.
+bool writeTextBitmapCommand(const TextBitmap& bmp, const WriteTarget& target);
 
 // The whole command on the current connection (the caller has applied its
-// guards): prepare, header by the binary-buffer write, rows and "\r\n"
-// through the first active transport in the Binary order. 1 when every byte
+// guards): prepare, then the command through the first active transport in
+// the Binary order. 1 when every byte
 // was accepted; 0 when nothing could be sent (no transport, refused or
 // clipped text) or a write failed (rows already written stay written).
 int sendTextBitmap(const TextBitmapArgs& args, const HostText& text);

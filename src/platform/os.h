@@ -137,6 +137,20 @@ struct BitBlock {
   std::vector<std::uint8_t> bits;
 };
 
+// What copyFile made of a copy.
+struct FileCopyResult {
+  enum Status {
+    Done,         // every byte moved
+    FileEnded,    // the file ended before `n` bytes: `count` moved
+    Failed,       // the target (or the file) failed: `count` moved
+    Unsupported,  // this file or target cannot be copied so; nothing moved
+  };
+  Status status = Unsupported;
+  std::size_t count = 0;
+  int error = 0;          // platform error code when Failed
+  bool timedOut = false;  // the target took nothing within its bound
+};
+
 // A read-only view of a whole open file.
 struct FileView {
   const unsigned char* data = nullptr;
@@ -203,6 +217,19 @@ class Os {
     return false;
   }
   virtual void unmapFile(const FileView& view) { (void)view; }
+  // Copies `n` bytes of an open regular file, from byte `offset` on (the
+  // file's position is left alone), to the file or device handle `to`, or,
+  // when `to` is kInvalidHandle, to the socket `sock`, without passing them
+  // through the caller's memory. Blocks until all have moved, the file ends,
+  // or the target fails; a device's wait is bounded as in writeFile, a
+  // socket's by its send time-out while nothing moves. Unsupported, with
+  // nothing moved, where the platform, the file or the target cannot do it;
+  // the caller then reads and writes.
+  virtual FileCopyResult copyFile(Handle file, std::uint64_t offset, std::size_t n, Handle to,
+                                  Socket sock) {
+    (void)file, (void)offset, (void)n, (void)to, (void)sock;
+    return {};
+  }
   virtual bool closeHandle(Handle h) = 0;
 
   // Events for overlapped I/O. Creation may fail; the logic then gives up.

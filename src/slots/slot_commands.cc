@@ -32,25 +32,29 @@ int gatedBuilder(int n, Format format) {
   return sendToSlot(n, lines);
 }
 
-// The payload of a file function: the file read whole (its failures shown
-// whatever the slot), then the header (downloads only) by the slot
+// The payload of a file function: the file opened and its first block read
+// (its failures shown whatever the slot), then the header (downloads only) by the slot
 // binary-buffer write, then the payload and "\r\n" to the slot's USB device
 // or spooler job.
 int sendFileToSlot(int n, const char* memory, const char* path, const char* name,
                    bool download) {
   if (!path || (download && !name)) return 0;
   auto target = slotTarget(n, /*allowNetwork=*/false);
-  FileBlock block;
-  if (!loadWholeFile(path, &block, targetTakesMappedFiles(target))) return 0;
+  FileSource file;
+  if (!openFileSource(path, &file)) return 0;
   if (!target) return 0;
   if (download) {
     std::string header;
-    if (!formatDownloadHeader(memory, name, block.size(), &header)) return 0;
+    if (!formatDownloadHeader(memory, name, file.size(), &header)) return 0;
     if (slotBinaryWrite(n, header) != 1) return 0;
   }
   // The line end follows only a payload that went out whole.
-  if (!writeAll(*target, block.data(), block.size(), /*more=*/true)) return 0;
-  return writeAll(*target, kCrlf.data(), kCrlf.size()) ? 1 : 0;
+  const WriteTarget& t = *target;
+  auto plain = [&t](const unsigned char* data, std::size_t size) {
+    return writeAll(t, data, size, /*more=*/true);
+  };
+  if (!file.send(plain, copyTargetOf(t))) return 0;
+  return writeAll(t, kCrlf.data(), kCrlf.size()) ? 1 : 0;
 }
 
 }  // namespace

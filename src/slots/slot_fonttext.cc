@@ -1,4 +1,4 @@
-// Host-font text sent to a printer slot: the rasteriser and the row loop of
+// Host-font text sent to a printer slot: the rasteriser and the command write of
 // the single connection, the slot's USB device or spooler job as the target.
 // Unlike the single connection's twins, these write no trace file of the
 // caller's text.
@@ -21,9 +21,7 @@ int sendTextBitmapToSlot(int n, int x, int y, int height, int rotation, int styl
   TextBitmap bmp;
   if (prepareTextBitmap(textBitmapArgs(x, y, height, rotation, style, underline, faceName), text,
                         &bmp) != TextBitmapStatus::Ok) return 0;
-  if (slotBinaryWrite(n, bmp.header) != 1) return 0;
-  if (!writeTextBitmapRows(bmp, *target)) return 0;
-  return writeAll(*target, kCrlf.data(), kCrlf.size()) ? 1 : 0;
+  return writeTextBitmapCommand(bmp, *target) ? 1 : 0;
 }
 
 }  // namespace

@@ -12,10 +12,13 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -274,20 +277,25 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
 }
 
 namespace {
+// How long a write of n bytes to a descriptor may wait while nothing is taken:
+// a terminal's own write time-outs when set, else the device bound.
+int writeBoundMs(const Resource& r, std::size_t n) {
+  if (r.kind == Resource::Terminal && r.timeoutsSet &&
+      (r.timeouts.writeTotalMultiplier || r.timeouts.writeTotalConstant)) {
+    std::uint64_t ms = static_cast<std::uint64_t>(r.timeouts.writeTotalMultiplier) * n +
+                       r.timeouts.writeTotalConstant;
+    return static_cast<int>(std::clamp<std::uint64_t>(ms, 1000, 30000));
+  }
+  return posix::deviceWriteTimeoutMs(n);
+}
+
 IoResult writeResource(Resource& r, const void* data, std::size_t n) {
   if (!data && n) return failed(EFAULT);
   switch (r.kind) {
     case Resource::File:
       return writeDescriptor(r.fd, data, n, posix::deviceWriteTimeoutMs(n));
-    case Resource::Terminal: {
-      int bound = posix::deviceWriteTimeoutMs(n);
-      if (r.timeoutsSet && (r.timeouts.writeTotalMultiplier || r.timeouts.writeTotalConstant)) {
-        std::uint64_t ms = static_cast<std::uint64_t>(r.timeouts.writeTotalMultiplier) * n +
-                           r.timeouts.writeTotalConstant;
-        bound = static_cast<int>(std::clamp<std::uint64_t>(ms, 1000, 30000));
-      }
-      return writeDescriptor(r.fd, data, n, bound);
-    }
+    case Resource::Terminal:
+      return writeDescriptor(r.fd, data, n, writeBoundMs(r, n));
     case Resource::Device:
       return writeDescriptor(r.fd, data, n, posix::deviceWriteTimeoutMs(n), r.pipe);
     case Resource::Usb:
@@ -363,6 +371,80 @@ bool PosixOs::mapFile(Handle h, std::size_t size, FileView* out) {
 void PosixOs::unmapFile(const FileView& view) {
   if (view.token == 0 || !view.data) return;
   munmap(const_cast<unsigned char*>(view.data), view.size);
+}
+
+namespace {
+
+// The kernel's sendfile(2), called by its number: the library exports a
+// function of that name itself, which must never stand in for it.
+ssize_t kernelSendfile(int out, int in, off_t* offset, std::size_t n) {
+  return static_cast<ssize_t>(::syscall(SYS_sendfile, out, in, offset, n));
+}
+
+}  // namespace
+
+FileCopyResult PosixOs::copyFile(Handle file, std::uint64_t offset, std::size_t n, Handle to,
+                                 Socket sock) {
+  FileCopyResult result;  // Unsupported, nothing moved
+  auto src = findKind(file, {Resource::File});
+  if (!src || !src->regular || offset > static_cast<std::uint64_t>(INT64_MAX) - n) return result;
+  // USB printers and spooler jobs are not descriptors: they are read and
+  // written by the caller.
+  std::shared_ptr<Resource> dst =
+      to != kInvalidHandle ? findKind(to, {Resource::File, Resource::Terminal, Resource::Device})
+                           : findKind(sock, {Resource::Socket});
+  if (!dst || dst == src) return result;
+  std::lock_guard<std::mutex> g(dst->lock);
+  const bool socket = dst->kind == Resource::Socket;
+  // A peer or reader that has gone raises SIGPIPE (no MSG_NOSIGNAL here).
+  std::optional<SigpipeBlock> sigpipe;
+  if (socket || dst->pipe) sigpipe.emplace();
+  // The wait while the target takes nothing, renewed whenever bytes move: a
+  // socket's send time-out, a device's write bound.
+  const int boundMs = socket ? dst->sendTimeoutMs.load(std::memory_order_relaxed)
+                             : writeBoundMs(*dst, std::min<std::size_t>(n, kFileCopyPieceBytes));
+  Deadline stall(boundMs);
+  bool readyButRefused = false;
+  off_t at = static_cast<off_t>(offset);
+  while (result.count < n) {
+    const std::size_t piece = std::min(n - result.count, kFileCopyPieceBytes);
+    ssize_t moved = kernelSendfile(dst->fd, src->fd, &at, piece);
+    if (moved > 0) {
+      result.count += static_cast<std::size_t>(moved);
+      stall = Deadline(boundMs);
+      readyButRefused = false;
+      continue;
+    }
+    if (moved == 0) {
+      result.status = FileCopyResult::FileEnded;
+      return result;
+    }
+    const int e = errno;
+    if (e == EINTR && !stall.passed()) continue;
+    if ((e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) && result.count == 0) return result;
+    if (e == EAGAIN || e == EWOULDBLOCK) {
+      // A socket's blocking send ran out its time-out; a device has no room.
+      if (!socket && !stall.passed()) {
+        if (readyButRefused) sleepFor(std::min(5, stall.remainingMs()));
+        int r = pollFor(dst->fd, POLLOUT, std::min(stall.remainingMs(), 100));
+        if (r >= 0) {
+          readyButRefused = r > 0;
+          continue;
+        }
+      }
+      result.status = FileCopyResult::Failed;
+      result.error = ETIMEDOUT;
+      result.timedOut = true;
+      return result;
+    }
+    if (sigpipe) sigpipe->failedWith(e);
+    result.status = FileCopyResult::Failed;
+    result.error = e == EINTR ? ETIMEDOUT : e;
+    result.timedOut = e == EINTR;
+    return result;
+  }
+  result.status = FileCopyResult::Done;
+  return result;
 }
 
 bool PosixOs::closeHandle(Handle h) {

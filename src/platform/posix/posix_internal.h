@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -56,6 +57,7 @@ inline constexpr int kCupsConnectTimeoutMs = 5000;      // reaching the CUPS ser
 inline constexpr double kCupsLookupTimeoutSec = 5.0;    // a question about its queues
 inline constexpr double kCupsIoTimeoutSec = 15.0;       // any one exchange of a job with it
 inline constexpr int kUsbArrivedMs = 1;                 // a USB "what has arrived" read
+inline constexpr std::size_t kFileCopyPieceBytes = 1u << 30;  // one sendfile call at most
 
 // ---- the resource table -----------------------------------------------------
 
@@ -91,6 +93,10 @@ struct Resource {
   bool timeoutsSet = false;
   unsigned eventMask = 0;
   bool dsrSensitivity = false;
+  // A socket's send and receive time-outs as last set on it, so that a send
+  // or receive knows its bound without asking the kernel each time.
+  std::atomic<int> sendTimeoutMs{kSocketDefaultTimeoutMs};
+  std::atomic<int> recvTimeoutMs{kSocketDefaultTimeoutMs};
   std::mutex lock;  // serialises use of one resource
 
   ~Resource() {

@@ -40,32 +40,33 @@ int netErrorOf(int e) {
 
 NetResult netFailed(int e) { return {-1, netErrorOf(e)}; }
 
-void setTimeoutOption(int fd, int option, int ms) {
+// Sets a socket's time-out for `option` (SO_SNDTIMEO, SO_RCVTIMEO) and
+// records it beside the socket; 0 or less means the default.
+void setTimeoutOption(Resource& r, int option, int ms) {
   if (ms <= 0) ms = kSocketDefaultTimeoutMs;
   timeval tv{ms / 1000, static_cast<suseconds_t>((ms % 1000) * 1000)};
-  setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+  if (setsockopt(r.fd, SOL_SOCKET, option, &tv, sizeof tv) != 0) return;
+  (option == SO_SNDTIMEO ? r.sendTimeoutMs : r.recvTimeoutMs).store(ms);
 }
 
-// The time-out set on a socket for `option` (SO_SNDTIMEO, SO_RCVTIMEO).
-int socketTimeoutMs(int fd, int option) {
-  timeval tv{};
-  socklen_t len = sizeof tv;
-  if (getsockopt(fd, SOL_SOCKET, option, &tv, &len) != 0 || (tv.tv_sec == 0 && tv.tv_usec == 0))
-    return kSocketDefaultTimeoutMs;
-  return static_cast<int>(std::min<long long>(
-      static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000, 24LL * 3600 * 1000));
-}
-
-Socket addSocket(int fd) {
+// A new socket in the table, bounded by the default time-outs until the
+// caller sets its own.
+Socket addSocket(int fd, bool bounded) {
   if (fd < 0) return kInvalidSocket;
   auto r = std::make_shared<Resource>();
   r->kind = Resource::Socket;
   r->fd = fd;
+  if (bounded) {
+    setTimeoutOption(*r, SO_SNDTIMEO, kSocketDefaultTimeoutMs);
+    setTimeoutOption(*r, SO_RCVTIMEO, kSocketDefaultTimeoutMs);
+  }
   return resources().add(std::move(r));
 }
 
+std::shared_ptr<Resource> socketOf(Socket s) { return findKind(s, {Resource::Socket}); }
+
 int socketFd(Socket s) {
-  std::shared_ptr<Resource> r = findKind(s, {Resource::Socket});
+  std::shared_ptr<Resource> r = socketOf(s);
   return r ? r->fd : -1;
 }
 
@@ -85,13 +86,7 @@ void PosixOs::netStartup() {}
 void PosixOs::netCleanup() {}
 
 Socket PosixOs::tcpSocket() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0) {
-    // Bounded until the caller sets time-outs of its own.
-    setTimeoutOption(fd, SO_SNDTIMEO, kSocketDefaultTimeoutMs);
-    setTimeoutOption(fd, SO_RCVTIMEO, kSocketDefaultTimeoutMs);
-  }
-  return addSocket(fd);
+  return addSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), /*bounded=*/true);
 }
 
 NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) {
@@ -119,10 +114,10 @@ NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) 
 }
 
 void PosixOs::setSocketTimeouts(Socket s, int sendMs, int recvMs) {
-  int fd = socketFd(s);
-  if (fd < 0) return;
-  setTimeoutOption(fd, SO_SNDTIMEO, sendMs);
-  setTimeoutOption(fd, SO_RCVTIMEO, recvMs);
+  std::shared_ptr<Resource> r = socketOf(s);
+  if (!r) return;
+  setTimeoutOption(*r, SO_SNDTIMEO, sendMs);
+  setTimeoutOption(*r, SO_RCVTIMEO, recvMs);
 }
 
 void PosixOs::setNoDelay(Socket s) {
@@ -133,15 +128,17 @@ void PosixOs::setNoDelay(Socket s) {
 }
 
 NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
-  int fd = socketFd(s);
-  if (fd < 0 || (!data && n)) return {-1, kNetOther};
+  std::shared_ptr<Resource> r = socketOf(s);
+  if (!r || (!data && n)) return {-1, kNetOther};
   int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   // A socket with a time-out never restarts its call after a signal, and a
   // retry waits the whole time-out again: signals that come more often than
-  // that (a profiler's timer) would keep the wait going for ever.
-  Deadline deadline(socketTimeoutMs(fd, SO_SNDTIMEO));
+  // that (a profiler's timer) would keep the wait going for ever. So retries
+  // stay within the time-out recorded when it was set, counted from the
+  // call's start.
+  Deadline deadline(r->sendTimeoutMs.load(std::memory_order_relaxed));
   for (;;) {
-    ssize_t w = ::send(fd, data, n, flags);
+    ssize_t w = ::send(r->fd, data, n, flags);
     if (w >= 0) return {static_cast<long>(w), kNetOk};
     if (errno != EINTR) return netFailed(errno);
     if (deadline.passed()) return {-1, kNetTimedOut};
@@ -149,12 +146,12 @@ NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
 }
 
 NetResult PosixOs::recv(Socket s, void* buf, std::size_t cap) {
-  int fd = socketFd(s);
-  if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  std::shared_ptr<Resource> r = socketOf(s);
+  if (!r || (!buf && cap)) return {-1, kNetOther};
   // As in send: retries after signals stay within the socket's time-out.
-  Deadline deadline(socketTimeoutMs(fd, SO_RCVTIMEO));
+  Deadline deadline(r->recvTimeoutMs.load(std::memory_order_relaxed));
   for (;;) {
-    ssize_t got = ::recv(fd, buf, cap, 0);
+    ssize_t got = ::recv(r->fd, buf, cap, 0);
     if (got >= 0) return {static_cast<long>(got), kNetOk};
     if (errno != EINTR) return netFailed(errno);  // EAGAIN here is the receive time-out
     if (deadline.passed()) return {-1, kNetTimedOut};
@@ -165,7 +162,9 @@ void PosixOs::closeSocket(Socket s) {
   if (findKind(s, {Resource::Socket})) resources().remove(s);
 }
 
-Socket PosixOs::udpSocket() { return addSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)); }
+Socket PosixOs::udpSocket() {
+  return addSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), /*bounded=*/false);
+}
 
 void PosixOs::setBroadcast(Socket s) {
   int fd = socketFd(s);

@@ -56,6 +56,8 @@ class PosixOs : public Os {
   std::int64_t fileSize(Handle h) override;
   bool mapFile(Handle h, std::size_t size, FileView* out) override;
   void unmapFile(const FileView& view) override;
+  FileCopyResult copyFile(Handle file, std::uint64_t offset, std::size_t n, Handle to,
+                          Socket sock) override;
   bool closeHandle(Handle h) override;
 
   Event createEvent() override;

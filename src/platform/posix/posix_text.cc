@@ -4,19 +4,26 @@
 // one-bit rows: leftmost pixel in the most significant bit, text 0 and
 // background 1.
 //
-// The drawing surface is an 8-bit alpha (A8) surface holding one band of rows
-// at a time, not a one-bit (A1) one: with antialiasing off both receive the
-// same pixels, but compositing glyphs into A1 takes pixman's slow general path
-// and costs more than all the rest of the call. Bands bound the memory a tall
-// block needs.
+// The drawing surface is a 16-bit colour (RGB16_565) surface holding one band
+// of rows at a time, white before drawing, the text drawn black. With
+// antialiasing off every pixel is either colour, exactly as in a one-bit (A1)
+// or 8-bit (A8) surface; but pixman composites the one-bit glyph masks into
+// 16-bit colour on a fast path of its own, where A1 and A8 take its slow
+// general path (that alone cost more than all the rest of the call). The band
+// lives in memory the engine keeps, so no call pays for fresh pages, and
+// bands bound what a tall block needs.
 //
 // The 8-bit text conversion reads bytes in the process locale's character
 // set; in the C/POSIX locale (plain ASCII) every byte is read as ISO-8859-1,
 // so that each one means something.
 #include <cairo.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <langinfo.h>
 #include <pango/pangocairo.h>
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -26,6 +33,7 @@
 #include <map>
 #include <mutex>
 #include <tuple>
+#include <vector>
 
 #include "platform/posix/posix_os.h"
 
@@ -35,9 +43,10 @@ namespace {
 // Heights beyond this give a text taller than any canvas anyway; clamping
 // keeps the size within Pango's integer units.
 constexpr std::int64_t kMaxHeightPx = 20000;
-// The most bytes of drawing surface one call holds: taller blocks are drawn
+// The most bytes of drawing surface one call uses: taller blocks are drawn
 // in bands of rows.
 constexpr std::size_t kBandBytes = 256 * 1024;
+constexpr int kBytesPerPixel = 2;  // RGB16_565
 // The cell height of a font whose height is given as 0.
 constexpr int kDefaultCellHeight = 16;
 
@@ -132,6 +141,12 @@ class TextEngine {
   TextEngine& operator=(const TextEngine&) = delete;
 
   std::mutex& lock() { return mu_; }
+
+  // The drawing band's memory, at least `bytes` long (under the lock).
+  unsigned char* band(std::size_t bytes) {
+    if (band_.size() < bytes) band_.resize(bytes);
+    return band_.data();
+  }
 
   // The layout for a font and text (owned by the engine; valid until the
   // next call under the lock).
@@ -231,6 +246,7 @@ class TextEngine {
   std::map<std::tuple<std::string, int, bool, int>, double> emForCell_;
   PangoLayout* last_ = nullptr;
   LayoutKey lastKey_;
+  std::vector<unsigned char> band_;
 };
 
 TextEngine& engine() {
@@ -279,6 +295,42 @@ bool PosixOs::textExtent(const FontSpec& font, const HostText& text, int* cx, in
   return true;
 }
 
+namespace {
+
+// Packs `count` whole bytes (8 x count pixels) of one band row: a pixel whose
+// top bit is set (white) gives a 1 bit, black a 0, leftmost pixel in the most
+// significant bit.
+void packRow(const std::uint16_t* px, int count, std::uint8_t* out) {
+  int k = 0;
+#if defined(__SSE2__)
+  // Sixteen pixels at a time: their top bits, saturated to bytes, gathered
+  // into a 16-bit mask (pixel i in bit i), then each byte's bits reversed.
+  static const std::array<std::uint8_t, 256> reversed = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) {
+      int r = 0;
+      for (int b = 0; b < 8; ++b) r |= ((v >> b) & 1) << (7 - b);
+      t[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(r);
+    }
+    return t;
+  }();
+  for (; k + 2 <= count; k += 2, px += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 8));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
+    out[k] = reversed[mask & 0xFF];
+    out[k + 1] = reversed[mask >> 8];
+  }
+#endif
+  for (; k < count; ++k, px += 8) {
+    unsigned v = 0;
+    for (int b = 0; b < 8; ++b) v = (v << 1) | (px[b] >> 15);
+    out[k] = static_cast<std::uint8_t>(v);
+  }
+}
+
+}  // namespace
+
 bool PosixOs::drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                        BitBlock* out) {
   if (w < 0 || h < 0) return false;
@@ -289,33 +341,35 @@ bool PosixOs::drawText(const FontSpec& font, const HostText& text, int x0, int y
   if (widthBytes == 0 || h == 0) return true;
 
   const int width = widthBytes * 8;
-  const int bandRows = std::max(1, std::min(h, static_cast<int>(kBandBytes / width)));
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, width, bandRows);
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return false;
-  }
-  unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB16_565, width);
+  if (stride <= 0) return false;
+  const int bandRows = std::max(1, std::min(h, static_cast<int>(kBandBytes / stride)));
   // Counter-clockwise as seen with rows running downwards: the text's
   // x axis goes to (c, -s), its y axis to (s, c).
   double c = 1, s = 0;
   turnMatrix(font.escapementTenths, &c, &s);
 
-  bool ok = true;
   TextEngine& eng = engine();
   std::lock_guard<std::mutex> guard(eng.lock());
+  unsigned char* data =
+      eng.band(static_cast<std::size_t>(stride) * static_cast<std::size_t>(bandRows));
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB16_565, width, bandRows, stride);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return false;
+  }
+  bool ok = true;
   PangoLayout* layout = eng.layout(font, text);
   for (int top = 0; ok && top < h; top += bandRows) {
     const int rows = std::min(bandRows, h - top);
-    if (top > 0) {
-      std::memset(data, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(bandRows));
-      cairo_surface_mark_dirty(surface);
-    }
-    // The band is the block from row `top` on: the origin moves up by as much.
+    // White, then the band is the block from row `top` on: the origin moves
+    // up by as much.
+    std::memset(data, 0xFF, static_cast<std::size_t>(stride) * static_cast<std::size_t>(rows));
+    cairo_surface_mark_dirty(surface);
     cairo_t* cr = cairo_create(surface);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    cairo_set_source_rgba(cr, 0, 0, 0, 1);
+    cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_matrix_t m;
     cairo_matrix_init(&m, c, -s, s, c, x0, static_cast<double>(y0) - top);
     cairo_set_matrix(cr, &m);
@@ -325,14 +379,10 @@ bool PosixOs::drawText(const FontSpec& font, const HostText& text, int x0, int y
     cairo_surface_flush(surface);
 
     for (int y = 0; ok && y < rows; ++y) {
-      const unsigned char* src = data + static_cast<std::ptrdiff_t>(y) * stride;
+      const auto* src = reinterpret_cast<const std::uint16_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
       std::uint8_t* dst =
           out->bits.data() + static_cast<std::size_t>(top + y) * static_cast<std::size_t>(widthBytes);
-      for (int k = 0; k < widthBytes; ++k, src += 8) {
-        unsigned v = 0;
-        for (int b = 0; b < 8; ++b) v = (v << 1) | (src[b] >= 0x80 ? 0u : 1u);
-        dst[k] = static_cast<std::uint8_t>(v);
-      }
+      packRow(src, widthBytes, dst);
     }
   }
   cairo_surface_destroy(surface);

@@ -1,14 +1,19 @@
 // Downloads and sendfile on the real backend: a peer on 127.0.0.1 collects
 // every byte the library sends over TCP; the text save writes a real file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connection/connection_state.h"
@@ -168,6 +173,63 @@ TEST(FilesLoopback, SaveToTextLeavesExactlyTheNewText) {
   EXPECT_EQ(savetotext(u"abc"), 0);
   EXPECT_EQ(content(), "a\0b\0c\0"s);
   ASSERT_EQ(chdir(old), 0);
+}
+
+// A file of several blocks goes out whole and in order on loopback TCP (the
+// kernel moves it after its first block), and on a file port.
+TEST(FilesLoopback, LargeFilesArriveWhole) {
+  ScratchDir dir;
+  std::string data(5 * 1024 * 1024 + 333, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 2654435761u) >> 11);
+  std::string big = dir.write("big.pcx", data);
+
+  LoopbackPeer::Options keep;
+  keep.lifeMs = 30000;
+  LoopbackPeer peer(keep);
+  ASSERT_NE(peer.port(), 0);
+  ASSERT_TRUE(connectTo(peer.port()));
+  EXPECT_EQ(downloadpcx(big.c_str(), "BIG.PCX"), 1);
+  EXPECT_EQ(sendfile(big.c_str()), 1);
+  const std::string header = "DOWNLOAD \"BIG.PCX\"," + std::to_string(data.size()) + ",";
+  const std::string want = header + data + "\r\n\0"s + data + "\r\n\0"s;
+  EXPECT_TRUE(peer.waitReceived(want.size(), 20000));
+  EXPECT_TRUE(peer.received() == want) << "received " << peer.received().size() << " of "
+                                        << want.size() << " bytes";
+  disconnect();
+
+  // A pty opened as a serial port, read on a thread of its own: the plain
+  // writes (sendfile, downloadmemory) and the overlapped ones (downloadbmp).
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  ASSERT_EQ(openport(ptsname(master)), 1);
+  // A pty is slow: a file just over one block.
+  data.resize(1024 * 1024 + 4099);
+  big = dir.write("serial.pcx", data);
+  const std::string serialWant = data + "\r\n" + "DOWNLOAD E,\"BIG.PCX\"," +
+                                 std::to_string(data.size()) + "," + data + "\r\n" +
+                                 "DOWNLOAD \"BIG.BMP\"," + std::to_string(data.size()) + "," +
+                                 data + "\r\n";
+  std::string got;
+  std::thread reader([&] {
+    // At most 60 s, or until every byte is in.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (got.size() < serialWant.size() && std::chrono::steady_clock::now() < end) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 10) <= 0) continue;
+      char buf[65536];
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+  });
+  EXPECT_EQ(sendfile(big.c_str()), 1);
+  EXPECT_EQ(downloadmemory("E", big.c_str(), "BIG.PCX"), 1);
+  EXPECT_EQ(downloadbmp(big.c_str(), "BIG.BMP"), 1);
+  reader.join();
+  EXPECT_TRUE(got == serialWant) << "received " << got.size() << " of " << serialWant.size();
+  closeport();
+  close(master);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -263,6 +265,75 @@ TEST_F(PosixFiles, MappedViewAndAFileShortenedUnderIt) {
   ASSERT_NE(dev, kInvalidHandle);
   EXPECT_FALSE(os_.mapFile(dev, 1, &view));
   EXPECT_TRUE(os_.closeHandle(dev));
+}
+
+// The kernel copy of a file: to a file, a device and a socket, from an
+// offset, leaving the file's position alone; a file shorter than asked ends
+// the copy; what is no descriptor is left to the caller.
+TEST_F(PosixFiles, KernelCopyToFilesDevicesAndSockets) {
+  std::string content(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 131) >> 5);
+  OpenMode create{kAccessRead | kAccessWrite, kShareRead, Disposition::CreateAlways, false};
+  OpenMode read{kAccessRead, kShareRead, Disposition::OpenExisting, false};
+  Handle w = os_.openFile(path("big.prn"), create);
+  ASSERT_NE(w, kInvalidHandle);
+  ASSERT_EQ(os_.writeFile(w, content.data(), content.size()).count, content.size());
+  EXPECT_TRUE(os_.closeHandle(w));
+  Handle src = os_.openFile(path("big.prn"), read);
+  ASSERT_NE(src, kInvalidHandle);
+
+  // To a regular file, from byte 1000 on.
+  Handle out = os_.openFile(path("copy.prn"), create);
+  ASSERT_NE(out, kInvalidHandle);
+  FileCopyResult r = os_.copyFile(src, 1000, content.size() - 1000, out, kInvalidSocket);
+  EXPECT_EQ(r.status, FileCopyResult::Done);
+  EXPECT_EQ(r.count, content.size() - 1000);
+  EXPECT_TRUE(os_.closeHandle(out));
+  std::ifstream copied(path("copy.prn"), std::ios::binary);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(copied), {}) == content.substr(1000));
+  // The file's own position did not move: a read starts at its first byte.
+  char first[4] = {};
+  ASSERT_EQ(os_.readFile(src, first, 4, ReadWait::Blocking, 1000).count, 4u);
+  EXPECT_EQ(std::string(first, 4), content.substr(0, 4));
+
+  // Asked for more than the file holds: the copy ends with what there was.
+  Handle null = os_.openFile("/dev/null", OpenMode{kAccessWrite, kShareRead, Disposition::OpenExisting, false});
+  ASSERT_NE(null, kInvalidHandle);
+  r = os_.copyFile(src, content.size() - 10, 50, null, kInvalidSocket);
+  EXPECT_EQ(r.status, FileCopyResult::FileEnded);
+  EXPECT_EQ(r.count, 10u);
+
+  // To a socket on loopback.
+  paloma::test::LoopbackPeer peer(paloma::test::LoopbackPeer::Options{{}, true, 20000});
+  Socket s = os_.tcpSocket();
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_EQ(os_.tcpConnect(s, kLoopback, static_cast<std::uint16_t>(peer.port())).result, 0);
+  os_.setSocketTimeouts(s, 2000, 2000);
+  r = os_.copyFile(src, 0, content.size(), kInvalidHandle, s);
+  EXPECT_EQ(r.status, FileCopyResult::Done);
+  EXPECT_TRUE(peer.waitReceived(content.size(), 10000));
+  EXPECT_TRUE(peer.received() == content);
+
+  // A peer that has gone fails the copy, without SIGPIPE (its default action
+  // would end this process).
+  struct sigaction old {}, dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &dfl, &old);
+  peer.stop();
+  for (int i = 0; i < 20 && r.status != FileCopyResult::Failed; ++i) {
+    r = os_.copyFile(src, 0, content.size(), kInvalidHandle, s);
+    usleep(10000);
+  }
+  EXPECT_EQ(r.status, FileCopyResult::Failed);
+  sigaction(SIGPIPE, &old, nullptr);
+  os_.closeSocket(s);
+
+  // Not a regular file, or not a descriptor target: the caller's business.
+  EXPECT_EQ(os_.copyFile(null, 0, 1, null, kInvalidSocket).status, FileCopyResult::Unsupported);
+  EXPECT_EQ(os_.copyFile(src, 0, 1, kInvalidHandle, s).status, FileCopyResult::Unsupported);
+  EXPECT_EQ(os_.copyFile(src, 0, 1, src, kInvalidSocket).status, FileCopyResult::Unsupported);
+  EXPECT_TRUE(os_.closeHandle(null));
+  EXPECT_TRUE(os_.closeHandle(src));
 }
 
 TEST_F(PosixFiles, SerialControlFailsOnARegularFile) {

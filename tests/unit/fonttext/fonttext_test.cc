@@ -121,14 +121,10 @@ TEST(FontText, GeometryAndClippingMatchTheFullCanvas) {
         expectedRows(row.w, row.h, row.x0, row.y0, row.skipBytes, row.skipRows);
     EXPECT_EQ(rig.f.wire(kUsb), row.header + body + "\r\n");
     EXPECT_EQ(rig.drawArgs(), row.drawn);
-    // The header alone, one write per row, then the line end alone.
-    const auto w = rig.writes();
-    const int rowBytes = (row.w + 7) / 8 - row.skipBytes;
-    const int rowCount = row.h - row.skipRows;
-    ASSERT_EQ(static_cast<int>(w.size()), rowCount + 2);
-    EXPECT_EQ(w.front(), row.header);
-    for (int r = 1; r <= rowCount; ++r) EXPECT_EQ(static_cast<int>(w[r].size()), rowBytes);
-    EXPECT_EQ(w.back(), "\r\n");
+    // Header, rows and line end in one write; the header also in the
+    // command buffer, as after every binary-buffer write.
+    EXPECT_EQ(rig.writes(), (std::vector<std::string>{row.header + body + "\r\n"}));
+    EXPECT_EQ(std::string(connection().commandBuffer), row.header);
   }
 }
 
@@ -290,10 +286,10 @@ TEST(FontText, EmptyUnicodeTextSendsAnEmptyBitmap) {
   Rig rig;
   rig.f.setTextExtent(0, 16);
   EXPECT_EQ(windowsfontM(10, 20, 16, 0, 0, 0, "Face", empty), 1);
-  EXPECT_EQ(rig.writes(), (std::vector<std::string>{"BITMAP 10,20,0,16,1,", "\r\n"}));
+  EXPECT_EQ(rig.writes(), (std::vector<std::string>{"BITMAP 10,20,0,16,1,\r\n"}));
   rig.f.clearJournal();
   EXPECT_EQ(windowsfontUnicodeLengh(10, 20, 16, 0, 0, 0, "Face", five, 0), 1);
-  EXPECT_EQ(rig.writes(), (std::vector<std::string>{"BITMAP 10,20,0,16,1,", "\r\n"}));
+  EXPECT_EQ(rig.writes(), (std::vector<std::string>{"BITMAP 10,20,0,16,1,\r\n"}));
   // An empty face name goes to the rasteriser as it is.
   rig.f.clearJournal();
   EXPECT_EQ(windowsfontM(10, 20, 16, 0, 0, 0, "", five), 1);
@@ -302,30 +298,29 @@ TEST(FontText, EmptyUnicodeTextSendsAnEmptyBitmap) {
 }
 
 TEST(FontText, RowsOnEachTransport) {
-  struct Row { TransportKind kind; std::string target, rowKind, endKind; };
+  struct Row { TransportKind kind; std::string target, writeKind; };
   const std::vector<Row> rows = {
-      {TransportKind::Spooler, "spooler:P", "spooler", "spooler"},
-      {TransportKind::LptFile, "LPT1", "file", "file"},
-      {TransportKind::Serial, "\\\\.\\COM1", "overlapped", "overlapped"},
-      {TransportKind::Network, "127.0.0.1:9100", "send-more", "send"},
+      {TransportKind::Spooler, "spooler:P", "spooler"},
+      {TransportKind::LptFile, "LPT1", "file"},
+      {TransportKind::Serial, "\\\\.\\COM1", "overlapped"},
+      {TransportKind::Network, "127.0.0.1:9100", "send"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.target);
     Rig rig(row.kind, row.target);
     ASSERT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 1);
     const auto w = rig.f.writes(row.target);
-    ASSERT_EQ(w.size(), 18u);
-    EXPECT_EQ(w[0].data, "BITMAP 10,20,5,16,1,");
-    for (std::size_t i = 1; i < 17; ++i) EXPECT_EQ(w[i].detail, row.rowKind);
-    EXPECT_EQ(w[17].data, "\r\n");
-    EXPECT_EQ(w[17].detail, row.endKind);
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].data, "BITMAP 10,20,5,16,1," + expectedRows(37, 16, 0, 0, 0, 0) + "\r\n");
+    EXPECT_EQ(w[0].detail, row.writeKind);
   }
   // Several flags: the binary order takes the serial port before the network.
   {
     Rig both(TransportKind::Serial, "\\\\.\\COM1");
     connection().networkMode = 1;
     EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 1);
-    EXPECT_EQ(both.f.writes("\\\\.\\COM1").size(), 18u);
+    EXPECT_EQ(both.f.writes("\\\\.\\COM1").size(), 1u);
+    EXPECT_TRUE(both.f.writes("127.0.0.1:9100").empty());
   }
 }
 
@@ -338,11 +333,19 @@ TEST(FontText, ShortWritesAreContinuedAndFailuresStop) {
     EXPECT_EQ(rig.f.wire(kUsb), whole);
   }
   {
-    // The fourth write (third row) fails: the call stops without line end.
+    // A failure part way stops the call there: nothing after it is written,
+    // the line end included.
     Rig rig;
-    rig.f.failWritesAfter(kUsb, 3);
+    rig.f.limitWrite(kUsb, 10);
+    rig.f.failWritesAfter(kUsb, 2);
     EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
-    EXPECT_EQ(rig.writes().size(), 3u);
+    EXPECT_EQ(rig.f.wire(kUsb), whole.substr(0, 20));
+  }
+  {
+    Rig rig;
+    rig.f.failWritesAfter(kUsb, 0);
+    EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
+    EXPECT_TRUE(rig.writes().empty());
   }
   {
     // The serial port without events writes nothing.
@@ -351,33 +354,6 @@ TEST(FontText, ShortWritesAreContinuedAndFailuresStop) {
     EXPECT_EQ(windowsfont(10, 20, 16, 0, 0, 0, "Face", "Text"), 0);
     EXPECT_TRUE(rig.f.writes("\\\\.\\COM1").empty());
   }
-}
-
-TEST(FontText, SharedRowWriterTakesACallerWrite) {
-  FakeOsScope scope;
-  scope.fake().setTextExtent(37, 16);
-  scope.fake().drawHook = patternHook;
-  TextBitmapArgs args;
-  args.x = 10;
-  args.y = 50;
-  args.rotation = 90;
-  args.faceName = "Face";
-  const std::string content = "Text";
-  HostText text;
-  text.bytes = content;
-  TextBitmap bmp;
-  ASSERT_EQ(prepareTextBitmap(args, text, &bmp), TextBitmapStatus::Ok);
-  EXPECT_EQ(bmp.header, "BITMAP 10,13,2,37,1,");
-  std::string sent;
-  int calls = 0;
-  EXPECT_TRUE(writeTextBitmapRows(bmp, [&](const std::uint8_t* d, std::size_t n) {
-    ++calls;
-    sent.append(reinterpret_cast<const char*>(d), n);
-    return true;
-  }));
-  EXPECT_EQ(calls, 37);
-  EXPECT_EQ(sent, expectedRows(16, 37, 0, 37, 0, 0));
-  EXPECT_FALSE(writeTextBitmapRows(bmp, [](const std::uint8_t*, std::size_t) { return false; }));
 }
 
 }  // namespace

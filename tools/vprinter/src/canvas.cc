@@ -1,5 +1,7 @@
 #include "canvas.h"
 
+#include "png_writer.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -126,52 +128,8 @@ bool Canvas::writePng(const std::string& path, std::string& error) {
     return false;
   }
   int stride = 0;
-  const uint8_t* src = pixels(stride);
-  // A one-bit surface: a set bit is white in the PNG cairo writes. Cairo keeps
-  // one-bit pixels in native 32-bit words, leftmost dot in the lowest bit on
-  // little-endian machines.
-  cairo_surface_t* bits = cairo_image_surface_create(CAIRO_FORMAT_A1, w_, h_);
-  if (cairo_surface_status(bits) != CAIRO_STATUS_SUCCESS) {
-    error = "cannot create the one-bit surface";
-    cairo_surface_destroy(bits);
-    return false;
-  }
-  cairo_surface_flush(bits);
-  int bstride = cairo_image_surface_get_stride(bits);
-  uint8_t* dst = cairo_image_surface_get_data(bits);
-  for (int yy = 0; yy < h_; ++yy) {
-    const uint8_t* s = src + static_cast<size_t>(yy) * stride;
-    uint32_t* d = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(yy) * bstride);
-    for (int x0 = 0; x0 < w_; x0 += 32) {
-      uint32_t word = 0;
-      int n = std::min(32, w_ - x0);
-      for (int k = 0; k < n; ++k) {
-        if (s[x0 + k] < 128) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-          word |= 1u << k;
-#else
-          word |= 0x80000000u >> k;
-#endif
-        }
-      }
-      d[x0 >> 5] = word;
-    }
-  }
-  cairo_surface_mark_dirty(bits);
-  std::string tmp = path + ".tmp";
-  cairo_status_t st = cairo_surface_write_to_png(bits, tmp.c_str());
-  cairo_surface_destroy(bits);
-  if (st != CAIRO_STATUS_SUCCESS) {
-    error = std::string("cannot write PNG: ") + cairo_status_to_string(st);
-    std::remove(tmp.c_str());
-    return false;
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    error = "cannot rename " + tmp;
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  const uint8_t* ink = pixels(stride);
+  return writeInkPng(path, ink, stride, w_, h_, error);
 }
 
 }  // namespace vprinter
