@@ -19,7 +19,7 @@ COMMANDS = r"^(TextBarcode|BuilderFuzz|RfidWlan|Symbols|PageJob)\."
 FONTTEXT = r"^(FontText|FontTextReal)\."
 QUERY = (r"^(StatusTest|ReadersTest|RevQueryTest|InfoRequestTest|InfoReplyTest|InfoVb6Test"
          r"|InfoNetworkErrorTest|NetworkTest|SerialTest|LoopbackReplies|PtyReplies|InfoLoopback)\.")
-FILES = r"^(Files|DownloadHeader|MappedFiles|FilesLoopback)\."
+FILES = r"^(Files|DownloadHeader|LargeFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns|Discover|DiscoverNetns)\."
 POSIX = r"^Posix"
@@ -152,10 +152,10 @@ FAULTS = [
     Fault("files-size-in-header", F + "file_loader.cc",
           "header.append(std::to_string(size))", "header.append(std::to_string(size + 1))",
           FILES),
-    Fault("files-map-ignores-target", F + "file_loader.cc",
-          "if (mayMap && size > 0", "if (size > 0", FILES),
+    Fault("files-spooler-gets-kernel-copy", F + "files.h",
+          "if (t.kind == TransportKind::Spooler) return std::nullopt;", "", FILES),
     Fault("files-handle-never-closed", F + "file_loader.cc",
-          "if (h_ != kInvalidHandle) os().closeHandle(h_);", "", FILES),
+          "if (file_ != kInvalidHandle) os().closeHandle(file_);", "", FILES),
     Fault("files-network-terminator", F + "downloads.cc",
           "t.kind == TransportKind::Network ? kCrlfNul : kCrlf",
           "t.kind == TransportKind::Network ? kCrlf : kCrlf", FILES),
@@ -176,8 +176,8 @@ FAULTS = [
           "  s.socket = kInvalidSocket;\n  s.networkMode = 0;",
           "  s.socket = kInvalidSocket;", SLOTS),
     Fault("slots-file-end-cut", S + "slot_commands.cc",
-          "writeAll(*target, kCrlf.data(), kCrlf.size())",
-          "writeAll(*target, kCrlf.data(), kCrlf.size() - 1)", SLOTS),
+          "writeAll(t, kCrlf.data(), kCrlf.size())",
+          "writeAll(t, kCrlf.data(), kCrlf.size() - 1)", SLOTS),
 
     # ---- discovery -----------------------------------------------------------------------
     Fault("disc-answer-length", "src/discovery/broadcast.cc",
@@ -216,8 +216,8 @@ FAULTS = [
     Fault("posix-utf8-two-byte-range", P + "posix_text.cc",
           "} else if (c < 0x800) {", "} else if (c < 0x400) {", POSIX),
     Fault("posix-bitmap-bit-order", P + "posix_text.cc",
-          "v = (v << 1) | (src[b] >= 0x80 ? 0u : 1u);",
-          "v = (v >> 1) | (src[b] >= 0x80 ? 0u : 0x80u);", r"^(Posix|FontTextReal)"),
+          "r |= ((v >> b) & 1) << (7 - b);", "r |= ((v >> b) & 1) << b;",
+          r"^(Posix|FontTextReal)"),
 
     Fault("posix-usb-any-interface-class", P + "posix_usb.cc",
           "if (d.bInterfaceClass != LIBUSB_CLASS_PRINTER) continue;", "", USB),
