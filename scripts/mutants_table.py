@@ -19,7 +19,7 @@ COMMANDS = r"^(TextBarcode|BuilderFuzz|RfidWlan|Symbols|PageJob)\."
 FONTTEXT = r"^(FontText|FontTextReal)\."
 QUERY = (r"^(StatusTest|ReadersTest|RevQueryTest|InfoRequestTest|InfoReplyTest|InfoVb6Test"
          r"|InfoNetworkErrorTest|NetworkTest|SerialTest|LoopbackReplies|PtyReplies|InfoLoopback)\.")
-FILES = r"^(Files|DownloadHeader|LargeFiles|FilesLoopback)\."
+FILES = r"^(Files|FileLimits|DownloadHeader|LargeFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns|Discover|DiscoverNetns)\."
 POSIX = r"^Posix"

@@ -18,7 +18,7 @@ struct SizedFile : test::FakeOs {
   std::int64_t fileSize(Handle) override { return size; }
 };
 
-TEST(Files, TheLargestFileAcceptedIsOneByteUnderTwoGibibytes) {
+TEST(FileLimits, TheLargestFileAcceptedIsOneByteUnderTwoGibibytes) {
   struct Row {
     std::int64_t size;
     std::string message;
