@@ -9,9 +9,43 @@
  * comment says otherwise. Text arguments are NUL-terminated; a null pointer is
  * refused like an empty connection (0, "-1" or ""). Queries return pointers to
  * library-owned texts that stay valid until the next call of the same kind.
- * Every call runs to completion on the caller's thread; make one call at a
- * time. Functions marked "C++ linkage" are exported with C++ (type-decorated)
- * symbols; all others have plain C names.
+ * Every call runs to completion on the caller's thread. Functions marked
+ * "C++ linkage" are exported with C++ (type-decorated) symbols; all others
+ * have plain C names.
+ *
+ * Threads: the library may be called from several threads. Every function
+ * takes one process-wide lock for the whole call, so calls from different
+ * threads run one after another, each whole, as if made in some order by a
+ * single thread; the bytes of two commands never mix. Consequences:
+ *  - A slow call holds the others back: a query that waits 5 seconds for a
+ *    silent printer, or closeport's pause, keeps every other thread's call
+ *    waiting that long. Keep slow queries off a thread that must stay
+ *    responsive.
+ *  - The message handler runs inside the call that reports, with the lock
+ *    held. It may call the library on its own thread (the lock is
+ *    recursive), but it must not block forever, and it must not wait for
+ *    another thread that calls the library (that thread waits for the lock
+ *    and neither goes on).
+ *  - Sequences that belong together (open, several builders, print, close)
+ *    are not atomic: another thread's calls may fall between them. Give one
+ *    printer connection to one thread at a time.
+ *  - Texts returned by queries are shared: copy one before another thread
+ *    can make a call of the same kind.
+ *  - paloma_last_error, paloma_last_error_code, paloma_clear_error and
+ *    paloma_set_log_level never wait for the lock: the error record is the
+ *    calling thread's own.
+ *
+ * On Linux every exported function carries the symbol version PALOMA_1 and
+ * the library exports nothing else. A versioned name never stands in for a
+ * function of the same name in another library (the C library's sendfile
+ * stays the one the C++ runtime uses), and the library's calls to its own
+ * functions stay inside it, even when the application defines functions of
+ * the same names (setup, restart, closeport, ...).
+ *
+ * Text "in the process's character set" is read in the locale's character
+ * set (LC_CTYPE; on Windows the ANSI code page). In the C/POSIX locale, which
+ * a program has until it calls setlocale, a text that is valid UTF-8 is read
+ * as UTF-8, and any other text byte by byte as ISO-8859-1.
  */
 #ifndef PALOMA_H
 #define PALOMA_H
@@ -60,11 +94,22 @@ PALOMA_API int paloma_set_log_level(int level);
 
 /* ---- Why a call failed ----------------------------------------------------
  * Every failing call records its reason for the calling thread: a sentence a
- * person can act on ("connect to 127.0.0.1:1: Connection refused") and the OS
- * error number behind it (errno on Linux, GetLastError/WSAGetLastError on
- * Windows; 0 when the cause is not an OS error). A successful call leaves the
- * record as it was. The text stays valid until the thread's next failing call
- * or paloma_clear_error. */
+ * person can act on and the OS error number behind it (errno on Linux,
+ * GetLastError/WSAGetLastError on Windows, with the system's text from
+ * FormatMessage; 0 when the cause is not an OS error). For example:
+ *   connect to 127.0.0.1:1: Connection refused
+ *   no spooler printer named "nope", and "nope" is not a port name (...)
+ *   open "labels/missing.prn": No such file or directory
+ *   the printer closed the connection
+ *   no reply within 1 s
+ *   the reply filled 65536 bytes without the end marker ENDLINE
+ * Openers, writers, command builders, queries, file functions, slots,
+ * discovery and host-font text record it wherever they give their failure
+ * result (0, -1, -2, "-1", "", ...). A successful call leaves the record as
+ * it was (as errno does), so read it right after the call that failed. The
+ * text stays valid until the thread's next failing call or
+ * paloma_clear_error. A host font that is not installed is no failure: the
+ * face that stood in for it is told as debug detail (paloma_set_log_level). */
 PALOMA_API const char* paloma_last_error(void);
 PALOMA_API int paloma_last_error_code(void);
 PALOMA_API void paloma_clear_error(void);
@@ -81,8 +126,9 @@ PALOMA_API int sendcommandnocrlf(const char* text);
  * above U+00FF, or longer than 255 bytes, is refused with 0); then CR LF, or
  * CR LF NUL over the network. */
 PALOMA_API int sendcommandW(const paloma_wchar* text);
-/* Text in the process's character set, sent as UTF-8; then CR LF, or CR LF NUL
- * over the network. */
+/* Text in the process's character set (in the C locale: UTF-8 when the text
+ * is valid UTF-8, see the top of this header), sent as UTF-8; then CR LF, or
+ * CR LF NUL over the network. */
 PALOMA_API int sendcommandutf8(const char* text);
 /* length bytes, then CR LF (network: CR LF NUL). */
 PALOMA_API int sendBinaryData(const unsigned char* data, int length);
@@ -122,9 +168,10 @@ PALOMA_API int closeport(void);
  * goes into the command bare, any other in double quotes. Results: 1 only
  * when every command line was accepted by the transport; 0 when no
  * connection is open, an argument is null, a wide argument holds a character
- * above U+00FF or more than 255 bytes, or the command does not fit its
- * capacity (such a command is refused whole, never shortened, and nothing is
- * sent). Capacities count the command without its line end plus one byte. */
+ * above U+00FF or more than 255 bytes, an argument holds CR or LF (the
+ * printer would end the command there; the last error names the argument),
+ * or the command does not fit its capacity (such a command is refused whole,
+ * never shortened, and nothing is sent). Capacities count the command without its line end plus one byte. */
 
 /* "SIZE w mm,h mm", "SPEED s", "DENSITY d", then "BLINE g mm,o mm" when the
  * first character of `sensor` is '1', else "GAP g mm,o mm" (99 characters
@@ -245,7 +292,8 @@ PALOMA_API int WiFi_Default(void);
  * lying wholly there sends nothing and returns 0, and so does a text whose
  * bitmap exceeds 2400 x 12000 dots. 1 when every byte was accepted. */
 
-/* 8-bit content in the process's character set (the C locale: ISO-8859-1).
+/* 8-bit content in the process's character set (the C locale: UTF-8 when the
+ * text is valid UTF-8, else ISO-8859-1).
  * Empty content or face name: 0. */
 PALOMA_API int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle,
                            int fontunderline, const char* szFaceName, const char* content);
@@ -358,15 +406,20 @@ PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
  * settings are 9600 baud, 8 data bits, no parity, one stop bit. Setting them
  * changes nothing else of the line: flow control stays as the port had it. */
 /* Opens the port by its file name unchanged and sets the default settings;
- * marks the connection open and serial. "1" opened, "0" the port did not open
- * (the connection is left as it was). */
+ * marks the connection open and serial; the port or file port the connection
+ * held before is closed. Only an existing serial terminal opens: any other
+ * name (a regular file, a missing path, a device that is no terminal) opens
+ * nothing and is neither created nor changed. "1" opened, "0" the port did
+ * not open (the connection is left as it was; the last error says why). The
+ * serial branches of openport and openportW open only terminals as well. */
 PALOMA_API const char* opencomport(const char* port);
 /* Applies the four texts (and DSR sensitivity) to the connection's port:
  * 1 done, 0 when the port's settings cannot be read or written. */
 PALOMA_API int SetRS232(const char* baud, const char* parity, const char* databits,
                         const char* stopbits);
-/* The same on a port it opens and closes itself; the connection is left
- * alone. 0 when the port does not open or its settings cannot be set. */
+/* The same on a port it opens and closes itself (an existing serial terminal
+ * only, as opencomport); the connection is left alone. 0 when the port does
+ * not open or its settings cannot be set. */
 PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* parity,
                              const char* databits, const char* stopbits);
 
@@ -376,10 +429,10 @@ PALOMA_API int SetRS232_port(const char* port, const char* baud, const char* par
  * last one filling the remaining bytes ("127.1" is 127.0.0.1), each part
  * decimal, octal (leading 0) or hexadecimal (0x). No host names; an empty
  * text, a part out of range or 255.255.255.255 gives 0 without opening
- * anything. Send and receive time-outs of 1000 ms; pauses 50 ms after
- * connecting; a host that does not answer is given up after 5 seconds. A
- * connection held before is closed on success and kept, usable, on failure.
- * 1 connected, 0 not. */
+ * anything. A printer that does not answer the connection is given up after 5
+ * seconds. Send and receive time-outs of 1000 ms; pauses 50 ms after
+ * connecting. A connection held before is closed on success and
+ * kept, usable, on failure. 1 connected, 0 not. */
 PALOMA_API int openethernet(const char* address, int port);
 /* Waits `delay` ms, closes the socket and clears the network mode (the
  * connection stays marked open). Always 1. */
@@ -410,8 +463,8 @@ PALOMA_API int comportqueryprinter_port(const char* port);
  * printer (about a second), and for as long as that error stays recorded
  * (until openethernet, or an information query that reports it). */
 PALOMA_API const char* ethernetprinterstatus(void);
-/* USB, on a handle of its own: "-1" no printer; a silent printer reads "00"
- * after about 2.2 s. */
+/* USB, on a handle of its own: "-1" no printer, or one that does not open; a
+ * silent printer reads "00" after about 2.2 s. */
 PALOMA_API const char* usbprinterstatus(void);
 /* USB, synchronous: the byte as a signed value; -1 no printer; 0 nothing read. */
 PALOMA_API int usbportqueryprinter(void);
@@ -439,7 +492,8 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * characters, no transport is active, or a write failed. Files of 2 GiB or
  * more: 0.
  * Note that `sendfile` has a plain C name that also exists in the C library;
- * do not include <sys/sendfile.h> beside this header. */
+ * do not include <sys/sendfile.h> beside this header. (Other libraries keep
+ * the C library's: see the symbol versions at the top of this header.) */
 PALOMA_API int downloadbmp(const char* path, const char* name);
 PALOMA_API int downloadpcx(const char* path, const char* name);
 PALOMA_API int downloadmemory(const char* memory, const char* path, const char* name);

@@ -5,6 +5,9 @@
 # 127.0.0.1 on a free port with its live page, runs examples/label_demo against
 # it, and ends with the page's address and the path of the PNG it made (on a
 # terminal, the printer runs until Enter is pressed).
+#
+# Each run writes into a fresh folder of its own, made inside OUT_DIR (default
+# <build>/labels); nothing that was there before is removed or overwritten.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,9 +19,12 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TO
 cmake --build "$build" --target paloma paloma-vprinter label_demo -j2 >/dev/null
 
 case "$build" in /*) build_abs=$build ;; *) build_abs=$root/$build ;; esac
-out=${OUT_DIR:-$build_abs/labels}
-rm -rf "$out"
-mkdir -p "$out"
+parent=${OUT_DIR:-$build_abs/labels}
+mkdir -p "$parent" || { echo "demo: cannot make $parent; set OUT_DIR to a folder you can write" >&2; exit 1; }
+out=$(mktemp -d "$parent/run.XXXXXX") || {
+  echo "demo: cannot make a folder in $parent; set OUT_DIR to a folder you can write" >&2
+  exit 1
+}
 vprinter=$(find "$build" -type f -name paloma-vprinter -perm -u+x | head -n1)
 demo=$(find "$build" -type f -name label_demo -perm -u+x | head -n1)
 

@@ -69,8 +69,11 @@ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake
   -DCMAKE_BUILD_TYPE=Release -DPALOMA_WERROR=ON -DPALOMA_TESTS=ON -DPALOMA_TOOLS=OFF -DPALOMA_BENCH=OFF >"$WORK/configure.log" \
   || { cat "$WORK/configure.log"; exit 1; }
 # Keep going past a target that does not build, run what did, and fail at the end.
-# Programs left from an earlier build must not stand in for ones that fail now.
-rm -f "$BUILD"/*.exe
+# Programs left from an earlier build must not stand in for ones that fail now:
+# remove the programs of this build's own targets, and nothing else in $BUILD.
+for target in $(cmake --build "$BUILD" --target help 2>/dev/null | sed -n -e 's/^\.\.\. \([A-Za-z0-9_.-]*\).*/\1/p' -e 's/^\([A-Za-z0-9_.-]*\): .*/\1/p'); do
+  rm -f "$BUILD/$target.exe"
+done
 build_rc=0
 cmake --build "$BUILD" -j"$JOBS" -- -k || build_rc=$?
 [ "$build_rc" -eq 0 ] || echo "the cross build failed (exit $build_rc); running what was built" >&2

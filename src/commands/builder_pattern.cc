@@ -3,6 +3,8 @@
 #include "commands/builders.h"
 #include "connection/connection_state.h"
 #include "connection/text_convert.h"
+#include "connection/write_path.h"
+#include "platform/last_error.h"
 
 namespace paloma::commands {
 
@@ -17,7 +19,18 @@ std::size_t boundedLength(const char* text, std::size_t limit) {
   return n;
 }
 
+bool tooLong(std::size_t capacity) {
+  setLastError("the command would be longer than " + std::to_string(capacity - 1) +
+               " characters; nothing was sent");
+  return false;
+}
+
 }  // namespace
+
+bool nullArgument() {
+  setLastError("a text argument is a null pointer");
+  return false;
+}
 
 bool formatCommand(std::size_t capacity, std::string_view tmpl, const char* const* args,
                    std::size_t count, CommandLines* lines) {
@@ -33,14 +46,14 @@ bool formatCommand(std::size_t capacity, std::string_view tmpl, const char* cons
   }
   if (placeholders != count) return false;
   total = tmpl.size() - placeholders * kPlaceholder.size();
-  if (total >= capacity) return false;
+  if (total >= capacity) return tooLong(capacity);
   std::size_t lengths[32];
   if (count > sizeof lengths / sizeof lengths[0]) return false;
   for (std::size_t i = 0; i < count; ++i) {
-    if (!args[i]) return false;
+    if (!args[i]) return nullArgument();
     lengths[i] = boundedLength(args[i], capacity);
     total += lengths[i];
-    if (total >= capacity) return false;
+    if (total >= capacity) return tooLong(capacity);
   }
   // Second pass: fill.
   std::string line;
@@ -54,6 +67,25 @@ bool formatCommand(std::size_t capacity, std::string_view tmpl, const char* cons
   }
   line.append(tmpl.substr(from));
   lines->push_back(std::move(line));
+  return true;
+}
+
+bool noLineEndInFields(std::string_view keyword, std::size_t capacity, const char* const* args,
+                       std::initializer_list<const char*> names) {
+  std::size_t i = 0;
+  for (const char* name : names) {
+    const char* text = args[i++];
+    if (!text) continue;
+    const std::size_t n = boundedLength(text, capacity);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (text[k] == '\r' || text[k] == '\n') {
+        setLastError(std::string(keyword) + ": the argument " + name +
+                     " holds a line end (CR or LF), which would end the command early; "
+                     "nothing was sent");
+        return false;
+      }
+    }
+  }
   return true;
 }
 
@@ -82,15 +114,23 @@ int sendCommands(const CommandLines& lines) {
   for (const std::string& line : lines) {
     if (sendcommand(line.c_str()) != 1) allAccepted = false;
   }
+  if (!allAccepted && connection().isOpen == 0) noteNoTransport();
   return allAccepted ? 1 : 0;
 }
 
-bool connectionOpen() { return connection().isOpen != 0; }
+bool connectionOpen() {
+  if (connection().isOpen != 0) return true;
+  noteNoTransport();
+  return false;
+}
 
 bool connectionOrTransportActive() {
   const ConnectionState& c = connection();
-  return c.isOpen != 0 || c.spoolerMode != 0 || c.lptMode != 0 || c.usbMode != 0 ||
-         c.serialMode != 0 || c.networkMode != 0;
+  if (c.isOpen != 0 || c.spoolerMode != 0 || c.lptMode != 0 || c.usbMode != 0 ||
+      c.serialMode != 0 || c.networkMode != 0)
+    return true;
+  noteNoTransport();
+  return false;
 }
 
 }  // namespace paloma::commands

@@ -11,6 +11,9 @@
 //      a command has a quoted and a bare form of its last (content) field, a
 //      content whose first byte is '@' (a printer variable or counter) goes
 //      bare and any other content, the empty one included, in double quotes.
+//   3a. Line ends: an argument holding CR or LF is refused (nothing is sent,
+//      the result is 0, the last error names the argument); the printer
+//      would end the command there.
 //   4. Bounded formatting: the command is formatted into a buffer of the
 //      capacity its function states (NUL included). A command that needs the
 //      whole capacity or more is refused: nothing is sent, the result is 0. A
@@ -85,6 +88,20 @@ inline bool formatCommand(std::size_t capacity, std::string_view tmpl,
   return formatCommand(capacity, tmpl, args.begin(), args.size(), lines);
 }
 
+// The printer ends every command at its line end, so a field can never hold
+// CR or LF: one that did would end the command early and make the rest of
+// the text a command of its own. True when no argument holds either byte
+// (each is read at most up to `capacity` bytes; null ones are left to the
+// formatter). Otherwise false, with the last error naming the first such
+// argument by its name in `names` and the command by `keyword`.
+bool noLineEndInFields(std::string_view keyword, std::size_t capacity, const char* const* args,
+                       std::initializer_list<const char*> names);
+inline bool noLineEndInFields(std::string_view keyword, std::size_t capacity,
+                              std::initializer_list<const char*> args,
+                              std::initializer_list<const char*> names) {
+  return noLineEndInFields(keyword, capacity, args.begin(), names);
+}
+
 // The content quoting rule: true when the content goes into the bare field
 // (its first byte is '@'). False for an empty or null content.
 bool contentIsBare(const char* content);
@@ -107,10 +124,14 @@ bool narrowWideArgs(const paloma_wchar* const* wide, std::size_t count, std::str
 int sendCommands(const CommandLines& lines);
 
 // True when a connection is open (isOpen). The guard of most builders.
+// Both guards record why when they refuse.
 bool connectionOpen();
 // True when isOpen or any transport mode flag is set: the guard of restart
 // and of the wireless-LAN commands.
 bool connectionOrTransportActive();
+
+// Records that a text argument was a null pointer; returns false.
+bool nullArgument();
 
 // The single-connection builder: 0 unless a connection is open, 0 when
 // `format` refuses, else the lines it made sent with sendCommands.

@@ -1,13 +1,17 @@
 // Page setup and job control: setup, clearbuffer, formfeed, nobackfeed,
 // printlabel, printlabelW, restart.
 #include "commands/builders.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
 bool formatSetup(const char* width, const char* height, const char* speed, const char* density,
                  const char* sensor, const char* gap, const char* offset, CommandLines* out) {
   out->clear();
-  if (!sensor) return false;
+  if (!sensor) return nullArgument();
+  if (!noLineEndInFields("setup", kSetupCapacity, {width, height, speed, density, gap, offset},
+                         {"width", "height", "speed", "density", "gap", "offset"}))
+    return false;
   // Only the first byte chooses: "1", "10" and "1x" mean a black line.
   const char* keyword = sensor[0] == '1' ? "BLINE" : "GAP";
   bool ok = formatCommand(kSetupCapacity, "SIZE %s mm,%s mm", {width, height}, out) &&
@@ -36,6 +40,8 @@ bool formatNoBackFeed(CommandLines* out) {
 
 bool formatPrintLabel(const char* sets, const char* copies, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("PRINT", kPrintLabelCapacity, {sets, copies}, {"sets", "copies"}))
+    return false;
   return formatCommand(kPrintLabelCapacity, "PRINT %s,%s", {sets, copies}, out);
 }
 
@@ -47,6 +53,7 @@ extern "C" {
 
 int setup(const char* width, const char* height, const char* speed, const char* density,
           const char* sensor, const char* gap, const char* offset) {
+  paloma::ApiLock lock;
   // All four commands are formatted before any is sent, so the printer never
   // gets half a page setup.
   return sendFormatted([&](CommandLines* l) {
@@ -54,15 +61,17 @@ int setup(const char* width, const char* height, const char* speed, const char* 
   });
 }
 
-int clearbuffer(void) { return sendFormatted(formatClearBuffer); }
-int formfeed(void) { return sendFormatted(formatFormFeed); }
-int nobackfeed(void) { return sendFormatted(formatNoBackFeed); }
+int clearbuffer(void) { paloma::ApiLock lock; return sendFormatted(formatClearBuffer); }
+int formfeed(void) { paloma::ApiLock lock; return sendFormatted(formatFormFeed); }
+int nobackfeed(void) { paloma::ApiLock lock; return sendFormatted(formatNoBackFeed); }
 
 int printlabel(const char* sets, const char* copies) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) { return formatPrintLabel(sets, copies, l); });
 }
 
 int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies) {
+  paloma::ApiLock lock;
   if (!connectionOpen()) return 0;
   const paloma_wchar* wide[2] = {sets, copies};
   std::string narrow[2];
@@ -71,6 +80,7 @@ int printlabelW(const paloma_wchar* sets, const paloma_wchar* copies) {
 }
 
 int restart(void) {
+  paloma::ApiLock lock;
   // A wider guard than the other builders: a transport flag that outlived
   // its connection is enough to try.
   if (!connectionOrTransportActive()) return 0;

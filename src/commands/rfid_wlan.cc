@@ -8,6 +8,7 @@
 
 #include "commands/builders.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
@@ -20,12 +21,17 @@ constexpr int kRfidWritePauseMs = 500;
 
 bool formatRfidRead(const char* const args[5], CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("RFID READ", kRfidWlanCapacity, args, {"a1", "a2", "a3", "a4", "a5"}))
+    return false;
   return formatCommand(kRfidWlanCapacity, "RFID READ,%s,%s,%s,%s,%s,\"\"\r\n",
                        {args[0], args[1], args[2], args[3], args[4]}, out);
 }
 
 bool formatRfidWrite(const char* const args[6], CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("RFID WRITE", kRfidWlanCapacity, args,
+                         {"a1", "a2", "a3", "a4", "a5", "data"}))
+    return false;
   // The data field is always quoted, whatever its first character.
   return formatCommand(kRfidWlanCapacity, "RFID WRITE,%s,%s,%s,%s,%s,\"%s\"\r\n",
                        {args[0], args[1], args[2], args[3], args[4], args[5]}, out);
@@ -44,24 +50,30 @@ bool formatWlanPort(int port, CommandLines* out) {
 
 bool formatWlanSsid(const char* ssid, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN SSID", kRfidWlanCapacity, {ssid}, {"ssid"})) return false;
   return formatCommand(kRfidWlanCapacity, "WLAN SSID \"%s\"", {ssid}, out);
 }
 
 bool formatWlanStaticIp(const char* ip, const char* mask, const char* gateway,
                         CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN IP", kRfidWlanCapacity, {ip, mask, gateway},
+                         {"ip", "mask", "gateway"}))
+    return false;
   return formatCommand(kRfidWlanCapacity, "WLAN IP \"%s\", \"%s\", \"%s\"",
                        {ip, mask, gateway}, out);
 }
 
 bool formatWlanWep(int index, const char* key, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN WEP", kRfidWlanCapacity, {key}, {"key"})) return false;
   std::string decimal = std::to_string(index);
   return formatCommand(kRfidWlanCapacity, "WLAN WEP %s,\"%s\"", {decimal.c_str(), key}, out);
 }
 
 bool formatWlanWpa(const char* key, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("WLAN WPA", kRfidWlanCapacity, {key}, {"key"})) return false;
   return formatCommand(kRfidWlanCapacity, "WLAN WPA \"%s\"", {key}, out);
 }
 
@@ -83,9 +95,10 @@ int sendWlan(bool formatted, const CommandLines& lines) {
 
 extern "C" {
 
-int rfidDetect(void) { return sendcommand(kRfidDetectCommand) == 1 ? 1 : 0; }
+int rfidDetect(void) { paloma::ApiLock lock; return sendcommand(kRfidDetectCommand) == 1 ? 1 : 0; }
 
 int rfidRead(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5) {
+  paloma::ApiLock lock;
   const char* args[5] = {a1, a2, a3, a4, a5};
   CommandLines lines;
   if (!formatRfidRead(args, &lines)) return 0;
@@ -94,6 +107,7 @@ int rfidRead(const char* a1, const char* a2, const char* a3, const char* a4, con
 
 int rfidWrite(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
               const char* data) {
+  paloma::ApiLock lock;
   const char* args[6] = {a1, a2, a3, a4, a5, data};
   CommandLines lines;
   if (!formatRfidWrite(args, &lines)) return 0;
@@ -104,42 +118,49 @@ int rfidWrite(const char* a1, const char* a2, const char* a3, const char* a4, co
 }
 
 int WiFi_DHCP(void) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanDhcp(&lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_Port(int port) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanPort(port, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_SSID(const char* ssid) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanSsid(ssid, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_StaticIP(const char* ip, const char* mask, const char* gateway) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanStaticIp(ip, mask, gateway, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_WEP(int index, const char* key) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanWep(index, key, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_WPA(const char* key) {
+  paloma::ApiLock lock;
   CommandLines lines;
   bool ok = formatWlanWpa(key, &lines);
   return sendWlan(ok, lines);
 }
 
 int WiFi_Default(void) {
+  paloma::ApiLock lock;
   if (!connectionOrTransportActive()) return 0;
   // The reset command, then a restart so that it takes effect; both are
   // attempted, and the result is 1 only when both were accepted.

@@ -6,6 +6,8 @@
 #include <cstddef>
 
 #include "commands/builders.h"
+#include "platform/api_lock.h"
+#include "platform/last_error.h"
 
 namespace paloma::commands {
 
@@ -13,7 +15,7 @@ namespace {
 
 bool anyNull(const char* const* args, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
-    if (!args[i]) return true;
+    if (!args[i]) return !nullArgument();
   return false;
 }
 
@@ -35,6 +37,9 @@ bool formatFields(std::size_t capacity, const char* keyword, const char* const* 
 bool formatQrcode(const char* const args[9], CommandLines* out) {
   out->clear();
   if (anyNull(args, 9)) return false;
+  if (!noLineEndInFields("QRCODE", kSymbolCapacity, args,
+                         {"x", "y", "ecc", "cell", "mode", "rotation", "model", "mask", "content"}))
+    return false;
   const char* content = args[8];
   // Model and mask go together: if either is given, both fields are written.
   static constexpr std::size_t kPair[] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -47,6 +52,9 @@ bool formatQrcode(const char* const args[9], CommandLines* out) {
 bool formatDmatrix(const char* const args[8], CommandLines* out) {
   out->clear();
   if (anyNull(args, 8)) return false;
+  if (!noLineEndInFields("DMATRIX", kSymbolCapacity, args,
+                         {"x", "y", "width", "height", "moduleSize", "rows", "columns", "content"}))
+    return false;
   const char* content = args[7];
   // Module size, rows and columns go together.
   static constexpr std::size_t kTriple[] = {1, 2, 3, 4, 5, 6, 7};
@@ -59,6 +67,10 @@ bool formatDmatrix(const char* const args[8], CommandLines* out) {
 bool formatAztec(const char* const args[10], CommandLines* out) {
   out->clear();
   if (anyNull(args, 10)) return false;
+  if (!noLineEndInFields("AZTEC", kSymbolCapacity, args,
+                         {"x", "y", "rotation", "moduleSize", "errorControl", "flags", "menu",
+                          "symbols", "reverse", "content"}))
+    return false;
   const char* content = args[9];
   // k: how many of arguments 4 to 9 are written, up to the last given one;
   // empty ones before it stay as empty fields.
@@ -73,6 +85,9 @@ bool formatAztec(const char* const args[10], CommandLines* out) {
 bool formatMaxicode(const char* const args[7], CommandLines* out) {
   out->clear();
   if (anyNull(args, 7)) return false;
+  if (!noLineEndInFields("MAXICODE", kSymbolCapacity, args,
+                         {"x", "y", "mode", "cls", "country", "postal", "content"}))
+    return false;
   const char* content = args[6];
   bool bare = contentIsBare(content);
   const char mode = args[2][0];
@@ -93,7 +108,10 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
       break;
     case '5':
       // Mode 5 has no class, country or postal code.
-      if (isGiven(args[3]) || isGiven(args[4]) || isGiven(args[5])) return false;
+      if (isGiven(args[3]) || isGiven(args[4]) || isGiven(args[5])) {
+        setLastError("maxicode mode 5 takes no class, country or postal code; nothing was sent");
+        return false;
+      }
       [[fallthrough]];
     case '4':
       // Mode 4 leaves out arguments 4 to 6 even when they are given.
@@ -102,7 +120,9 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
                          {args[0], args[1], args[2], content}, out);
       break;
     default:
-      return false;  // no template for this mode
+      // No template for this mode.
+      setLastError("maxicode mode must begin with 2, 3, 4 or 5; nothing was sent");
+      return false;
   }
   return ok;
 }
@@ -110,6 +130,10 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
 bool formatPdf417(const char* const args[18], CommandLines* out) {
   out->clear();
   if (anyNull(args, 18)) return false;
+  if (!noLineEndInFields("PDF417", kPdf417Capacity, args,
+                         {"x", "y", "width", "height", "rotation", "o6", "o7", "o8", "o9", "o10",
+                          "o11", "o12", "o13", "o14", "o15", "o16", "o17", "content"}))
+    return false;
   const char* content = args[17];
   auto given = [&](std::size_t n) { return isGiven(args[n - 1]); };
   bool ok;
@@ -152,24 +176,28 @@ extern "C" {
 
 int qrcode(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
            const char* a6, const char* a7, const char* a8, const char* content) {
+  paloma::ApiLock lock;
   const char* args[9] = {a1, a2, a3, a4, a5, a6, a7, a8, content};
   return sendSymbol(formatQrcode, args);
 }
 
 int dmatrix(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
             const char* a6, const char* a7, const char* content) {
+  paloma::ApiLock lock;
   const char* args[8] = {a1, a2, a3, a4, a5, a6, a7, content};
   return sendSymbol(formatDmatrix, args);
 }
 
 int aztec(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
           const char* a6, const char* a7, const char* a8, const char* a9, const char* content) {
+  paloma::ApiLock lock;
   const char* args[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, content};
   return sendSymbol(formatAztec, args);
 }
 
 int maxicode(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
              const char* a6, const char* content) {
+  paloma::ApiLock lock;
   const char* args[7] = {a1, a2, a3, a4, a5, a6, content};
   return sendSymbol(formatMaxicode, args);
 }
@@ -178,6 +206,7 @@ int pdf417(const char* a1, const char* a2, const char* a3, const char* a4, const
            const char* a6, const char* a7, const char* a8, const char* a9, const char* a10,
            const char* a11, const char* a12, const char* a13, const char* a14,
            const char* a15, const char* a16, const char* a17, const char* content) {
+  paloma::ApiLock lock;
   const char* args[18] = {a1,  a2,  a3,  a4,  a5,  a6,  a7,  a8,  a9,
                           a10, a11, a12, a13, a14, a15, a16, a17, content};
   return sendSymbol(formatPdf417, args);

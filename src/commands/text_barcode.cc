@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "commands/builders.h"
+#include "platform/api_lock.h"
 
 namespace paloma::commands {
 
@@ -10,6 +11,9 @@ bool formatPrinterFont(const char* x, const char* y, const char* font, const cha
                        const char* xmul, const char* ymul, const char* content,
                        CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("TEXT", kPrinterFontCapacity, {x, y, font, rotation, xmul, ymul, content},
+                         {"x", "y", "font", "rotation", "xmul", "ymul", "content"}))
+    return false;
   const char* tmpl = contentIsBare(content) ? "TEXT %s,%s,\"%s\",%s,%s,%s,%s"
                                             : "TEXT %s,%s,\"%s\",%s,%s,%s,\"%s\"";
   return formatCommand(kPrinterFontCapacity, tmpl, {x, y, font, rotation, xmul, ymul, content},
@@ -20,6 +24,11 @@ bool formatBarcode(const char* x, const char* y, const char* type, const char* h
                    const char* readable, const char* rotation, const char* narrow,
                    const char* wide, const char* content, CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields(
+          "BARCODE", kBarcodeCapacity,
+          {x, y, type, height, readable, rotation, narrow, wide, content},
+          {"x", "y", "type", "height", "readable", "rotation", "narrow", "wide", "content"}))
+    return false;
   const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s"
                                             : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,\"%s\"";
   return formatCommand(kBarcodeCapacity, tmpl,
@@ -31,6 +40,11 @@ bool formatBarcodeComplete(const char* x, const char* y, const char* type, const
                            const char* wide, const char* extra, const char* content,
                            CommandLines* out) {
   out->clear();
+  if (!noLineEndInFields("BARCODE", kBarcodeCapacity,
+                         {x, y, type, height, readable, rotation, narrow, wide, extra, content},
+                         {"x", "y", "type", "height", "readable", "rotation", "narrow", "wide",
+                          "extra", "content"}))
+    return false;
   const char* tmpl = contentIsBare(content) ? "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,%s"
                                             : "BARCODE %s,%s,\"%s\",%s,%s,%s,%s,%s,%s,\"%s\"";
   return formatCommand(kBarcodeCapacity, tmpl,
@@ -41,7 +55,11 @@ bool formatRss(const char* x, const char* y, const char* type, const char* rotat
                const char* moduleWidth, const char* separatorHeight, const char* extra,
                const char* content, CommandLines* out) {
   out->clear();
-  if (!type || !extra || !content) return false;
+  if (!type || !extra || !content) return nullArgument();
+  if (!noLineEndInFields(
+          "RSS", kRssCapacity, {x, y, type, rotation, moduleWidth, separatorHeight, extra, content},
+          {"x", "y", "type", "rotation", "moduleWidth", "separatorHeight", "extra", "content"}))
+    return false;
   if (extra[0] != '\0') {
     // Eight fields; the type name plays no part.
     const char* tmpl = contentIsBare(content) ? "RSS %s,%s,\"%s\",%s,%s,%s,%s,%s"
@@ -67,6 +85,7 @@ extern "C" {
 
 int printerfont(const char* x, const char* y, const char* font, const char* rotation,
                 const char* xmul, const char* ymul, const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatPrinterFont(x, y, font, rotation, xmul, ymul, content, l);
   });
@@ -75,6 +94,7 @@ int printerfont(const char* x, const char* y, const char* font, const char* rota
 int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* font,
                  const paloma_wchar* rotation, const paloma_wchar* xmul,
                  const paloma_wchar* ymul, const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (!connectionOpen()) return 0;
   const paloma_wchar* wide[7] = {x, y, font, rotation, xmul, ymul, content};
   std::string a[7];
@@ -86,6 +106,7 @@ int printerfontW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wcha
 int barcode(const char* x, const char* y, const char* type, const char* height,
             const char* readable, const char* rotation, const char* narrow, const char* wide,
             const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatBarcode(x, y, type, height, readable, rotation, narrow, wide, content, l);
   });
@@ -95,6 +116,7 @@ int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* t
              const paloma_wchar* height, const paloma_wchar* readable,
              const paloma_wchar* rotation, const paloma_wchar* narrow, const paloma_wchar* wide,
              const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (!connectionOpen()) return 0;
   const paloma_wchar* w[9] = {x, y, type, height, readable, rotation, narrow, wide, content};
   std::string a[9];
@@ -106,6 +128,7 @@ int barcodeW(const paloma_wchar* x, const paloma_wchar* y, const paloma_wchar* t
 int barcodecomplete(const char* x, const char* y, const char* type, const char* height,
                     const char* readable, const char* rotation, const char* narrow,
                     const char* wide, const char* extra, const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatBarcodeComplete(x, y, type, height, readable, rotation, narrow, wide, extra,
                                  content, l);
@@ -115,6 +138,7 @@ int barcodecomplete(const char* x, const char* y, const char* type, const char* 
 int rss(const char* x, const char* y, const char* type, const char* rotation,
         const char* moduleWidth, const char* separatorHeight, const char* extra,
         const char* content) {
+  paloma::ApiLock lock;
   return sendFormatted([&](CommandLines* l) {
     return formatRss(x, y, type, rotation, moduleWidth, separatorHeight, extra, content, l);
   });

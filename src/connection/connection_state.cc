@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "platform/last_error.h"
 
 namespace paloma {
 
@@ -27,7 +30,32 @@ bool ConnectionState::setPortName(std::string_view name) {
   return true;
 }
 
+void releaseHandle(ConnectionState& c) {
+  if (c.handle == kInvalidHandle) return;
+  if (c.spoolerMode == 1) {
+    os().spoolerEndPage(c.handle);
+    os().spoolerEndDoc(c.handle);
+    os().spoolerClose(c.handle);
+  } else if (c.lptMode == 1 || c.usbMode == 1 || c.serialMode == 1) {
+    if (c.serialMode == 1) os().sleepMs(100);
+    os().closeHandle(c.handle);
+  } else {
+    return;
+  }
+  c.spoolerMode = c.lptMode = c.usbMode = c.serialMode = 0;
+  c.handle = kInvalidHandle;
+}
+
 ConnectionState& connection() { return g_connection; }
+
+Handle openPath(std::string_view path, const OpenMode& mode) {
+  Handle h = os().openFile(path, mode);
+  if (h == kInvalidHandle) {
+    const int error = os().lastOsError();
+    setLastOsError("open \"" + std::string(path) + "\"", error);
+  }
+  return h;
+}
 
 void resetConnection() {
   g_connection.~ConnectionState();

@@ -37,10 +37,21 @@ struct ConnectionState {
   bool setPortName(std::string_view name);
 };
 
+// Before an opener puts a new handle into `c.handle`, the one it replaces is
+// reachable from nothing else: this closes it as closeport would (a spooler
+// job ended first, a serial port given 100 ms to drain), clears the flags
+// that named it and forgets it. A handle that no flag names is left alone:
+// it was closed already, and closing its number again could close another.
+void releaseHandle(ConnectionState& c);
+
 // The process-wide connection.
 ConnectionState& connection();
 
 // Returns the state to how the library starts (tests).
 void resetConnection();
+
+// os().openFile, recording why when it fails: `open "<path>": <the system's
+// sentence>` with the OS error number.
+Handle openPath(std::string_view path, const OpenMode& mode);
 
 }  // namespace paloma

@@ -4,19 +4,22 @@
 #include "connection/text_convert.h"
 #include "paloma.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 using namespace paloma;
 
 extern "C" {
 
 int about(void) {
+  paloma::ApiLock lock;
   os().message("Windows DLL Version V1.0.0.2", "DLL Version", MessageIcon::Information);
   return 1;
 }
 
-const char* dllversion(void) { return "1.00"; }
+const char* dllversion(void) { paloma::ApiLock lock; return "1.00"; }
 
 int showunicode(const paloma_wchar* text, int count) {
+  paloma::ApiLock lock;
   static constexpr int kUnits = 1024;
   std::u16string shown;
   if (text) {
@@ -30,6 +33,7 @@ int showunicode(const paloma_wchar* text, int count) {
 }
 
 const char* testthread(void) {
+  paloma::ApiLock lock;
   static const char kText[] = "PALOMA runs on the caller's thread";
   os().message(kText, "", MessageIcon::None);
   return kText;
@@ -38,6 +42,7 @@ const char* testthread(void) {
 }  // extern "C"
 
 const paloma_wchar* muta1() {
+  paloma::ApiLock lock;
   static const paloma_wchar kText[] = {static_cast<paloma_wchar>(0x57D7), 0};
   return kText;
 }

@@ -3,14 +3,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "connection/connection_state.h"
 #include "connection/network.h"
 #include "connection/write_path.h"
 #include "paloma.h"
 #include "platform/deadline.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -24,20 +27,34 @@ ConnectionState& conn() { return connection(); }
 }  // namespace
 
 Socket connectPrinterSocket(const char* address, int port) {
-  if (!address) return kInvalidSocket;
+  if (!address) {
+    setLastError("the address is a null pointer");
+    return kInvalidSocket;
+  }
   os().netStartup();
   std::uint32_t addr = 0;
   if (!ipv4FromText(address, &addr)) {
+    setLastError("\"" + std::string(address) +
+                 "\" is not an IPv4 address such as 192.168.1.20 (host names are not looked up)");
     os().netCleanup();
     return kInvalidSocket;
   }
   Socket s = os().tcpSocket();
   if (s == kInvalidSocket) {
+    setLastOsError("create a TCP socket", os().lastOsError());
     os().netCleanup();
     return kInvalidSocket;
   }
   auto port16 = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
-  if (os().tcpConnect(s, addr, port16).result < 0) {
+  NetResult connected = os().tcpConnect(s, addr, port16);
+  if (connected.result < 0) {
+    const std::string where = "connect to " + std::string(address) + ":" + std::to_string(port16);
+    if (connected.osError != 0)
+      setLastOsError(where, connected.osError);
+    else if (connected.error == kNetTimedOut)
+      setLastError(where + ": no answer in time", 0);
+    else
+      setLastError(where + ": refused or unreachable", 0);
     os().closeSocket(s);
     os().netCleanup();
     return kInvalidSocket;
@@ -59,6 +76,7 @@ using namespace paloma;
 extern "C" {
 
 int openethernet(const char* address, int port) {
+  paloma::ApiLock lock;
   replies().NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
   if (s == kInvalidSocket) return 0;
@@ -73,6 +91,7 @@ int openethernet(const char* address, int port) {
 }
 
 int closeethernetport(int delay) {
+  paloma::ApiLock lock;
   os().sleepMs(delay > 0 ? delay : 0);
   ConnectionState& c = conn();
   if (c.socket != kInvalidSocket) os().closeSocket(c.socket);
@@ -82,6 +101,7 @@ int closeethernetport(int delay) {
 }
 
 int Ethernetsend(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   clearReply();
   ReplyState& r = replies();

@@ -9,8 +9,11 @@
 #include "connection/connection_state.h"
 #include "connection/text_convert.h"
 #include "connection/usb_search.h"
+#include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -79,7 +82,7 @@ bool isFileDevicePath(std::string_view p) {
 // cleared.
 bool openTransport(TransportKind kind, std::string_view path, const OpenMode& mode) {
   ConnectionState& c = conn();
-  Handle h = os().openFile(path, mode);
+  Handle h = openPath(path, mode);
   std::int32_t& flag = c.flag(kind);
   if (h == kInvalidHandle) {
     flag = 0;
@@ -94,7 +97,7 @@ bool openTransport(TransportKind kind, std::string_view path, const OpenMode& mo
 
 int openUsb() {
   UsbDeviceRecord record;
-  findUsbDevice(record);
+  findUsbDevice(record);  // records why when none is found
   if (record.found)
     return openTransport(TransportKind::UsbDevice, record.devicePath, kUsbDeviceOpenMode) ? 1 : 0;
   conn().usbMode = 0;
@@ -110,7 +113,7 @@ int openLpt(std::string_view path) {
 // openport's serial branch: the port opened exclusively for overlapped I/O,
 // purged, DTR and RTS raised, reads that return at once.
 int openSerialPrepared(std::string_view path) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenExisting, true};
+  OpenMode mode{kAccessRead | kAccessWrite, kShareNone, Disposition::OpenTerminal, true};
   if (!openTransport(TransportKind::Serial, path, mode)) return 0;
   Handle h = conn().handle;
   os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
@@ -126,8 +129,9 @@ int openSerialPrepared(std::string_view path) {
 }
 
 // openportW's serial branch: the plain name, shared writes, no preparation.
+// Like every serial opener it opens only an existing terminal.
 int openSerialPlain(std::string_view path) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::OpenTerminal, true};
   if (!openTransport(TransportKind::Serial, path, mode)) {
     os().message("Couldn't open the specific COM port.", "Message", MessageIcon::Warning);
     return 0;
@@ -139,8 +143,15 @@ enum class Flavor { Narrow, Wide };
 
 int openByName(std::string_view name, Flavor flavor) {
   closeport();
+  // A handle closeport left (a name lookup's spooler printer, a second
+  // transport) would be lost when the flags are cleared.
+  releaseHandle(conn());
   clearOpenerFlags();
-  if (!conn().setPortName(name)) return 0;
+  if (!conn().setPortName(name)) {
+    setLastError("the printer name is " + std::to_string(name.size()) + " bytes long; at most " +
+                 std::to_string(ConnectionState::kPortNameSize - 1) + " fit");
+    return 0;
+  }
   if (trySpooler()) return 1;
 
   ConnectionState& c = conn();
@@ -163,6 +174,9 @@ int openByName(std::string_view name, Flavor flavor) {
     os().message(std::string(name), kErrorCaption, MessageIcon::Warning);
     os().message(kNoDriver, kErrorCaption, MessageIcon::Warning);
   }
+  setLastError("no spooler printer named \"" + std::string(name) + "\", and \"" +
+               std::string(name) +
+               "\" is not a port name (USB, LPT1 to LPT4, COM<n> or a /dev/ device path)");
   c.spoolerMode = 0;
   c.isOpen = 0;
   return 0;
@@ -178,14 +192,18 @@ int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
       printers->assign(1, onServer);
       return 0;
     case Os::ServerLookup::Missing:
-      printers->clear();
+      printers->clear();  // the backend has recorded why
       return -1;
     case Os::ServerLookup::NotServerName:
       break;
   }
-  if (!os().spoolerList(printers)) return -1;
+  if (!os().spoolerList(printers)) {
+    setLastError("the spooler's list of printers cannot be had: is the print service running?");
+    return -1;
+  }
   for (std::size_t i = 0; i < printers->size(); ++i)
     if ((*printers)[i].port == port) return static_cast<int>(i);
+  setLastError("no spooler printer has the port \"" + std::string(port) + "\"");
   return -1;
 }
 
@@ -194,6 +212,7 @@ int findPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers) {
 // when none was found; *opened tells whether the spooler opened it.
 int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, bool* opened) {
   closeport();
+  releaseHandle(conn());
   clearOpenerFlags();
   *opened = false;
   // A port name too long to keep leaves the one before it.
@@ -206,6 +225,9 @@ int openPrinterOnPort(const char* port, std::vector<SpoolerPrinter>* printers, b
   if (c.spoolerMode == 1) {
     c.handle = h;
     *opened = true;
+  } else {
+    setLastError("the spooler printer \"" + (*printers)[index].name + "\" on port \"" + port +
+                 "\" could not be opened");
   }
   return index;
 }
@@ -218,11 +240,13 @@ using namespace paloma;
 extern "C" {
 
 int openport(const char* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   return openByName(name, Flavor::Narrow);
 }
 
 int openportW(const paloma_wchar* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   std::string narrow;
   if (!narrowWide(name, kWideArgCapacity, &narrow)) return 0;
@@ -230,6 +254,7 @@ int openportW(const paloma_wchar* name) {
 }
 
 int compareport(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return 0;
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
@@ -248,8 +273,12 @@ int compareport(const char* port) {
 }
 
 const char* returndriver(const char* port) {
+  paloma::ApiLock lock;
   static std::string result;
-  if (!port) return "-1";
+  if (!port) {
+    setLastError("the port is a null pointer");
+    return "-1";
+  }
   std::vector<SpoolerPrinter> printers;
   bool opened = false;
   int index = openPrinterOnPort(port, &printers, &opened);
@@ -261,22 +290,27 @@ const char* returndriver(const char* port) {
 }
 
 int closeport(void) {
+  paloma::ApiLock lock;
   ConnectionState& c = conn();
   if (c.isOpen == 0) return 0;
   if (c.spoolerMode == 1) {
     os().spoolerEndPage(c.handle);
     os().spoolerEndDoc(c.handle);
     os().spoolerClose(c.handle);
+    c.handle = kInvalidHandle;
     c.spoolerMode = 0;
   } else if (c.lptMode == 1) {
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;
     c.lptMode = 0;
   } else if (c.usbMode == 1) {
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;
     c.usbMode = 0;
   } else if (c.serialMode == 1) {
     os().sleepMs(100);
     os().closeHandle(c.handle);
+    c.handle = kInvalidHandle;  // its number may soon name another file
     c.serialMode = 0;
   } else if (c.networkMode == 1) {
     os().sleepMs(1000);

@@ -1,10 +1,13 @@
 // The serial port: opening one with the library's default line settings and
 // setting baud rate, parity, data bits and stop bits from texts.
+#include <string>
 #include <string_view>
 
 #include "connection/connection_state.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -12,10 +15,19 @@ namespace {
 ConnectionState& conn() { return connection(); }
 
 // How opencomport and SetRS232_port open a port: by its name unchanged,
-// shared writes, overlapped I/O.
+// shared writes, overlapped I/O. Only an existing serial terminal opens: a
+// port name that is a file's name must not create or empty that file.
 Handle openSerialPort(const char* port) {
-  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::CreateAlways, true};
-  return os().openFile(port, mode);
+  OpenMode mode{kAccessRead | kAccessWrite, kShareWrite, Disposition::OpenTerminal, true};
+  Handle h = os().openFile(port, mode);
+  if (h == kInvalidHandle) {
+    const int error = os().lastOsError();
+    setLastError("\"" + std::string(port) + "\" is no serial port that can be opened: " +
+                     (error ? os().osErrorText(error) : std::string("refused")) +
+                     " (only an existing terminal device opens; nothing was created or changed)",
+                 error);
+  }
+  return h;
 }
 
 void applyDefaults(SerialSettings& s) {
@@ -27,11 +39,23 @@ void applyDefaults(SerialSettings& s) {
 }
 
 // Reads the port's settings, applies the defaults and writes them back.
+// The serial settings calls, recording why when they fail.
+bool getState(Handle h, SerialSettings* s) {
+  if (os().serialGetState(h, s)) return true;
+  setLastOsError("read the serial port's settings (is a serial port open?)", os().lastOsError());
+  return false;
+}
+bool setState(Handle h, const SerialSettings& s) {
+  if (os().serialSetState(h, s)) return true;
+  setLastOsError("apply the serial port's settings", os().lastOsError());
+  return false;
+}
+
 bool setDefaults(Handle h) {
   SerialSettings s;
-  if (!os().serialGetState(h, &s)) return false;
+  if (!getState(h, &s)) return false;
   applyDefaults(s);
-  return os().serialSetState(h, s);
+  return setState(h, s);
 }
 
 // Each text must equal a table entry exactly; any other text leaves its
@@ -57,15 +81,17 @@ void applyTexts(SerialSettings& s, std::string_view baud, std::string_view parit
 int setLine(Handle h, const char* baud, const char* parity, const char* dataBits,
             const char* stopBits) {
   SerialSettings current;
-  if (!os().serialGetState(h, &current)) return 0;
+  if (!getState(h, &current)) return 0;
   SerialSettings& s = conn().serialSettings;
   s = current;
   applyTexts(s, baud, parity, dataBits, stopBits);
-  return os().serialSetState(h, s) ? 1 : 0;
+  return setState(h, s) ? 1 : 0;
 }
 
 bool anyNull(const char* a, const char* b, const char* c, const char* d) {
-  return !a || !b || !c || !d;
+  if (a && b && c && d) return false;
+  setLastError("a serial setting argument is a null pointer");
+  return true;
 }
 
 }  // namespace
@@ -76,10 +102,12 @@ using namespace paloma;
 extern "C" {
 
 const char* opencomport(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return "0";
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return "0";
   ConnectionState& c = conn();
+  releaseHandle(c);  // the port (or file port) held before is not lost
   c.handle = h;
   setDefaults(h);
   c.isOpen = 1;
@@ -88,12 +116,14 @@ const char* opencomport(const char* port) {
 }
 
 int SetRS232(const char* baud, const char* parity, const char* databits, const char* stopbits) {
+  paloma::ApiLock lock;
   if (anyNull(baud, parity, databits, stopbits)) return 0;
   return setLine(conn().handle, baud, parity, databits, stopbits);
 }
 
 int SetRS232_port(const char* port, const char* baud, const char* parity, const char* databits,
                   const char* stopbits) {
+  paloma::ApiLock lock;
   if (!port || anyNull(baud, parity, databits, stopbits)) return 0;
   Handle h = openSerialPort(port);
   if (h == kInvalidHandle) return 0;
@@ -104,4 +134,4 @@ int SetRS232_port(const char* port, const char* baud, const char* parity, const 
 
 }  // extern "C"
 
-int comportdefault() { return setDefaults(conn().handle) ? 1 : 0; }
+int comportdefault() { paloma::ApiLock lock; return setDefaults(conn().handle) ? 1 : 0; }

@@ -1,5 +1,8 @@
 #include "connection/text_convert.h"
 
+#include <cstdio>
+
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -16,11 +19,24 @@ std::u16string wideUnits(const paloma_wchar* text) {
 
 bool narrowWide(const paloma_wchar* text, std::size_t capacity, std::string* out) {
   out->clear();
-  if (!text) return false;
+  if (!text) {
+    setLastError("a text argument is a null pointer");
+    return false;
+  }
   for (std::size_t i = 0; text[i] != 0; ++i) {
     auto unit = static_cast<std::uint32_t>(text[i]);
-    if (unit > 0xFF) return false;
-    if (out->size() + 1 >= capacity) return false;
+    if (unit > 0xFF) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(unit));
+      setLastError(std::string("a wide text argument holds U+") + hex + " at unit " +
+                   std::to_string(i) + "; only U+0000 to U+00FF can be sent as bytes");
+      return false;
+    }
+    if (out->size() + 1 >= capacity) {
+      setLastError("a wide text argument is longer than " + std::to_string(capacity - 1) +
+                   " units");
+      return false;
+    }
     out->push_back(static_cast<char>(unit));
   }
   return true;

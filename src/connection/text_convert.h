@@ -20,7 +20,8 @@ std::u16string wideUnits(const paloma_wchar* text);
 // UTF-16 unit U+0000..U+00FF becomes the byte of the same value. A unit above
 // U+00FF has no byte in that conversion, so the text is refused rather than
 // sent with a wrong character; a text that does not fit is refused too.
-// Returns false on refusal (out then holds nothing useful).
+// Returns false on refusal, with the last error set (out then holds nothing
+// useful).
 bool narrowWide(const paloma_wchar* text, std::size_t capacity, std::string* out);
 
 // The same narrowing for an argument of a fixed 256-byte working buffer.

@@ -7,7 +7,9 @@
 #include "connection/connection_state.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 #ifndef PALOMA_USB_VENDOR_ID
 #define PALOMA_USB_VENDOR_ID "fff0"
@@ -30,7 +32,10 @@ int findUsbDevice(UsbDeviceRecord& record, bool fillSlots) {
   if (fillSlots) std::memset(record.slotPaths, 0, sizeof record.slotPaths);
   int nextSlot = 0;
   std::vector<std::string> paths;
-  if (!os().usbInterfaces(&paths)) return 0;
+  if (!os().usbInterfaces(&paths)) {
+    setLastError("the list of USB devices cannot be read");
+    return 0;
+  }
   for (const std::string& path : paths) {
     if (path.empty()) continue;  // details could not be read
     if (!usbPathMatches(path.c_str())) continue;
@@ -40,6 +45,9 @@ int findUsbDevice(UsbDeviceRecord& record, bool fillSlots) {
     if (fillSlots && nextSlot < UsbDeviceRecord::kSlots)
       std::memcpy(record.slotPaths[nextSlot++], path.data(), path.size());
   }
+  if (!record.found)
+    setLastError(std::string("no USB printer with vendor ID ") + PALOMA_USB_VENDOR_ID +
+                 " is connected");
   return 1;
 }
 
@@ -48,15 +56,20 @@ int findUsbDevice(UsbDeviceRecord& record, bool fillSlots) {
 using namespace paloma;
 
 int usbportwrite(const char* text) {
+  paloma::ApiLock lock;
   static constexpr std::size_t kBufferSize = 4096;
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return -1;
   // text, space, CR, LF and the NUL must fit the 4096-byte buffer; a longer
   // text is refused before the device is touched.
-  if (!text || std::strlen(text) + 4 > kBufferSize) return -2;
+  if (!text || std::strlen(text) + 4 > kBufferSize) {
+    setLastError(text ? "the text is longer than " + std::to_string(kBufferSize - 4) + " bytes"
+                      : std::string("the text is a null pointer"));
+    return -2;
+  }
   ConnectionState& c = connection();
-  c.usbOneShotHandle = os().openFile(record.devicePath, kUsbDeviceOpenMode);
+  c.usbOneShotHandle = openPath(record.devicePath, kUsbDeviceOpenMode);
   if (c.usbOneShotHandle == kInvalidHandle) return -2;
   std::string line(text);
   line.append(" \r\n");

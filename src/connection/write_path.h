@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/os.h"
+
 #include "connection/connection_state.h"
 
 namespace paloma {
@@ -29,7 +31,8 @@ enum class WriterFamily {
 };
 
 // The first active transport of the current connection in the family's
-// order, ignoring isOpen; nullopt when no mode flag is set.
+// order, ignoring isOpen; nullopt (with the last error set) when no mode
+// flag is set.
 std::optional<WriteTarget> pickTarget(const ConnectionState& c, WriterFamily family);
 
 // How the serial port is written: with an event of the call's own (which may
@@ -52,14 +55,34 @@ bool writeWithEnd(const WriteTarget& t, const void* body, std::size_t n, std::st
 // False when a write fails or an event cannot be created.
 bool serialWriteAll(Handle h, const void* data, std::size_t n, SerialEventUse use);
 
-// Copies a text into commandBuffer, NUL-terminated; false (nothing copied)
-// when it does not fit with room for `reserve` more bytes and the NUL.
+// Copies a text into commandBuffer, NUL-terminated; false (nothing copied,
+// the last error set) when it does not fit with room for `reserve` more
+// bytes and the NUL.
 bool copyToCommandBuffer(std::string_view text, std::size_t reserve = 0);
 
 // The binary-buffer write: copies `text` into commandBuffer and writes it,
 // without line end, to the first active transport in the Binary order. It
 // does not test isOpen. Returns 1 when all bytes were accepted, else 0.
 int binaryBufferWrite(std::string_view text);
+
+// Records why a network call failed: a closed connection, a time-out, or the
+// OS error behind it, for the step `what` ("send to the printer").
+void noteNetworkFailure(const NetResult& r, std::string_view what);
+
+// Records that a call found no transport open to write to.
+void noteNoTransport();
+
+// Records that a command of `length` bytes did not fit the command buffer.
+void noteTooLong(std::size_t length);
+
+// Records that the argument `what` ("the text", "the port") is a null pointer.
+void noteNull(const char* what);
+
+// The refusals of the writers' first test: a null text, or nothing open.
+// Record which, and give 0.
+int refuseText(const void* text);
+// Nothing open, a negative length, or null data with a length.
+int refuseData(const void* data, int length);
 
 // The "\r\n" line end and the network's three-byte form.
 inline constexpr std::string_view kCrlf{"\r\n", 2};

@@ -3,11 +3,14 @@
 // probe itself (our own probe comes back to us too, at exactly 32 bytes).
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "discovery/broadcast.h"
 #include "paloma.h"
 #include "platform/deadline.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -21,8 +24,13 @@ const char* discoverPrinters(int waitMs) {
   Os& sys = os();
   sys.netStartup();
   Socket s = sys.udpSocket();
+  if (s == kInvalidSocket) setLastOsError("create a UDP socket", sys.lastOsError());
   if (s != kInvalidSocket) sys.setBroadcast(s);
   if (s == kInvalidSocket || !sys.bindAny(s, kDiscoveryPort)) {
+    if (s != kInvalidSocket)
+      setLastOsError("bind UDP port " + std::to_string(kDiscoveryPort) +
+                         " for the discovery probe (is another program using it?)",
+                     sys.lastOsError());
     // A socket that could not be made reports the binding failure too.
     if (s != kInvalidSocket) sys.closeSocket(s);
     sys.message("sock ERROR binding in the server socket2", "Error Message",
@@ -33,7 +41,12 @@ const char* discoverPrinters(int waitMs) {
     return kDiscoverySetupFailed;
   }
 
-  sys.sendTo(s, kDiscoveryProbe, sizeof kDiscoveryProbe, kLimitedBroadcast, kDiscoveryPort);
+  NetResult sent =
+      sys.sendTo(s, kDiscoveryProbe, sizeof kDiscoveryProbe, kLimitedBroadcast, kDiscoveryPort);
+  if (sent.result < 0)
+    setLastOsError("send the discovery probe to 255.255.255.255:" +
+                       std::to_string(kDiscoveryPort),
+                   sent.osError);
 
   unsigned char answer[512];
   std::memset(answer, 0, sizeof answer);
@@ -48,6 +61,9 @@ const char* discoverPrinters(int waitMs) {
       break;
     }
   }
+  if (result == kDiscoveryNoAnswer && sent.result >= 0)
+    setLastError("no printer answered the discovery probe within " +
+                 std::to_string(waitMs / 1000) + " s");
   sys.closeSocket(s);
   sys.netCleanup();
   return result;
@@ -56,5 +72,6 @@ const char* discoverPrinters(int waitMs) {
 }  // namespace paloma
 
 extern "C" const char* broadcast(void) {
+  paloma::ApiLock lock;
   return paloma::discoverPrinters(paloma::kDiscoveryWaitMs);
 }

@@ -13,6 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/os.h"
 #include "platform/deadline.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -98,5 +99,6 @@ int discoverWho(int waitMs, paloma_printer_found* found, int max) {
 }  // namespace paloma
 
 extern "C" int paloma_discover(int wait_ms, paloma_printer_found* found, int max) {
+  paloma::ApiLock lock;
   return paloma::discoverWho(wait_ms, found, max);
 }

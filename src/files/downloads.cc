@@ -6,6 +6,8 @@
 #include "connection/write_path.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "platform/api_lock.h"
+#include "platform/last_error.h"
 
 namespace paloma {
 
@@ -46,8 +48,14 @@ bool writePayloadAndEnd(const WriteTarget& t, FileSource& file, SerialRow row) {
 int sendWholeFile(const char* path, bool withHeader, const char* memory, const char* name,
                   SerialRow row) {
   ConnectionState& c = connection();
-  if (c.isOpen == 0) return 0;
-  if (!path || (withHeader && !name)) return 0;
+  if (c.isOpen == 0) {
+    noteNoTransport();
+    return 0;
+  }
+  if (!path || (withHeader && !name)) {
+    setLastError(path ? "the name argument is a null pointer" : "the path is a null pointer");
+    return 0;
+  }
 
   auto target = pickTarget(c, WriterFamily::Binary);
   FileSource file;
@@ -72,19 +80,23 @@ using paloma::sendWholeFile;
 extern "C" {
 
 int downloadbmp(const char* path, const char* name) {
+  paloma::ApiLock lock;
   return sendWholeFile(path, true, nullptr, name, SerialRow::Overlapped);
 }
 
 int downloadpcx(const char* path, const char* name) {
+  paloma::ApiLock lock;
   return sendWholeFile(path, true, nullptr, name, SerialRow::Overlapped);
 }
 
 int downloadmemory(const char* memory, const char* path, const char* name) {
+  paloma::ApiLock lock;
   if (!memory) return 0;
   return sendWholeFile(path, true, memory, name, SerialRow::PlainWrite);
 }
 
 int sendfile(const char* path) {
+  paloma::ApiLock lock;
   return sendWholeFile(path, false, nullptr, nullptr, SerialRow::PlainWrite);
 }
 

@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <new>
+#include <string>
 
 #include "files/files.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -36,7 +38,14 @@ bool FileSource::readBlock(std::size_t n) {
   while (held_ < n) {
     IoResult r = os().readFile(file_, block_.get() + held_, n - held_, ReadWait::Blocking,
                                kFileReadTimeoutMs);
-    if (!r.ok || r.timedOut || r.count == 0 || r.count > n - held_) return false;
+    if (!r.ok || r.timedOut || r.count == 0 || r.count > n - held_) {
+      if (!r.ok)
+        setLastOsError("read \"" + path_ + "\"", r.error);
+      else
+        setLastError("read \"" + path_ + "\": the file ended after " +
+                     std::to_string(read_ + held_) + " of " + std::to_string(size_) + " bytes");
+      return false;
+    }
     held_ += r.count;
     read_ += r.count;
   }
@@ -53,28 +62,36 @@ bool openFileSource(const char* path, FileSource* out) {
   mode.overlapped = false;
   out->file_ = os().openFile(path, mode);
   if (out->file_ == kInvalidHandle) {
+    setLastOsError("open \"" + std::string(path) + "\"", os().lastOsError());
     warn(kCouldNotOpenFile, kErrorCaption);
     return false;
   }
 
+  out->path_ = path;
   std::int64_t found = os().fileSize(out->file_);
   if (found < 0) {
+    setLastOsError("find the size of \"" + std::string(path) + "\"", os().lastOsError());
     out->close();
     warn(kFileReadUnsuccessfully, kReadFileCaption);
     return false;
   }
   if (static_cast<std::uint64_t>(found) > kMaxFileSize) {
+    setLastError("\"" + std::string(path) + "\" holds " + std::to_string(found) +
+                 " bytes; files of 2 GiB or more cannot be sent");
     out->close();
     warn(kFileTooLarge, kErrorCaption);
     return false;
   }
   const auto size = static_cast<std::uint32_t>(found);
+  out->size_ = size;  // for the reasons of failed reads
 
   // One block: the whole file when it fits; at least one byte so that an
   // empty file still has a block to point at.
   const std::size_t first = std::min<std::size_t>(size, kFileBlockBytes);
   out->block_.reset(new (std::nothrow) unsigned char[first == 0 ? 1 : first]);
   if (!out->block_) {
+    setLastError("no memory for " + std::to_string(first) + " bytes of \"" + std::string(path) +
+                 "\"");
     out->close();
     warn(kOutOfMemory, kErrorCaption);
     return false;
@@ -97,10 +114,18 @@ bool FileSource::send(const Writer& write, const std::optional<CopyTarget>& copy
     FileCopyResult r = os().copyFile(file_, done, size_ - done, copyTo->handle, copyTo->socket);
     done += std::min(r.count, size_ - done);
     if (r.status == FileCopyResult::FileEnded) {
+      setLastError("read \"" + path_ + "\": the file ended after " + std::to_string(done) +
+                   " of " + std::to_string(size_) + " bytes");
       warn(kFileReadUnsuccessfully, kReadFileCaption);
       return false;
     }
-    if (r.status == FileCopyResult::Failed) return false;
+    if (r.status == FileCopyResult::Failed) {
+      if (r.timedOut)
+        setLastError("send \"" + path_ + "\": the printer took no bytes in time", r.error);
+      else
+        setLastOsError("send \"" + path_ + "\" to the printer", r.error);
+      return false;
+    }
   }
   // Otherwise read and written a block at a time. Reading goes on from the
   // file's position, so it can only continue where nothing was copied.
@@ -120,12 +145,20 @@ bool FileSource::send(const Writer& write, const std::optional<CopyTarget>& copy
 bool formatDownloadHeader(const char* memory, const char* name, std::uint32_t size,
                           std::string* out) {
   out->clear();
-  if (!name) return false;
+  if (!name) {
+    setLastError("the name argument is a null pointer");
+    return false;
+  }
   std::string header = "DOWNLOAD ";
   if (memory) header.append(memory).append(",");
   header.append("\"").append(name).append("\",");
   header.append(std::to_string(size)).append(",");
-  if (header.size() > kMaxDownloadHeader) return false;
+  if (header.size() > kMaxDownloadHeader) {
+    setLastError("the DOWNLOAD header would be " + std::to_string(header.size()) +
+                 " characters; at most " + std::to_string(kMaxDownloadHeader) +
+                 " fit (shorten the name)");
+    return false;
+  }
   *out = std::move(header);
   return true;
 }

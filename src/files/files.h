@@ -59,6 +59,7 @@ class FileSource {
   void close();
   bool readBlock(std::size_t n);
   Handle file_ = kInvalidHandle;
+  std::string path_;  // for the reasons of failures
   std::uint32_t size_ = 0;
   std::unique_ptr<unsigned char[]> block_;
   std::size_t held_ = 0;  // bytes of the file now in block_

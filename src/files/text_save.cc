@@ -5,7 +5,9 @@
 
 #include "connection/text_convert.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -23,11 +25,17 @@ void replaceTextFile(std::string_view bytes) {
   mode.disposition = Disposition::CreateAlways;
   mode.overlapped = false;
   Handle h = os().openFile(kTextFileName, mode);
-  if (h == kInvalidHandle) return;
+  if (h == kInvalidHandle) {
+    setLastOsError(std::string("open \"") + kTextFileName + "\"", os().lastOsError());
+    return;
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     IoResult r = os().writeFile(h, bytes.data() + done, bytes.size() - done);
-    if (!r.ok || r.count == 0) break;
+    if (!r.ok || r.count == 0) {
+      setLastOsError(std::string("write \"") + kTextFileName + "\"", r.ok ? 0 : r.error);
+      break;
+    }
     done += r.count;
   }
   os().closeHandle(h);
@@ -40,6 +48,7 @@ void replaceTextFile(std::string_view bytes) {
 extern "C" {
 
 int savetotext(const paloma_wchar* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   const std::size_t units = paloma::wideLength(text);
   // Each UTF-16 unit as two bytes, low byte first, without a byte-order mark.
@@ -55,6 +64,7 @@ int savetotext(const paloma_wchar* text) {
 }
 
 int savetotext_array(const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   paloma::replaceTextFile(std::string_view(text, std::strlen(text)));
   return 0;

@@ -1,9 +1,13 @@
 #include "fonttext/fonttext.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 
+#include <string>
+
 #include "connection/connection_state.h"
+#include "platform/last_error.h"
 
 namespace paloma {
 
@@ -48,21 +52,59 @@ TextGeometry textGeometry(int x, int y, int cx, int cy, int rotation) {
   return g;
 }
 
+namespace {
+
+TextBitmapStatus refuse(TextBitmapStatus status, std::string why) {
+  setLastError(std::move(why));
+  return status;
+}
+
+bool sameFace(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// A face name the system does not have is no failure (another face stands
+// in), but a developer may want to know which.
+void noteSubstitutedFace(const FontSpec& font) {
+  const std::string used = os().fontFaceUsed(font);
+  if (!used.empty() && !sameFace(used, font.faceName))
+    debugMessage("font \"" + font.faceName + "\" is not installed; \"" + used +
+                 "\" stands in for it");
+}
+
+}  // namespace
+
 TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
                                    TextBitmap* out) {
-  if (args.faceName.size() > kFaceNameMax) return TextBitmapStatus::FaceTooLong;
+  if (args.faceName.size() > kFaceNameMax)
+    return refuse(TextBitmapStatus::FaceTooLong,
+                  "the face name is " + std::to_string(args.faceName.size()) +
+                      " bytes long; at most " + std::to_string(kFaceNameMax) + " fit");
   const FontSpec font = textFontSpec(args);
+
+  if (debugEnabled()) noteSubstitutedFace(font);
 
   int cx = 0, cy = 0;
   if (!os().textExtent(font, text, &cx, &cy) || cx < 0 || cy < 0)
-    return TextBitmapStatus::MeasureFailed;
+    return refuse(TextBitmapStatus::MeasureFailed,
+                  "the text could not be measured in the face \"" + font.faceName + "\"");
 
   const TextGeometry g = textGeometry(args.x, args.y, cx, cy, args.rotation);
-  if (g.w > kTextCanvasWidth || g.h > kTextCanvasHeight) return TextBitmapStatus::TooLarge;
+  if (g.w > kTextCanvasWidth || g.h > kTextCanvasHeight)
+    return refuse(TextBitmapStatus::TooLarge,
+                  "the text's bitmap would be " + std::to_string(g.w) + " x " +
+                      std::to_string(g.h) + " dots; at most " + std::to_string(kTextCanvasWidth) +
+                      " x " + std::to_string(kTextCanvasHeight) + " fit");
   // Nothing of the block lies right of and below the label origin: there
   // would be a header of no width or no rows, so nothing is sent.
   if ((g.skipBytes > 0 && g.skipBytes >= g.widthBytes) || (g.skipRows > 0 && g.skipRows >= g.h))
-    return TextBitmapStatus::Clipped;
+    return refuse(TextBitmapStatus::Clipped,
+                  "the text lies wholly left of or above the label's origin; nothing was sent");
 
   out->geometry = g;
   out->rowBytes = g.widthBytes - static_cast<int>(g.skipBytes);
@@ -76,11 +118,12 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
     const int top = static_cast<int>(g.skipRows);
     BitBlock block;
     if (!os().drawText(font, text, g.x0 - left, g.y0 - top, out->rowBytes * 8, out->rows, &block))
-      return TextBitmapStatus::DrawFailed;
+      return refuse(TextBitmapStatus::DrawFailed, "the text could not be drawn");
     const std::size_t size =
         static_cast<std::size_t>(out->rowBytes) * static_cast<std::size_t>(out->rows);
     if (block.widthBytes != out->rowBytes || block.rows != out->rows || block.bits.size() != size)
-      return TextBitmapStatus::DrawFailed;
+      return refuse(TextBitmapStatus::DrawFailed,
+                    "the text was drawn in a block of the wrong size");
     out->bits = std::move(block.bits);
   }
 
@@ -89,7 +132,8 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
   const long long hy = g.Y > 0 ? g.Y : 0;
   const int n = std::snprintf(header, sizeof header, "BITMAP %lld,%lld,%d,%d,1,", hx, hy,
                               out->rowBytes, out->rows);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof header) return TextBitmapStatus::TooLarge;
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof header)
+    return refuse(TextBitmapStatus::TooLarge, "the BITMAP header does not fit its buffer");
   out->header.assign(header, static_cast<std::size_t>(n));
   return TextBitmapStatus::Ok;
 }

@@ -6,6 +6,8 @@
 #include "connection/text_convert.h"
 #include "fonttext/fonttext.h"
 #include "paloma.h"
+#include "platform/api_lock.h"
+#include "platform/last_error.h"
 
 using namespace paloma;
 
@@ -20,6 +22,7 @@ extern "C" {
 
 int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                 const char* szFaceName, const char* content) {
+  paloma::ApiLock lock;
   if (connection().isOpen == 0) return 0;
   if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
   HostText text;
@@ -30,6 +33,7 @@ int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int f
 
 int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                  const char* szFaceName, const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (connection().isOpen == 0) return 0;
   if (!content || !szFaceName) return 0;
   // The content is narrowed byte per unit into the 256-byte working buffer;
@@ -49,6 +53,7 @@ int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int 
 
 int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                  const char* szFaceName, const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (connection().isOpen == 0 || !content || !szFaceName) return 0;
   // Empty texts and face names are drawn and sent like any other.
   const std::u16string units = wideUnits(content);
@@ -59,15 +64,20 @@ int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int 
 
 int windowsfontUnicode(int x, int y, int fontheight, int rotation, int fontstyle,
                        int fontunderline, const char* szFaceName, const paloma_wchar* content) {
+  paloma::ApiLock lock;
   return windowsfontM(x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName, content);
 }
 
 int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int fontstyle,
                             int fontunderline, const char* szFaceName,
                             const paloma_wchar* content, int length) {
+  paloma::ApiLock lock;
   if (connection().isOpen == 0 || !content || !szFaceName) return 0;
   // The copy and its terminator must fit the working buffer.
-  if (length < 0 || length >= kLengthCopyUnits) return 0;
+  if (length < 0 || length >= kLengthCopyUnits) {
+    setLastError("the length must be 0 to " + std::to_string(kLengthCopyUnits - 1) + " units");
+    return 0;
+  }
   std::array<char16_t, kLengthCopyUnits> copy{};
   int copied = 0;
   while (copied < length) {

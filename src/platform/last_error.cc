@@ -4,6 +4,7 @@
 
 #include "paloma.h"
 #include "platform/message_handler.h"
+#include "platform/os.h"
 
 namespace paloma {
 namespace {
@@ -27,6 +28,15 @@ void setLastError(std::string text, int osError) {
   e.text = std::move(text);
   e.code = osError;
 }
+
+void setLastOsError(std::string_view what, int osError) {
+  std::string text(what);
+  text += ": ";
+  text += osError != 0 ? os().osErrorText(osError) : std::string("failed");
+  setLastError(std::move(text), osError);
+}
+
+bool debugEnabled() { return g_logLevel.load(std::memory_order_relaxed) >= PALOMA_LOG_DEBUG; }
 
 void debugMessage(std::string_view text) {
   if (g_logLevel.load(std::memory_order_relaxed) >= PALOMA_LOG_DEBUG)

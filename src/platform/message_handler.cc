@@ -4,6 +4,7 @@
 #include <string>
 
 #include "paloma.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -24,6 +25,7 @@ void deliverMessage(std::string_view text, std::string_view caption, MessageIcon
 
 extern "C" paloma_message_handler paloma_set_message_handler(paloma_message_handler handler,
                                                              void* user) {
+  paloma::ApiLock lock;
   paloma_message_handler previous = paloma::g_handler;
   paloma::g_handler = handler;
   paloma::g_user = user;

@@ -37,6 +37,11 @@ enum class Disposition {
   OpenExisting,  // fail if it does not exist
   CreateAlways,  // create or truncate a regular file; a device opens as it is
   OpenAlways,    // open, or create if missing; never truncates
+  // An existing serial terminal only (a serial port, a USB serial adapter, a
+  // pseudo-terminal). Anything else (a missing path, a regular file, a
+  // directory, a device that is no terminal) is refused without being
+  // created, truncated or changed.
+  OpenTerminal,
 };
 
 struct OpenMode {
@@ -109,6 +114,8 @@ enum NetError : int {
 struct NetResult {
   long result = 0;    // bytes (>= 0) or -1 on error, like send/recv
   int error = kNetOk; // NetError kind of the last call (kNetOk on success)
+  int osError = 0;    // the OS error number behind a failure (errno,
+                      // WSAGetLastError), 0 when there is none
 };
 
 // ---- host-font text ------------------------------------------------------
@@ -291,6 +298,13 @@ class Os {
   virtual bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) = 0;
   virtual bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                         BitBlock* out) = 0;
+  // The face the system draws for the font: its own name, or that of the
+  // face substituted for a name it does not have. Empty when it cannot say
+  // (the default).
+  virtual std::string fontFaceUsed(const FontSpec& font) {
+    (void)font;
+    return {};
+  }
 
   // Text conversion from the process's 8-bit character set.
   virtual std::u16string ansiToUtf16(std::string_view bytes) = 0;
@@ -310,6 +324,15 @@ class Os {
   virtual char* allocByteString(const char* bytes, std::size_t n);
   virtual void freeByteString(char* s);
   virtual std::uint32_t byteStringLength(const char* s);
+
+  // Why an operation failed. lastOsError is the OS error number the calling
+  // thread's last failed system call left (errno, GetLastError), read right
+  // after an operation that reports failure by its result alone (a bool, an
+  // invalid handle); IoResult and NetResult carry theirs. osErrorText is the
+  // system's sentence for such a number (strerror, FormatMessage), without a
+  // line end. The defaults use the C library's errno and strerror.
+  virtual int lastOsError();
+  virtual std::string osErrorText(int code);
 
   // Time. sleepMs blocks for the given time; nowMs is a monotonic clock.
   virtual void sleepMs(int ms) = 0;

@@ -3,15 +3,18 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "connection/connection_state.h"
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/bstr.h"
 #include "query/info_table.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -39,7 +42,7 @@ bool sendBlock(Socket s, const void* block, std::size_t n) {
 // The USB query handle: read and write, no sharing, overlapped.
 Handle openUsbQueryHandle(const UsbDeviceRecord& record) {
   if (!record.found || record.devicePath[0] == '\0') return kInvalidHandle;
-  return os().openFile(record.devicePath, kUsbQueryOpenMode);
+  return openPath(record.devicePath, kUsbQueryOpenMode);
 }
 
 }  // namespace
@@ -52,11 +55,16 @@ const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query) {
 
 std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block) {
   std::memset(block, 0, kSettingBlockSize);
-  if (!a || !b || !c) return 0;
+  if (!a || !b || !c) {
+    setLastError("a setting argument is a null pointer");
+    return 0;
+  }
   int n = std::snprintf(block, kSettingBlockSize,
                         "OUT GETSETTING$(\"%s\",\"%s\",\"%s\")\r\nOUT CHR$(02)\r\n", a, b, c);
   if (n <= 0 || static_cast<std::size_t>(n) >= kSettingBlockSize) {
     std::memset(block, 0, kSettingBlockSize);  // refused, never truncated
+    setLastError("the setting request would be longer than " +
+                 std::to_string(kSettingBlockSize - 1) + " bytes; nothing was sent");
     return 0;
   }
   return static_cast<std::size_t>(n);
@@ -80,7 +88,7 @@ const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
   sendRequestBlock(s, row.request);
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineAfter || row.mode == ArmMode::LineBefore) r.LineMode = 1;
-  ReadNetworkReply(s);
+  if (ReadNetworkReply(s) && r.NetworkError != 0) noteEarlierNetworkError();
   if (row.failure == InfoFailure::MinusOneOnError) {
     if (r.NetworkError != 0) {
       // Reporting the error clears it; a serial-number query's LineMode
@@ -107,7 +115,11 @@ const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device) {
     usbReadWhile(&usbReadDataToBuffer, device);
   }
   const char* text = resultBuffer(InfoBuffer::Reply);
-  if (row.failure == InfoFailure::MinusOneWhenEmpty && text[0] == '\0') return kQueryFailed;
+  if (row.failure == InfoFailure::MinusOneWhenEmpty && text[0] == '\0') {
+    // A device that did not open has its reason recorded already.
+    if (device != kInvalidHandle) setLastError("the USB printer sent no reply");
+    return kQueryFailed;
+  }
   if (row.mode == ArmMode::Frame) r.FrameMode = 0;
   return text;
 }
@@ -127,7 +139,7 @@ const char* runNetworkSettingQuery(Socket s, const char* a, const char* b, const
   ReplyState& r = replies();
   clearReply();
   sendBlock(s, block, sizeof block);
-  ReadNetworkSetting(s);
+  if (ReadNetworkSetting(s) && r.NetworkError != 0) noteEarlierNetworkError();
   // An error left by any earlier network read also answers "-1"; the flag
   // stays set for the queries that report and clear it.
   if (r.NetworkError != 0) return kQueryFailed;
@@ -141,7 +153,9 @@ const char* runUsbSettingQuery(Handle device, const char* a, const char* b, cons
   if (n == 0) return kEmptyText;
   usbOverlappedWrite(device, block, static_cast<int>(n));
   usbReadWhile(reader, device);
-  return resultBuffer(InfoBuffer::Reply);
+  const char* text = resultBuffer(InfoBuffer::Reply);
+  if (text[0] == '\0') setLastError("the USB printer sent no reply");
+  return text;
 }
 
 }  // namespace paloma
@@ -174,66 +188,113 @@ paloma_bstr usbVb6(InfoQuery q) {
 extern "C" {
 
 // ---- serial ----
-const char* comportprintercodepage(void) { return comport(InfoQuery::CodePage); }
-const char* comportprintercompletestatus(void) { return comport(InfoQuery::CompleteStatus); }
-const char* comportprinterdpi(void) { return comport(InfoQuery::Dpi); }
-const char* comportprinterfile(void) { return comport(InfoQuery::File); }
-const char* comportprinterfreememory(void) { return comport(InfoQuery::FreeMemory); }
-const char* comportprintermileage(void) { return comport(InfoQuery::Mileage); }
-const char* comportprintername(void) { return comport(InfoQuery::Name); }
-const char* comportprinterpeel(void) { return comport(InfoQuery::Peel); }
-const char* comportprinterquantity(void) { return comport(InfoQuery::Quantity); }
-const char* comportprinterserial(void) { return comport(InfoQuery::SerialNumber); }
+const char* comportprintercodepage(void) {
+  paloma::ApiLock lock;
+  return comport(InfoQuery::CodePage);
+}
+const char* comportprintercompletestatus(void) {
+  paloma::ApiLock lock;
+  return comport(InfoQuery::CompleteStatus);
+}
+const char* comportprinterdpi(void) { paloma::ApiLock lock; return comport(InfoQuery::Dpi); }
+const char* comportprinterfile(void) { paloma::ApiLock lock; return comport(InfoQuery::File); }
+const char* comportprinterfreememory(void) {
+  paloma::ApiLock lock;
+  return comport(InfoQuery::FreeMemory);
+}
+const char* comportprintermileage(void) {
+  paloma::ApiLock lock;
+  return comport(InfoQuery::Mileage);
+}
+const char* comportprintername(void) { paloma::ApiLock lock; return comport(InfoQuery::Name); }
+const char* comportprinterpeel(void) { paloma::ApiLock lock; return comport(InfoQuery::Peel); }
+const char* comportprinterquantity(void) {
+  paloma::ApiLock lock;
+  return comport(InfoQuery::Quantity);
+}
+const char* comportprinterserial(void) {
+  paloma::ApiLock lock;
+  return comport(InfoQuery::SerialNumber);
+}
 
 int comportprinterrestart(void) {
+  paloma::ApiLock lock;
   clearReply();
   return ComportSendData("\x1b!R\n");
 }
 
 // ---- network ----
-const char* ethernetprintercodepage(void) { return ethernet(InfoQuery::CodePage); }
-const char* ethernetprintercompletestatus(void) { return ethernet(InfoQuery::CompleteStatus); }
-const char* ethernetprinterdpi(void) { return ethernet(InfoQuery::Dpi); }
-const char* ethernetprinterfile(void) { return ethernet(InfoQuery::File); }
-const char* ethernetprinterfreememory(void) { return ethernet(InfoQuery::FreeMemory); }
-const char* ethernetprintermileage(void) { return ethernet(InfoQuery::Mileage); }
-const char* ethernetprintername(void) { return ethernet(InfoQuery::Name); }
-const char* ethernetprinterpeel(void) { return ethernet(InfoQuery::Peel); }
-const char* ethernetprinterquantity(void) { return ethernet(InfoQuery::Quantity); }
-const char* ethernetprinterserial(void) { return ethernet(InfoQuery::SerialNumber); }
+const char* ethernetprintercodepage(void) {
+  paloma::ApiLock lock;
+  return ethernet(InfoQuery::CodePage);
+}
+const char* ethernetprintercompletestatus(void) {
+  paloma::ApiLock lock;
+  return ethernet(InfoQuery::CompleteStatus);
+}
+const char* ethernetprinterdpi(void) { paloma::ApiLock lock; return ethernet(InfoQuery::Dpi); }
+const char* ethernetprinterfile(void) { paloma::ApiLock lock; return ethernet(InfoQuery::File); }
+const char* ethernetprinterfreememory(void) {
+  paloma::ApiLock lock;
+  return ethernet(InfoQuery::FreeMemory);
+}
+const char* ethernetprintermileage(void) {
+  paloma::ApiLock lock;
+  return ethernet(InfoQuery::Mileage);
+}
+const char* ethernetprintername(void) { paloma::ApiLock lock; return ethernet(InfoQuery::Name); }
+const char* ethernetprinterpeel(void) { paloma::ApiLock lock; return ethernet(InfoQuery::Peel); }
+const char* ethernetprinterquantity(void) {
+  paloma::ApiLock lock;
+  return ethernet(InfoQuery::Quantity);
+}
+const char* ethernetprinterserial(void) {
+  paloma::ApiLock lock;
+  return ethernet(InfoQuery::SerialNumber);
+}
 
 int ethernetprinterrestart(void) {
+  paloma::ApiLock lock;
   return sendRequestBlock(connection().socket, "\x1b!R\n") ? 1 : 0;
 }
 
 const char* ethernetprintersetting(const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   return runNetworkSettingQuery(connection().socket, a, b, c);
 }
 
 // ---- USB ----
-const char* usbprintercodepage(void) { return usb(InfoQuery::CodePage); }
-const char* usbprintercompletestatus(void) { return usb(InfoQuery::CompleteStatus); }
-const char* usbprinterfile(void) { return usb(InfoQuery::File); }
-const char* usbprinterfreememory(void) { return usb(InfoQuery::FreeMemory); }
-const char* usbprintermileage(void) { return usb(InfoQuery::Mileage); }
-const char* usbprintername(void) { return usb(InfoQuery::Name); }
-const char* usbprinterpeel(void) { return usb(InfoQuery::Peel); }
-const char* usbprinterquantity(void) { return usb(InfoQuery::Quantity); }
-const char* usbprinterserial(void) { return usb(InfoQuery::SerialNumber); }
+const char* usbprintercodepage(void) { paloma::ApiLock lock; return usb(InfoQuery::CodePage); }
+const char* usbprintercompletestatus(void) {
+  paloma::ApiLock lock;
+  return usb(InfoQuery::CompleteStatus);
+}
+const char* usbprinterfile(void) { paloma::ApiLock lock; return usb(InfoQuery::File); }
+const char* usbprinterfreememory(void) { paloma::ApiLock lock; return usb(InfoQuery::FreeMemory); }
+const char* usbprintermileage(void) { paloma::ApiLock lock; return usb(InfoQuery::Mileage); }
+const char* usbprintername(void) { paloma::ApiLock lock; return usb(InfoQuery::Name); }
+const char* usbprinterpeel(void) { paloma::ApiLock lock; return usb(InfoQuery::Peel); }
+const char* usbprinterquantity(void) { paloma::ApiLock lock; return usb(InfoQuery::Quantity); }
+const char* usbprinterserial(void) { paloma::ApiLock lock; return usb(InfoQuery::SerialNumber); }
 
-paloma_bstr usbprinternamevb6(void) { return usbVb6(InfoQuery::Name); }
-paloma_bstr usbprinterserialvb6(void) { return usbVb6(InfoQuery::SerialNumber); }
+paloma_bstr usbprinternamevb6(void) { paloma::ApiLock lock; return usbVb6(InfoQuery::Name); }
+paloma_bstr usbprinterserialvb6(void) {
+  paloma::ApiLock lock;
+  return usbVb6(InfoQuery::SerialNumber);
+}
 
 const char* usbprintersetting(const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   return runUsbSettingQuery(connection().handle, a, b, c, &usbReadData);
 }
 
 int usbprinterrestart(void) {
+  paloma::ApiLock lock;
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return -1;
   ConnectionState& conn = connection();
-  conn.usbOneShotHandle = os().openFile(record.devicePath, kUsbDeviceOpenMode);
+  conn.usbOneShotHandle = openPath(record.devicePath, kUsbDeviceOpenMode);
   if (conn.usbOneShotHandle == kInvalidHandle) return -2;
   // Told truthfully: 1 only when the device took all four bytes.
   bool written = writeAll(WriteTarget{TransportKind::UsbDevice, conn.usbOneShotHandle, kInvalidSocket},
@@ -246,4 +307,4 @@ int usbprinterrestart(void) {
 }  // extern "C"
 
 // C++ linkage.
-const char* usbprinterdpi() { return usb(InfoQuery::Dpi); }
+const char* usbprinterdpi() { paloma::ApiLock lock; return usb(InfoQuery::Dpi); }

@@ -9,10 +9,16 @@
 // within kReplyBoundMs. Appending readers never write past ReplyBuffer.
 #include "query/readers.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include <string>
+
+#include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -56,6 +62,9 @@ bool appendBounded(std::int32_t& pos, const unsigned char* data, std::size_t n) 
   return take == n;
 }
 
+// The socket's receive time-out, as the network readers wait it.
+constexpr int kReceiveTimeoutMs = 1000;
+
 bool bufferFull(std::int32_t pos) { return pos >= 0 && static_cast<std::size_t>(pos) >= kBufferSize; }
 
 // FrameMode: the block from its first byte into ReplyBuffer from index 0,
@@ -84,17 +93,19 @@ void onStx(const unsigned char* block, std::size_t n) {
 }
 
 // One serial read of what has arrived. 0 when the read failed or brought
-// nothing; a failed read is reported through *failed.
+// nothing; a failed read is reported through *failed (and the last error).
 std::size_t serialRead(Handle h, unsigned char* area, bool* failed) {
   *failed = false;
   Event ev = os().createEvent();
   if (ev == kInvalidEvent) {
+    setLastOsError("create an event for the serial read", os().lastOsError());
     *failed = true;
     return 0;
   }
   IoResult r = os().readFile(h, area, kSerialReadSize, ReadWait::Arrived, 0);
   os().closeEvent(ev);
   if (!r.ok) {
+    setLastOsError("read from the serial port", r.error);
     *failed = true;
     return 0;
   }
@@ -108,6 +119,7 @@ std::size_t usbPacket(Handle h, unsigned char* packet, int waitMs, bool* failed)
   std::memset(packet, 0, kUsbPacketSize);
   IoResult r = os().readFile(h, packet, kUsbPacketSize, ReadWait::AtMostMs, waitMs);
   if (!r.ok) {
+    setLastOsError("read from the USB printer", r.error);
     *failed = true;
     return 0;
   }
@@ -127,6 +139,7 @@ long networkReceive(Socket s, bool clearStatusFlag) {
     if (r.result > 0) return r.result;
     bool retry = r.result < 0 && (r.error == kNetWouldBlock || r.error == kNetOk);
     if (!retry || bound.passed()) {
+      noteReceiveFailure(r, retry ? kReplyBoundMs : kReceiveTimeoutMs);
       rs().NetworkError = 1;
       return 0;
     }
@@ -165,20 +178,57 @@ bool usbQueryPacket(Handle h, int pauseBeforeMs, int pauseAfterMs, unsigned char
 
 }  // namespace
 
+std::string secondsText(int ms) {
+  char text[32];
+  if (ms % 1000 == 0)
+    std::snprintf(text, sizeof text, "%d s", ms / 1000);
+  else
+    std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+  return text;
+}
+
+void noteSilence(int waitedMs) { setLastError("no reply within " + secondsText(waitedMs)); }
+
+void noteReceiveFailure(const NetResult& r, int waitedMs) {
+  if (r.result == 0 && r.error == kNetOk)
+    setLastError("the printer closed the connection");
+  else if (r.error == kNetTimedOut || r.error == kNetWouldBlock || r.error == kNetOk)
+    noteSilence(waitedMs);
+  else
+    noteNetworkFailure(r, "receive from the printer");
+}
+
+void noteNoMarker(bool full) {
+  if (full)
+    setLastError("the reply filled " + std::to_string(ReplyState::kBufferSize) +
+                 " bytes without the end marker ENDLINE");
+  else
+    setLastError("no reply ending in the marker ENDLINE within " + secondsText(kReplyBoundMs));
+}
+
 // ---- the USB request write ------------------------------------------------
 
 int usbOverlappedWrite(Handle device, const void* data, int length) {
   clearReply();
   if (length < 0 || (!data && length > 0)) return 0;
   Event ev = os().createEvent();
-  if (ev == kInvalidEvent) return 0;
+  if (ev == kInvalidEvent) {
+    setLastOsError("create an event for the USB write", os().lastOsError());
+    return 0;
+  }
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t n = static_cast<std::size_t>(length);
   std::size_t done = 0;
   // A write the device takes in part is continued until all is written.
   while (done < n) {
     IoResult r = os().writeOverlapped(device, p + done, n - done, ev);
-    if (!r.ok || r.count == 0) break;
+    if (!r.ok || r.count == 0) {
+      if (r.ok)
+        setLastError("write to the USB printer: the printer took no bytes");
+      else
+        setLastOsError("write to the USB printer", r.error);
+      break;
+    }
     done += r.count;
   }
   os().closeEvent(ev);
@@ -194,6 +244,7 @@ void ReadSerialStatus(Handle h) {
   std::size_t n = serialRead(h, area, &failed);
   if (failed) return;
   if (n == 0) {
+    noteSilence(500);
     rs().ReplyBuffer[0] = 0xFF;
     return;
   }
@@ -206,7 +257,10 @@ void ReadSerialReply(Handle h) {
   os().sleepMs(500);
   bool failed = false;
   std::size_t n = serialRead(h, area, &failed);
-  if (n == 0) return;
+  if (n == 0) {
+    if (!failed) noteSilence(500);
+    return;
+  }
   for (std::size_t i = 0; i < n; ++i) {
     unsigned char b = area[i];
     if (b == kStx) {
@@ -221,18 +275,20 @@ void ReadSerialReply(Handle h) {
   }
 }
 
-bool ReadSerialString(Handle h) {
+StringStep ReadSerialString(Handle h) {
   unsigned char area[kSerialReadSize];
   os().sleepMs(100);
   bool failed = false;
   std::size_t n = serialRead(h, area, &failed);
+  // A failed read will not succeed by waiting: the port is not there.
+  if (failed) return StringStep::Failed;
   // An empty read is a pause in the printer's output: the bytes gathered so
   // far are kept and the next read continues after them.
-  if (n == 0) return false;
+  if (n == 0) return StringStep::NotYet;
   appendBounded(rs().SerialStringPosition, area, n);
-  if (!takeStringResult()) return false;
+  if (!takeStringResult()) return StringStep::NotYet;
   rs().SerialStringPosition = 0;
-  return true;
+  return StringStep::Found;
 }
 
 // ---- network --------------------------------------------------------------
@@ -270,17 +326,21 @@ bool ReadNetworkSetting(Socket s) {
 StringStep ReadNetworkString(Socket s, const Deadline& bound) {
   rs().NetworkPosition = 0;
   int lastError = kNetOk;
+  NetResult lastFailure;
   for (;;) {
     std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
     os().sleepMs(100);
     if (lastError != kNetWouldBlock && lastError != kNetOk) {
+      noteReceiveFailure(lastFailure, kReceiveTimeoutMs);
       rs().NetworkError = 1;
       return StringStep::Failed;
     }
     NetResult r = os().recv(s, rs().NetworkReceiveBuffer, kBufferSize);
     lastError = r.error;
+    lastFailure = r;
     if (r.result == 0) {
       // The printer closed the connection: no marker can come any more.
+      setLastError("the printer closed the connection before the end marker ENDLINE");
       rs().NetworkPosition = 0;
       rs().NetworkError = 1;
       return StringStep::Failed;
@@ -293,12 +353,21 @@ StringStep ReadNetworkString(Socket s, const Deadline& bound) {
         return StringStep::Found;
       }
       // A reply that has filled ReplyBuffer without the marker cannot be taken.
-      if (bufferFull(rs().NetworkPosition)) return StringStep::Failed;
+      if (bufferFull(rs().NetworkPosition)) {
+        noteNoMarker(/*full=*/true);
+        return StringStep::Failed;
+      }
     }
     if (bound.passed()) {
       // A receive error is recorded even when it comes as the bound runs out.
-      if (r.result < 0 && lastError != kNetWouldBlock && lastError != kNetOk)
+      if (r.result < 0 && lastError != kNetWouldBlock && lastError != kNetOk &&
+          lastError != kNetTimedOut) {
+        noteNetworkFailure(r, "receive from the printer");
         rs().NetworkError = 1;
+      } else {
+        if (r.result < 0 && lastError == kNetTimedOut) rs().NetworkError = 1;
+        noteNoMarker(/*full=*/false);
+      }
       return StringStep::Failed;
     }
   }
@@ -368,11 +437,14 @@ bool usbReadJudge(Handle h, const Deadline& bound) {
   clearReply();
   os().sleepMs(50);
   Event ev = os().createEvent();
-  if (ev == kInvalidEvent) return false;
+  if (ev == kInvalidEvent) {
+    setLastOsError("create an event for the USB read", os().lastOsError());
+    return false;
+  }
   unsigned char packet[kUsbPacketSize];
   bool taken = false;
+  bool failed = false;
   while (!bound.passed()) {
-    bool failed = false;
     std::size_t n = usbPacket(h, packet, bound.remainingMs(kUsbReadTimeoutMs), &failed);
     if (failed) break;  // the device is gone: nothing more will come
     if (n == 0) continue;
@@ -384,6 +456,7 @@ bool usbReadJudge(Handle h, const Deadline& bound) {
     }
     if (bufferFull(rs().ReplyPosition)) break;
   }
+  if (!taken && !failed) noteNoMarker(bufferFull(rs().ReplyPosition));
   os().closeEvent(ev);
   return taken;
 }
@@ -420,7 +493,19 @@ namespace {
 paloma::Handle handleOf(void* device) { return reinterpret_cast<paloma::Handle>(device); }
 }  // namespace
 
-bool UsbReadDataToBuffer(void* device, bool) { return paloma::usbReadDataToBuffer(handleOf(device)); }
-bool UsbReadData(void* device, bool) { return paloma::usbReadData(handleOf(device)); }
-bool UsbRead_judge(void* device) { return paloma::usbReadJudge(handleOf(device)); }
-bool UsbReadStatus(void* device, bool) { return paloma::usbReadStatus(handleOf(device)); }
+bool UsbReadDataToBuffer(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadDataToBuffer(handleOf(device));
+}
+bool UsbReadData(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadData(handleOf(device));
+}
+bool UsbRead_judge(void* device) {
+  paloma::ApiLock lock;
+  return paloma::usbReadJudge(handleOf(device));
+}
+bool UsbReadStatus(void* device, bool) {
+  paloma::ApiLock lock;
+  return paloma::usbReadStatus(handleOf(device));
+}

@@ -19,8 +19,11 @@ int usbOverlappedWrite(Handle device, const void* data, int length);
 // Serial readers on the connection's handle (or the given one).
 void ReadSerialStatus(Handle h);
 void ReadSerialReply(Handle h);
-// One step of comport_getstring: true when the marker was found.
-bool ReadSerialString(Handle h);
+// How one step of a string read ended.
+enum class StringStep { Found, NotYet, Failed };
+// One step of comport_getstring: Found when the marker was found, Failed
+// when the read itself failed (no port, a port gone), else NotYet.
+StringStep ReadSerialString(Handle h);
 
 // Network readers. Return true on success; on a receive error they set
 // NetworkError and return false.
@@ -28,7 +31,6 @@ bool ReadNetworkStatus(Socket s);
 bool ReadNetworkReply(Socket s);
 bool ReadNetworkSetting(Socket s);
 // One step of ethernet_getstring, ending (Failed) when `bound` has passed.
-enum class StringStep { Found, NotYet, Failed };
 StringStep ReadNetworkString(Socket s, const Deadline& bound);
 
 // USB readers on a device handle: true means call again.
@@ -47,6 +49,13 @@ bool usbReadJudge(Handle h, const Deadline& bound);
 // Calls a USB reader on `h` while it returns true, but no longer than
 // kReplyBoundMs in all: the loop every USB query runs after its request.
 void usbReadWhile(bool (*reader)(Handle), Handle h);
+
+// Records why a reply did not come: silence for `waitedMs` ("no reply within
+// 1 s"), a closed connection, a receive that failed (with its OS error), or a
+// reply without its end marker (`full`: one that filled ReplyBuffer).
+void noteSilence(int waitedMs);
+void noteReceiveFailure(const NetResult& r, int waitedMs);
+void noteNoMarker(bool full);
 
 // The marker that ends a string reply, and the line that asks for it.
 inline constexpr char kStringMarker[] = "ENDLINE\r\n";

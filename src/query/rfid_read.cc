@@ -4,7 +4,9 @@
 
 #include "connection/connection_state.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/bstr.h"
+#include "platform/api_lock.h"
 
 using namespace paloma;
 
@@ -21,14 +23,17 @@ const char* networkRead() { return ethernet_getstring("", kRfidPauseMs); }
 extern "C" {
 
 const char* rfidGetReadData(void) {
+  paloma::ApiLock lock;
   const ConnectionState& c = connection();
   if (c.usbMode == 1) return usbRead();
   if (c.serialMode == 1) return serialRead();
   if (c.networkMode == 1) return networkRead();
+  setLastError("no USB, serial or network connection is open to read RFID data from");
   return "";
 }
 
 paloma_bstr rfidGetReadDatavb6(void) {
+  paloma::ApiLock lock;
   const ConnectionState& c = connection();
   const char* reply = "";
   if (c.usbMode == 1) reply = usbRead();

@@ -2,14 +2,17 @@
 // back, and the table that maps that byte to a text.
 #include "query/status.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "connection/connection_state.h"
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 
@@ -27,6 +30,18 @@ const char* statusText(unsigned char byte, StatusFamily family) {
   return family == StatusFamily::SerialPort ? "-2" : "other error";
 }
 
+const char* answeredStatusText(unsigned char byte, StatusFamily family) {
+  const char* text = statusText(byte, family);
+  // The texts of a byte outside the table.
+  if (std::strcmp(text, "-2") == 0 || std::strcmp(text, "other error") == 0) {
+    char why[64];
+    std::snprintf(why, sizeof why, "the printer answered with the unknown status byte 0x%02X",
+                  static_cast<unsigned>(byte));
+    setLastError(why);
+  }
+  return text;
+}
+
 namespace {
 
 ReplyState& rs() { return replies(); }
@@ -34,18 +49,30 @@ ConnectionState& conn() { return connection(); }
 
 // The serial status read: the request, then the read with StatusByteMode
 // armed. ReplyBuffer[0] holds `unanswered` until the read stores a byte
-// there, and keeps it when the read fails.
+// there, and keeps it when the read fails. The text query (the one that
+// reads no answer as 0xFF) also records a byte the printer sent from outside
+// the table as the reason for its "-2"; to the integer queries every byte is
+// a result.
 unsigned char serialStatusByte(unsigned char unanswered) {
   clearReply();
   ComportSendData(kStatusRequest);
   rs().StatusByteMode = 1;
   rs().ReplyBuffer[0] = unanswered;
   ReadSerialStatus(conn().handle);
+  // The read disarms the mode when it stores the printer's byte.
+  const bool answered = rs().StatusByteMode == 0;
   rs().StatusByteMode = 0;
+  if (answered && unanswered == 0xFF)
+    answeredStatusText(rs().ReplyBuffer[0], StatusFamily::SerialPort);
   return rs().ReplyBuffer[0];
 }
 
 }  // namespace
+
+void noteEarlierNetworkError() {
+  setLastError("an earlier network error is still recorded: open the connection again with "
+               "openethernet");
+}
 
 bool sendRequestBlock(Socket s, std::string_view request) {
   char block[kNetworkRequestBlock] = {};
@@ -58,10 +85,10 @@ const char* networkStatusOn(Socket s) {
   clearReply();
   sendRequestBlock(s, kStatusRequest);
   rs().StatusByteMode = 1;
-  ReadNetworkStatus(s);
+  if (ReadNetworkStatus(s) && rs().NetworkError) noteEarlierNetworkError();
   if (rs().NetworkError) return "-1";
   rs().StatusByteMode = 0;
-  return statusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
+  return answeredStatusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
 }
 
 const char* usbStatusOn(Handle device) {
@@ -79,13 +106,18 @@ using namespace paloma;
 extern "C" {
 
 const char* comportprinterstatus(void) {
+  paloma::ApiLock lock;
   return statusText(serialStatusByte(0xFF), StatusFamily::SerialPort);
 }
 
 // The integer queries read a failed read as 0.
-int comportqueryprinter(void) { return static_cast<signed char>(serialStatusByte(0)); }
+int comportqueryprinter(void) {
+  paloma::ApiLock lock;
+  return static_cast<signed char>(serialStatusByte(0));
+}
 
 int comportqueryprinter_port(const char* port) {
+  paloma::ApiLock lock;
   if (!port) return 0;
   openport(port);
   os().sleepMs(50);
@@ -94,23 +126,30 @@ int comportqueryprinter_port(const char* port) {
   return static_cast<signed char>(rs().ReplyBuffer[0]);
 }
 
-const char* ethernetprinterstatus(void) { return networkStatusOn(conn().socket); }
+const char* ethernetprinterstatus(void) {
+  paloma::ApiLock lock;
+  return networkStatusOn(conn().socket);
+}
 
 const char* usbprinterstatus(void) {
+  paloma::ApiLock lock;
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return "-1";
-  Handle h = os().openFile(record.devicePath, kUsbQueryOpenMode);
+  Handle h = openPath(record.devicePath, kUsbQueryOpenMode);
+  // A printer that is there but does not open has no status to give.
+  if (h == kInvalidHandle) return "-1";
   const char* result = usbStatusOn(h);
-  if (h != kInvalidHandle) os().closeHandle(h);
+  os().closeHandle(h);
   return result;
 }
 
 int usbportqueryprinter(void) {
+  paloma::ApiLock lock;
   UsbDeviceRecord record;
   findUsbDevice(record);
   if (!record.found) return -1;
-  Handle h = os().openFile(record.devicePath, kUsbDeviceOpenMode);
+  Handle h = openPath(record.devicePath, kUsbDeviceOpenMode);
   conn().usbOneShotHandle = h;
   unsigned char answer[100] = {};
   // A device that did not open is neither written nor read, but the pause
@@ -126,11 +165,16 @@ int usbportqueryprinter(void) {
 }
 
 const char* printerstatus(void) {
+  paloma::ApiLock lock;
   ConnectionState& c = conn();
-  if (c.isOpen == 0) return "-1";
+  if (c.isOpen == 0) {
+    noteNoTransport();
+    return "-1";
+  }
   if (c.spoolerMode == 1 || c.lptMode == 1 || c.usbMode == 1) return "";
   if (c.serialMode == 1) return comportprinterstatus();
   if (c.networkMode == 1) return ethernetprinterstatus();
+  noteNoTransport();
   return "-1";  // marked open, but no transport left to ask
 }
 

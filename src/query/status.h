@@ -16,6 +16,10 @@ enum class StatusFamily { SerialPort, NetworkOrUsb };
 // The result is a static text.
 const char* statusText(unsigned char byte, StatusFamily family);
 
+// statusText for a byte the printer sent: a byte outside the table is also
+// recorded as the reason the call failed.
+const char* answeredStatusText(unsigned char byte, StatusFamily family);
+
 // The status request: ESC "!?" CR LF.
 inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
 // The network sends every status and information request as one 200-byte
@@ -34,5 +38,9 @@ const char* networkStatusOn(Socket s);
 // The USB status query on an open device handle: the request by the USB
 // request write, one status packet, the byte's text ("00" when nothing came).
 const char* usbStatusOn(Handle device);
+
+// Records that a network query answered "-1" for an error an earlier read
+// left recorded, though its own read went well.
+void noteEarlierNetworkError();
 
 }  // namespace paloma

@@ -10,6 +10,8 @@
 #include "platform/deadline.h"
 #include "query/readers.h"
 #include "query/reply_state.h"
+#include "platform/api_lock.h"
+#include "query/status.h"
 
 namespace paloma {
 namespace {
@@ -34,6 +36,7 @@ using namespace paloma;
 extern "C" {
 
 const char* comport_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   rs().SerialStringPosition = 0;
@@ -43,15 +46,21 @@ const char* comport_getstring(const char* command, int pause_ms) {
   pause(pause_ms);
   Deadline bound;
   for (;;) {
-    if (ReadSerialString(conn().handle)) return rs().StringResult;
-    // A reply that fills the buffer without the marker cannot be taken.
-    if (rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize) ||
-        bound.passed())
+    StringStep step = ReadSerialString(conn().handle);
+    if (step == StringStep::Found) return rs().StringResult;
+    // A failed read ends the wait; so does a reply that fills the buffer
+    // without the marker, which cannot be taken.
+    const bool full =
+        rs().SerialStringPosition >= static_cast<std::int32_t>(ReplyState::kBufferSize);
+    if (step == StringStep::Failed || full || bound.passed()) {
+      if (step != StringStep::Failed) noteNoMarker(full);
       return kStringFailed;
+    }
   }
 }
 
 const char* ethernet_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   WriteTarget t{TransportKind::Network, kInvalidHandle, conn().socket};
@@ -62,11 +71,13 @@ const char* ethernet_getstring(const char* command, int pause_ms) {
   Deadline bound;
   StringStep step = StringStep::NotYet;
   while (step == StringStep::NotYet) step = ReadNetworkString(conn().socket, bound);
+  if (step != StringStep::Failed && rs().NetworkError) noteEarlierNetworkError();
   if (step == StringStep::Failed || rs().NetworkError) return kStringFailed;
   return rs().StringResult;
 }
 
 const char* usb_getstring(const char* command, int pause_ms) {
+  paloma::ApiLock lock;
   if (!command) return kStringFailed;
   clearReplyBuffer();
   Handle h = conn().handle;

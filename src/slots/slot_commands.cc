@@ -5,7 +5,9 @@
 #include "commands/builders.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -38,7 +40,10 @@ int gatedBuilder(int n, Format format) {
 // or spooler job.
 int sendFileToSlot(int n, const char* memory, const char* path, const char* name,
                    bool download) {
-  if (!path || (download && !name)) return 0;
+  if (!path || (download && !name)) {
+    setLastError(path ? "the name argument is a null pointer" : "the path is a null pointer");
+    return 0;
+  }
   auto target = slotTarget(n, /*allowNetwork=*/false);
   FileSource file;
   if (!openFileSource(path, &file)) return 0;
@@ -67,22 +72,25 @@ extern "C" {
 
 int setupmult(int n, const char* width, const char* height, const char* speed,
               const char* density, const char* sensor, const char* gap, const char* offset) {
+  paloma::ApiLock lock;
   return gatedBuilder(n, [&](CommandLines* l) {
     return formatSetup(width, height, speed, density, sensor, gap, offset, l);
   });
 }
 
-int clearbuffermult(int n) { return gatedBuilder(n, formatClearBuffer); }
-int formfeedmult(int n) { return gatedBuilder(n, formatFormFeed); }
-int nobackfeedmult(int n) { return gatedBuilder(n, formatNoBackFeed); }
+int clearbuffermult(int n) { paloma::ApiLock lock; return gatedBuilder(n, formatClearBuffer); }
+int formfeedmult(int n) { paloma::ApiLock lock; return gatedBuilder(n, formatFormFeed); }
+int nobackfeedmult(int n) { paloma::ApiLock lock; return gatedBuilder(n, formatNoBackFeed); }
 
 int printlabelmult(int n, const char* sets, const char* copies) {
+  paloma::ApiLock lock;
   return gatedBuilder(n, [&](CommandLines* l) { return formatPrintLabel(sets, copies, l); });
 }
 
 int barcodemult(int n, const char* x, const char* y, const char* type, const char* height,
                 const char* readable, const char* rotation, const char* narrow, const char* wide,
                 const char* content) {
+  paloma::ApiLock lock;
   return gatedBuilder(n, [&](CommandLines* l) {
     return formatBarcode(x, y, type, height, readable, rotation, narrow, wide, content, l);
   });
@@ -90,28 +98,36 @@ int barcodemult(int n, const char* x, const char* y, const char* type, const cha
 
 int printerfontmult(int n, const char* x, const char* y, const char* font, const char* rotation,
                     const char* xmul, const char* ymul, const char* content) {
+  paloma::ApiLock lock;
   // No gate beyond the number: the command also reaches a network slot, and
   // goes nowhere (result 0) for a closed one.
-  if (!validSlot(n)) return 0;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return 0;
+  }
   CommandLines lines;
   if (!formatPrinterFont(x, y, font, rotation, xmul, ymul, content, &lines)) return 0;
   return sendToSlot(n, lines);
 }
 
 int sendfilemult(int n, const char* path) {
+  paloma::ApiLock lock;
   if (connection().isOpen == 0) return 0;
   return sendFileToSlot(n, nullptr, path, nullptr, false);
 }
 
 int downloadbmpmult(int n, const char* path, const char* name) {
+  paloma::ApiLock lock;
   return sendFileToSlot(n, nullptr, path, name, true);
 }
 
 int downloadpcxmult(int n, const char* path, const char* name) {
+  paloma::ApiLock lock;
   return sendFileToSlot(n, nullptr, path, name, true);
 }
 
 int downloadmemorymult(int n, const char* memory, const char* path, const char* name) {
+  paloma::ApiLock lock;
   if (connection().isOpen == 0 || !memory) return 0;
   return sendFileToSlot(n, memory, path, name, true);
 }

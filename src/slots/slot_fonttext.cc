@@ -8,6 +8,7 @@
 #include "fonttext/fonttext.h"
 #include "paloma.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -33,6 +34,7 @@ extern "C" {
 
 int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                     int fontunderline, const char* szFaceName, const char* content) {
+  paloma::ApiLock lock;
   if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
   HostText text;
   text.bytes = content;
@@ -42,6 +44,7 @@ int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fonts
 
 int windowsfontMmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                      int fontunderline, const char* szFaceName, const paloma_wchar* content) {
+  paloma::ApiLock lock;
   if (!content || !szFaceName || content[0] == 0 || szFaceName[0] == '\0') return 0;
   const std::u16string units = wideUnits(content);
   return sendTextBitmapToSlot(n, x, y, fontheight, rotation, fontstyle, fontunderline,
@@ -51,6 +54,7 @@ int windowsfontMmult(int n, int x, int y, int fontheight, int rotation, int font
 int windowsfontUnicodemult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                            int fontunderline, const char* szFaceName,
                            const paloma_wchar* content) {
+  paloma::ApiLock lock;
   return windowsfontMmult(n, x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName,
                           content);
 }

@@ -1,13 +1,16 @@
 // Opening and closing the printer slots.
+#include <string>
 #include <string_view>
 
 #include "connection/connection_state.h"
 #include "connection/network.h"
 #include "connection/usb_search.h"
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "platform/os.h"
 #include "query/reply_state.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -55,16 +58,27 @@ using namespace paloma;
 extern "C" {
 
 int openportmult(int n, const char* name) {
+  paloma::ApiLock lock;
   if (!name) return 0;
   std::string_view given(name);
   ConnectionState& c = connection();
-  if (!c.setPortName(given)) return 0;
-  if (!validSlot(n)) return 0;
+  if (!c.setPortName(given)) {
+    setLastError("the printer name is " + std::to_string(given.size()) + " bytes long; at most " +
+                 std::to_string(ConnectionState::kPortNameSize - 1) + " fit");
+    return 0;
+  }
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return 0;
+  }
   SlotRef s = slot(n);
   releaseSlotHandle(n, s);
   Handle h = kInvalidHandle;
   s.spoolerMode = os().spoolerOpen(given, &h) ? 1 : 0;
-  if (s.spoolerMode == 0) return 0;
+  if (s.spoolerMode == 0) {
+    setLastError("no spooler printer named \"" + std::string(given) + "\" could be opened");
+    return 0;
+  }
   s.handle = h;
   os().spoolerStartDoc(h, ConnectionState::kDocName);
   os().spoolerStartPage(h);
@@ -74,10 +88,12 @@ int openportmult(int n, const char* name) {
 }
 
 int openusbportmult(int n) {
+  paloma::ApiLock lock;
   ConnectionState& c = connection();
   // Numbers above 5 name no slot either: refused like 0.
   if (n <= 0 || n > kSlotCount) {
     os().message("Can't using USB_Mult port", kErrorCaption, MessageIcon::Warning);
+    noteBadSlot(n);
     // Slot 1's spooler job is dropped here; it is ended first, so what was
     // sent to it prints and its printer handle is not lost.
     if (c.spoolerMode == 1) closeSpoolerJob(c.handle);
@@ -98,7 +114,10 @@ int openusbportmult(int n) {
   Handle h = kInvalidHandle;
   if (path[0] != '\0') {
     releaseSlotHandle(n, s);
-    h = os().openFile(path, kUsbDeviceOpenMode);
+    h = openPath(path, kUsbDeviceOpenMode);
+  } else {
+    setLastError("printer slot " + std::to_string(n) + " has no USB printer: fewer than " +
+                 std::to_string(n) + " are connected");
   }
   if (h == kInvalidHandle) {
     os().message("Couldn't create port by USB.", kErrorCaption, MessageIcon::Warning);
@@ -113,6 +132,7 @@ int openusbportmult(int n) {
 }
 
 int openethernetmult(int n, const char* address, int port) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return 0;
   replies().NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
@@ -127,6 +147,7 @@ int openethernetmult(int n, const char* address, int port) {
 }
 
 int closeportmult(int n) {
+  paloma::ApiLock lock;
   if (validSlot(n)) {
     SlotRef s = slot(n);
     if (s.usbMode == 1) {
@@ -153,6 +174,7 @@ int closeportmult(int n) {
 }
 
 int closeethernetportmult(int n, unsigned int delayMs) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return 0;
   SlotRef s = slot(n);
   constexpr unsigned int kChunk = 0x7FFFFFFF;
@@ -168,6 +190,7 @@ int closeethernetportmult(int n, unsigned int delayMs) {
 }
 
 int sendcommandmult(int n, const char* text) {
+  paloma::ApiLock lock;
   if (!text) return 0;
   return slotCommandWrite(n, text);
 }

@@ -2,11 +2,15 @@
 // queries, run on the slot's own device handle or socket. The reply buffers
 // and the sticky network error are shared by every slot and the single
 // connection.
+#include <string>
+
 #include "paloma.h"
+#include "platform/last_error.h"
 #include "query/info_queries.h"
 #include "query/readers.h"
 #include "query/status.h"
 #include "slots/slot_table.h"
+#include "platform/api_lock.h"
 
 namespace paloma {
 namespace {
@@ -16,6 +20,12 @@ constexpr const char* kBadSlot = "error";
 // query touches nothing and answers as its twin does for a missing printer.
 constexpr const char* kNoPrinter = "-1";
 constexpr const char* kNoSetting = "";
+
+// Records that slot n has no `what` open, and gives `result`.
+const char* slotLacks(int n, const char* what, const char* result) {
+  setLastError("printer slot " + std::to_string(n) + " has no " + what + " open");
+  return result;
+}
 
 // One packet of a slot's setting reply: 100 ms before and after the read.
 bool slotSettingPacket(Handle h) { return usbReadSettingPacket(h, 100, 100); }
@@ -27,31 +37,36 @@ using namespace paloma;
 extern "C" {
 
 const char* usbprinterstatusmult(int n) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).usbMode != 1) return kNoPrinter;
+  if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoPrinter);
   return usbStatusOn(slot(n).handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).networkMode != 1) return kNoPrinter;
+  if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return networkStatusOn(slot(n).socket);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).usbMode != 1) return kNoSetting;
+  if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoSetting);
   return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
+  paloma::ApiLock lock;
   if (!validSlot(n)) return kBadSlot;
-  if (slot(n).networkMode != 1) return kNoPrinter;
+  if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
   return runNetworkSettingQuery(slot(n).socket, a, b, c);
 }
 
 }  // extern "C"
 
 bool UsbReadData_mult(void* device, bool) {
+  paloma::ApiLock lock;
   return slotSettingPacket(static_cast<Handle>(reinterpret_cast<std::intptr_t>(device)));
 }

@@ -1,5 +1,9 @@
 #include "slots/slot_table.h"
 
+#include <string>
+
+#include "platform/last_error.h"
+
 namespace paloma {
 namespace {
 SlotTable g_slots;
@@ -18,13 +22,25 @@ SlotRef slot(int n) {
 
 void resetSlotTable() { g_slots = SlotTable{}; }
 
+void noteBadSlot(int n) {
+  setLastError("there is no printer slot " + std::to_string(n) + ": slots are numbered 1 to " +
+               std::to_string(kSlotCount));
+}
+
 std::optional<WriteTarget> slotTarget(int n, bool allowNetwork) {
-  if (!validSlot(n)) return std::nullopt;
+  if (!validSlot(n)) {
+    noteBadSlot(n);
+    return std::nullopt;
+  }
   SlotRef s = slot(n);
   if (s.usbMode == 1) return WriteTarget{TransportKind::UsbDevice, s.handle, kInvalidSocket};
   if (s.spoolerMode == 1) return WriteTarget{TransportKind::Spooler, s.handle, kInvalidSocket};
   if (allowNetwork && s.networkMode == 1)
     return WriteTarget{TransportKind::Network, kInvalidHandle, s.socket};
+  setLastError("printer slot " + std::to_string(n) +
+               (allowNetwork ? " has no USB printer, spooler job or network connection open"
+                             : " has no USB printer or spooler job open (openusbportmult or "
+                               "openportmult)"));
   return std::nullopt;
 }
 

@@ -45,6 +45,9 @@ SlotRef slot(int n);
 // Returns the table to how the library starts (tests).
 void resetSlotTable();
 
+// Records that `n` names no slot.
+void noteBadSlot(int n);
+
 // The slot's target for a write: USB before spooler, and the network only
 // when `allowNetwork`; nullopt when none of those flags is set.
 std::optional<WriteTarget> slotTarget(int n, bool allowNetwork);

@@ -1,9 +1,11 @@
 #include "support/fake_os.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "connection/connection_state.h"
+#include "paloma.h"
 
 namespace paloma::test {
 
@@ -29,6 +31,7 @@ void resetLibraryState() {
 
 FakeOsScope::FakeOsScope() {
   resetLibraryState();
+  paloma_clear_error();  // the calling thread's reason of an earlier test
   setOs(&fake_);
 }
 
@@ -129,9 +132,12 @@ IoResult FakeOs::recordWrite(const std::string& target, const char* kind, const 
                              std::size_t n) {
   int calls = writeCalls_[target]++;
   auto fail = writeFailAfter_.find(target);
-  if (fail != writeFailAfter_.end() && calls >= fail->second) {
+  auto only = writeFailOnly_.find(target);
+  if ((fail != writeFailAfter_.end() && calls >= fail->second) ||
+      (only != writeFailOnly_.end() && calls == only->second)) {
     log("write-failed", target, std::string(static_cast<const char*>(data), n), kind);
-    return {false, 0, 5, false};
+    lastOsError_ = EIO;
+    return {false, 0, EIO, false};
   }
   std::size_t take = n;
   auto lim = writeLimit_.find(target);
@@ -210,8 +216,12 @@ Handle FakeOs::openFile(std::string_view path, const OpenMode& mode) {
   // be created.
   bool device = p.empty() || p[0] == '\\' || p.rfind("/dev/", 0) == 0 ||
                 p.rfind("COM", 0) == 0 || p.rfind("LPT", 0) == 0;
-  if (!exists && (device || mode.disposition == Disposition::OpenExisting)) {
+  // A terminal-only open takes an added port or device, never a file.
+  const bool terminalOnly = mode.disposition == Disposition::OpenTerminal;
+  if ((!exists && (device || mode.disposition == Disposition::OpenExisting || terminalOnly)) ||
+      (terminalOnly && !device)) {
     log("open-failed", p, "", detail);
+    lastOsError_ = ENOENT;
     return kInvalidHandle;
   }
   if (!device && (!exists || mode.disposition == Disposition::CreateAlways)) devices_[p] = "";
@@ -299,6 +309,7 @@ bool FakeOs::closeHandle(Handle h) {
 Event FakeOs::createEvent() {
   if (eventsFail_) {
     log("event-failed");
+    lastOsError_ = ENOMEM;
     return kInvalidEvent;
   }
   return nextEvent_++;
@@ -356,7 +367,10 @@ bool FakeOs::usbInterfaces(std::vector<std::string>* paths) {
 void FakeOs::netStartup() { log("net-startup"); }
 void FakeOs::netCleanup() { log("net-cleanup"); }
 Socket FakeOs::tcpSocket() {
-  if (socketFails_) return kInvalidSocket;
+  if (socketFails_) {
+    lastOsError_ = EMFILE;
+    return kInvalidSocket;
+  }
   Socket s = nextSocket_++;
   sockets_[s] = {"tcp#" + std::to_string(s), true, false, 0};
   return s;
@@ -364,7 +378,7 @@ Socket FakeOs::tcpSocket() {
 NetResult FakeOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) {
   std::string hp = hostPort(addr, port);
   log("connect", hp);
-  if (!tcpPeers_.count(hp)) return {-1, 10061};
+  if (!tcpPeers_.count(hp)) return {-1, 10061, ECONNREFUSED};
   sockets_[s].target = hp;
   return {0, kNetOk};
 }
@@ -377,7 +391,7 @@ NetResult FakeOs::send(Socket s, const void* data, std::size_t n, bool more) {
   auto it = sockets_.find(s);
   if (it == sockets_.end() || !it->second.open) return {-1, kNetOther};
   IoResult r = recordWrite(it->second.target, more ? "send-more" : "send", data, n);
-  if (!r.ok) return {-1, kNetConnReset};
+  if (!r.ok) return {-1, kNetConnReset, EPIPE};
   return {static_cast<long>(r.count), kNetOk};
 }
 NetResult FakeOs::recv(Socket s, void* buf, std::size_t cap) {
@@ -402,7 +416,7 @@ NetResult FakeOs::recv(Socket s, void* buf, std::size_t cap) {
     int e = r.error;
     q->second.pop_front();
     log("recv", target, "", "error", static_cast<long>(cap));
-    return {-1, e};
+    return {-1, e, e == kNetConnReset ? ECONNRESET : e == kNetTimedOut ? ETIMEDOUT : EIO};
   }
   std::size_t take = std::min(cap, r.bytes.size());
   std::memcpy(buf, r.bytes.data(), take);
@@ -411,13 +425,21 @@ NetResult FakeOs::recv(Socket s, void* buf, std::size_t cap) {
   if (r.bytes.empty()) q->second.pop_front();
   return {static_cast<long>(take), kNetOk};
 }
+int FakeOs::openSockets() const {
+  int n = 0;
+  for (const auto& [s, info] : sockets_) n += info.open ? 1 : 0;
+  return n;
+}
 void FakeOs::closeSocket(Socket s) {
   auto it = sockets_.find(s);
   log("close-socket", it == sockets_.end() ? "<invalid>" : it->second.target);
   if (it != sockets_.end()) it->second.open = false;
 }
 Socket FakeOs::udpSocket() {
-  if (socketFails_) return kInvalidSocket;
+  if (socketFails_) {
+    lastOsError_ = EMFILE;
+    return kInvalidSocket;
+  }
   Socket s = nextSocket_++;
   sockets_[s] = {"udp#" + std::to_string(s), true, true, 0};
   return s;
@@ -425,13 +447,14 @@ Socket FakeOs::udpSocket() {
 void FakeOs::setBroadcast(Socket s) { log("broadcast-on", socketTarget(s)); }
 bool FakeOs::bindAny(Socket s, std::uint16_t port) {
   log("bind", socketTarget(s), "", "", port);
+  if (bindFails_) lastOsError_ = EADDRINUSE;
   return !bindFails_ && sockets_.count(s) > 0;
 }
 NetResult FakeOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
                          std::uint16_t port) {
   (void)s;
   IoResult r = recordWrite(hostPort(addr, port), "sendto", data, n);
-  return {r.ok ? static_cast<long>(r.count) : -1, r.ok ? kNetOk : kNetOther};
+  return {r.ok ? static_cast<long>(r.count) : -1, r.ok ? kNetOk : kNetOther, r.ok ? 0 : EIO};
 }
 NetResult FakeOs::recvFrom(Socket s, void* buf, std::size_t cap, int timeoutMs) {
   return recvFromSender(s, buf, cap, timeoutMs, nullptr);

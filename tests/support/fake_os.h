@@ -54,6 +54,10 @@ class FakeOs : public Os {
   void limitWrite(const std::string& target, std::size_t max);
   // Write calls on the target fail, starting with the (n+1)-th.
   void failWritesAfter(const std::string& target, int n);
+  // Only the (n+1)-th write call on the target fails; the others go through.
+  void failOneWrite(const std::string& target, int n) { writeFailOnly_[target] = n; }
+  // Sockets made and not closed again.
+  int openSockets() const;
   void failEvents(bool fail) { eventsFail_ = fail; }
   void failSocket(bool fail) { socketFails_ = fail; }
   void failBind(bool fail) { bindFails_ = fail; }
@@ -129,6 +133,9 @@ class FakeOs : public Os {
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
   std::u16string ansiToUtf16(std::string_view bytes) override;
+  // The OS error of the fake's last failed operation: ENOENT for a path that
+  // does not open, ECONNREFUSED for a refused connect, EIO otherwise.
+  int lastOsError() override { return lastOsError_; }
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override;
   void sleepMs(int ms) override;
   std::uint64_t nowMs() override;
@@ -170,8 +177,10 @@ class FakeOs : public Os {
   std::map<std::string, std::size_t> writeLimit_;
   std::map<std::string, int> writeFailAfter_;
   std::map<std::string, int> writeCalls_;
+  std::map<std::string, int> writeFailOnly_;
   std::map<std::string, SerialSettings> serial_;
   bool eventsFail_ = false;
+  int lastOsError_ = 0;
   bool mappingAllowed_ = false;
   std::map<std::intptr_t, std::string> views_;
   std::intptr_t nextView_ = 1;

@@ -218,17 +218,65 @@ int deviceWriteTimeoutMs(std::size_t n) {
 
 // ---- files and devices -------------------------------------------------------
 
+// A serial opener's open: only a character device that is a terminal. The
+// path is looked at before it is opened, so a regular file is never opened
+// at all (nor created, nor truncated), and any other device is closed again
+// untouched.
+namespace {
+Handle openTerminal(const posix::PortTarget& target, const OpenMode& mode) {
+  if (target.kind == posix::PortTarget::Invalid || target.kind == posix::PortTarget::Usb) {
+    errno = ENOTTY;
+    return kInvalidHandle;
+  }
+  struct stat before {};
+  if (::stat(target.path.c_str(), &before) != 0) return kInvalidHandle;
+  if (!S_ISCHR(before.st_mode)) {
+    errno = ENOTTY;
+    return kInvalidHandle;
+  }
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  bool read = mode.access & kAccessRead, write = mode.access & kAccessWrite;
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  int fd;
+  do fd = ::open(target.path.c_str(), flags);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return kInvalidHandle;
+  if (!isatty(fd)) {
+    ::close(fd);
+    errno = ENOTTY;
+    return kInvalidHandle;
+  }
+  auto r = std::make_shared<Resource>();
+  r->fd = fd;
+  r->kind = Resource::Terminal;
+  termios t{};
+  if (tcgetattr(fd, &t) == 0) {
+    makeRaw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+  }
+  return resources().add(std::move(r));
+}
+}  // namespace
+
 Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   posix::PortTarget target = posix::mapPortName(path);
-  if (target.kind == posix::PortTarget::Invalid) return kInvalidHandle;
+  // Failures that come from no system call leave the errno that says why.
+  if (target.kind == posix::PortTarget::Invalid) {
+    errno = ENOENT;
+    return kInvalidHandle;
+  }
   if (target.kind == posix::PortTarget::Usb) {
     auto dev = openUsbDevice(target.path);
-    if (!dev) return kInvalidHandle;
+    if (!dev) {
+      errno = ENODEV;
+      return kInvalidHandle;
+    }
     auto r = std::make_shared<Resource>();
     r->kind = Resource::Usb;
     r->usb = std::move(dev);
     return resources().add(std::move(r));
   }
+  if (mode.disposition == Disposition::OpenTerminal) return openTerminal(target, mode);
   // Waits are ours (poll with a bound), so no descriptor ever blocks; this
   // also keeps open() itself from waiting (a FIFO without a reader, a
   // printer port that is offline).
@@ -269,7 +317,10 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   if (r->regular && !device) {
     // No sharing: a second exclusive open of the same file fails, as it
     // would where files carry share modes.
-    if (mode.share == kShareNone && flock(fd, LOCK_EX | LOCK_NB) != 0) return kInvalidHandle;
+    if (mode.share == kShareNone && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      errno = EBUSY;  // another handle holds the file
+      return kInvalidHandle;
+    }
     if (mode.disposition == Disposition::CreateAlways && write && ftruncate(fd, 0) != 0)
       return kInvalidHandle;
   }

@@ -38,7 +38,7 @@ int netErrorOf(int e) {
   }
 }
 
-NetResult netFailed(int e) { return {-1, netErrorOf(e)}; }
+NetResult netFailed(int e) { return {-1, netErrorOf(e), e}; }
 
 // Sets a socket's time-out for `option` (SO_SNDTIMEO, SO_RCVTIMEO) and
 // records it beside the socket; 0 or less means the default.
@@ -91,7 +91,7 @@ Socket PosixOs::tcpSocket() {
 
 NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) {
   int fd = socketFd(s);
-  if (fd < 0) return {-1, kNetOther};
+  if (fd < 0) return netFailed(EBADF);
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return netFailed(errno);
   sockaddr_in sa = ipv4(addr, port);
@@ -109,7 +109,7 @@ NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) 
     }
   }
   fcntl(fd, F_SETFL, flags);
-  if (err != 0) return {-1, err == ETIMEDOUT ? kNetTimedOut : kNetOther};
+  if (err != 0) return netFailed(err);
   return {0, kNetOk};
 }
 
@@ -129,7 +129,7 @@ void PosixOs::setNoDelay(Socket s) {
 
 NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
   std::shared_ptr<Resource> r = socketOf(s);
-  if (!r || (!data && n)) return {-1, kNetOther};
+  if (!r || (!data && n)) return netFailed(r ? EFAULT : EBADF);
   int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   // A socket with a time-out never restarts its call after a signal, and a
   // retry waits the whole time-out again: signals that come more often than
@@ -141,20 +141,20 @@ NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
     ssize_t w = ::send(r->fd, data, n, flags);
     if (w >= 0) return {static_cast<long>(w), kNetOk};
     if (errno != EINTR) return netFailed(errno);
-    if (deadline.passed()) return {-1, kNetTimedOut};
+    if (deadline.passed()) return netFailed(ETIMEDOUT);
   }
 }
 
 NetResult PosixOs::recv(Socket s, void* buf, std::size_t cap) {
   std::shared_ptr<Resource> r = socketOf(s);
-  if (!r || (!buf && cap)) return {-1, kNetOther};
+  if (!r || (!buf && cap)) return netFailed(r ? EFAULT : EBADF);
   // As in send: retries after signals stay within the socket's time-out.
   Deadline deadline(r->recvTimeoutMs.load(std::memory_order_relaxed));
   for (;;) {
     ssize_t got = ::recv(r->fd, buf, cap, 0);
     if (got >= 0) return {static_cast<long>(got), kNetOk};
     if (errno != EINTR) return netFailed(errno);  // EAGAIN here is the receive time-out
-    if (deadline.passed()) return {-1, kNetTimedOut};
+    if (deadline.passed()) return netFailed(ETIMEDOUT);
   }
 }
 
@@ -183,7 +183,7 @@ bool PosixOs::bindAny(Socket s, std::uint16_t port) {
 NetResult PosixOs::sendTo(Socket s, const void* data, std::size_t n, std::uint32_t addr,
                           std::uint16_t port) {
   int fd = socketFd(s);
-  if (fd < 0 || (!data && n)) return {-1, kNetOther};
+  if (fd < 0 || (!data && n)) return netFailed(fd < 0 ? EBADF : EFAULT);
   sockaddr_in sa = ipv4(addr, port);
   for (;;) {
     ssize_t w = ::sendto(fd, data, n, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -200,9 +200,9 @@ NetResult PosixOs::recvFromSender(Socket s, void* buf, std::size_t cap, int time
                                   Sender* sender) {
   if (sender) *sender = Sender{};
   int fd = socketFd(s);
-  if (fd < 0 || (!buf && cap)) return {-1, kNetOther};
+  if (fd < 0 || (!buf && cap)) return netFailed(fd < 0 ? EBADF : EFAULT);
   int ready = pollFor(fd, POLLIN, std::max(0, timeoutMs));
-  if (ready == 0) return {-1, kNetTimedOut};
+  if (ready == 0) return netFailed(ETIMEDOUT);
   if (ready < 0) return netFailed(errno);
   for (;;) {
     sockaddr_in from{};

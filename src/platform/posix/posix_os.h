@@ -22,6 +22,8 @@
 //                              -> the libusb device at that bus location
 //   anything else              -> a regular file
 // A directory never opens.
+// With Disposition::OpenTerminal only a character device that is a terminal
+// opens; a regular file is looked at, never opened.
 // A terminal is put into raw mode when opened (no echo, no line editing, no
 // output translation), keeping its speed, character size, parity and stop
 // bits, so that bytes pass unchanged as on a serial port.
@@ -94,6 +96,7 @@ class PosixOs : public Os {
   bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
+  std::string fontFaceUsed(const FontSpec& font) override;
   std::u16string ansiToUtf16(std::string_view bytes) override;
 
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override;

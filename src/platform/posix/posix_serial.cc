@@ -1,6 +1,7 @@
 // The Linux backend's serial lines: termios terminals.
 #include "platform/posix/posix_internal.h"
 
+#include <errno.h>
 #include <sys/ioctl.h>
 
 #include <mutex>
@@ -107,7 +108,10 @@ void makeRaw(termios* t) {
 
 bool PosixOs::serialGetState(Handle h, SerialSettings* out) {
   auto r = findKind(h, {Resource::Terminal});
-  if (!r || !out) return false;
+  if (!r || !out) {
+    errno = r ? EFAULT : ENOTTY;  // no serial port behind the handle
+    return false;
+  }
   termios t{};
   if (tcgetattr(r->fd, &t) != 0) return false;
   SerialSettings s = posix::serialSettingsFromTermios(t);
@@ -119,7 +123,10 @@ bool PosixOs::serialGetState(Handle h, SerialSettings* out) {
 
 bool PosixOs::serialSetState(Handle h, const SerialSettings& s) {
   auto r = findKind(h, {Resource::Terminal});
-  if (!r) return false;
+  if (!r) {
+    errno = ENOTTY;  // no serial port behind the handle
+    return false;
+  }
   termios t{};
   if (tcgetattr(r->fd, &t) != 0) return false;
   // Only the line settings change: raw mode was set when the terminal was

@@ -14,8 +14,10 @@
 // bands bound what a tall block needs.
 //
 // The 8-bit text conversion reads bytes in the process locale's character
-// set; in the C/POSIX locale (plain ASCII) every byte is read as ISO-8859-1,
-// so that each one means something.
+// set. The C/POSIX locale (plain ASCII) is what a program gets that never
+// calls setlocale, and its callers mostly hold UTF-8: there a text that is
+// valid UTF-8 is read as UTF-8, and any other text byte by byte as
+// ISO-8859-1, so that each byte still means something.
 #include <cairo.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -100,6 +102,45 @@ void appendUtf16(std::u16string* out, char32_t c) {
   }
 }
 
+// Strict UTF-8 (no overlong forms, surrogates or code points above
+// U+10FFFF) to UTF-16. False, with `out` left incomplete, for any other bytes.
+bool utf8ToUtf16(std::string_view bytes, std::u16string* out) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    if (b0 < 0x80) {
+      out->push_back(b0);
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    char32_t c;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      len = 2;
+      c = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      len = 3;
+      c = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      len = 4;
+      c = b0 & 0x07;
+    } else {
+      return false;
+    }
+    if (bytes.size() - i < len) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(bytes[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      c = (c << 6) | (b & 0x3F);
+    }
+    const bool overlong = (len == 3 && c < 0x800) || (len == 4 && c < 0x10000);
+    if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    appendUtf16(out, c);
+    i += len;
+  }
+  return true;
+}
+
 bool localeIsPlainAscii() {
   if (MB_CUR_MAX != 1) return false;
   const char* cs = nl_langinfo(CODESET);
@@ -178,6 +219,22 @@ class TextEngine {
     last_ = l;
     lastKey_ = std::move(key);
     return l;
+  }
+
+  // The family fontconfig picks for the font's face name.
+  std::string faceFor(const FontSpec& font) {
+    PangoFontDescription* d = baseDescription(font);
+    pango_font_description_set_absolute_size(d, 12.0 * PANGO_SCALE);
+    std::string family;
+    if (PangoFont* f = pango_font_map_load_font(fontMap_, context_, d)) {
+      PangoFontDescription* got = pango_font_describe(f);
+      if (got && pango_font_description_get_family(got))
+        family = pango_font_description_get_family(got);
+      if (got) pango_font_description_free(got);
+      g_object_unref(f);
+    }
+    pango_font_description_free(d);
+    return family;
   }
 
  private:
@@ -389,10 +446,18 @@ bool PosixOs::drawText(const FontSpec& font, const HostText& text, int x0, int y
   return ok;
 }
 
+std::string PosixOs::fontFaceUsed(const FontSpec& font) {
+  TextEngine& eng = engine();
+  std::lock_guard<std::mutex> guard(eng.lock());
+  return eng.faceFor(font);
+}
+
 std::u16string PosixOs::ansiToUtf16(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
   if (localeIsPlainAscii()) {
+    if (utf8ToUtf16(bytes, &out)) return out;
+    out.clear();
     for (unsigned char c : bytes) out.push_back(static_cast<char16_t>(c));
     return out;
   }

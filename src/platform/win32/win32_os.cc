@@ -84,7 +84,10 @@ int netErrorKind(int wsa) {
   }
 }
 
-NetResult netFailure() { return NetResult{-1, netErrorKind(WSAGetLastError())}; }
+NetResult netFailure() {
+  int wsa = WSAGetLastError();
+  return NetResult{-1, netErrorKind(wsa), wsa};
+}
 
 // A socket of the kind socket() makes, but not inherited by the processes
 // the application starts: an inherited copy would keep the printer's
@@ -321,11 +324,23 @@ class Win32Os final : public Os {
       case Disposition::OpenExisting: disposition = OPEN_EXISTING; break;
       case Disposition::CreateAlways: disposition = CREATE_ALWAYS; break;
       case Disposition::OpenAlways: disposition = OPEN_ALWAYS; break;
+      case Disposition::OpenTerminal: disposition = OPEN_EXISTING; break;
     }
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (mode.overlapped ? FILE_FLAG_OVERLAPPED : 0);
     QuietErrors quiet;
     HANDLE h = CreateFileA(p.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return kInvalidHandle;
+    if (mode.disposition == Disposition::OpenTerminal) {
+      // Only a communications device: a file or any other device opened
+      // (never created or changed) is closed again at once.
+      DCB dcb{};
+      dcb.DCBlength = sizeof dcb;
+      if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
+        CloseHandle(h);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return kInvalidHandle;
+      }
+    }
     if (mode.overlapped) {
       AcquireSRWLockExclusive(&lock_);
       overlappedHandles_.insert(fromHandle(h));
@@ -689,6 +704,14 @@ class Win32Os final : public Os {
     return true;
   }
 
+  std::string fontFaceUsed(const FontSpec& font) override {
+    Canvas c(font, 1, 1);
+    if (!c.ready()) return {};
+    char face[LF_FACESIZE] = {};
+    int n = GetTextFaceA(c.dc(), LF_FACESIZE, face);
+    return n > 0 ? std::string(face) : std::string();
+  }
+
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override {
     out->widthBytes = w > 0 ? (w + 7) / 8 : 0;
@@ -740,6 +763,25 @@ class Win32Os final : public Os {
 
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override {
     deliverMessage(text, caption, icon);
+  }
+
+  // Sockets report through WSAGetLastError, which Winsock keeps in the same
+  // per-thread slot as GetLastError.
+  int lastOsError() override { return static_cast<int>(GetLastError()); }
+
+  std::string osErrorText(int code) override {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, static_cast<DWORD>(code), 0,
+                             reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string out = n > 0 && text ? std::string(text, n) : std::string();
+    if (text) LocalFree(text);
+    // The system's sentences end with a full stop and a line end.
+    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' ||
+                            out.back() == '.'))
+      out.pop_back();
+    return out.empty() ? "error " + std::to_string(code) : out;
   }
 
   void sleepMs(int ms) override { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }

@@ -362,6 +362,15 @@ TEST(FontTextReal, EightBitTextInTheProcessCharacterSet) {
   const std::string saved = std::setlocale(LC_CTYPE, nullptr);
   std::setlocale(LC_CTYPE, "C");
   EXPECT_EQ(o.ansiToUtf16("A\xE9\x80\xFF"), u"A\u00E9\u0080\u00FF");
+  // In the C locale a text that is valid UTF-8 is read as UTF-8; one with any
+  // byte that is not (an overlong form, a surrogate, a cut-off sequence) is
+  // read byte by byte.
+  EXPECT_EQ(o.ansiToUtf16("Z\xC3\xBCrich \xE4\xB8\xAD\xF0\x9F\x98\x80"),
+            u"Z\u00FCrich \u4E2D\U0001F600");
+  EXPECT_EQ(o.ansiToUtf16("\xC0\xAF"), u"\u00C0\u00AF");
+  EXPECT_EQ(o.ansiToUtf16("\xED\xA0\x80"), u"\u00ED\u00A0\u0080");
+  EXPECT_EQ(o.ansiToUtf16("ok\xE4\xB8"), u"ok\u00E4\u00B8");
+  EXPECT_EQ(o.ansiToUtf16("\xF4\x90\x80\x80"), u"\u00F4\u0090\u0080\u0080");
   if (std::setlocale(LC_CTYPE, "C.UTF-8")) {
     EXPECT_EQ(o.ansiToUtf16("A\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"), u"A\u00E9\u4E2D\U0001F600");
     EXPECT_EQ(o.ansiToUtf16("x\xFFy\xC3"), u"x\uFFFDy\uFFFD");

@@ -108,6 +108,45 @@ TEST_F(Win32Serial, OpencomportSetsTheDefaultsAndWrites) {
   EXPECT_EQ(printer_->readAtLeast(3, 3000), "~!T");
 }
 
+// A port name that is a file's name opens nothing: the file is neither
+// created nor emptied. Needs no COM port, so it runs without the bridge.
+TEST(Win32SerialNames, AFileNameIsNoPort) {
+  char dir[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathA(MAX_PATH, dir), 0u);
+  const std::string file = std::string(dir) + "paloma-serial-name.txt";
+  const std::string missing = std::string(dir) + "paloma-serial-missing.txt";
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(h, "data", 4, &written, nullptr);
+  CloseHandle(h);
+  DeleteFileA(missing.c_str());
+
+  EXPECT_STREQ(opencomport(file.c_str()), "0");
+  EXPECT_EQ(SetRS232_port(file.c_str(), "9600", "N", "8", "1"), 0);
+  EXPECT_STREQ(opencomport(missing.c_str()), "0");
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  ASSERT_TRUE(GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &info));
+  EXPECT_EQ(info.nFileSizeLow, 4u);
+  EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileA(file.c_str());
+}
+
+TEST_F(Win32Serial, ReopeningClosesThePortItReplaces) {
+  ASSERT_STREQ(opencomport(port_.c_str()), "1");
+  Handle first = connection().handle;
+  // Where a port opens only once at a time the second open fails and the
+  // first connection stays; where it opens, the first handle is closed.
+  if (std::string(opencomport(port_.c_str())) == "1") {
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(first), &flags));
+  } else {
+    EXPECT_EQ(connection().handle, first);
+  }
+  ASSERT_EQ(ComportSendData("~!T"), 1);
+  EXPECT_EQ(printer_->readAtLeast(3, 3000), "~!T");
+}
+
 TEST_F(Win32Serial, ReadsReturnWhatHasArrivedWithoutWaiting) {
   ASSERT_EQ(openport(port_.c_str()), 1);
   Handle h = connection().handle;

@@ -226,3 +226,87 @@ TEST(LibraryInfo, ConstantsAndMessages) {
 
 }  // namespace
 }  // namespace paloma
+
+namespace paloma {
+namespace {
+
+// With no connection open (never opened, closed again, or only a network
+// connection closed by closeethernetport), every writer fails, whatever the
+// length: an empty text or zero bytes included.
+TEST(WritePath, NothingOpenFailsEvenForNothingToWrite) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addDevice("/dev/ttyS0");
+  f.addTcpPeer("127.0.0.1:9100");
+  const paloma_wchar empty[] = {0};
+  const unsigned char b[] = {'x'};
+  auto expectAllFail = [&](const char* when) {
+    SCOPED_TRACE(when);
+    for (const char* text : {"", "CLS"}) {
+      EXPECT_EQ(sendcommand(text), 0);
+      EXPECT_EQ(sendcommandnocrlf(text), 0);
+      EXPECT_EQ(sendcommandutf8(text), 0);
+      EXPECT_EQ(ComportSendData(text), 0);
+    }
+    EXPECT_EQ(sendcommandW(empty), 0);
+    for (int n : {0, 1}) {
+      EXPECT_EQ(sendBinaryData(n ? b : nullptr, n), 0);
+      EXPECT_EQ(sendBinaryDataNoCRLF(n ? b : nullptr, n), 0);
+    }
+  };
+  expectAllFail("never opened");
+  ASSERT_STREQ(opencomport("/dev/ttyS0"), "1");
+  EXPECT_EQ(ComportSendData(""), 1);  // open: nothing to write is done at once
+  ASSERT_EQ(closeport(), 1);
+  expectAllFail("serial port closed");
+  ASSERT_EQ(openethernet("127.0.0.1", 9100), 1);
+  ASSERT_EQ(closeethernetport(0), 1);
+  expectAllFail("network closed");
+  EXPECT_TRUE(f.writes().empty());
+}
+
+}  // namespace
+}  // namespace paloma
+
+namespace paloma {
+namespace {
+
+// The line end goes out even when the body's write failed (the printer then
+// sees the command end instead of taking the next command as part of it),
+// and the call still reports the failure. Only the first write fails here,
+// so a line end that is skipped after a failure shows.
+TEST(WritePath, LineEndFollowsAFailedBody) {
+  Rig rig;
+  rig.openDevice("LPT1", TransportKind::LptFile);
+  rig.f.failOneWrite("LPT1", 0);
+  EXPECT_EQ(sendcommand("CLS"), 0);
+  EXPECT_EQ(rig.f.wire("LPT1"), "\r\n");
+
+  Rig net;
+  net.openSocket();
+  net.f.failOneWrite("127.0.0.1:9100", 0);
+  const unsigned char b[] = {'Z', 'Z'};
+  EXPECT_EQ(sendBinaryData(b, 2), 0);
+  EXPECT_EQ(net.f.wire("127.0.0.1:9100"), std::string("\r\n\0", 3));
+  EXPECT_EQ(sendBinaryData(b, 2), 1);  // the next command goes through whole
+}
+
+// A failed connect leaves no socket of the call's own open, and the
+// connection held before stays as it was.
+TEST(Network, AFailedConnectLeavesNoSocketOpen) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addTcpPeer("127.0.0.1:9100");
+  ASSERT_EQ(openethernet("127.0.0.1", 9100), 1);
+  const Socket held = connection().socket;
+  ASSERT_EQ(f.openSockets(), 1);
+  EXPECT_EQ(openethernet("127.0.0.1", 9101), 0);  // nobody listens there
+  EXPECT_EQ(openethernet("127.0.0.300", 9100), 0);  // no address
+  EXPECT_EQ(f.openSockets(), 1);
+  EXPECT_EQ(connection().socket, held);
+  EXPECT_EQ(f.entries("close-socket").size(), 1u);
+  EXPECT_EQ(f.entries("close-socket")[0].target, "tcp#" + std::to_string(held + 1));
+}
+
+}  // namespace
+}  // namespace paloma

@@ -190,6 +190,23 @@ TEST_F(ReadersTest, SerialStringReadBounds) {
   EXPECT_STREQ(comport_getstring(nullptr, 0), "-1");
 }
 
+// A read that fails will not succeed by waiting: with no port, or a port
+// gone from under the connection (a USB adapter pulled out), the string read
+// gives "-1" after its first read instead of after its whole bound.
+TEST_F(ReadersTest, SerialStringReadEndsAtAFailedRead) {
+  std::uint64_t t0 = f.now();
+  EXPECT_STREQ(comport_getstring("C", 0), "-1");  // nothing open
+  EXPECT_LE(f.now() - t0, 100u);
+
+  openSerial();
+  f.queueRead(kTty, "half a rep");
+  ASSERT_TRUE(f.closeHandle(connection().handle));  // the port is gone
+  t0 = f.now();
+  EXPECT_STREQ(comport_getstring("C", 20), "-1");
+  EXPECT_LE(f.now() - t0, 20u + 100u);
+  EXPECT_EQ(f.entries("read-failed").size(), 1u);
+}
+
 TEST_F(ReadersTest, NetworkStringRead) {
   openNetwork();
   f.queueRecv(kPrinterPeer, "RFID\r\nEND");

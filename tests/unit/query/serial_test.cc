@@ -33,7 +33,43 @@ TEST_F(SerialTest, OpenSetsDefaultsAndKeepsTheNameAsGiven) {
   EXPECT_EQ(connection().isOpen, 1);
   EXPECT_EQ(connection().serialMode, 1);
   auto opens = f.entries("open");
-  EXPECT_EQ(opens.back().detail, "access=3 share=2 disp=1 overlapped");
+  // An existing terminal only: never created, never truncated.
+  EXPECT_EQ(opens.back().detail, "access=3 share=2 disp=3 overlapped");
+}
+
+// A serial port name that is a file's name (or a device name without /dev/)
+// opens nothing: the file is neither created nor emptied, and the opener
+// fails with its own result and says why.
+TEST_F(SerialTest, SerialOpenersNeverTouchAFile) {
+  f.addDevice("a.txt", "the user's data");
+  paloma_clear_error();
+  EXPECT_STREQ(opencomport("a.txt"), "0");
+  EXPECT_NE(std::string(paloma_last_error()).find("a.txt"), std::string::npos);
+  EXPECT_STREQ(opencomport("ttyUSB0"), "0");
+  EXPECT_EQ(SetRS232_port("a.txt", "9600", "N", "8", "1"), 0);
+  EXPECT_EQ(SetRS232_port("b.txt", "9600", "N", "8", "1"), 0);
+  EXPECT_EQ(openport("COM1"), 0);  // \\.\COM1 was not added: no port there
+  EXPECT_EQ(connection().isOpen, 0);
+  EXPECT_TRUE(f.entries("open").empty());
+  EXPECT_TRUE(f.writes().empty());
+  // The real backend's side (a regular file, a pty) is in the integration tests.
+}
+
+// Each opencomport replaces the connection's port: the one it replaces is
+// closed (after the usual pause for the port to drain), so a thousand opens
+// hold one port, and closeport frees it.
+TEST_F(SerialTest, ReopeningClosesThePortItReplaces) {
+  f.addDevice(kTty);
+  f.addDevice("/dev/lp0");
+  ASSERT_EQ(openport("/dev/lp0"), 1);  // a file port, replaced too
+  for (int i = 0; i < 1000; ++i) ASSERT_STREQ(opencomport(kTty.c_str()), "1");
+  EXPECT_EQ(f.entries("open").size(), 1001u);
+  EXPECT_EQ(f.entries("close").size(), 1000u);
+  EXPECT_EQ(connection().lptMode, 0) << "the file port it closed is no transport any more";
+  EXPECT_EQ(closeport(), 1);
+  EXPECT_EQ(f.entries("close").size(), 1001u);
+  EXPECT_FALSE(f.isOpen(kTty));
+  EXPECT_FALSE(f.isOpen("/dev/lp0"));
 }
 
 TEST_F(SerialTest, OpenFailureLeavesTheConnection) {

@@ -386,3 +386,25 @@ TEST(SlotQueries, SettingRequestsAndReplies) {
 
 }  // namespace
 }  // namespace paloma
+
+namespace paloma::test {
+namespace {
+
+// A slot's failed connect leaves no socket of its own open, and the slot
+// keeps the connection it held.
+TEST(SlotQueries, AFailedSlotConnectLeavesNoSocketOpen) {
+  FakeOsScope scope;
+  FakeOs& f = scope.fake();
+  f.addTcpPeer("127.0.0.1:9102");
+  ASSERT_EQ(openethernetmult(2, "127.0.0.1", 9102), 1);
+  ASSERT_EQ(f.openSockets(), 1);
+  EXPECT_EQ(openethernetmult(2, "127.0.0.1", 9109), 0);
+  EXPECT_EQ(openethernetmult(3, "127.0.0.1", 9109), 0);
+  EXPECT_EQ(f.openSockets(), 1);
+  EXPECT_EQ(f.entries("close-socket").size(), 2u);
+  f.queueRecv("127.0.0.1:9102", std::string(1, '\0'));
+  EXPECT_STREQ(ethernetprinterstatusmult(2), "00");  // still connected
+}
+
+}  // namespace
+}  // namespace paloma::test
