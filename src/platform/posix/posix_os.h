@@ -148,6 +148,10 @@ SerialSettings serialSettingsFromTermios(const termios& t);
 // and 2 (one and a half has no termios equivalent).
 bool applySerialSettings(const SerialSettings& s, termios* t);
 
+// UTF-16 to UTF-8, as text reaches Pango: a NUL unit ends the text, an
+// unpaired surrogate becomes U+FFFD.
+std::string utf8FromUtf16(std::u16string_view s);
+
 // The write time-out of a device write of n bytes: 10 ms a byte and 100 ms,
 // at least 1 s, at most 30 s.
 int deviceWriteTimeoutMs(std::size_t n);

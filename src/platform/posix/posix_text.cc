@@ -329,6 +329,10 @@ void turnMatrix(int escapementTenths, double* c, double* s) {
 
 }  // namespace
 
+namespace posix {
+std::string utf8FromUtf16(std::u16string_view s) { return utf16ToUtf8(s); }
+}  // namespace posix
+
 bool PosixOs::textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) {
   // An empty text covers nothing: 0 x 0, as the Windows measuring call
   // gives (a layout would report one line's height).

@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""Mutation check: puts plausible one-line faults into a scratch copy of the
+tree, one at a time, and runs the tests that should notice each.
+
+Each fault in FAULTS names a file, a text that must occur exactly once in it,
+its replacement, and the ctest name pattern to run. A fault that cannot change
+behaviour is marked with the reason and left out of the score.
+
+Usage: scripts/mutants.py [--only ID[,ID...]] [--check] [--scratch DIR] [--jobs N]
+Prints killed / survived per fault and the score; exits 1 when a fault's text
+is no longer found (the table needs updating) or the unmutated tests fail.
+
+The scratch tree and its build stay in build-mutants/ (or --scratch DIR), so
+that a second run rebuilds only what changed.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from typing import Optional
+
+
+@dataclass
+class Fault:
+    id: str
+    path: str
+    find: str
+    replace: str
+    tests: str                       # ctest -R pattern
+    equivalent: Optional[str] = None  # why it cannot change behaviour
+
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from mutants_table import FAULTS  # noqa: E402  (the table lives beside this file)
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def run(cmd, cwd, timeout, log):
+    with open(log, "ab") as out:
+        try:
+            return subprocess.run(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return -1
+
+
+def copy_tree(dest):
+    """Brings the scratch tree to the working tree's content. A file whose
+    content differs is rewritten with a fresh time, so that the build notices
+    it even when a run was stopped with a fault still in place."""
+    files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
+                           check=True, capture_output=True, text=True).stdout.splitlines()
+    for f in files:
+        src = os.path.join(ROOT, f)
+        if not os.path.isfile(src):
+            continue
+        target = os.path.join(dest, f)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(src, "rb") as fh:
+            content = fh.read()
+        if os.path.isfile(target):
+            with open(target, "rb") as fh:
+                if fh.read() == content:
+                    continue
+        shutil.copyfile(src, target)
+        shutil.copymode(src, target)
+
+
+def test_targets(build, selection):
+    """The executables that hold the tests a pattern selects: only these are
+    rebuilt for a fault (their own dependencies come with them)."""
+    out = subprocess.run(["ctest", "--test-dir", build, "-R", selection, "--show-only=json-v1"],
+                         capture_output=True, text=True).stdout
+    try:
+        tests = json.loads(out).get("tests", [])
+    except ValueError:
+        return []
+    return sorted({os.path.basename(t["command"][0]) for t in tests if t.get("command")})
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--only", help="comma-separated fault ids")
+    ap.add_argument("--check", action="store_true",
+                    help="only check that every fault's text is still in the tree")
+    ap.add_argument("--scratch", default=os.path.join(ROOT, "build-mutants"),
+                    help="where the scratch tree and its build live (default: build-mutants)")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    args = ap.parse_args()
+
+    faults = [Fault(*f) if isinstance(f, tuple) else Fault(**f) for f in FAULTS]
+    if args.only:
+        wanted = set(args.only.split(","))
+        faults = [f for f in faults if f.id in wanted]
+
+    # Every fault's text must still be in the tree exactly once.
+    stale = []
+    for f in faults:
+        with open(os.path.join(ROOT, f.path), encoding="utf-8") as fh:
+            n = fh.read().count(f.find)
+        if n != 1:
+            stale.append(f"{f.id}: {f.path}: text found {n} times: {f.find!r}")
+    if stale:
+        print("The fault table no longer matches the code; update scripts/mutants_table.py:")
+        print("\n".join("  " + s for s in stale))
+        return 1
+    if args.check:
+        print(f"all {len(faults)} faults' texts occur exactly once")
+        return 0
+
+    scratch = os.path.abspath(args.scratch)
+    os.makedirs(scratch, exist_ok=True)
+    log = os.path.join(scratch, "mutants.log")
+    open(log, "w").close()
+    run_started = time.monotonic()
+    src = os.path.join(scratch, "src-tree")
+    build = os.path.join(scratch, "build")
+    print(f"scratch tree: {src}  (log: {log})")
+    copy_tree(src)
+    launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"] \
+        if shutil.which("ccache") else []
+    if run(["cmake", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=Debug", "-DPALOMA_SANITIZE=OFF",
+            "-DPALOMA_TESTS=ON", "-DPALOMA_TOOLS=ON"] + launcher, scratch, 600, log) != 0 or \
+            run(["cmake", "--build", build, f"-j{args.jobs}"], scratch, 1800, log) != 0:
+        print(f"the unmutated tree does not build; see {log}")
+        return 1
+    selections = sorted({f.tests for f in faults if not f.equivalent})
+    ctest = ["ctest", "--test-dir", build, "--timeout", "60", f"-j{args.jobs}"]
+    targets = {}
+    for sel in selections:
+        targets[sel] = test_targets(build, sel)
+        if not targets[sel]:
+            print(f"no test matches -R '{sel}': fix its pattern in scripts/mutants_table.py")
+            return 1
+        if run(ctest + ["-R", sel], scratch, 900, log) != 0:
+            print(f"the unmutated tests fail for -R '{sel}'; see {log}")
+            return 1
+
+    killed = survived = equivalent = invalid = 0
+    rows = []
+    for f in faults:
+        if f.equivalent:
+            equivalent += 1
+            rows.append((f.id, "equivalent", f.equivalent))
+            continue
+        path = os.path.join(src, f.path)
+        with open(path, encoding="utf-8") as fh:
+            original = fh.read()
+        with open(path, "w", encoding="utf-8") as fh:
+            fh.write(original.replace(f.find, f.replace, 1))
+        started = time.monotonic()
+        try:
+            if run(["cmake", "--build", build, f"-j{args.jobs}", "--target"] + targets[f.tests],
+                   scratch, 1800, log) != 0:
+                verdict = "INVALID (does not build)"
+                invalid += 1
+            elif run(ctest + ["-R", f.tests, "--stop-on-failure"], scratch, 900, log) != 0:
+                verdict = "killed"
+                killed += 1
+            else:
+                verdict = "SURVIVED"
+                survived += 1
+        finally:
+            with open(path, "w", encoding="utf-8") as fh:
+                fh.write(original)
+            os.utime(path)  # rebuild the file's objects for the next fault
+        rows.append((f.id, verdict, f"{f.path} ({time.monotonic() - started:.0f} s)"))
+        print(f"  {f.id:<28} {verdict:<24} {f.path}", flush=True)
+
+    print()
+    for r in rows:
+        print(f"{r[0]:<28} {r[1]:<24} {r[2]}")
+    scored = killed + survived
+    score = 100.0 * killed / scored if scored else 0.0
+    print(f"\n{killed} killed, {survived} survived, {equivalent} equivalent: "
+          f"score {killed} of {scored} = {score:.1f}%  ({time.monotonic() - run_started:.0f} s)")
+    if invalid:
+        print(f"{invalid} faults did not build: fix their replacement in scripts/mutants_table.py")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
