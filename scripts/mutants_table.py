@@ -14,7 +14,7 @@ Fault.__new__.__defaults__ = (None,)
 
 # The suites of each subsystem (ctest names are Suite.Case).
 CONNECTION = (r"^(WritePath|LibraryInfo|OpenPort|ClosePort|ComparePort|ReturnDriver|UsbPortWrite"
-              r"|UsbSearch|ServerPort|NetworkTest|SerialTest|ConnectionEndToEnd)\.")
+              r"|UsbSearch|ServerPort|NetworkTest|SerialTest|ConnectionEndToEnd|NetworkConnect)\.")
 COMMANDS = r"^(TextBarcode|BuilderFuzz|RfidWlan|Symbols|PageJob)\."
 FONTTEXT = r"^(FontText|FontTextReal)\."
 QUERY = (r"^(StatusTest|ReadersTest|RevQueryTest|InfoRequestTest|InfoReplyTest|InfoVb6Test"
@@ -22,7 +22,7 @@ QUERY = (r"^(StatusTest|ReadersTest|RevQueryTest|InfoRequestTest|InfoReplyTest|I
 FILES = r"^(Files|FileLimits|DownloadHeader|LargeFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns|Discover|DiscoverNetns)\."
-POSIX = r"^Posix"
+POSIX = r"^(Posix|NetworkConnect)"
 USB = r"^(Usb|Posix)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
 
