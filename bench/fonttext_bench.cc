@@ -41,10 +41,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/os.h"
@@ -414,65 +414,37 @@ BENCHMARK(BM_BarePango8)->Apply(bareCases)->MinTime(0.5);
 BENCHMARK(BM_RasteriseOnly)->MinTime(0.5);
 BENCHMARK(BM_FullCanvas)->Arg(0)->Arg(1)->MinTime(1.0);
 
-// Prints the runs as usual and keeps each benchmark's real and CPU time per
-// call by name with its arguments (the median when the run is repeated).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  struct Times { double real = 0, cpu = 0; bool median = false; };
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-      if (r.run_type == Run::RT_Aggregate && !median) continue;
-      std::string name = r.run_name.function_name;
-      if (!r.run_name.args.empty()) name += "/" + r.run_name.args;
-      Times& t = times[name];
-      if (t.median && !median) continue;
-      t = {r.GetAdjustedRealTime(), r.GetAdjustedCPUTime(), median};
-    }
-  }
-  std::map<std::string, Times> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  closeport();
-  auto get = [&](const std::string& name) {
-    auto it = reporter.times.find(name);
-    return it == reporter.times.end() ? RatioReporter::Times{} : it->second;
-  };
-  std::printf("\nwindowsfont time per call over the bare render's (real / CPU); target at most 0.9 "
-              "against the one-bit render\n");
-  std::printf("%-9s %-6s  %-21s %-21s %-21s %-21s\n", "rotation", "chars", "sink/one-bit",
-              "sink/8-bit", "TCP/one-bit", "TCP/8-bit");
-  for (int r : kRotations)
-    for (int n : kLengths) {
-      const std::string args = std::to_string(r) + "/" + std::to_string(n);
-      const auto sink = get("BM_Windowsfont/0/" + args), tcp = get("BM_Windowsfont/1/" + args);
-      const auto a1 = get("BM_BarePango/" + args), a8 = get("BM_BarePango8/" + args);
-      auto cell = [](const RatioReporter::Times& ours, const RatioReporter::Times& base) {
-        char buf[32] = "-";
-        if (ours.real > 0 && base.real > 0)
-          std::snprintf(buf, sizeof buf, "%.2f / %.2f", ours.real / base.real, ours.cpu / base.cpu);
-        return std::string(buf);
-      };
-      std::printf("%-9d %-6d  %-21s %-21s %-21s %-21s\n", r, n, cell(sink, a1).c_str(),
-                  cell(sink, a8).c_str(), cell(tcp, a1).c_str(), cell(tcp, a8).c_str());
+  using paloma::bench::Figures;
+  return paloma::bench::runBenchmarks(argc, argv, [](const paloma::bench::FiguresReporter& f) {
+    closeport();
+    std::printf("\nwindowsfont time per call over the bare render's (real / CPU); target at most 0.9 "
+                "against the one-bit render\n");
+    std::printf("%-9s %-6s  %-21s %-21s %-21s %-21s\n", "rotation", "chars", "sink/one-bit",
+                "sink/8-bit", "TCP/one-bit", "TCP/8-bit");
+    for (int r : kRotations)
+      for (int n : kLengths) {
+        const std::string args = std::to_string(r) + "/" + std::to_string(n);
+        const auto sink = f.get("BM_Windowsfont/0/" + args), tcp = f.get("BM_Windowsfont/1/" + args);
+        const auto a1 = f.get("BM_BarePango/" + args), a8 = f.get("BM_BarePango8/" + args);
+        auto cell = [](const Figures& ours, const Figures& base) {
+          char buf[32] = "-";
+          if (ours.real > 0 && base.real > 0)
+            std::snprintf(buf, sizeof buf, "%.2f / %.2f", ours.real / base.real, ours.cpu / base.cpu);
+          return std::string(buf);
+        };
+        std::printf("%-9d %-6d  %-21s %-21s %-21s %-21s\n", r, n, cell(sink, a1).c_str(),
+                    cell(sink, a8).c_str(), cell(tcp, a1).c_str(), cell(tcp, a8).c_str());
+      }
+    const auto ours = f.get("BM_Windowsfont/0/0/24");
+    for (int warm : {1, 0}) {
+      const auto full = f.get("BM_FullCanvas/" + std::to_string(warm));
+      if (ours.real > 0 && full.real > 0)
+        std::printf("windowsfont (sink, 24 characters) / full-canvas procedure (%s), calls per "
+                    "second: %.1f real, %.1f CPU (target at least 5)\n",
+                    warm ? "warm" : "cold", full.real / ours.real, full.cpu / ours.cpu);
     }
-  const auto ours = get("BM_Windowsfont/0/0/24");
-  for (int warm : {1, 0}) {
-    const auto full = get("BM_FullCanvas/" + std::to_string(warm));
-    if (ours.real > 0 && full.real > 0)
-      std::printf("windowsfont (sink, 24 characters) / full-canvas procedure (%s), calls per "
-                  "second: %.1f real, %.1f CPU (target at least 5)\n",
-                  warm ? "warm" : "cold", full.real / ours.real, full.cpu / ours.cpu);
-  }
-  benchmark::Shutdown();
-  return 0;
+  });
 }

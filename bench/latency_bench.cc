@@ -7,7 +7,6 @@
 // library's round (TCP_NODELAY, the text sent with MSG_MORE and its line end
 // flushing it) stands the same pattern on a plain socket: Nagle on, text and
 // line end as two ordinary sends.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,10 +16,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <thread>
 
+#include "bench_support.h"
 #include "paloma.h"
 #include "support/loopback_peer.h"
 
@@ -33,6 +32,7 @@ constexpr int kPeerLifeMs = 120000;
 const char* const kCommands[4] = {"SIZE 100 mm,50 mm", "CLS", "TEXT 10,10,\"3\",0,1,1,\"PALOMA\"",
                                   "PRINT 1,1"};
 
+using paloma::bench::connectLoopback;
 using paloma::test::LoopbackPeer;
 
 // A stand-in that answers every complete status request block (ESC "!?" and
@@ -81,13 +81,8 @@ void BM_LibraryRound(benchmark::State& state) {
 // 50 ms pause, then the receive.
 void BM_PlainSocketRound(benchmark::State& state) {
   LoopbackPeer peer(answeringPeer());
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(peer.port()));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    if (s >= 0) close(s);
+  int s = connectLoopback(peer.port());
+  if (s < 0) {
     state.SkipWithError("no connection to the stand-in");
     return;
   }
@@ -123,48 +118,21 @@ void BM_PlainSocketRound(benchmark::State& state) {
 BENCHMARK(BM_LibraryRound)->Unit(benchmark::kMillisecond)->Iterations(60);
 BENCHMARK(BM_PlainSocketRound)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(60);
 
-// Prints the runs as usual and keeps each one's CPU time per round and its
-// time above the pause (the medians when the run is repeated).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  struct Figures { double cpuMs = 0, abovePauseMs = 0; bool median = false; };
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-      if (r.run_type == Run::RT_Aggregate && !median) continue;
-      std::string name = r.run_name.function_name;
-      if (!r.run_name.args.empty()) name += "/" + r.run_name.args;
-      Figures& f = figures[name];
-      if (f.median && !median) continue;
-      auto above = r.counters.find("above_pause_ms");
-      f = {r.GetAdjustedCPUTime(), above == r.counters.end() ? 0 : static_cast<double>(above->second),
-           median};
-    }
-  }
-  std::map<std::string, Figures> figures;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto& f = reporter.figures;
-  auto ours = f.find("BM_LibraryRound");
-  for (const char* plainName : {"BM_PlainSocketRound/0", "BM_PlainSocketRound/1"}) {
-    auto plain = f.find(plainName);
-    if (ours == f.end() || plain == f.end() || plain->second.cpuMs <= 0) continue;
-    std::printf("library / plain-socket round (%s), CPU per round: %.3f ms / %.3f ms = %.2fx "
-                "(target at most 1.15)\n",
-                plainName[sizeof "BM_PlainSocketRound/" - 1] == '1' ? "Nagle off" : "Nagle on",
-                ours->second.cpuMs, plain->second.cpuMs, ours->second.cpuMs / plain->second.cpuMs);
-  }
-  if (ours != f.end())
-    std::printf("library above the pause %.3f ms (target at most 0.25)\n", ours->second.abovePauseMs);
-  benchmark::Shutdown();
-  return 0;
+  return paloma::bench::runBenchmarks(argc, argv, [](const paloma::bench::FiguresReporter& f) {
+    const paloma::bench::Figures* ours = f.find("BM_LibraryRound");
+    for (const char* plainName : {"BM_PlainSocketRound/0", "BM_PlainSocketRound/1"}) {
+      const paloma::bench::Figures* plain = f.find(plainName);
+      if (!ours || !plain || plain->cpu <= 0) continue;
+      std::printf("library / plain-socket round (%s), CPU per round: %.3f ms / %.3f ms = %.2fx "
+                  "(target at most 1.15)\n",
+                  plainName[sizeof "BM_PlainSocketRound/" - 1] == '1' ? "Nagle off" : "Nagle on",
+                  ours->cpu, plain->cpu, ours->cpu / plain->cpu);
+    }
+    if (ours)
+      std::printf("library above the pause %.3f ms (target at most 0.25)\n",
+                  ours->counter("above_pause_ms"));
+  });
 }

@@ -16,10 +16,8 @@
 //   BM_mapped_block_reference  the file mapped read-only instead of read into
 //                              a block, then one send
 // The file is created in /tmp when first needed and deleted at exit.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,11 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "connection/connection_state.h"
 #include "paloma.h"
 #include "platform/os.h"
@@ -193,15 +191,8 @@ void reference(benchmark::State& state, Way way) {
   for (auto _ : state) {
     state.PauseTiming();
     auto sink = makeSink();
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(sink->port()));
-    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close(s);
-      return state.SkipWithError("could not connect");
-    }
+    int s = paloma::bench::connectLoopback(sink->port());
+    if (s < 0) return state.SkipWithError("could not connect");
     state.ResumeTiming();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     bool ok = fd >= 0 && transfer(way, fd, s, buf);
@@ -227,43 +218,17 @@ BENCHMARK(BM_sendfile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.
 BENCHMARK(BM_whole_block_reference)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_mapped_block_reference)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-// Prints the runs as usual and keeps each one's real and CPU time per
-// transfer and its peak RSS (the medians when the run is repeated).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  struct Figures { double real = 0, cpu = 0, rssMb = 0; bool median = false; };
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-      if (r.run_type == Run::RT_Aggregate && !median) continue;
-      Figures& f = figures[r.run_name.function_name];
-      if (f.median && !median) continue;
-      auto rss = r.counters.find("peak_rss_MB");
-      f = {r.GetAdjustedRealTime(), r.GetAdjustedCPUTime(),
-           rss == r.counters.end() ? 0 : static_cast<double>(rss->second), median};
-    }
-  }
-  std::map<std::string, Figures> figures;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto& f = reporter.figures;
-  auto ours = f.find("BM_sendfile"), raw = f.find("BM_raw_write_loop");
-  if (ours != f.end() && raw != f.end() && ours->second.real > 0 && ours->second.cpu > 0) {
-    std::printf("\nsendfile / raw read-send loop: throughput %.2fx (target at least 0.95), "
-                "sender CPU %.2fx (target at most 0.8); peak RSS %.1f MB (target under 16) "
-                "against %.1f MB\n",
-                raw->second.real / ours->second.real, ours->second.cpu / raw->second.cpu,
-                ours->second.rssMb, raw->second.rssMb);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return paloma::bench::runBenchmarks(argc, argv, [](const paloma::bench::FiguresReporter& f) {
+    const paloma::bench::Figures *ours = f.find("BM_sendfile"), *raw = f.find("BM_raw_write_loop");
+    if (ours && raw && ours->real > 0 && ours->cpu > 0) {
+      std::printf("\nsendfile / raw read-send loop: throughput %.2fx (target at least 0.95), "
+                  "sender CPU %.2fx (target at most 0.8); peak RSS %.1f MB (target under 16) "
+                  "against %.1f MB\n",
+                  raw->real / ours->real, ours->cpu / raw->cpu, ours->counter("peak_rss_MB"),
+                  raw->counter("peak_rss_MB"));
+    }
+  });
 }
