@@ -31,9 +31,12 @@ def run(exe, extra):
             sys.exit(f"{exe} failed (exit {proc.returncode}): "
                      f"{proc.stderr.decode(errors='replace')[-2000:]}")
         with open(out) as f:
-            data = json.load(f)
+            text = f.read()
     finally:
         os.remove(out)
+    if not text.strip():
+        sys.exit(f"{exe} ran no benchmark; check the --benchmark_filter given after --")
+    data = json.loads(text)
     runs = {}
     for b in data["benchmarks"]:
         if b.get("run_type") == "aggregate" or b.get("error_occurred"):
@@ -120,6 +123,8 @@ def main():
     ap.add_argument("--baseline", help="the same benchmark built from other sources")
     ap.add_argument("--runs", type=int, default=5, help="processes per executable (default 5)")
     args = ap.parse_args(argv)
+    if args.runs < 1:
+        ap.error("--runs needs at least 1 process")
     exes = [("measured", args.exe)] + ([("baseline", args.baseline)] if args.baseline else [])
     for _, exe in exes:
         if not (os.path.isfile(exe) and os.access(exe, os.X_OK)):
@@ -131,6 +136,9 @@ def main():
         for label, exe in exes:
             per[label].append(figures(run(exe, extra)))
     keys = list(per["measured"][0].keys())
+    if not keys:
+        sys.exit(f"{args.exe} reported no figures: every run failed or none was selected; "
+                 "run it alone to see why")
     width = max(len(k) for k in keys)
     print(f"{'figure':{width}}  " + "  ".join(f"{label + ' min / median / max':>30}" for label, _ in exes))
     for k in keys:

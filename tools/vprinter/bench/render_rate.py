@@ -80,6 +80,10 @@ def main():
     ap.add_argument("--runs", type=int, default=5, help="processes per program (default 5)")
     ap.add_argument("--labels", type=int, default=200, help="labels per process (default 200)")
     args = ap.parse_args()
+    if args.runs < 1:
+        ap.error("--runs needs at least 1 process")
+    if args.labels < 1:
+        ap.error("--labels needs at least 1 label")
     exes = {"measured": args.exe}
     if args.baseline:
         exes["baseline"] = args.baseline
