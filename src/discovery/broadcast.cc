@@ -18,24 +18,36 @@ const unsigned char kDiscoveryProbe[kDiscoveryProbeSize] = {
     0x00, 0x20, 0x00, 0x01, 0x00, 0x01, 0x08, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
     0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00};
 
+Socket openProbeSocket(Os& sys, bool* created) {
+  Socket s = sys.udpSocket();
+  *created = s != kInvalidSocket;
+  if (!*created) {
+    setLastOsError("cannot create a UDP socket for the discovery probe", sys.lastOsError());
+    return kInvalidSocket;
+  }
+  sys.setBroadcast(s);
+  if (!sys.bindAny(s, kDiscoveryPort)) {
+    setLastOsError("bind UDP port " + std::to_string(kDiscoveryPort) +
+                       " for the discovery probe (is another program using it?)",
+                   sys.lastOsError());
+    sys.closeSocket(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
 const char* discoverPrinters(int waitMs) {
   constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
   constexpr int kPauseMs = 100;
   Os& sys = os();
   sys.netStartup();
-  Socket s = sys.udpSocket();
-  if (s == kInvalidSocket) setLastOsError("create a UDP socket", sys.lastOsError());
-  if (s != kInvalidSocket) sys.setBroadcast(s);
-  if (s == kInvalidSocket || !sys.bindAny(s, kDiscoveryPort)) {
-    if (s != kInvalidSocket)
-      setLastOsError("bind UDP port " + std::to_string(kDiscoveryPort) +
-                         " for the discovery probe (is another program using it?)",
-                     sys.lastOsError());
+  bool created = false;
+  Socket s = openProbeSocket(sys, &created);
+  if (s == kInvalidSocket) {
     // A socket that could not be made reports the binding failure too.
-    if (s != kInvalidSocket) sys.closeSocket(s);
     sys.message("sock ERROR binding in the server socket2", "Error Message",
                 MessageIcon::Exclamation);
-    if (s == kInvalidSocket)
+    if (!created)
       sys.message("Error in creating socket", "Error Message", MessageIcon::Exclamation);
     sys.netCleanup();
     return kDiscoverySetupFailed;

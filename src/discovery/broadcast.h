@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "paloma.h"
+#include "platform/os.h"
 
 namespace paloma {
 
@@ -18,6 +19,11 @@ inline constexpr int kDiscoveryWaitMs = 3000;
 inline constexpr const char* kDiscoveryAnswered = "123456";
 inline constexpr const char* kDiscoverySetupFailed = "0";
 inline constexpr const char* kDiscoveryNoAnswer = "-1";
+
+// The UDP socket a probe goes out from: broadcasts allowed, bound to the
+// discovery port. On failure it records why, sets *created to whether a
+// socket was made at all, and returns kInvalidSocket.
+Socket openProbeSocket(Os& sys, bool* created);
 
 // Sends the probe and waits at most `waitMs` for an answer longer than it.
 const char* discoverPrinters(int waitMs);

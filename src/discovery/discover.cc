@@ -48,17 +48,9 @@ int discoverWho(int waitMs, paloma_printer_found* found, int max) {
   waitMs = std::max(waitMs, 0);
   Os& sys = os();
   sys.netStartup();
-  Socket s = sys.udpSocket();
+  bool created = false;
+  Socket s = openProbeSocket(sys, &created);
   if (s == kInvalidSocket) {
-    setLastError("discovery: cannot create a UDP socket");
-    sys.netCleanup();
-    return -1;
-  }
-  sys.setBroadcast(s);
-  if (!sys.bindAny(s, kDiscoveryPort)) {
-    setLastError("discovery: cannot bind UDP port " + std::to_string(kDiscoveryPort) +
-                 " (another discovery running on this machine holds it)");
-    sys.closeSocket(s);
     sys.netCleanup();
     return -1;
   }

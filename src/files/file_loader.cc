@@ -31,6 +31,11 @@ void FileSource::close() {
   read_ = 0;
 }
 
+void FileSource::noteEnded(std::size_t after) const {
+  setLastError("read \"" + path_ + "\": the file ended after " + std::to_string(after) + " of " +
+               std::to_string(size_) + " bytes");
+}
+
 // Reads exactly `n` bytes (n <= the block) into the block, continuing short
 // reads; false when a read fails or the file ends first.
 bool FileSource::readBlock(std::size_t n) {
@@ -42,8 +47,7 @@ bool FileSource::readBlock(std::size_t n) {
       if (!r.ok)
         setLastOsError("read \"" + path_ + "\"", r.error);
       else
-        setLastError("read \"" + path_ + "\": the file ended after " +
-                     std::to_string(read_ + held_) + " of " + std::to_string(size_) + " bytes");
+        noteEnded(read_);
       return false;
     }
     held_ += r.count;
@@ -83,7 +87,7 @@ bool openFileSource(const char* path, FileSource* out) {
     return false;
   }
   const auto size = static_cast<std::uint32_t>(found);
-  out->size_ = size;  // for the reasons of failed reads
+  out->size_ = size;
 
   // One block: the whole file when it fits; at least one byte so that an
   // empty file still has a block to point at.
@@ -102,7 +106,6 @@ bool openFileSource(const char* path, FileSource* out) {
     warn(kFileReadUnsuccessfully, kReadFileCaption);
     return false;
   }
-  out->size_ = size;
   return true;
 }
 
@@ -114,8 +117,7 @@ bool FileSource::send(const Writer& write, const std::optional<CopyTarget>& copy
     FileCopyResult r = os().copyFile(file_, done, size_ - done, copyTo->handle, copyTo->socket);
     done += std::min(r.count, size_ - done);
     if (r.status == FileCopyResult::FileEnded) {
-      setLastError("read \"" + path_ + "\": the file ended after " + std::to_string(done) +
-                   " of " + std::to_string(size_) + " bytes");
+      noteEnded(done);
       warn(kFileReadUnsuccessfully, kReadFileCaption);
       return false;
     }

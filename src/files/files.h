@@ -58,6 +58,7 @@ class FileSource {
   friend bool openFileSource(const char* path, FileSource* out);
   void close();
   bool readBlock(std::size_t n);
+  void noteEnded(std::size_t after) const;  // the reason for a file shorter than its size
   Handle file_ = kInvalidHandle;
   std::string path_;  // for the reasons of failures
   std::uint32_t size_ = 0;

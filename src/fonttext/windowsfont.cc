@@ -16,6 +16,20 @@ namespace {
 // The working copy of windowsfontUnicodeLengh: 1024 code units.
 constexpr int kLengthCopyUnits = 1024;
 
+// The UTF-16 forms need an open connection, a face name and a content; a
+// refusal records which was missing.
+bool canDrawWide(const char* szFaceName, const paloma_wchar* content) {
+  if (connection().isOpen == 0) {
+    noteNoTransport();
+    return false;
+  }
+  if (!content || !szFaceName) {
+    noteNull(content ? "the face name" : "the content");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -60,13 +74,7 @@ int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int 
 int windowsfontM(int x, int y, int fontheight, int rotation, int fontstyle, int fontunderline,
                  const char* szFaceName, const paloma_wchar* content) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0 || !content || !szFaceName) {
-    if (connection().isOpen == 0)
-      noteNoTransport();
-    else
-      noteNull(content ? "the face name" : "the content");
-    return 0;
-  }
+  if (!canDrawWide(szFaceName, content)) return 0;
   // Empty texts and face names are drawn and sent like any other.
   const std::u16string units = wideUnits(content);
   return sendTextBitmap(
@@ -84,13 +92,7 @@ int windowsfontUnicodeLengh(int x, int y, int fontheight, int rotation, int font
                             int fontunderline, const char* szFaceName,
                             const paloma_wchar* content, int length) {
   paloma::ApiLock lock;
-  if (connection().isOpen == 0 || !content || !szFaceName) {
-    if (connection().isOpen == 0)
-      noteNoTransport();
-    else
-      noteNull(content ? "the face name" : "the content");
-    return 0;
-  }
+  if (!canDrawWide(szFaceName, content)) return 0;
   // The copy and its terminator must fit the working buffer.
   if (length < 0 || length >= kLengthCopyUnits) {
     setLastError("the length must be 0 to " + std::to_string(kLengthCopyUnits - 1) + " units");

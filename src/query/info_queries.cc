@@ -166,18 +166,26 @@ namespace {
 
 const InfoFamilyRow& row(InfoTransport t, InfoQuery q) { return *findInfoRow(t, q); }
 
+// Every exported query below goes through one of these, which take the
+// library's lock for it.
 const char* comport(InfoQuery q) {
+  paloma::ApiLock lock;
   return runSerialInfoQuery(row(InfoTransport::Serial, q), connection().handle);
 }
 const char* ethernet(InfoQuery q) {
+  paloma::ApiLock lock;
   return runNetworkInfoQuery(row(InfoTransport::Network, q), connection().socket);
 }
-const char* usb(InfoQuery q) { return runUsbInfoQuery(row(InfoTransport::Usb, q)); }
+const char* usb(InfoQuery q) {
+  paloma::ApiLock lock;
+  return runUsbInfoQuery(row(InfoTransport::Usb, q));
+}
 
 // The vb6 form of a USB query: on success all of ReplyBuffer (the reply and
 // the NUL bytes after it), on failure the text "-1"; either way a string the
 // caller releases.
 paloma_bstr usbVb6(InfoQuery q) {
+  paloma::ApiLock lock;
   const char* text = usb(q);
   if (text == kQueryFailed) return bstrFromText(kQueryFailed);
   return bstrAlloc(replies().ReplyBuffer, ReplyState::kBufferSize);
@@ -188,34 +196,16 @@ paloma_bstr usbVb6(InfoQuery q) {
 extern "C" {
 
 // ---- serial ----
-const char* comportprintercodepage(void) {
-  paloma::ApiLock lock;
-  return comport(InfoQuery::CodePage);
-}
-const char* comportprintercompletestatus(void) {
-  paloma::ApiLock lock;
-  return comport(InfoQuery::CompleteStatus);
-}
-const char* comportprinterdpi(void) { paloma::ApiLock lock; return comport(InfoQuery::Dpi); }
-const char* comportprinterfile(void) { paloma::ApiLock lock; return comport(InfoQuery::File); }
-const char* comportprinterfreememory(void) {
-  paloma::ApiLock lock;
-  return comport(InfoQuery::FreeMemory);
-}
-const char* comportprintermileage(void) {
-  paloma::ApiLock lock;
-  return comport(InfoQuery::Mileage);
-}
-const char* comportprintername(void) { paloma::ApiLock lock; return comport(InfoQuery::Name); }
-const char* comportprinterpeel(void) { paloma::ApiLock lock; return comport(InfoQuery::Peel); }
-const char* comportprinterquantity(void) {
-  paloma::ApiLock lock;
-  return comport(InfoQuery::Quantity);
-}
-const char* comportprinterserial(void) {
-  paloma::ApiLock lock;
-  return comport(InfoQuery::SerialNumber);
-}
+const char* comportprintercodepage(void) { return comport(InfoQuery::CodePage); }
+const char* comportprintercompletestatus(void) { return comport(InfoQuery::CompleteStatus); }
+const char* comportprinterdpi(void) { return comport(InfoQuery::Dpi); }
+const char* comportprinterfile(void) { return comport(InfoQuery::File); }
+const char* comportprinterfreememory(void) { return comport(InfoQuery::FreeMemory); }
+const char* comportprintermileage(void) { return comport(InfoQuery::Mileage); }
+const char* comportprintername(void) { return comport(InfoQuery::Name); }
+const char* comportprinterpeel(void) { return comport(InfoQuery::Peel); }
+const char* comportprinterquantity(void) { return comport(InfoQuery::Quantity); }
+const char* comportprinterserial(void) { return comport(InfoQuery::SerialNumber); }
 
 int comportprinterrestart(void) {
   paloma::ApiLock lock;
@@ -224,34 +214,16 @@ int comportprinterrestart(void) {
 }
 
 // ---- network ----
-const char* ethernetprintercodepage(void) {
-  paloma::ApiLock lock;
-  return ethernet(InfoQuery::CodePage);
-}
-const char* ethernetprintercompletestatus(void) {
-  paloma::ApiLock lock;
-  return ethernet(InfoQuery::CompleteStatus);
-}
-const char* ethernetprinterdpi(void) { paloma::ApiLock lock; return ethernet(InfoQuery::Dpi); }
-const char* ethernetprinterfile(void) { paloma::ApiLock lock; return ethernet(InfoQuery::File); }
-const char* ethernetprinterfreememory(void) {
-  paloma::ApiLock lock;
-  return ethernet(InfoQuery::FreeMemory);
-}
-const char* ethernetprintermileage(void) {
-  paloma::ApiLock lock;
-  return ethernet(InfoQuery::Mileage);
-}
-const char* ethernetprintername(void) { paloma::ApiLock lock; return ethernet(InfoQuery::Name); }
-const char* ethernetprinterpeel(void) { paloma::ApiLock lock; return ethernet(InfoQuery::Peel); }
-const char* ethernetprinterquantity(void) {
-  paloma::ApiLock lock;
-  return ethernet(InfoQuery::Quantity);
-}
-const char* ethernetprinterserial(void) {
-  paloma::ApiLock lock;
-  return ethernet(InfoQuery::SerialNumber);
-}
+const char* ethernetprintercodepage(void) { return ethernet(InfoQuery::CodePage); }
+const char* ethernetprintercompletestatus(void) { return ethernet(InfoQuery::CompleteStatus); }
+const char* ethernetprinterdpi(void) { return ethernet(InfoQuery::Dpi); }
+const char* ethernetprinterfile(void) { return ethernet(InfoQuery::File); }
+const char* ethernetprinterfreememory(void) { return ethernet(InfoQuery::FreeMemory); }
+const char* ethernetprintermileage(void) { return ethernet(InfoQuery::Mileage); }
+const char* ethernetprintername(void) { return ethernet(InfoQuery::Name); }
+const char* ethernetprinterpeel(void) { return ethernet(InfoQuery::Peel); }
+const char* ethernetprinterquantity(void) { return ethernet(InfoQuery::Quantity); }
+const char* ethernetprinterserial(void) { return ethernet(InfoQuery::SerialNumber); }
 
 int ethernetprinterrestart(void) {
   paloma::ApiLock lock;
@@ -264,24 +236,18 @@ const char* ethernetprintersetting(const char* a, const char* b, const char* c) 
 }
 
 // ---- USB ----
-const char* usbprintercodepage(void) { paloma::ApiLock lock; return usb(InfoQuery::CodePage); }
-const char* usbprintercompletestatus(void) {
-  paloma::ApiLock lock;
-  return usb(InfoQuery::CompleteStatus);
-}
-const char* usbprinterfile(void) { paloma::ApiLock lock; return usb(InfoQuery::File); }
-const char* usbprinterfreememory(void) { paloma::ApiLock lock; return usb(InfoQuery::FreeMemory); }
-const char* usbprintermileage(void) { paloma::ApiLock lock; return usb(InfoQuery::Mileage); }
-const char* usbprintername(void) { paloma::ApiLock lock; return usb(InfoQuery::Name); }
-const char* usbprinterpeel(void) { paloma::ApiLock lock; return usb(InfoQuery::Peel); }
-const char* usbprinterquantity(void) { paloma::ApiLock lock; return usb(InfoQuery::Quantity); }
-const char* usbprinterserial(void) { paloma::ApiLock lock; return usb(InfoQuery::SerialNumber); }
+const char* usbprintercodepage(void) { return usb(InfoQuery::CodePage); }
+const char* usbprintercompletestatus(void) { return usb(InfoQuery::CompleteStatus); }
+const char* usbprinterfile(void) { return usb(InfoQuery::File); }
+const char* usbprinterfreememory(void) { return usb(InfoQuery::FreeMemory); }
+const char* usbprintermileage(void) { return usb(InfoQuery::Mileage); }
+const char* usbprintername(void) { return usb(InfoQuery::Name); }
+const char* usbprinterpeel(void) { return usb(InfoQuery::Peel); }
+const char* usbprinterquantity(void) { return usb(InfoQuery::Quantity); }
+const char* usbprinterserial(void) { return usb(InfoQuery::SerialNumber); }
 
-paloma_bstr usbprinternamevb6(void) { paloma::ApiLock lock; return usbVb6(InfoQuery::Name); }
-paloma_bstr usbprinterserialvb6(void) {
-  paloma::ApiLock lock;
-  return usbVb6(InfoQuery::SerialNumber);
-}
+paloma_bstr usbprinternamevb6(void) { return usbVb6(InfoQuery::Name); }
+paloma_bstr usbprinterserialvb6(void) { return usbVb6(InfoQuery::SerialNumber); }
 
 const char* usbprintersetting(const char* a, const char* b, const char* c) {
   paloma::ApiLock lock;
@@ -307,4 +273,4 @@ int usbprinterrestart(void) {
 }  // extern "C"
 
 // C++ linkage.
-const char* usbprinterdpi() { paloma::ApiLock lock; return usb(InfoQuery::Dpi); }
+const char* usbprinterdpi() { return usb(InfoQuery::Dpi); }
