@@ -4,45 +4,27 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sched.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/loopback_peer.h"
+#include "support/posix/private_network.h"
+#include "support/posix/process.h"
+#include "support/posix/vprinter_process.h"
 
 namespace {
 
-long long nowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool waitForText(const std::string& path, const std::string& part, int ms = 5000) {
-  long long end = nowMs() + ms;
-  do {
-    if (readFile(path).find(part) != std::string::npos) return true;
-    usleep(20000);
-  } while (nowMs() < end);
-  return false;
-}
+using paloma::test::nowMs;
+using paloma::test::readFile;
+using paloma::test::waitForText;
 
 struct Outcome {
   int rc = -1;  // exit code, or -1 when it did not end within the bound
@@ -94,97 +76,15 @@ Outcome paloma(std::vector<std::string> args, int ms = 20000) {
   for (pollfd& p : fds)
     if (p.fd >= 0) close(p.fd);
   int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (nowMs() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return r;
-    }
-    usleep(10000);
-  }
+  if (!paloma::test::waitForExit(pid, static_cast<int>(std::max(0LL, end - nowMs())), &status))
+    return r;
   if (WIFEXITED(status)) r.rc = WEXITSTATUS(status);
   return r;
 }
 
 // The virtual printer as a child process, stopped (by its id) at the end.
-class VPrinter {
- public:
-  explicit VPrinter(std::vector<std::string> args) {
-    char tmpl[] = "/tmp/paloma-cli-it-XXXXXX";
-    dir_ = mkdtemp(tmpl) ? tmpl : "";
-    int fd[2];
-    if (dir_.empty() || pipe(fd) != 0) return;
-    args.insert(args.begin(), {VPRINTER_EXE, "--out", dir_});
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fd[1], 1);
-      close(fd[0]);
-      close(fd[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(fd[1]);
-    out_ = fd[0];
-  }
-  ~VPrinter() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      long long end = nowMs() + 5000;
-      int status = 0;
-      while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (nowMs() > end) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, &status, 0);
-          break;
-        }
-        usleep(10000);
-      }
-    }
-    if (out_ >= 0) close(out_);
-    if (dir_.rfind("/tmp/paloma-cli-it-", 0) == 0)
-      std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  // The rest of the first announce line that starts with `prefix`.
-  std::string waitFor(const std::string& prefix, int ms = 10000) {
-    long long end = nowMs() + ms;
-    while (nowMs() < end && out_ >= 0) {
-      std::size_t nl;
-      while ((nl = buffered_.find('\n')) != std::string::npos) {
-        std::string line = buffered_.substr(0, nl);
-        buffered_.erase(0, nl + 1);
-        std::string p = "paloma-vprinter: " + prefix;
-        if (line.rfind(p, 0) == 0) return line.substr(p.size());
-      }
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 100) > 0) {
-        char b[512];
-        ssize_t n = read(out_, b, sizeof b);
-        if (n <= 0) break;
-        buffered_.append(b, static_cast<std::size_t>(n));
-      }
-    }
-    return "";
-  }
-  std::string uri() {
-    if (port_ == 0) port_ = std::atoi(waitFor("listening on 127.0.0.1:").c_str());
-    return "tcp://127.0.0.1:" + std::to_string(port_);
-  }
-  int port() {
-    uri();
-    return port_;
-  }
-  std::string log() const { return dir_ + "/log.jsonl"; }
-  std::string dir() const { return dir_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int port_ = 0;
-  std::string dir_;
-  std::string buffered_;
+struct VPrinter : paloma::test::VPrinterProcess {
+  explicit VPrinter(std::vector<std::string> args) : VPrinterProcess(VPRINTER_EXE, std::move(args)) {}
 };
 
 std::string writeTemp(const std::string& name, const std::string& bytes) {
@@ -367,10 +267,8 @@ TEST(CliUsage, HelpVersionAndRefusedAddresses) {
 
 // Last: it moves this process into a network namespace of its own.
 TEST(CliDiscover, ListsTheVirtualPrinterInAPrivateNetwork) {
-  if (unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "no private network namespace here";
-  if (std::system("ip link set lo up && "
-                  "ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1") != 0)
-    GTEST_SKIP() << "could not set up loopback in the new namespace";
+  std::string why = paloma::test::enterPrivateNetwork();
+  if (!why.empty()) GTEST_SKIP() << "no private network namespace here: " << why;
   VPrinter vp({"--listen", "127.0.0.1:0", "--discovery", "--name", "Shelf; printer"});
   int port = vp.port();
   ASSERT_GT(port, 0);

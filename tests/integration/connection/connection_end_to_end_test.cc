@@ -12,31 +12,20 @@
 
 #include "paloma.h"
 #include "support/loopback_peer.h"
+#include "support/posix/process.h"
 
 namespace {
 
-// Runs a shell command, bounded by `timeout`; returns its exit status.
-int run(const std::string& cmd) {
-  int rc = std::system(("timeout 20 " + cmd + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-bool schedulerRunning() {
-  FILE* p = popen("timeout 5 lpstat -r 2>/dev/null", "r");
-  if (!p) return false;
-  char line[128] = {};
-  bool running = fgets(line, sizeof line, p) && std::string(line) == "scheduler is running\n";
-  pclose(p);
-  return running;
-}
+using paloma::test::runCommand;
+using paloma::test::schedulerRunning;
 
 // A raw queue made for the test and deleted after it.
 class RawQueue {
  public:
   RawQueue(std::string name, std::string uri) : name_(std::move(name)) {
-    ok_ = run(kLpadmin + " -p " + name_ + " -E -v " + uri) == 0;
+    ok_ = runCommand(kLpadmin + " -p " + name_ + " -E -v " + uri) == 0;
   }
-  ~RawQueue() { run(kLpadmin + " -x " + name_); }
+  ~RawQueue() { runCommand(kLpadmin + " -x " + name_); }
   // lpadmin lives in /usr/sbin, off an ordinary user's PATH.
   static inline const std::string kLpadmin = "env PATH=\"$PATH:/usr/sbin:/sbin\" lpadmin";
   bool ok() const { return ok_; }

@@ -2,7 +2,6 @@
 // behind, and a printer that never answers the connection is given up
 // within the connect bound (5 seconds).
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,17 +11,11 @@
 #include <chrono>
 
 #include "paloma.h"
+#include "support/posix/process.h"
 
 namespace {
 
-int openDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
+using paloma::test::openDescriptors;
 
 // A listening socket on 127.0.0.1 with the given backlog; its port in *port.
 int listener(int backlog, int* port) {

@@ -1,7 +1,6 @@
 // Serial openers on the real backend: a port name that is a file's name
 // never creates or empties the file, and reopening a port (a pty here) does
 // not leak the descriptor of the port it replaces.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "paloma.h"
+#include "support/posix/process.h"
 
 namespace {
 
@@ -28,14 +28,7 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-int openDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
+using paloma::test::openDescriptors;
 
 // A scratch folder made the current directory for the test's lifetime.
 class InScratchFolder : public ::testing::Test {

@@ -4,88 +4,29 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "discovery/broadcast.h"
 #include "paloma.h"
+#include "support/posix/private_network.h"
 
 namespace {
 
-std::string enterPrivateNetwork() {
-  if (unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
-  if (std::system("ip link set lo up && "
-                  "ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1") != 0)
-    return "could not set up loopback in the new namespace (is iproute2 installed?)";
-  return "";
-}
+using paloma::test::enterPrivateNetwork;
 
-// Sees every probe on a raw socket (the library holds the discovery port)
-// and answers each with the given datagrams, from a UDP port of its own.
-class Responder {
+// Answers every probe (only the probe's exact bytes count as one) with the
+// given datagrams.
+class Responder : public paloma::test::ProbeResponder {
  public:
-  explicit Responder(std::vector<std::string> answers) : answers_(std::move(answers)) {
-    raw_ = socket(AF_INET, SOCK_RAW, IPPROTO_UDP);
-    out_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(out_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(out_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~Responder() {
-    stop_ = true;
-    thread_.join();
-    close(raw_);
-    close(out_);
-  }
-  int probesSeen() const { return probes_; }
-  int port() const { return port_; }
-
- private:
-  void run() {
-    unsigned char pkt[2048];
-    while (!stop_) {
-      pollfd p{raw_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      ssize_t n = recv(raw_, pkt, sizeof pkt, 0);
-      if (n < 28) continue;
-      std::size_t ihl = static_cast<std::size_t>(pkt[0] & 0x0F) * 4;
-      if (static_cast<std::size_t>(n) < ihl + 8) continue;
-      std::uint16_t sport = static_cast<std::uint16_t>(pkt[ihl] << 8 | pkt[ihl + 1]);
-      std::uint16_t dport = static_cast<std::uint16_t>(pkt[ihl + 2] << 8 | pkt[ihl + 3]);
-      std::size_t payload = static_cast<std::size_t>(n) - ihl - 8;
-      // Another responder's 32-byte answer to the library's port is no probe.
-      if (dport != paloma::kDiscoveryPort || payload != paloma::kDiscoveryProbeSize ||
-          std::memcmp(pkt + ihl + 8, paloma::kDiscoveryProbe, payload) != 0)
-        continue;
-      ++probes_;
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      std::memcpy(&to.sin_addr, pkt + 12, 4);
-      to.sin_port = htons(sport);
-      for (const std::string& answer : answers_)
-        sendto(out_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-  }
-  std::vector<std::string> answers_;
-  int raw_ = -1, out_ = -1, port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> probes_{0};
-  std::thread thread_;
+  explicit Responder(std::vector<std::string> answers)
+      : ProbeResponder({std::move(answers),
+                        std::string(reinterpret_cast<const char*>(paloma::kDiscoveryProbe),
+                                    paloma::kDiscoveryProbeSize)}) {}
 };
 
 class DiscoverNetns : public ::testing::Test {

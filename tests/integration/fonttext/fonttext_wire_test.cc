@@ -14,6 +14,7 @@
 #include "fonttext/fonttext.h"
 #include "paloma.h"
 #include "support/loopback_peer.h"
+#include "support/posix/process.h"
 
 namespace paloma {
 namespace {
@@ -84,19 +85,8 @@ TEST(FontTextWire, SerialPtyCarriesTheWholeCommand) {
   close(master);
 }
 
-bool schedulerRunning() {
-  FILE* p = popen("timeout 5 lpstat -r 2>/dev/null", "r");
-  if (!p) return false;
-  char line[128] = {};
-  bool running = fgets(line, sizeof line, p) && std::string(line) == "scheduler is running\n";
-  pclose(p);
-  return running;
-}
-
-int run(const std::string& cmd) {
-  int rc = std::system(("timeout 20 " + cmd + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using paloma::test::runCommand;
+using paloma::test::schedulerRunning;
 
 TEST(FontTextWire, SpoolerJobCarriesTheWholeCommand) {
   if (!schedulerRunning())
@@ -104,7 +94,7 @@ TEST(FontTextWire, SpoolerJobCarriesTheWholeCommand) {
   test::LoopbackPeer printer(test::LoopbackPeer::Options{{}, true, 60000});
   ASSERT_GT(printer.port(), 0);
   const std::string name = "paloma_text_" + std::to_string(getpid());
-  ASSERT_EQ(run("lpadmin -p " + name + " -E -v socket://127.0.0.1:" +
+  ASSERT_EQ(runCommand("lpadmin -p " + name + " -E -v socket://127.0.0.1:" +
                 std::to_string(printer.port())),
             0);
   const std::string want = expectedCommand(40, 90);
@@ -114,7 +104,7 @@ TEST(FontTextWire, SpoolerJobCarriesTheWholeCommand) {
   auto job = printer.nextClosed(30000);
   EXPECT_TRUE(job.ended) << "the queue delivered nothing";
   EXPECT_EQ(job.bytes, want);
-  run("lpadmin -x " + name);
+  runCommand("lpadmin -x " + name);
 }
 
 }  // namespace

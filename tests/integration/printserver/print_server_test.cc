@@ -13,7 +13,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,16 +25,13 @@
 #include "paloma.h"
 #include "platform/posix/posix_internal.h"
 #include "support/loopback_peer.h"
+#include "support/posix/process.h"
 
 namespace {
 
 using paloma::test::LoopbackPeer;
 
-long long nowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+using paloma::test::nowMs;
 
 bool accepting(const char* addr, int port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -117,19 +113,7 @@ class PrintServer {
   }
 
   ~PrintServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      long long end = nowMs() + 10000;
-      int status = 0;
-      while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (nowMs() > end) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, &status, 0);
-          break;
-        }
-        usleep(20000);
-      }
-    }
+    if (pid_ > 0) paloma::test::stopChild(pid_, SIGTERM, 10000);
     if (dir_.rfind("/tmp/paloma-printserver-", 0) == 0) runQuiet("rm -rf '" + dir_ + "'");
     if (lock_ >= 0) close(lock_);  // releases the lock, once the server has stopped
   }

@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,13 +18,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <thread>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "paloma.h"
+#include "support/posix/private_network.h"
+#include "support/posix/process.h"
+#include "support/posix/vprinter_process.h"
 
 extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
   return "leak:libfontconfig\n";
@@ -34,130 +33,14 @@ extern "C" __attribute__((used, visibility("default"))) const char* __lsan_defau
 
 namespace {
 
-long long nowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Waits (at most `ms`) until `path` holds `part`.
-bool waitForText(const std::string& path, const std::string& part, int ms = 5000) {
-  long long end = nowMs() + ms;
-  do {
-    if (readFile(path).find(part) != std::string::npos) return true;
-    usleep(20000);
-  } while (nowMs() < end);
-  return false;
-}
+using paloma::test::nowMs;
+using paloma::test::readFile;
+using paloma::test::waitForText;
 
 // The virtual printer as a child process, stopped when this goes away.
-class VPrinter {
- public:
-  // `prepare` may put files into the output folder before the printer starts.
-  explicit VPrinter(std::vector<std::string> args,
-                    const std::function<void(const std::string&)>& prepare = nullptr) {
-    char tmpl[] = "/tmp/vprinter-it-XXXXXX";
-    dir_ = mkdtemp(tmpl) ? tmpl : "/tmp";
-    if (prepare) prepare(dir_);
-    int pipefd[2];
-    if (pipe(pipefd) != 0) return;
-    std::vector<std::string> all = {VPRINTER_EXE, "--out", dir_};
-    for (auto& a : args) all.push_back(a);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(pipefd[1], 1);
-      close(pipefd[0]);
-      close(pipefd[1]);
-      std::vector<char*> argv;
-      for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(pipefd[1]);
-    out_ = pipefd[0];
-  }
-  // Sends `sig` and returns how many milliseconds the program took to end
-  // (-1: not within 5 s; it is then killed).
-  long long stop(int sig) {
-    if (pid_ <= 0) return -1;
-    long long start = nowMs();
-    kill(pid_, sig);
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (nowMs() - start > 5000) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return -1;
-      }
-      usleep(2000);
-    }
-    pid_ = -1;
-    exitStatus_ = status;
-    return nowMs() - start;
-  }
-  int exitStatus() const { return exitStatus_; }
-  ~VPrinter() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      long long end = nowMs() + 5000;
-      int status = 0;
-      while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (nowMs() > end) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, &status, 0);
-          break;
-        }
-        usleep(10000);
-      }
-    }
-    if (out_ >= 0) close(out_);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    if (dir_.rfind("/tmp/vprinter-it-", 0) == 0 && std::system(cmd.c_str()) != 0) {
-    }
-  }
-  // Reads announce lines until one starts with `prefix`; returns the rest.
-  std::string waitFor(const std::string& prefix, int ms = 10000) {
-    long long end = nowMs() + ms;
-    while (nowMs() < end) {
-      size_t nl;
-      while ((nl = buffered_.find('\n')) != std::string::npos) {
-        std::string line = buffered_.substr(0, nl);
-        buffered_.erase(0, nl + 1);
-        std::string p = "paloma-vprinter: " + prefix;
-        if (line.rfind(p, 0) == 0) return line.substr(p.size());
-      }
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 100) > 0) {
-        char b[512];
-        ssize_t n = read(out_, b, sizeof b);
-        if (n <= 0) break;
-        buffered_.append(b, static_cast<size_t>(n));
-      }
-    }
-    return "";
-  }
-  int port() {
-    std::string rest = waitFor("listening on 127.0.0.1:");
-    return rest.empty() ? 0 : std::atoi(rest.c_str());
-  }
-  std::string log() const { return dir_ + "/log.jsonl"; }
-  std::string dir() const { return dir_; }
-
- private:
-  pid_t pid_ = -1;
-  int exitStatus_ = -1;
-  int out_ = -1;
-  std::string dir_;
-  std::string buffered_;
+struct VPrinter : paloma::test::VPrinterProcess {
+  explicit VPrinter(std::vector<std::string> args, const Prepare& prepare = nullptr)
+      : VPrinterProcess(VPRINTER_EXE, std::move(args), prepare) {}
 };
 
 struct Image {
@@ -367,10 +250,7 @@ TEST(VPrinterDiscovery, AnswersTheProbeInAPrivateNamespace) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (unshare(CLONE_NEWNET) != 0) _exit(77);
-    if (std::system("ip link set lo up && ip route add broadcast 255.255.255.255 dev lo") != 0) {
-      _exit(78);
-    }
+    if (!paloma::test::enterPrivateNetwork().empty()) _exit(77);
     int rc = 3;
     {
       VPrinter vp({"--no-tcp", "--discovery"});
@@ -381,17 +261,9 @@ TEST(VPrinterDiscovery, AnswersTheProbeInAPrivateNamespace) {
     _exit(rc);
   }
   int status = 0;
-  long long end = nowMs() + 20000;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (nowMs() > end) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      FAIL() << "discovery test did not finish";
-    }
-    usleep(20000);
-  }
+  if (!paloma::test::waitForExit(child, 20000, &status)) FAIL() << "discovery test did not finish";
   ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 78) {
+  if (WEXITSTATUS(status) == 77) {
     GTEST_SKIP() << "no private network namespace here";
   }
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -422,15 +294,8 @@ Ran runProgram(const std::vector<std::string>& args) {
     _exit(127);
   }
   int status = 0;
-  long long end = nowMs() + 10000;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (nowMs() > end) {  // a configuration that runs instead of being refused
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    usleep(5000);
-  }
+  // (A configuration that runs instead of being refused is killed after 10 s.)
+  paloma::test::waitForExit(pid, 10000, &status);
   if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
   r.out = readFile(dir + "/out");
   r.err = readFile(dir + "/err");

@@ -8,6 +8,7 @@
 #include "connection/connection_state.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "open_on_fake.h"
 #include "support/fake_os.h"
 #include "support/wide_text.h"
 
@@ -55,34 +56,7 @@ class Files : public ::testing::Test {
 
   // Opens the connection on one transport directly and returns the target
   // name under which the fake records its writes.
-  std::string connect(TransportKind kind) {
-    ConnectionState& c = connection();
-    std::string target;
-    switch (kind) {
-      case TransportKind::Spooler:
-        f.addPrinter("Label", "socket://127.0.0.1:9100");
-        f.spoolerOpen("Label", &c.handle);
-        target = "spooler:Label";
-        break;
-      case TransportKind::LptFile:
-      case TransportKind::UsbDevice:
-      case TransportKind::Serial:
-        target = kind == TransportKind::Serial ? "/dev/ttyS0" : "/dev/usb/lp0";
-        f.addDevice(target);
-        c.handle = f.openFile(target, OpenMode{});
-        break;
-      case TransportKind::Network:
-        f.addTcpPeer("127.0.0.1:9100");
-        c.socket = f.tcpSocket();
-        f.tcpConnect(c.socket, 0x7F000001, 9100);
-        target = "127.0.0.1:9100";
-        break;
-    }
-    c.flag(kind) = 1;
-    c.isOpen = 1;
-    f.clearJournal();
-    return target;
-  }
+  std::string connect(TransportKind kind) { return openOnFake(f, kind); }
 
   // The write calls on a target as "kind:bytes".
   std::vector<std::string> calls(const std::string& target) const {

@@ -10,6 +10,7 @@
 #include "connection/connection_state.h"
 #include "files/files.h"
 #include "paloma.h"
+#include "open_on_fake.h"
 #include "support/fake_os.h"
 
 namespace paloma::test {
@@ -75,28 +76,7 @@ class LargeFiles : public ::testing::Test {
     setOs(nullptr);
     resetLibraryState();
   }
-  std::string connect(TransportKind kind) {
-    ConnectionState& c = connection();
-    std::string target;
-    if (kind == TransportKind::Spooler) {
-      f.addPrinter("Label", "socket://127.0.0.1:9100");
-      f.spoolerOpen("Label", &c.handle);
-      target = "spooler:Label";
-    } else if (kind == TransportKind::Network) {
-      f.addTcpPeer("127.0.0.1:9100");
-      c.socket = f.tcpSocket();
-      f.tcpConnect(c.socket, 0x7F000001, 9100);
-      target = "127.0.0.1:9100";
-    } else {
-      target = kind == TransportKind::Serial ? "/dev/ttyS0" : "/dev/usb/lp0";
-      f.addDevice(target);
-      c.handle = f.openFile(target, OpenMode{});
-    }
-    c.flag(kind) = 1;
-    c.isOpen = 1;
-    f.clearJournal();
-    return target;
-  }
+  std::string connect(TransportKind kind) { return openOnFake(f, kind); }
 
   // Two whole blocks and a part of one.
   std::string data = std::string(2 * kFileBlockBytes + 4099, '\0');

@@ -5,26 +5,19 @@
 #include <string>
 
 #include "printer.h"
+#include "test_rig.h"
 
 namespace vprinter {
 namespace {
 
-struct Store {
-  explicit Store(uint64_t bytes) : printer(options(bytes), &log) {}
+struct Store : PrinterRig {
+  explicit Store(uint64_t bytes) : PrinterRig(options(bytes)) {}
   static PrinterOptions options(uint64_t bytes) {
     PrinterOptions o;
     o.maxFileStore = bytes;
     return o;
   }
-  std::string send(const std::string& b) {
-    Session s(printer, "test");
-    s.feed(reinterpret_cast<const uint8_t*>(b.data()), b.size());
-    s.finish();
-    return s.takeReply();
-  }
   std::string freeMemory() { return send("~!A\n OUT \"\x02\"\n"); }
-  JsonLog log;
-  Printer printer;
 };
 
 TEST(Printer, FreeMemoryFollowsTheStoredFiles) {

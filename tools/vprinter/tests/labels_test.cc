@@ -12,76 +12,17 @@
 #include <vector>
 
 #include "printer.h"
+#include "test_rig.h"
 
 namespace vprinter {
 namespace {
 
-struct TempDir {
-  TempDir() {
-    char t[] = "/tmp/vprinter-labels-XXXXXX";
-    path = mkdtemp(t) ? t : "";
-  }
-  ~TempDir() {
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") unlink((path + "/" + n).c_str());
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  }
-  void put(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path + "/" + name, std::ios::binary) << bytes;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream in(path + "/" + name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  bool has(const std::string& name) const { return access((path + "/" + name).c_str(), F_OK) == 0; }
-  std::vector<std::string> labels() const {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n.rfind("label-", 0) == 0) names.push_back(n);
-      }
-      closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::string path;
-};
-
 // A printer writing into `dir`, recording the labels it reports.
-struct LabelRig {
+struct LabelRig : PrinterRig {
   explicit LabelRig(const TempDir& dir, PrinterOptions o = PrinterOptions())
-      : printer((o.outDir = dir.path, o), &log) {
-    log.keepLines(true);
+      : PrinterRig((o.outDir = dir.path, o)) {
     printer.onLabel([this](const LabelRecord& l) { labels.push_back(l); });
   }
-  // The bytes as one stream, in pieces of `piece` bytes.
-  std::string send(const std::string& bytes, size_t piece = 0) {
-    Session s(printer, "test");
-    if (piece == 0) piece = bytes.size();
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-      s.feed(reinterpret_cast<const uint8_t*>(bytes.data()) + at,
-             std::min(piece, bytes.size() - at));
-    }
-    s.finish();
-    return s.takeReply();
-  }
-  bool logHas(const std::string& part) const {
-    for (const std::string& l : log.lines()) {
-      if (l.find(part) != std::string::npos) return true;
-    }
-    return false;
-  }
-  JsonLog log;
-  Printer printer;
   std::vector<LabelRecord> labels;
 };
 

@@ -13,20 +13,10 @@
 
 #include "png_writer.h"
 #include "printer.h"
+#include "test_rig.h"
 
 namespace vprinter {
 namespace {
-
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/vprinter-png-XXXXXX";
-    if (mkdtemp(tmpl)) path = tmpl;
-  }
-  ~TempDir() {
-    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-  }
-  std::string path;
-};
 
 // A decoded PNG: one value per pixel, true for black.
 struct Decoded {

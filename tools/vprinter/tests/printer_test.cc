@@ -8,6 +8,7 @@
 #include <string>
 
 #include "printer.h"
+#include "test_rig.h"
 
 extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
   return "leak:libfontconfig\n";
@@ -18,26 +19,7 @@ namespace {
 
 using Bytes = std::string;
 
-struct Rig {
-  explicit Rig(PrinterOptions o = PrinterOptions()) : printer(std::move(o), &log) {
-    log.keepLines(true);
-  }
-  // Feeds the bytes as one stream and returns the replies.
-  Bytes send(const Bytes& b) {
-    Session s(printer, "test");
-    s.feed(reinterpret_cast<const uint8_t*>(b.data()), b.size());
-    s.finish();
-    return s.takeReply();
-  }
-  bool logHas(const std::string& part) const {
-    for (const std::string& l : log.lines()) {
-      if (l.find(part) != std::string::npos) return true;
-    }
-    return false;
-  }
-  JsonLog log;
-  Printer printer;
-};
+using Rig = PrinterRig;
 
 TEST(Printer, AnswersEveryQueryAsTheSdkReadsIt) {
   PrinterOptions o;
