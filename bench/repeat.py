@@ -98,6 +98,10 @@ def sendfile_figures(r):
         out["sendfile time per 200 MB, ms"] = ours["real_time"]
     if raw:
         out["raw loop peak RSS, MB"] = raw["peak_rss_MB"]
+    kernel = r.get("BM_kernel_sendfile_reference")
+    if kernel and raw:
+        out["kernel sendfile(2) alone / raw loop, throughput"] = raw["real_time"] / kernel["real_time"]
+        out["kernel sendfile(2) alone / raw loop, sender CPU"] = kernel["cpu_time"] / raw["cpu_time"]
     return out
 
 
