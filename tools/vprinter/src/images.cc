@@ -34,8 +34,10 @@ bool decodeBmp(const std::string& f, InkImage& out, std::string& error) {
   uint32_t bpp = le16(f, 28);
   uint32_t compression = le32(f, 30);
   uint32_t colours = le32(f, 46);
-  bool topDown = h < 0;
-  if (h < 0) h = -h;
+  const bool topDown = h < 0;
+  // A top-down image gives its height negated; the most negative height has
+  // no positive twin and is out of range anyway.
+  if (topDown && h >= -kMaxSide) h = -h;
   if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide) {
     error = "BMP size out of range";
     return false;

@@ -180,6 +180,30 @@ TEST(Printer, ImageHeadersCannotClaimLargeBuffers) {
   EXPECT_TRUE(rig.logHas("PCX pixel data truncated"));
 }
 
+// A BMP whose height is negative is stored top down; a height with no
+// positive twin (INT32_MIN) or past the largest side is refused.
+TEST(Printer, BmpNegativeHeights) {
+  Rig rig;
+  rig.send("SIZE 20 mm,10 mm\r\nCLS\r\n");
+  auto withHeight = [](std::uint32_t h) {
+    Bytes bmp = oneBitBmp(8, 4, true);
+    for (int i = 0; i < 4; ++i) bmp[22 + i] = static_cast<char>((h >> (8 * i)) & 0xff);
+    return bmp;
+  };
+  for (std::uint32_t h : {0x80000000u, static_cast<std::uint32_t>(-20001)}) {
+    Bytes bmp = withHeight(h);
+    rig.send("DOWNLOAD \"N.BMP\"," + std::to_string(bmp.size()) + "," + bmp + "\r\n");
+    std::uint64_t before = rig.printer.errors();
+    rig.send("PUTBMP 0,0,\"N.BMP\"\r\n");
+    EXPECT_EQ(rig.printer.errors(), before + 1) << h;
+  }
+  EXPECT_TRUE(rig.logHas("BMP size out of range"));
+  Bytes topDown = withHeight(static_cast<std::uint32_t>(-4));
+  rig.send("DOWNLOAD \"T.BMP\"," + std::to_string(topDown.size()) + "," + topDown + "\r\n");
+  rig.send("PUTBMP 20,30,\"T.BMP\"\r\n");
+  EXPECT_TRUE(rig.printer.canvas().isBlack(27, 33));
+}
+
 // The extent of the ink in a rectangle of the buffer (inclusive), or x1 < 0.
 struct Ink {
   int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
