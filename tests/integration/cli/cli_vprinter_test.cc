@@ -26,60 +26,12 @@ using paloma::test::nowMs;
 using paloma::test::readFile;
 using paloma::test::waitForText;
 
-struct Outcome {
-  int rc = -1;  // exit code, or -1 when it did not end within the bound
-  std::string out, err;
-};
+using Outcome = paloma::test::ProgramRun;
 
 // Runs the tool with `args`, at most `ms` (then it is killed).
 Outcome paloma(std::vector<std::string> args, int ms = 20000) {
-  Outcome r;
-  int o[2], e[2];
-  if (pipe(o) != 0) return r;
-  if (pipe(e) != 0) {
-    close(o[0]);
-    close(o[1]);
-    return r;
-  }
   args.insert(args.begin(), PALOMA_CLI_EXE);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(o[1], 1);
-    dup2(e[1], 2);
-    close(o[0]), close(o[1]), close(e[0]), close(e[1]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(o[1]);
-  close(e[1]);
-  long long end = nowMs() + ms;
-  pollfd fds[2] = {{o[0], POLLIN, 0}, {e[0], POLLIN, 0}};
-  int open = 2;
-  while (open > 0 && nowMs() < end) {
-    if (poll(fds, 2, 100) <= 0) continue;
-    for (pollfd& p : fds) {
-      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
-      char b[4096];
-      ssize_t n = read(p.fd, b, sizeof b);
-      if (n <= 0) {
-        close(p.fd);
-        p.fd = -1;
-        --open;
-      } else {
-        (&p == &fds[0] ? r.out : r.err).append(b, static_cast<std::size_t>(n));
-      }
-    }
-  }
-  for (pollfd& p : fds)
-    if (p.fd >= 0) close(p.fd);
-  int status = 0;
-  if (!paloma::test::waitForExit(pid, static_cast<int>(std::max(0LL, end - nowMs())), &status))
-    return r;
-  if (WIFEXITED(status)) r.rc = WEXITSTATUS(status);
-  return r;
+  return paloma::test::runProgram(args, ms);
 }
 
 // The virtual printer as a child process, stopped (by its id) at the end.

@@ -269,38 +269,14 @@ TEST(VPrinterDiscovery, AnswersTheProbeInAPrivateNamespace) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-// Runs the program with `args`; its exit code, standard output and error.
-struct Ran {
-  int code = -1;
-  std::string out, err;
-};
-
-Ran runProgram(const std::vector<std::string>& args) {
-  Ran r;
+// Runs the program with `args` in a scratch folder of its own (a
+// configuration that runs instead of being refused is killed after 10 s).
+paloma::test::ProgramRun runProgram(std::vector<std::string> args) {
   char tmpl[] = "/tmp/vprinter-run-XXXXXX";
-  if (!mkdtemp(tmpl)) return r;
-  std::string dir = tmpl;
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    int o = open("out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(o, 1);
-    dup2(e, 2);
-    std::vector<char*> argv{const_cast<char*>(VPRINTER_EXE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  // (A configuration that runs instead of being refused is killed after 10 s.)
-  paloma::test::waitForExit(pid, 10000, &status);
-  if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
-  r.out = readFile(dir + "/out");
-  r.err = readFile(dir + "/err");
-  std::string cmd = "rm -rf '" + dir + "'";
-  if (std::system(cmd.c_str()) != 0) {
+  if (!mkdtemp(tmpl)) return {};
+  args.insert(args.begin(), VPRINTER_EXE);
+  paloma::test::ProgramRun r = paloma::test::runProgram(args, 10000, tmpl);
+  if (std::system(("rm -rf '" + std::string(tmpl) + "'").c_str()) != 0) {
   }
   return r;
 }
@@ -310,18 +286,18 @@ TEST(VPrinterOptions, MalformedOptionsEndWithCodeTwoAndHelpSaysWhatItIs) {
       {"--listen", "127.0.0.1:abc"}, {"--idle-timeout", "abc"}, {"--idle-timeout", "3000000"},
       {"--no-tcp"}, {"--max-connections", "many"}, {"--http", "127.0.0.1:x"}};
   for (const auto& args : bad) {
-    Ran r = runProgram(args);
-    EXPECT_EQ(r.code, 2) << args[0];
+    auto r = runProgram(args);
+    EXPECT_EQ(r.rc, 2) << args[0];
     EXPECT_NE(r.err.find(args[0]), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "") << args[0];
   }
-  Ran help = runProgram({"--help"});
-  EXPECT_EQ(help.code, 0);
+  auto help = runProgram({"--help"});
+  EXPECT_EQ(help.rc, 0);
   EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
             "paloma-vprinter: a virtual label printer that answers like a networked printer and "
             "renders every label to PNG.");
-  Ran version = runProgram({"--version"});
-  EXPECT_EQ(version.code, 0);
+  auto version = runProgram({"--version"});
+  EXPECT_EQ(version.rc, 0);
   EXPECT_EQ(version.out, std::string("paloma-vprinter ") + PALOMA_VERSION + "\n");
 }
 

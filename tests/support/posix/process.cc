@@ -1,12 +1,14 @@
 #include "support/posix/process.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,6 +66,60 @@ int openDescriptors() {
     closedir(d);
   }
   return n;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& argv, int ms, const std::string& cwd) {
+  ProgramRun r;
+  int o[2], e[2];
+  if (pipe(o) != 0) return r;
+  if (pipe(e) != 0) {
+    close(o[0]);
+    close(o[1]);
+    return r;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    dup2(o[1], 1);
+    dup2(e[1], 2);
+    close(o[0]), close(o[1]), close(e[0]), close(e[1]);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(o[1]);
+  close(e[1]);
+  if (pid < 0) {
+    close(o[0]);
+    close(e[0]);
+    return r;
+  }
+  long long end = nowMs() + ms;
+  pollfd fds[2] = {{o[0], POLLIN, 0}, {e[0], POLLIN, 0}};
+  int open = 2;
+  while (open > 0 && nowMs() < end) {
+    if (poll(fds, 2, 100) <= 0) continue;
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
+      char b[4096];
+      ssize_t n = read(p.fd, b, sizeof b);
+      if (n <= 0) {
+        close(p.fd);
+        p.fd = -1;
+        --open;
+      } else {
+        (&p == &fds[0] ? r.out : r.err).append(b, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  for (pollfd& p : fds)
+    if (p.fd >= 0) close(p.fd);
+  int status = 0;
+  if (!waitForExit(pid, static_cast<int>(std::max(0LL, end - nowMs())), &status)) return r;
+  if (WIFEXITED(status)) r.rc = WEXITSTATUS(status);
+  return r;
 }
 
 int runCommand(const std::string& cmd) {

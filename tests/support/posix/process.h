@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace paloma::test {
 
@@ -27,6 +28,18 @@ bool waitForText(const std::string& path, const std::string& part, int ms = 5000
 
 // How many descriptors this process has open (one more while counting).
 int openDescriptors();
+
+// What a program run by runProgram did.
+struct ProgramRun {
+  int rc = -1;  // its exit code; -1 when it did not exit by itself in time
+  std::string out, err;
+};
+
+// Runs `argv` (argv[0] is the program's path) in the folder `cwd` ("" for
+// this one) and collects what it writes; a program still running after `ms`
+// is killed.
+ProgramRun runProgram(const std::vector<std::string>& argv, int ms,
+                      const std::string& cwd = "");
 
 // Runs a shell command, ended after 20 s, its output dropped; its exit status
 // (-1 when it did not exit).
