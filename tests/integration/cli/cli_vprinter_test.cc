@@ -1,14 +1,11 @@
 // The paloma tool against the virtual printer (and a loopback peer where the
 // bytes themselves matter): print, send, status words and exit codes, info,
 // text, errors, and discovery inside a private network namespace.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -22,7 +19,6 @@
 
 namespace {
 
-using paloma::test::nowMs;
 using paloma::test::readFile;
 using paloma::test::waitForText;
 
