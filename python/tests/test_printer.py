@@ -121,7 +121,7 @@ def _scheduler_running() -> bool:
 
 def test_label_through_a_spooler_queue(vprinter) -> None:
     if not _scheduler_running():
-        pytest.skip("no CUPS scheduler is running (scripts/with-cupsd.sh starts one)")
+        pytest.skip("no CUPS scheduler is running (scripts/with-cupsd.sh starts one, run as root)")
     # lpadmin lives in /usr/sbin, off an ordinary user's PATH.
     lpadmin = shutil.which("lpadmin", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
     if not lpadmin:
