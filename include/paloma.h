@@ -164,6 +164,10 @@ PALOMA_API int paloma_set_log_level(int level);
  * text stays valid until the thread's next failing call or
  * paloma_clear_error(). A host font that is not installed is no failure: the
  * face that stood in for it is told as debug detail (paloma_set_log_level()).
+ * Host-font text with characters that no installed font has a glyph for is
+ * sent with empty boxes in their place, and the call succeeds; it is the one
+ * success that records a reason (how many characters, and which font package
+ * to install), so clear the record before the call to see it.
  * @{
  */
 /** The reason the calling thread's last failing call gave.

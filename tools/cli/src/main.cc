@@ -79,8 +79,14 @@ int usageError(const char* cmd, const std::string& what) {
 
 std::string g_lastMessage;
 
+bool g_verbose = false;  // --verbose: the library's debug detail too
+
 void onLibraryMessage(const char* text, const char*, int icon, void*) {
-  if (icon == PALOMA_ICON_DEBUG || !text) return;
+  if (!text) return;
+  if (icon == PALOMA_ICON_DEBUG) {
+    if (g_verbose) std::fprintf(stderr, "paloma: debug: %s\n", text);
+    return;
+  }
   g_lastMessage = text;
   std::fprintf(stderr, "paloma: %s\n", text);
 }
@@ -110,12 +116,14 @@ struct Options {
   std::string rotate = "0";
   bool bold = false, italic = false, underline = false;
   std::string wait;
+  bool verbose = false;
   std::vector<std::string> operands;
 };
 
 enum OptionId {
   kOptTo = 1000, kOptJson, kOptHelp, kOptProgress, kOptNoProgress, kOptFace, kOptHeight,
-  kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait
+  kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait,
+  kOptVerbose
 };
 
 // Parses the options a command allows (`allowed` names them by id); returns
@@ -137,6 +145,7 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       {"italic", no_argument, nullptr, kOptItalic},
       {"underline", no_argument, nullptr, kOptUnderline},
       {"wait", required_argument, nullptr, kOptWait},
+      {"verbose", no_argument, nullptr, kOptVerbose},
       {nullptr, 0, nullptr, 0}};
   std::vector<option> mine;
   for (const option& op : kAll) {
@@ -171,6 +180,7 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       case kOptItalic: o->italic = true; break;
       case kOptUnderline: o->underline = true; break;
       case kOptWait: o->wait = optarg; break;
+      case kOptVerbose: o->verbose = true; break;
       case ':':
         *exitCode = usageError(cmd, std::string(argv[optind - 1]) + " needs a value");
         return false;
@@ -591,18 +601,21 @@ int runText(int argc, char** argv) {
   int rc = 0;
   if (!parseOptions("text", argc, argv,
                     {kOptTo, kOptFace, kOptHeight, kOptX, kOptY, kOptRotate, kOptBold, kOptItalic,
-                     kOptUnderline},
+                     kOptUnderline, kOptVerbose},
                     &o, &rc))
     return rc;
   if (o.help) {
     std::printf(
         "Usage: paloma text TEXT --to URI --face NAME --height N [--x X] [--y Y]\n"
-        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n\n"
+        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n"
+        "                   [--verbose]\n\n"
         "Draws TEXT (UTF-8) in a font installed on this computer and sends it to the\n"
         "printer as one bitmap with its top-left corner at (X, Y) dots (default 0, 0).\n"
         "N is the text's cell height in dots. --rotate turns it counter-clockwise about\n"
         "that corner. The bitmap goes into the printer's image buffer; print it with\n"
-        "  paloma send PRINT\\ 1 --to URI\n\n"
+        "  paloma send PRINT\\ 1 --to URI\n"
+        "Characters no installed font has are drawn as empty boxes, with a warning.\n"
+        "--verbose also tells which font stood in for a face that is not installed.\n\n"
         "Printer addresses (URI):\n%s",
         kTargetForms);
     return kExitOk;
@@ -625,6 +638,8 @@ int runText(int argc, char** argv) {
   std::string why;
   if (!openTarget(t, &why)) return fail(why);
   int style = (o.italic ? 1 : 0) | (o.bold ? 2 : 0);
+  g_verbose = o.verbose;
+  if (o.verbose) paloma_set_log_level(PALOMA_LOG_DEBUG);
   paloma_clear_error();
   int ok = windowsfontUnicode(static_cast<int>(x), static_cast<int>(y), static_cast<int>(height),
                               static_cast<int>(rotate), style, o.underline ? 1 : 0,
@@ -633,6 +648,10 @@ int runText(int argc, char** argv) {
   if (ok != 1)
     return fail("sending the text to " + describe(t) + " failed: " +
                 reason("the text could not be drawn or the printer did not take it"));
+  // Sent, but the library noted a fault in the drawing (characters without
+  // a glyph in any installed font).
+  if (const char* w = paloma_last_error(); w && *w)
+    std::fprintf(stderr, "paloma: warning: %s\n", w);
   return kExitOk;
 }
 
