@@ -122,8 +122,10 @@ if ldd "$WORK/static-c/build/static_consumer" | grep -q libpaloma; then fail "pa
 "$WORK/static-c/build/static_consumer" "$port" || fail "the C program linked with paloma::paloma_static failed"
 
 log "the Python package into a fresh virtual environment, with no package index"
-if python3 -c 'import ensurepip' 2>/dev/null; then
-  python3 -m venv "$WORK/venv" >"$WORK/venv.log" 2>&1 || { cat "$WORK/venv.log"; fail "python3 -m venv failed"; }
+py=/usr/bin/python3  # Debian's, whose venv has no wheel package
+[ -x "$py" ] || py=python3
+if "$py" -c 'import ensurepip' 2>/dev/null; then
+  "$py" -m venv "$WORK/venv" >"$WORK/venv.log" 2>&1 || { cat "$WORK/venv.log"; fail "python3 -m venv failed"; }
   # As the README says; then once more without --no-build-isolation, which
   # must work offline too (the build backend needs nothing from an index).
   for flags in --no-build-isolation ""; do
@@ -138,7 +140,7 @@ with paloma.Printer.tcp('127.0.0.1', $port) as p:
     p.clear()
 ") || fail "the package installed in the venv does not print"
 else
-  fail "python3 has no ensurepip: install python3-venv (scripts/deps.sh does)"
+  fail "$py has no ensurepip: install python3-venv (scripts/deps.sh does)"
 fi
 run_examples "$WORK/ex-pc"
 run_examples "$WORK/ex-pcs"
