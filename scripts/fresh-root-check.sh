@@ -189,6 +189,7 @@ make_root() {  # DIR: a fresh minimal Debian 12 root with git, the repository cl
     done
   done
   cp -L /etc/resolv.conf "$dir/etc/resolv.conf"
+  [ -s "$dir/etc/hosts" ] || printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$dir/etc/hosts"
   printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
   chmod 755 "$dir/usr/sbin/policy-rc.d"
 }
