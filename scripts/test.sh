@@ -37,8 +37,15 @@ print_summary() {
   [ "$failed" -eq 0 ] && echo "== all stages that ran passed" || echo "== some stages FAILED (see above)"
 }
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DPALOMA_SANITIZE=ON -DPALOMA_WERROR=ON -DPALOMA_TESTS=ON >/dev/null
-cmake --build "$build" -j"$(nproc)"
+build_all() {
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DPALOMA_SANITIZE=ON -DPALOMA_WERROR=ON -DPALOMA_TESTS=ON >/dev/null &&
+  cmake --build "$build" -j"$(nproc)"
+}
+stage "build with AddressSanitizer and UndefinedBehaviorSanitizer" build_all
+if [ "$failed" -ne 0 ]; then
+  print_summary
+  exit 1
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 rm -f "$build/ctest-junit.xml" "$build/ctest-skips.txt"
