@@ -13,27 +13,11 @@
 #include "paloma.h"
 #include "support/loopback_peer.h"
 #include "support/posix/process.h"
+#include "support/posix/spooler_queue.h"
 
 namespace {
 
-using paloma::test::runCommand;
 using paloma::test::schedulerRunning;
-
-// A raw queue made for the test and deleted after it.
-class RawQueue {
- public:
-  RawQueue(std::string name, std::string uri) : name_(std::move(name)) {
-    ok_ = runCommand(kLpadmin + " -p " + name_ + " -E -v " + uri) == 0;
-  }
-  ~RawQueue() { runCommand(kLpadmin + " -x " + name_); }
-  // lpadmin lives in /usr/sbin, off an ordinary user's PATH.
-  static inline const std::string kLpadmin = "env PATH=\"$PATH:/usr/sbin:/sbin\" lpadmin";
-  bool ok() const { return ok_; }
-
- private:
-  std::string name_;
-  bool ok_ = false;
-};
 
 TEST(ConnectionEndToEnd, CupsQueueByNameAndByPort) {
   if (!schedulerRunning())
@@ -44,10 +28,8 @@ TEST(ConnectionEndToEnd, CupsQueueByNameAndByPort) {
   ASSERT_GT(printer.port(), 0);
   const std::string name = "paloma_test_" + std::to_string(getpid());
   const std::string uri = "socket://127.0.0.1:" + std::to_string(printer.port());
-  RawQueue queue(name, uri);
-  if (!queue.ok() && geteuid() != 0)
-    GTEST_SKIP() << "making a spooler queue needs root or membership of the lpadmin group";
-  ASSERT_TRUE(queue.ok()) << "lpadmin could not make the queue " << name;
+  paloma::test::SpoolerQueue queue(name, uri);
+  if (!queue.unavailable().empty()) GTEST_SKIP() << queue.unavailable();
 
   // By the queue's name: one raw job holding exactly the command.
   ASSERT_EQ(openport(name.c_str()), 1);
