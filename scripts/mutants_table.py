@@ -365,6 +365,8 @@ FAULTS = [
           "if not -(2**31) <= value < 2**31:", "if not -(2**31) <= value <= 2**31:", PY),
     Fault("py-height-zero-passed-on", PP + "printer.py",
           "        if height == 0:\n", "        if height == 0 and not numbers:\n", PY),
+    Fault("py-narrow-text-past-library", PP + "printer.py",
+          "NARROW_TEXT_LIMIT = 255", "NARROW_TEXT_LIMIT = 256", PY),
     Fault("py-lowest-baud-refused", PP + "printer.py",
           "SERIAL_BAUDS = (2400, 4800,", "SERIAL_BAUDS = (4800,", PY),
     Fault("py-seven-data-bits-refused", PP + "printer.py",

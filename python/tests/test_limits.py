@@ -121,7 +121,14 @@ def test_host_font_text_at_its_limits(vprinter) -> None:
             with pytest.raises(RefusedArgumentError):
                 p.host_font_text(0, 0, "x", height=height)
         p.host_font_text(0, 0, "x", height=-24)  # a character height
-    assert vprinter.wait_for(lambda: len(vprinter.commands("BITMAP")) >= 2)
+        # Latin-1 text at the 8-bit path's limit, and one character past it
+        # (which goes the UTF-16 way): both are drawn.
+        limit = paloma.printer.NARROW_TEXT_LIMIT
+        p.host_font_text(0, 0, "\u00e9" * limit, height=8)
+        p.host_font_text(0, 0, "\u00e9" * (limit + 1), height=8)
+    assert vprinter.wait_for(lambda: len(vprinter.commands("BITMAP")) >= 4)
+    for e in vprinter.commands("BITMAP"):
+        assert e["payload_bytes"] == e["payload_announced"] > 0 and "error" not in e
 
 
 # ---- which exception an OS error becomes ----------------------------------------------
