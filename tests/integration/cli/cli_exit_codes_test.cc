@@ -13,6 +13,7 @@
 
 #include "support/posix/private_network.h"
 #include "support/posix/process.h"
+#include "support/posix/vprinter_process.h"
 
 namespace {
 
@@ -172,6 +173,27 @@ TEST(CliExitCodes, AddressesAndCommandLinesAtTheirEnds) {
   EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << r.err;
   unlink(file.c_str());
   rmdir(dir);
+}
+
+TEST(CliExitCodes, ValuesAtTheirLimitReachThePrinter) {
+  paloma::test::VPrinterProcess vp(VPRINTER_EXE, {"--listen", "127.0.0.1:0"});
+  ASSERT_GT(vp.port(), 0);
+  // What the tool takes, the library takes too: the longest face name, the
+  // far corner, the largest height.
+  for (std::vector<std::string> extra : {std::vector<std::string>{"--face", std::string(31, 'F')},
+                                         {"--x", "100000", "--y", "100000"},
+                                         {"--height", "4000", "--rotate", "270"}}) {
+    std::vector<std::string> args = {"text", "A", "--to", vp.uri()};
+    if (extra[0] != "--face") args.insert(args.end(), {"--face", "DejaVu Sans"});
+    if (extra[0] != "--height") args.insert(args.end(), {"--height", "20"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    ProgramRun r = paloma(args, 60000);
+    EXPECT_NE(r.rc, 2) << extra[0] << ": " << r.err;
+    if (extra[0] == "--face") {
+      EXPECT_EQ(r.rc, 0) << r.err;
+    }
+  }
+  EXPECT_EQ(paloma({"send", std::string(100000, 'Z'), "--to", vp.uri()}).rc, 0);
 }
 
 // Last: it moves this process into a network namespace of its own, where the
