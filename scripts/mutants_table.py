@@ -23,6 +23,7 @@ FILES = r"^(Files|FileLimits|DownloadHeader|LargeFiles|FilesLoopback)\."
 SLOTS = r"^(Slots|SlotQueries|SlotsLoopback)\."
 DISCOVERY = r"^(Broadcast|BroadcastNetns|Discover|DiscoverNetns)\."
 POSIX = r"^(Posix|NetworkConnect)"
+FAILURES = r"^(LastError|RealFailures)\."
 USB = r"^(Usb|Posix)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
 VP_UNIT = r"^(StreamParser|Printer|Options)\."  # the parser, interpreter and command line
@@ -199,6 +200,13 @@ FAULTS = [
           "if (r.result < static_cast<long>(kDiscoveryProbeSize)) continue;", DISCOVERY),
     Fault("disc-port", "src/discovery/broadcast.h",
           "kDiscoveryPort = 22368;", "kDiscoveryPort = 22369;", DISCOVERY),
+
+    # ---- the failure record -------------------------------------------------------------
+    Fault("error-code-outlives-failure", "src/platform/last_error.cc",
+          "  e.text = std::move(text);\n  e.code = osError;",
+          "  e.text = std::move(text);\n  if (osError) e.code = osError;", FAILURES),
+    Fault("error-clear-keeps-code", "src/platform/last_error.cc",
+          "  paloma::lastError().code = 0;\n", "", FAILURES),
 
     # ---- POSIX backend -------------------------------------------------------------------
     Fault("posix-connect-bound-x10", P + "posix_internal.h",
