@@ -4,6 +4,7 @@ each OS error behind a failed call becomes."""
 from __future__ import annotations
 
 import errno
+import os
 import socket
 import time
 
@@ -216,3 +217,27 @@ def test_a_failed_open_keeps_no_claim(vprinter, refused_port) -> None:
         p.send("CLS")
         s.send("CLS")
     assert vprinter.wait_for(lambda: len(vprinter.commands("CLS")) == 2)
+
+
+def test_refused_opens_keep_no_descriptor(refused_port, tmp_path) -> None:
+    def fds() -> int:
+        return len(os.listdir("/proc/self/fd"))
+
+    refusals = [
+        lambda: paloma.Printer.tcp("127.0.0.1", refused_port),
+        lambda: paloma.Printer.slot(5, host="127.0.0.1", port=refused_port),
+        lambda: paloma.Printer.serial("/dev/null"),
+        lambda: paloma.Printer.serial(tmp_path),
+        lambda: paloma.Printer.serial("/dev/ttyPALOMA9", baud=2400),
+        lambda: paloma.Printer.tcp("127.0.0.1", 0),
+        lambda: paloma.Printer.slot(6, host="127.0.0.1", port=refused_port),
+    ]
+    for refuse in refusals:  # once to warm up
+        with pytest.raises(PalomaError):
+            refuse()
+    for i, refuse in enumerate(refusals):
+        before = fds()
+        for _ in range(3):
+            with pytest.raises(PalomaError):
+                refuse()
+        assert fds() == before, f"refusal {i}"
