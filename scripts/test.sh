@@ -9,6 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# The mutation table must still match the code (seconds; the run itself is
+# scripts/mutants.sh, outside CI).
+scripts/mutants.sh --check
 build=${BUILD_DIR:-build-test}
 summary=()   # one line a stage
 failed=0
