@@ -10,12 +10,14 @@
 #include "connection/connection_state.h"
 #include "connection/write_path.h"
 #include "image/image.h"
+#include "image/options.h"
 #include "paloma.h"
 #include "platform/api_lock.h"
 #include "platform/last_error.h"
 #include "slots/slot_table.h"
 
 using namespace paloma;
+using paloma::image::optionsOf;
 
 // The header (at most 63 characters), the rows and CR LF.
 static_assert(PALOMA_IMAGE_COMMAND_MAX >=
@@ -23,17 +25,6 @@ static_assert(PALOMA_IMAGE_COMMAND_MAX >=
               "PALOMA_IMAGE_COMMAND_MAX must hold the largest picture's command");
 
 namespace {
-
-image::Options optionsOf(const paloma_image_options* o) {
-  image::Options r;
-  if (!o) return r;
-  r.dither = static_cast<image::Dither>(o->dither);
-  r.threshold = o->threshold;
-  r.rotation = o->rotation;
-  r.invert = o->invert != 0;
-  r.mode = o->mode;
-  return r;
-}
 
 // The picture's command, or false with the last error set.
 bool refused(const image::Outcome& r) {
@@ -69,17 +60,8 @@ bool memoryCommand(int x, int y, const void* data, std::size_t size, int width, 
 bool pixelsCommand(int x, int y, const void* pixels, int pixelWidth, int pixelHeight,
                    std::size_t stride, int format, int width, int height,
                    const paloma_image_options* options, std::string* wire) {
-  if (format < PALOMA_PIXELS_GRAY8 || format > PALOMA_PIXELS_RGBA8) {
-    setLastError("the pixel format is " + std::to_string(format) +
-                 "; it is PALOMA_PIXELS_GRAY8 (1), _GRAY_ALPHA8 (2), _RGB8 (3) or _RGBA8 (4)");
-    return false;
-  }
   image::PixelView v;
-  v.data = static_cast<const std::uint8_t*>(pixels);
-  v.width = pixelWidth;
-  v.height = pixelHeight;
-  v.stride = stride;
-  v.format = static_cast<image::PixelFormat>(format);
+  if (refused(image::pixelViewOf(pixels, pixelWidth, pixelHeight, stride, format, &v))) return false;
   return !refused(image::pictureCommand(v, x, y, width, height, optionsOf(options), wire));
 }
 
