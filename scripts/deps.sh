@@ -24,21 +24,21 @@ set -euo pipefail
 demo_packages=(
   build-essential cmake pkg-config
   libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libspng-dev
-  libcpp-httplib-dev fonts-dejavu-core
+  libcpp-httplib-dev libstb-dev fonts-dejavu-core
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libudev-dev
   dpkg-dev file doxygen help2man
   cups cups-client cups-bsd
   fonts-liberation fonts-noto-cjk
-  zbar-tools socat iproute2 util-linux procps
+  zbar-tools socat iproute2 util-linux procps qrencode
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   python3 python3-pytest python3-setuptools python3-venv
   chromium
   clang libclang-rt-14-dev
 )
 wine_packages=(
-  g++-mingw-w64-x86-64 wine wine64 fonts-wine googletest socat cmake
+  g++-mingw-w64-x86-64 wine wine64 fonts-wine googletest socat cmake libstb-dev
 )
 
 mode=test
