@@ -102,6 +102,151 @@ typedef char16_t paloma_wchar;
 #endif
 #endif
 
+/* The names of the functions without the paloma_ prefix are common words
+ * (setup, restart, sendfile, ...) that the C library or an application may
+ * define as well. On Linux the compiler gives each of them the symbol
+ * paloma_legacy_NAME, so that a program's call reaches the library's function
+ * whatever else defines NAME; the library also answers to the plain names
+ * for programs built before (sendfile only as the old version
+ * sendfile@PALOMA_1, never as the one a new program links to: that is the C
+ * library's). Define PALOMA_NO_LEGACY_API before including this header to
+ * declare only the paloma_ functions. */
+#if !defined(_WIN32) && !defined(PALOMA_NO_LEGACY_API) && (defined(__GNUC__) || defined(__clang__))
+#pragma redefine_extname sendcommand paloma_legacy_sendcommand
+#pragma redefine_extname sendcommandnocrlf paloma_legacy_sendcommandnocrlf
+#pragma redefine_extname sendcommandW paloma_legacy_sendcommandW
+#pragma redefine_extname sendcommandutf8 paloma_legacy_sendcommandutf8
+#pragma redefine_extname sendBinaryData paloma_legacy_sendBinaryData
+#pragma redefine_extname sendBinaryDataNoCRLF paloma_legacy_sendBinaryDataNoCRLF
+#pragma redefine_extname about paloma_legacy_about
+#pragma redefine_extname dllversion paloma_legacy_dllversion
+#pragma redefine_extname showunicode paloma_legacy_showunicode
+#pragma redefine_extname testthread paloma_legacy_testthread
+#pragma redefine_extname openport paloma_legacy_openport
+#pragma redefine_extname openportW paloma_legacy_openportW
+#pragma redefine_extname compareport paloma_legacy_compareport
+#pragma redefine_extname returndriver paloma_legacy_returndriver
+#pragma redefine_extname closeport paloma_legacy_closeport
+#pragma redefine_extname setup paloma_legacy_setup
+#pragma redefine_extname clearbuffer paloma_legacy_clearbuffer
+#pragma redefine_extname formfeed paloma_legacy_formfeed
+#pragma redefine_extname nobackfeed paloma_legacy_nobackfeed
+#pragma redefine_extname printlabel paloma_legacy_printlabel
+#pragma redefine_extname printlabelW paloma_legacy_printlabelW
+#pragma redefine_extname restart paloma_legacy_restart
+#pragma redefine_extname printerfont paloma_legacy_printerfont
+#pragma redefine_extname printerfontW paloma_legacy_printerfontW
+#pragma redefine_extname barcode paloma_legacy_barcode
+#pragma redefine_extname barcodeW paloma_legacy_barcodeW
+#pragma redefine_extname barcodecomplete paloma_legacy_barcodecomplete
+#pragma redefine_extname rss paloma_legacy_rss
+#pragma redefine_extname qrcode paloma_legacy_qrcode
+#pragma redefine_extname dmatrix paloma_legacy_dmatrix
+#pragma redefine_extname aztec paloma_legacy_aztec
+#pragma redefine_extname maxicode paloma_legacy_maxicode
+#pragma redefine_extname pdf417 paloma_legacy_pdf417
+#pragma redefine_extname rfidDetect paloma_legacy_rfidDetect
+#pragma redefine_extname rfidRead paloma_legacy_rfidRead
+#pragma redefine_extname rfidWrite paloma_legacy_rfidWrite
+#pragma redefine_extname WiFi_DHCP paloma_legacy_WiFi_DHCP
+#pragma redefine_extname WiFi_Port paloma_legacy_WiFi_Port
+#pragma redefine_extname WiFi_SSID paloma_legacy_WiFi_SSID
+#pragma redefine_extname WiFi_StaticIP paloma_legacy_WiFi_StaticIP
+#pragma redefine_extname WiFi_WEP paloma_legacy_WiFi_WEP
+#pragma redefine_extname WiFi_WPA paloma_legacy_WiFi_WPA
+#pragma redefine_extname WiFi_Default paloma_legacy_WiFi_Default
+#pragma redefine_extname windowsfont paloma_legacy_windowsfont
+#pragma redefine_extname windowsfontW paloma_legacy_windowsfontW
+#pragma redefine_extname windowsfontM paloma_legacy_windowsfontM
+#pragma redefine_extname windowsfontUnicode paloma_legacy_windowsfontUnicode
+#pragma redefine_extname windowsfontUnicodeLengh paloma_legacy_windowsfontUnicodeLengh
+#pragma redefine_extname comportprintercodepage paloma_legacy_comportprintercodepage
+#pragma redefine_extname comportprintercompletestatus paloma_legacy_comportprintercompletestatus
+#pragma redefine_extname comportprinterdpi paloma_legacy_comportprinterdpi
+#pragma redefine_extname comportprinterfile paloma_legacy_comportprinterfile
+#pragma redefine_extname comportprinterfreememory paloma_legacy_comportprinterfreememory
+#pragma redefine_extname comportprintermileage paloma_legacy_comportprintermileage
+#pragma redefine_extname comportprintername paloma_legacy_comportprintername
+#pragma redefine_extname comportprinterpeel paloma_legacy_comportprinterpeel
+#pragma redefine_extname comportprinterquantity paloma_legacy_comportprinterquantity
+#pragma redefine_extname comportprinterserial paloma_legacy_comportprinterserial
+#pragma redefine_extname ethernetprintercodepage paloma_legacy_ethernetprintercodepage
+#pragma redefine_extname ethernetprintercompletestatus paloma_legacy_ethernetprintercompletestatus
+#pragma redefine_extname ethernetprinterdpi paloma_legacy_ethernetprinterdpi
+#pragma redefine_extname ethernetprinterfile paloma_legacy_ethernetprinterfile
+#pragma redefine_extname ethernetprinterfreememory paloma_legacy_ethernetprinterfreememory
+#pragma redefine_extname ethernetprintermileage paloma_legacy_ethernetprintermileage
+#pragma redefine_extname ethernetprintername paloma_legacy_ethernetprintername
+#pragma redefine_extname ethernetprinterpeel paloma_legacy_ethernetprinterpeel
+#pragma redefine_extname ethernetprinterquantity paloma_legacy_ethernetprinterquantity
+#pragma redefine_extname ethernetprinterserial paloma_legacy_ethernetprinterserial
+#pragma redefine_extname usbprintercodepage paloma_legacy_usbprintercodepage
+#pragma redefine_extname usbprintercompletestatus paloma_legacy_usbprintercompletestatus
+#pragma redefine_extname usbprinterfile paloma_legacy_usbprinterfile
+#pragma redefine_extname usbprinterfreememory paloma_legacy_usbprinterfreememory
+#pragma redefine_extname usbprintermileage paloma_legacy_usbprintermileage
+#pragma redefine_extname usbprintername paloma_legacy_usbprintername
+#pragma redefine_extname usbprinterpeel paloma_legacy_usbprinterpeel
+#pragma redefine_extname usbprinterquantity paloma_legacy_usbprinterquantity
+#pragma redefine_extname usbprinterserial paloma_legacy_usbprinterserial
+#pragma redefine_extname ethernetprintersetting paloma_legacy_ethernetprintersetting
+#pragma redefine_extname usbprintersetting paloma_legacy_usbprintersetting
+#pragma redefine_extname comportprinterrestart paloma_legacy_comportprinterrestart
+#pragma redefine_extname ethernetprinterrestart paloma_legacy_ethernetprinterrestart
+#pragma redefine_extname usbprinterrestart paloma_legacy_usbprinterrestart
+#pragma redefine_extname usbprinternamevb6 paloma_legacy_usbprinternamevb6
+#pragma redefine_extname usbprinterserialvb6 paloma_legacy_usbprinterserialvb6
+#pragma redefine_extname rfidGetReadData paloma_legacy_rfidGetReadData
+#pragma redefine_extname rfidGetReadDatavb6 paloma_legacy_rfidGetReadDatavb6
+#pragma redefine_extname opencomport paloma_legacy_opencomport
+#pragma redefine_extname SetRS232 paloma_legacy_SetRS232
+#pragma redefine_extname SetRS232_port paloma_legacy_SetRS232_port
+#pragma redefine_extname openethernet paloma_legacy_openethernet
+#pragma redefine_extname closeethernetport paloma_legacy_closeethernetport
+#pragma redefine_extname Ethernetsend paloma_legacy_Ethernetsend
+#pragma redefine_extname printerstatus paloma_legacy_printerstatus
+#pragma redefine_extname comportprinterstatus paloma_legacy_comportprinterstatus
+#pragma redefine_extname comportqueryprinter paloma_legacy_comportqueryprinter
+#pragma redefine_extname comportqueryprinter_port paloma_legacy_comportqueryprinter_port
+#pragma redefine_extname ethernetprinterstatus paloma_legacy_ethernetprinterstatus
+#pragma redefine_extname usbprinterstatus paloma_legacy_usbprinterstatus
+#pragma redefine_extname usbportqueryprinter paloma_legacy_usbportqueryprinter
+#pragma redefine_extname comport_getstring paloma_legacy_comport_getstring
+#pragma redefine_extname ethernet_getstring paloma_legacy_ethernet_getstring
+#pragma redefine_extname usb_getstring paloma_legacy_usb_getstring
+#pragma redefine_extname downloadbmp paloma_legacy_downloadbmp
+#pragma redefine_extname downloadpcx paloma_legacy_downloadpcx
+#pragma redefine_extname downloadmemory paloma_legacy_downloadmemory
+#pragma redefine_extname sendfile paloma_legacy_sendfile
+#pragma redefine_extname savetotext paloma_legacy_savetotext
+#pragma redefine_extname savetotext_array paloma_legacy_savetotext_array
+#pragma redefine_extname openportmult paloma_legacy_openportmult
+#pragma redefine_extname openusbportmult paloma_legacy_openusbportmult
+#pragma redefine_extname openethernetmult paloma_legacy_openethernetmult
+#pragma redefine_extname closeportmult paloma_legacy_closeportmult
+#pragma redefine_extname closeethernetportmult paloma_legacy_closeethernetportmult
+#pragma redefine_extname sendcommandmult paloma_legacy_sendcommandmult
+#pragma redefine_extname setupmult paloma_legacy_setupmult
+#pragma redefine_extname clearbuffermult paloma_legacy_clearbuffermult
+#pragma redefine_extname formfeedmult paloma_legacy_formfeedmult
+#pragma redefine_extname nobackfeedmult paloma_legacy_nobackfeedmult
+#pragma redefine_extname printlabelmult paloma_legacy_printlabelmult
+#pragma redefine_extname barcodemult paloma_legacy_barcodemult
+#pragma redefine_extname printerfontmult paloma_legacy_printerfontmult
+#pragma redefine_extname sendfilemult paloma_legacy_sendfilemult
+#pragma redefine_extname downloadbmpmult paloma_legacy_downloadbmpmult
+#pragma redefine_extname downloadpcxmult paloma_legacy_downloadpcxmult
+#pragma redefine_extname downloadmemorymult paloma_legacy_downloadmemorymult
+#pragma redefine_extname windowsfontmult paloma_legacy_windowsfontmult
+#pragma redefine_extname windowsfontMmult paloma_legacy_windowsfontMmult
+#pragma redefine_extname windowsfontUnicodemult paloma_legacy_windowsfontUnicodemult
+#pragma redefine_extname usbprinterstatusmult paloma_legacy_usbprinterstatusmult
+#pragma redefine_extname ethernetprinterstatusmult paloma_legacy_ethernetprinterstatusmult
+#pragma redefine_extname usbprintersettingmult paloma_legacy_usbprintersettingmult
+#pragma redefine_extname ethernetprintersettingmult paloma_legacy_ethernetprintersettingmult
+#pragma redefine_extname broadcast paloma_legacy_broadcast
+#endif
+
 /** A string handed to the caller that the caller releases with
  * paloma_bstr_free(): bytes preceded by a hidden 32-bit length, NUL-terminated.
  * @ingroup information */
@@ -190,6 +335,7 @@ PALOMA_API int paloma_last_error_code(void);
 PALOMA_API void paloma_clear_error(void);
 /** @} */
 
+#ifndef PALOMA_NO_LEGACY_API
 /** @defgroup writing Writing to the printer
  * @brief Text and bytes on the current connection.
  *
@@ -847,6 +993,7 @@ PALOMA_API const char* rfidGetReadData(void);
  * @return the reply's bytes as a string the caller releases with
  *         paloma_bstr_free(). */
 PALOMA_API paloma_bstr rfidGetReadDatavb6(void);
+#endif /* PALOMA_NO_LEGACY_API */
 /** Releases a string returned by a `vb6` function.
  * @param s the string; null is ignored. */
 PALOMA_API void paloma_bstr_free(paloma_bstr s);
@@ -854,6 +1001,7 @@ PALOMA_API void paloma_bstr_free(paloma_bstr s);
  * @param s the string.
  * @return its length in bytes, without the NUL; 0 for null. */
 PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
+#ifndef PALOMA_NO_LEGACY_API
 /** @} */
 
 /** @defgroup serial Serial port
@@ -1258,6 +1406,7 @@ PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const ch
                                                   const char* c);
 /** @} */
 /* PALOMA_SECTION slots */
+#endif /* PALOMA_NO_LEGACY_API */
 /** @defgroup pictures Pictures
  * @brief Any picture (PNG, JPEG, GIF, BMP, PNM, or pixels in memory) scaled
  * to the printer's dots, made one-bit and sent as one "BITMAP" command.
@@ -1424,6 +1573,7 @@ PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixe
  * @brief Finding printers on the local network by UDP broadcast.
  * @{
  */
+#ifndef PALOMA_NO_LEGACY_API
 /** Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port
  * 22368 and waits up to 3 seconds for any answer longer than 32 bytes.
  * @return "123456" when one came, "-1" when nobody answered in time, "0"
@@ -1431,6 +1581,7 @@ PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixe
  *         binding in the server socket2", and "Error in creating socket" when
  *         no socket was made). Constant texts. */
 PALOMA_API const char* broadcast(void);
+#endif
 /** One answer to the discovery probe: the sender's IPv4 address (dotted
  * text) and UDP port, and the answer's first bytes. */
 typedef struct paloma_printer_found {
@@ -1687,6 +1838,9 @@ PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, co
 
 #ifdef __cplusplus
 } /* extern "C" */
+#endif
+
+#if defined(__cplusplus) && !defined(PALOMA_NO_LEGACY_API)
 
 /** @defgroup cxx C++ linkage
  * @brief Functions exported with C++ (type-decorated) symbols.
