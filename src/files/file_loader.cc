@@ -3,6 +3,7 @@
 #include <string>
 
 #include "files/files.h"
+#include "platform/field_check.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
 
@@ -151,6 +152,9 @@ bool formatDownloadHeader(const char* memory, const char* name, std::uint32_t si
     setLastError("the name argument is a null pointer");
     return false;
   }
+  if ((memory && !fieldTextSafe("DOWNLOAD", "memory", memory)) ||
+      !fieldTextSafe("DOWNLOAD", "name", name))
+    return false;
   std::string header = "DOWNLOAD ";
   if (memory) header.append(memory).append(",");
   header.append("\"").append(name).append("\",");

@@ -173,6 +173,26 @@ TEST_F(Files, NullArgumentsAreRefusedBeforeAnyOpen) {
   EXPECT_TRUE(f.journal().empty());
 }
 
+// A line end or a double quote in the name (or the memory operand) would
+// end the DOWNLOAD header early and run the rest as commands.
+TEST_F(Files, NamesAndMemoriesWithALineEndOrQuoteAreRefusedUnsent) {
+  f.addDevice("a.bmp", "x");
+  connect(TransportKind::Network);
+  for (const char* bad : {"AX\r\nPRINT 9,9\r\n", "A\nB", "A\rB", "A\",6,X"}) {
+    paloma_clear_error();
+    EXPECT_EQ(downloadbmp("a.bmp", bad), 0) << bad;
+    EXPECT_NE(std::string(paloma_last_error()).find("argument name"), std::string::npos)
+        << paloma_last_error();
+    EXPECT_EQ(downloadpcx("a.bmp", bad), 0) << bad;
+    EXPECT_EQ(downloadmemory("E", "a.bmp", bad), 0) << bad;
+    paloma_clear_error();
+    EXPECT_EQ(downloadmemory(bad, "a.bmp", "A"), 0) << bad;
+    EXPECT_NE(std::string(paloma_last_error()).find("argument memory"), std::string::npos)
+        << paloma_last_error();
+  }
+  EXPECT_TRUE(f.writes().empty());
+}
+
 TEST_F(Files, LoaderFailuresShowTheirMessageAndSendNothing) {
   const std::string target = connect(TransportKind::Network);
   f.addDevice("a.bmp", "0123456789");
