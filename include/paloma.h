@@ -48,9 +48,14 @@
  * a program has until it calls setlocale, a text that is valid UTF-8 is read
  * as UTF-8, and any other text byte by byte as ISO-8859-1.
  *
- * Blocking: every call returns within a bound. Writes to a device are bounded
- * by the size of the data (1 to 30 seconds); a network send gives up after
- * 1000 ms, a TCP connect after 5 seconds, the print spooler after 5 seconds.
+ * Blocking: every call returns within a bound. Every write to a printer
+ * (commands, binary data, files) follows one rule: it fails when the printer
+ * takes no byte for the stall bound (1000 ms on the network; on a device 1
+ * to 30 seconds by the size of the data), and a printer that keeps taking
+ * bytes, however slowly, is waited for. A TCP connect gives up after 5
+ * seconds; a print server after 5 seconds to connect, 5 seconds for a whole
+ * lookup and 15 seconds for each whole exchange of a job, however the server
+ * paces its answer.
  * Each function's comment names the pauses and waits of its own.
  *
  * Memory: nothing returned by the library is released by the caller, except
@@ -183,8 +188,9 @@ PALOMA_API void paloma_clear_error(void);
  *
  * Writers pick the transport by the mode flags in a fixed order and return 1
  * only when the transport accepted every byte. A write blocks until the
- * bytes are handed on: a device write for at most 1 to 30 seconds by its
- * size, a network send at most 1000 ms.
+ * bytes are handed on; it fails when the printer takes no byte for the stall
+ * bound (a device 1 to 30 seconds by the size, the network 1000 ms) and
+ * waits for a printer that is slow but taking bytes.
  * @{
  */
 
