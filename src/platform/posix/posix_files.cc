@@ -251,7 +251,7 @@ Handle openTerminal(const posix::PortTarget& target, const OpenMode& mode) {
     errno = ENOTTY;
     return kInvalidHandle;
   }
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.noFollow ? O_NOFOLLOW : 0);
   bool read = mode.access & kAccessRead, write = mode.access & kAccessWrite;
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   int fd;
@@ -275,6 +275,17 @@ Handle openTerminal(const posix::PortTarget& target, const OpenMode& mode) {
 }
 }  // namespace
 
+std::string PosixOs::deviceFor(std::string_view path) {
+  posix::PortTarget target = posix::mapPortName(path);
+  return target.kind == posix::PortTarget::Invalid ? std::string(path) : target.path;
+}
+
+bool PosixOs::isSymbolicLink(std::string_view path) {
+  struct stat st {};
+  std::string p(path);
+  return p.find('\0') == std::string::npos && lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   posix::PortTarget target = posix::mapPortName(path);
   // Failures that come from no system call leave the errno that says why.
@@ -297,7 +308,7 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   // Waits are ours (poll with a bound), so no descriptor ever blocks; this
   // also keeps open() itself from waiting (a FIFO without a reader, a
   // printer port that is offline).
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.noFollow ? O_NOFOLLOW : 0);
   bool read = mode.access & kAccessRead, write = mode.access & kAccessWrite;
   if (read && write) flags |= O_RDWR;
   else if (write) flags |= O_WRONLY;

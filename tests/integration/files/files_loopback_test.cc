@@ -178,6 +178,20 @@ TEST(FilesLoopback, SaveToTextLeavesExactlyTheNewText) {
   EXPECT_EQ(content(), "abc");
   EXPECT_EQ(savetotext(u"abc"), 0);
   EXPECT_EQ(content(), "a\0b\0c\0"s);
+
+  // A symbolic link named testfile.txt is never written through: its
+  // target keeps its content and the last error says why.
+  const std::string target = dir.write("precious.txt", "keep me");
+  std::remove("testfile.txt");
+  ASSERT_EQ(symlink(target.c_str(), "testfile.txt"), 0);
+  for (int wide = 0; wide < 2; ++wide) {
+    paloma_clear_error();
+    EXPECT_EQ(wide ? savetotext(u"gone") : savetotext_array("gone"), 0);
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+    EXPECT_NE(std::string(paloma_last_error()).find("symbolic link"), std::string::npos)
+        << paloma_last_error();
+  }
   ASSERT_EQ(chdir(old), 0);
 }
 
