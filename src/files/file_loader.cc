@@ -107,6 +107,20 @@ bool openFileSource(const char* path, FileSource* out) {
     warn(kFileReadUnsuccessfully, kReadFileCaption);
     return false;
   }
+  // A file whose size reads as 0 may still have content (the system's own
+  // files, such as those under /proc): sent as empty, it would lose it all.
+  if (size == 0) {
+    IoResult probe = os().readFile(out->file_, out->block_.get(), 1, ReadWait::Blocking,
+                                   kFileReadTimeoutMs);
+    if (probe.ok && !probe.timedOut && probe.count > 0) {
+      setLastError("\"" + std::string(path) +
+                   "\" gives its size as 0 bytes but has content (a file the system makes "
+                   "as it is read): it cannot be sent; copy it to a regular file first");
+      out->close();
+      warn(kFileReadUnsuccessfully, kReadFileCaption);
+      return false;
+    }
+  }
   return true;
 }
 

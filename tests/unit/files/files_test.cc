@@ -139,6 +139,18 @@ TEST_F(Files, EmptyFileAnnouncesSizeZeroThenTheLineEnd) {
   f.clearJournal();
   EXPECT_EQ(sendfile("empty.pcx"), 1);
   EXPECT_EQ(f.wire(target), "\r\n\0"s);
+
+  // A file whose size reads as 0 but which has content (as the system's
+  // files under /proc do) would go out empty: it is refused, unsent.
+  f.addDevice("maps", "00400000-00452000 r-xp\n");
+  f.sizeOverride = 0;
+  f.clearJournal();
+  paloma_clear_error();
+  EXPECT_EQ(sendfile("maps"), 0);
+  EXPECT_NE(std::string(paloma_last_error()).find("has content"), std::string::npos)
+      << paloma_last_error();
+  EXPECT_EQ(downloadpcx("maps", "M.PCX"), 0);
+  EXPECT_TRUE(f.writes(target).empty());
 }
 
 TEST_F(Files, MemoryOperandStandsWithoutQuotes) {
