@@ -119,7 +119,8 @@ extern "C" {
  * @param text the message.
  * @param caption its caption ("Error Message", "DLL Version", "Debug", ...).
  * @param icon 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail
- *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()).
+ *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()),
+ *        5 a console line (#PALOMA_ICON_CONSOLE).
  * @param user the pointer given to paloma_set_message_handler().
  *
  * Both texts are the library's and valid only during the call; copy them to
@@ -141,6 +142,13 @@ PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_hand
 #define PALOMA_LOG_DEBUG 1
 /** The icon of a debug-detail message. */
 #define PALOMA_ICON_DEBUG 4
+/** The icon of a console line: a line the library writes for a person at a
+ * terminal ("Connection Closed." from Ethernetsend), caption "Console". With
+ * no handler installed it goes to standard output, as it always has; a
+ * handler receives it like any message and may send it to standard error or
+ * drop it, so that a program whose standard output carries data keeps it
+ * clean. */
+#define PALOMA_ICON_CONSOLE 5
 /** Sets which messages reach the handler.
  * @param level #PALOMA_LOG_MESSAGES or #PALOMA_LOG_DEBUG.
  * @return the previous level. */
@@ -915,8 +923,9 @@ PALOMA_API int openethernet(const char* address, int port);
  * @return 1, always. */
 PALOMA_API int closeethernetport(int delay);
 /** Diagnostic: sends the text as it is and shows each reply (caption "Error
- * Message") until the printer closes ("Hi", and "Connection Closed." on
- * standard output), a receive fails ("-1", then "end"), or 5 seconds pass
+ * Message") until the printer closes ("Hi", and the console line
+ * "Connection Closed.": standard output unless a message handler takes it,
+ * see #PALOMA_ICON_CONSOLE), a receive fails ("-1", then "end"), or 5 seconds pass
  * ("end"). Blocks up to about 5 seconds.
  * @param text the bytes to send.
  * @return 1, or 0 for a null text. */

@@ -18,6 +18,7 @@ from ._library import Utf16, bind, utf16_at
 PALOMA_LOG_MESSAGES = 0
 PALOMA_LOG_DEBUG = 1
 PALOMA_ICON_DEBUG = 4
+PALOMA_ICON_CONSOLE = 5
 
 MessageHandler = CFUNCTYPE(None, c_char_p, c_char_p, c_int, c_void_p)
 
