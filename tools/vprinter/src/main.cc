@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
   }
   vprinter::Printer printer(po, &log);
   printer.setStopFlag(&gStop);
+  if (!printer.outDirSummary().empty()) say(printer.outDirSummary());
   vprinter::WebPreview* web = nullptr;
   printer.onLabel([&web](const vprinter::LabelRecord& l) {
     char line[512];
