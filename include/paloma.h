@@ -64,6 +64,14 @@
  * paces its answer.
  * Each function's comment names the pauses and waits of its own.
  *
+ * Sanitizers: a program that draws host-font text (windowsfont and its
+ * twins) under ThreadSanitizer or LeakSanitizer sees reports from the font
+ * libraries (Pango's font-configuration thread, fontconfig's caches kept
+ * until exit), which are not built for them. The package ships suppression
+ * files for both in <prefix>/share/paloma/sanitizers/: tsan.supp
+ * (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
+ * (LSAN_OPTIONS=suppressions=.../lsan.supp).
+ *
  * Memory: nothing returned by the library is released by the caller, except
  * the #paloma_bstr strings of the `vb6` functions (paloma_bstr_free()).
  */
