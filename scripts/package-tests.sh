@@ -52,6 +52,10 @@ printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' >"$WORK/label.prn"
 "$PREFIX/bin/paloma" print "$WORK/label.prn" --to "tcp://127.0.0.1:$port" ||
   fail "the installed paloma could not print to the virtual printer"
 [ -f "$PREFIX/share/man/man1/paloma.1" ] || fail "the manual page paloma(1) was not installed"
+for supp in tsan.supp lsan.supp; do
+  [ -s "$PREFIX/share/paloma/sanitizers/$supp" ] ||
+    fail "the sanitizer suppression file share/paloma/sanitizers/$supp was not installed"
+done
 
 run_examples() {  # DIR: the examples built there run against the printer
   local dir=$1

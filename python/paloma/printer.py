@@ -71,7 +71,12 @@ def _failure(function: str, message: str, default: Callable[..., PalomaError],
 
 def _ipv4(host: str) -> str:
     """The dotted IPv4 address of `host` (a name is resolved: blocks for the
-    resolver)."""
+    resolver). A host that is not text (an int would be read as a packed
+    address) or that holds a NUL (the name would be cut there) is refused."""
+    if not isinstance(host, str):
+        raise RefusedArgumentError(f"host must be str, not {type(host).__name__}")
+    if "\0" in host:
+        raise RefusedArgumentError(f"the host {host!r} holds a NUL")
     try:
         return str(ipaddress.IPv4Address(host))
     except ValueError:
@@ -346,6 +351,9 @@ class Printer:
         """Sends one command (or several separated by CR LF) and a line end.
         Returns when the transport took the bytes (TCP: the socket buffer)."""
         self._ready()
+        if not isinstance(command, (str, bytes, bytearray, memoryview)):
+            raise RefusedArgumentError(
+                f"the command must be str or bytes, not {type(command).__name__}")
         data = self._bytes(command, "the command") if isinstance(command, str) else bytes(command)
         if b"\0" in data:
             raise RefusedArgumentError("the command holds a NUL; use send_raw for binary data")
@@ -363,6 +371,9 @@ class Printer:
         self._ready()
         if self._slot is not None:
             self._unsupported("send_raw")
+        if not isinstance(data, (bytes, bytearray, memoryview)):
+            # bytes(123) would be 123 zero bytes.
+            raise RefusedArgumentError(f"data must be bytes, not {type(data).__name__}")
         data = bytes(data)
         if len(data) > 0x7FFFFFFF:
             raise RefusedArgumentError("more than 2 GiB in one call")

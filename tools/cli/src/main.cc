@@ -718,7 +718,8 @@ int runInfo(int argc, char** argv) {
       std::printf("%s%s:%s", i ? "," : "", jsonString(kQueries[i].key).c_str(),
                   values[i] ? jsonString(*values[i]).c_str() : "null");
     else
-      std::printf("%s: %s\n", kQueries[i].key, values[i] ? values[i]->c_str() : "(no reply)");
+      std::printf("%s: %s\n", kQueries[i].key,
+                  values[i] ? terminalText(*values[i]).c_str() : "(no reply)");
   }
   if (o.json) std::printf("}\n");
   if (missing) {
@@ -852,7 +853,7 @@ int runDiscover(int argc, char** argv) {
                   tcp.empty() ? "null" : jsonString(tcp).c_str(), f.length);
     } else {
       std::string line = f.address;
-      if (a.name) line += "  " + *a.name;
+      if (a.name) line += "  " + terminalText(*a.name);
       if (!tcp.empty()) line += "  " + tcp;
       std::printf("%s\n", line.c_str());
     }

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -369,6 +370,7 @@ void Printer::doPrint(const Command& c, Result& r, Job* job, const std::string& 
       uint64_t bytes = ::stat(f.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
       fileBytes_[f] = bytes;
       diskUsed_ += bytes;
+      noteIndex(f.substr(f.rfind('/') + 1) + " " + std::to_string(bytes));
     }
     r.files.push_back(path);
     written_.push_back(path);
@@ -402,6 +404,7 @@ void Printer::keepDiskBound(uint64_t newest) {
     if (oldest->first == newest && labelFiles_.size() > 1) break;
     for (const std::string& f : oldest->second) {
       ::unlink(f.c_str());
+      noteIndex("-" + f.substr(f.rfind('/') + 1));
       auto b = fileBytes_.find(f);
       if (b != fileBytes_.end()) {
         diskUsed_ -= std::min(diskUsed_, b->second);
@@ -418,27 +421,100 @@ void Printer::keepDiskBound(uint64_t newest) {
   }
 }
 
+void Printer::noteIndex(const std::string& line) {
+  if (!index_) return;
+  std::fprintf(index_.get(), "%s\n", line.c_str());
+  std::fflush(index_.get());
+}
+
+namespace {
+
+// "label-<digits>.png" or ".prn": the label number, or 0 for any other name.
+uint64_t labelNumberOf(const char* n) {
+  if (std::strncmp(n, "label-", 6) != 0) return 0;
+  const char* digits = n + 6;
+  size_t len = std::strspn(digits, "0123456789");
+  if (len == 0 || len > 18) return 0;
+  std::string ext = digits + len;
+  if (ext != ".png" && ext != ".prn") return 0;
+  return std::strtoull(std::string(digits, len).c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+// The labels this printer wrote in earlier runs are those its index lists
+// with the size they had: only they count toward --max-disk and may be
+// removed. Any other file with a label's name (a user's, or one changed
+// since) is left alone; its number is still skipped, so it is never
+// overwritten either.
 void Printer::scanOutDir() {
-  DIR* d = ::opendir(options_.outDir.c_str());
-  if (!d) return;
-  while (dirent* e = ::readdir(d)) {
-    const char* n = e->d_name;
-    if (std::strncmp(n, "label-", 6) != 0) continue;
-    const char* digits = n + 6;
-    size_t len = std::strspn(digits, "0123456789");
-    if (len == 0 || len > 18) continue;
-    std::string ext = digits + len;
-    if (ext != ".png" && ext != ".prn") continue;
-    uint64_t number = std::strtoull(std::string(digits, len).c_str(), nullptr, 10);
-    pngCounter_ = std::max(pngCounter_, number);
-    std::string path = options_.outDir + "/" + n;
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    labelFiles_[number].push_back(path);
-    fileBytes_[path] = static_cast<uint64_t>(st.st_size);
-    diskUsed_ += static_cast<uint64_t>(st.st_size);
+  const std::string indexPath = options_.outDir + "/" + kIndexName;
+  std::map<std::string, uint64_t> listed;
+  if (FILE* in = std::fopen(indexPath.c_str(), "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, in)) {
+      std::string l(line);
+      while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+      if (!l.empty() && l[0] == '-') {
+        listed.erase(l.substr(1));
+        continue;
+      }
+      size_t space = l.find(' ');
+      if (space == std::string::npos) continue;
+      std::string name = l.substr(0, space);
+      if (labelNumberOf(name.c_str()) == 0) continue;
+      listed[name] = std::strtoull(l.c_str() + space + 1, nullptr, 10);
+    }
+    std::fclose(in);
   }
-  ::closedir(d);
+  uint64_t ownCount = 0, otherCount = 0, otherBytes = 0;
+  std::map<std::string, uint64_t> kept;
+  if (DIR* d = ::opendir(options_.outDir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const char* n = e->d_name;
+      uint64_t number = labelNumberOf(n);
+      if (number == 0) continue;
+      std::string path = options_.outDir + "/" + n;
+      struct stat st{};
+      if (::lstat(path.c_str(), &st) != 0) continue;
+      pngCounter_ = std::max(pngCounter_, number);
+      auto it = listed.find(n);
+      if (S_ISREG(st.st_mode) && it != listed.end() &&
+          it->second == static_cast<uint64_t>(st.st_size)) {
+        labelFiles_[number].push_back(path);
+        fileBytes_[path] = static_cast<uint64_t>(st.st_size);
+        diskUsed_ += static_cast<uint64_t>(st.st_size);
+        kept[n] = static_cast<uint64_t>(st.st_size);
+        ++ownCount;
+      } else {
+        ++otherCount;
+        otherBytes += S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+      }
+    }
+    ::closedir(d);
+  }
+  // The index again, with what is still there: written aside, then moved
+  // over the old one.
+  const std::string fresh = indexPath + ".new";
+  if (FILE* out = std::fopen(fresh.c_str(), "w")) {
+    bool ok = true;
+    for (const auto& [name, bytes] : kept)
+      ok = std::fprintf(out, "%s %llu\n", name.c_str(), static_cast<unsigned long long>(bytes)) > 0 && ok;
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok || ::rename(fresh.c_str(), indexPath.c_str()) != 0) ::unlink(fresh.c_str());
+  }
+  index_.reset(std::fopen(indexPath.c_str(), "a"));
+  if (ownCount || otherCount) {
+    outDirSummary_ = options_.outDir + " already holds ";
+    if (ownCount)
+      outDirSummary_ += std::to_string(ownCount) + " label file(s) of earlier runs (" +
+                        std::to_string(diskUsed_) + " bytes, counted toward --max-disk)";
+    if (ownCount && otherCount) outDirSummary_ += " and ";
+    if (otherCount)
+      outDirSummary_ += std::to_string(otherCount) + " file(s) with label names (" +
+                        std::to_string(otherBytes) +
+                        " bytes) this printer did not write: they are left alone";
+  }
 }
 
 void Printer::doText(const Command& c, Result& r) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -111,6 +112,13 @@ class Printer {
   uint64_t nextLabelNumber() const { return pngCounter_ + 1; }
   // Bytes of label files in outDir (bounded by maxDisk).
   uint64_t diskUsed() const { return diskUsed_; }
+  // What outDir held at start, for a line on the console: the labels of
+  // earlier runs (which count toward maxDisk) and the files with label names
+  // that this printer did not write (which it never removes). "" when empty.
+  const std::string& outDirSummary() const { return outDirSummary_; }
+  // The file in outDir that lists the label files this printer wrote, with
+  // their sizes: only those are ever removed to keep within maxDisk.
+  static constexpr const char* kIndexName = ".paloma-vprinter-labels";
   const std::vector<std::string>& written() const { return written_; }
   const std::map<std::string, std::string>& files() const { return files_; }
   uint64_t labelsPrinted() const { return labelCount_; }
@@ -130,6 +138,7 @@ class Printer {
   void doSize(const Command& c, Result& r);
   void doPrint(const Command& c, Result& r, Job* job, const std::string& endpoint);
   void scanOutDir();
+  void noteIndex(const std::string& line);
   void keepDiskBound(uint64_t newest);
   void runLocked(const Command& c, const std::string& name, const std::string& endpoint,
                  Result& r, Job* job);
@@ -156,6 +165,8 @@ class Printer {
   std::map<uint64_t, std::vector<std::string>> labelFiles_;  // number -> files in outDir
   std::map<std::string, uint64_t> fileBytes_;
   uint64_t diskUsed_ = 0;
+  std::string outDirSummary_;
+  std::unique_ptr<FILE, int (*)(FILE*)> index_{nullptr, &std::fclose};
   Canvas canvas_;
   std::unique_ptr<TextRenderer> text_;
   double widthMm_, heightMm_;

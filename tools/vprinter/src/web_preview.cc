@@ -1,12 +1,18 @@
 #include "web_preview.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <httplib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "json_log.h"
@@ -16,6 +22,113 @@
 namespace vprinter {
 
 namespace {
+
+// A connection of the page's server, read within one deadline for the whole
+// request (head and body): a client trickling it, a byte now and then, is
+// cut off when the deadline passes, whatever each read waits. Writes wait at
+// most kWriteSeconds for room each.
+class DeadlineStream : public httplib::Stream {
+ public:
+  static constexpr int kWriteSeconds = 5;
+  DeadlineStream(socket_t sock, std::chrono::steady_clock::time_point readEnd)
+      : sock_(sock), readEnd_(readEnd) {}
+
+  bool is_readable() const override { return waitFor(POLLIN, leftMs()) > 0; }
+  bool is_writable() const override { return waitFor(POLLOUT, kWriteSeconds * 1000) > 0; }
+  ssize_t read(char* ptr, size_t size) override {
+    if (!is_readable()) return -1;
+    ssize_t n;
+    do n = ::recv(sock_, ptr, size, 0);
+    while (n < 0 && errno == EINTR);
+    return n;
+  }
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!is_writable()) return -1;
+    ssize_t n;
+    do n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n;
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    address(::getpeername, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    address(::getsockname, ip, port);
+  }
+  socket_t socket() const override { return sock_; }
+
+ private:
+  int leftMs() const {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        readEnd_ - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  }
+  int waitFor(short events, int ms) const {
+    pollfd p{sock_, events, 0};
+    int r;
+    do r = ::poll(&p, 1, ms);
+    while (r < 0 && errno == EINTR);
+    return r;
+  }
+  void address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    char host[INET6_ADDRSTRLEN] = "", serv[8] = "";
+    ip.clear();
+    port = 0;
+    if (get(sock_, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&a), len, host, sizeof host, serv, sizeof serv,
+                      NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+      ip = host;
+      port = std::atoi(serv);
+    }
+  }
+
+  socket_t sock_;
+  std::chrono::steady_clock::time_point readEnd_;
+};
+
+// The page's server, guarded so that one client cannot take the page away
+// from the others (slow clients holding every thread of the pool): each
+// connection carries one request, which must arrive whole (head and body)
+// within kRequestSeconds, and one client address holds at most
+// kConnectionsPerAddress connections at once (more are closed at once).
+// What the server writes, the event stream among it, is not bounded so.
+class GuardedServer : public httplib::Server {
+ public:
+  static constexpr int kRequestSeconds = 5;
+  static constexpr int kConnectionsPerAddress = 12;
+
+ private:
+  bool process_and_close_socket(socket_t sock) override {
+    std::string ip;
+    int port = 0;
+    DeadlineStream strm(sock, std::chrono::steady_clock::now() +
+                                  std::chrono::seconds(kRequestSeconds));
+    strm.get_remote_ip_and_port(ip, port);
+    bool admitted;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      int& open = perAddress_[ip];
+      admitted = open < kConnectionsPerAddress;
+      if (admitted) ++open;
+      else if (open == 0) perAddress_.erase(ip);
+    }
+    bool served = false;
+    if (admitted) {
+      bool closed = false;
+      served = process_request(strm, /*close_connection=*/true, closed, nullptr);
+      std::lock_guard<std::mutex> g(m_);
+      if (--perAddress_[ip] <= 0) perAddress_.erase(ip);
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return served;
+  }
+
+  std::mutex m_;
+  std::map<std::string, int> perAddress_;
+};
 
 std::string millimetres(double mm) {
   char b[32];
@@ -158,13 +271,11 @@ std::string WebPreview::printerJson() {
 }
 
 bool WebPreview::start(const std::string& host, int port, std::string& error) {
-  server_ = std::make_unique<httplib::Server>();
+  server_ = std::make_unique<GuardedServer>();
   httplib::Server& s = *server_;
   // Each open page holds one thread for its event stream.
   s.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + 8); };
-  s.set_keep_alive_timeout(1);
-  s.set_read_timeout(5, 0);
-  s.set_write_timeout(5, 0);
+  // Reads and writes are bounded by GuardedServer's own stream.
   s.set_payload_max_length(4096);
 
   // Only requests naming the printer by address: a web site whose name was

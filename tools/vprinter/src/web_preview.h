@@ -10,6 +10,10 @@
 //                           X-Paloma-Page, which a page of another site cannot
 //                           send without asking first)
 //   GET  /labels/label-NNNNNN.png, .prn   a label's PNG and the bytes received for it
+//
+// Each connection carries one request, which must arrive whole within 5 s,
+// and one client address holds at most 12 connections at once, so that slow
+// clients cannot take the page away from others.
 #ifndef PALOMA_VPRINTER_WEB_PREVIEW_H
 #define PALOMA_VPRINTER_WEB_PREVIEW_H
 

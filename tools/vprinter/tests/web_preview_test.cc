@@ -2,12 +2,19 @@
 // the events a page gets, and that stopping ends open pages at once.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "web_preview.h"
 
@@ -135,6 +142,54 @@ TEST(WebPreview, ANewPageGetsTheRecentEventsInOrderAndNoMore) {
   EXPECT_NE(json.find("\"width_mm\":50.0"), std::string::npos);
   EXPECT_NE(json.find("5 earlier log lines"), std::string::npos);
   EXPECT_NE(json.find("PRINT"), std::string::npos) << "the last lines are kept";
+}
+
+// Sixty slow clients from one address (each sending a request head a byte
+// at a time) neither keep the page from another client nor hold their
+// connections beyond the request bound.
+TEST(WebPreview, SlowClientsOfOneAddressCannotTakeThePageFromOthers) {
+  PreviewRig rig;
+  ASSERT_TRUE(rig.started);
+  std::vector<int> slow;
+  for (int i = 0; i < 60; ++i) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);  // the slow clients' own address
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    to.sin_port = htons(static_cast<uint16_t>(rig.preview.port()));
+    if (bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+      close(s);
+      continue;
+    }
+    send(s, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n", 33, MSG_NOSIGNAL);
+    slow.push_back(s);
+  }
+  ASSERT_EQ(slow.size(), 60u);
+  auto start = std::chrono::steady_clock::now();
+  std::vector<bool> cut(slow.size(), false);
+  bool pageServed = false;
+  // A header byte every second from each, for at most 9 s.
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(9)) {
+    if (!pageServed) {
+      httplib::Result r = rig.client().Get("/");
+      pageServed = r && r->status == 200;
+    }
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+      if (cut[i]) continue;
+      pollfd p{slow[i], POLLIN, 0};
+      char b;
+      if (poll(&p, 1, 0) > 0 && recv(slow[i], &b, 1, MSG_DONTWAIT) <= 0) cut[i] = true;
+      else if (send(slow[i], "X", 1, MSG_NOSIGNAL) != 1) cut[i] = true;
+    }
+    if (pageServed && std::count(cut.begin(), cut.end(), true) == static_cast<long>(slow.size()))
+      break;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  EXPECT_TRUE(pageServed);
+  EXPECT_EQ(std::count(cut.begin(), cut.end(), true), static_cast<long>(slow.size()));
+  for (int s : slow) close(s);
 }
 
 TEST(WebPreview, StoppingEndsOpenPagesAtOnce) {
