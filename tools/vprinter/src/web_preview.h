@@ -9,6 +9,8 @@
 //   POST /api/status?status=N   sets the status byte (needs the header
 //                           X-Paloma-Page, which a page of another site cannot
 //                           send without asking first)
+//   POST /api/print         runs the body as a command stream of its own
+//                           ("page#N"; needs X-Paloma-Page too)
 //   GET  /labels/label-NNNNNN.png, .prn   a label's PNG and the bytes received for it
 #ifndef PALOMA_VPRINTER_WEB_PREVIEW_H
 #define PALOMA_VPRINTER_WEB_PREVIEW_H
@@ -17,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,7 +57,9 @@ class WebPreview {
   // The JSON of a label event (for tests).
   static std::string labelJson(const LabelRecord& label);
   // Bounds of what the page is sent.
-  static constexpr size_t kMaxLogLinesSent = 300;
+  static constexpr size_t kMaxCommandsSent = 500;
+  // Bytes a page may send to be printed (POST /api/print).
+  static constexpr size_t kMaxPrintBytes = 4u << 20;
   static constexpr size_t kMaxEventsKept = 300;
   static constexpr size_t kMaxEventBytesKept = 32u << 20;
   static constexpr int kMaxStreams = 16;
@@ -84,6 +89,8 @@ class WebPreview {
   bool stopping_ = false;
   std::string tcpEndpoint_;
   std::atomic<int> streams_{0};
+  uint64_t pageRuns_ = 0;                       // command files sent from the page
+  std::map<std::string, uint64_t> pageLabels_;  // their endpoints -> labels made so far
 };
 
 }  // namespace vprinter

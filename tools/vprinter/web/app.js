@@ -84,14 +84,11 @@ async function loadPrinter() {
   showStatus(p.status);
 }
 
-function logItem(line) {
+function logItem(c) {
   const li = document.createElement('li');
-  li.textContent = line;
-  try {
-    const o = JSON.parse(line);
-    if (o.error) li.className = 'error';
-    else if (o.note) li.className = 'note';
-  } catch (e) { /* shown as it is */ }
+  li.textContent = c.endpoint + '  ' + c.text + (c.error ? '  error: ' + c.error : c.note ? '  (' + c.note + ')' : '');
+  if (c.error) li.className = 'error';
+  else if (c.note) li.className = 'note';
   return li;
 }
 
@@ -120,8 +117,8 @@ function addLabel(l) {
     ev.target.textContent = actual ? 'fit' : 'actual dots';
   });
   const log = $('.log', card);
-  for (const line of l.log) log.append(logItem(line));
-  $('.log-summary', card).textContent = `${l.log.length} log lines`;
+  for (const c of l.commands) log.append(logItem(c));
+  $('.log-summary', card).textContent = `${l.commands.length} commands`;
   if (l.errors) $('.log-box', card).open = true;
   $('#labels').prepend(card);
   $('#no-labels').hidden = true;
