@@ -129,6 +129,21 @@ void WebPreview::addLabel(const LabelRecord& label) {
   publish("label", labelJson(label));
 }
 
+void WebPreview::clearLabels() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto e = events_.begin(); e != events_.end();) {
+      if (e->text.find("\nevent: label\n") != std::string::npos) {
+        eventBytes_ -= e->text.size();
+        e = events_.erase(e);
+      } else {
+        ++e;
+      }
+    }
+  }
+  publish("clear", "{}");
+}
+
 void WebPreview::addProblem(const std::string& endpoint, const std::string& logLine) {
   JsonObject o;
   o.add("endpoint", endpoint).add("line", logLine);
@@ -235,6 +250,18 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
     o.add("status", static_cast<long long>(status));
     publish("status", o.str());
     res.set_content(o.str(), "application/json");
+  });
+
+  // Empties the list of labels on every open page, and for pages opened later.
+  s.Post("/api/clear", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_header("X-Paloma-Page")) {
+      res.status = 403;
+      res.set_content("the list is cleared from the printer's page (header X-Paloma-Page)\n",
+                      "text/plain");
+      return;
+    }
+    clearLabels();
+    res.set_content("{}", "application/json");
   });
 
   // Runs a command file pasted or chosen on the page, as a stream of its own.

@@ -3,12 +3,13 @@
 // where the status can be changed.
 //
 //   GET  /                  the page (index.html, app.js, style.css)
-//   GET  /events            server-sent events: "label", "problem", "status";
+//   GET  /events            server-sent events: "label", "problem", "status", "clear";
 //                           a new reader gets the recent ones first
 //   GET  /api/printer       name, dpi, serial number, code page, settings, status
 //   POST /api/status?status=N   sets the status byte (needs the header
 //                           X-Paloma-Page, which a page of another site cannot
 //                           send without asking first)
+//   POST /api/clear         empties the list of labels on every page (X-Paloma-Page)
 //   POST /api/print         runs the body as a command stream of its own
 //                           ("page#N"; needs X-Paloma-Page too)
 //   GET  /labels/label-NNNNNN.png, .prn   a label's PNG and the bytes received for it
@@ -53,6 +54,8 @@ class WebPreview {
   // Called by the printer (any thread).
   void addLabel(const LabelRecord& label);
   void addProblem(const std::string& endpoint, const std::string& logLine);
+  // Forgets the labels sent so far; open pages empty their lists.
+  void clearLabels();
 
   // The JSON of a label event (for tests).
   static std::string labelJson(const LabelRecord& label);

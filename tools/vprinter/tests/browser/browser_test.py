@@ -290,7 +290,7 @@ def run(args, work):
             s.sendall(b"SIZE 30 mm,20 mm\r\nCLS\r\nFROBNICATE 1,2\r\nPRINT 1\r\n")
         wait_for("the second label", lambda: browser.js(
             "document.querySelectorAll('#labels .label').length") == 2, 2.0)
-        errors = browser.js("[...document.querySelectorAll('#labels .label:first-child .log li.error')]"
+        errors = browser.js("[...document.querySelectorAll('#labels .label:first-child .commands li.error')]"
                             ".map(li => li.textContent)")
         check(len(errors) == 1 and "unknown command" in errors[0], f"error lines: {errors}")
         check(browser.js("document.querySelector('#labels .label:first-child .errors').textContent")
