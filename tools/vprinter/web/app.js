@@ -263,6 +263,8 @@ function gapNote(l) {
 }
 
 function addLabel(l) {
+  // A stream that reconnects gets the recent labels again.
+  if (labels.has(l.number)) return;
   const card = $('#label-template').content.firstElementChild.cloneNode(true);
   card.id = 'label-' + l.number;
   card.dataset.number = l.number;
@@ -316,7 +318,7 @@ function applyFilter() {
   const errorsOnly = $('#errors-only').checked;
   let shown = 0;
   for (const { card } of labels.values()) {
-    const text = card.textContent.toLowerCase();
+    const text = $('.about', card).textContent.toLowerCase();
     const show = words.every((w) => text.includes(w)) && (!errorsOnly || card.dataset.errors !== '0');
     card.hidden = !show;
     if (show) shown++;
