@@ -229,6 +229,11 @@ std::string commandText(const Command& c) {
 
 }  // namespace
 
+std::vector<DrawnCommand> Printer::history() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return history_;
+}
+
 void Printer::remember(const Command& c, const std::string& name, const std::string& endpoint,
                        Result& r, const DotBox& drawn) {
   bool failed = !c.error.empty() || !r.error.empty();

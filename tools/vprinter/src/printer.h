@@ -140,6 +140,8 @@ class Printer {
   uint64_t errors() const { return errorCount_.load(); }
   // Commands kept for the next label's card at most; older ones are counted.
   static constexpr size_t kMaxHistory = 2000;
+  // The commands the next label's card would list (see LabelRecord::commands).
+  std::vector<DrawnCommand> history();
   // A setting as OUT GETSETTING$ answers it ("" when unknown).
   std::string setting(const std::string& app, const std::string& sec, const std::string& key) const;
 
