@@ -161,8 +161,14 @@ function drawRuler(canvas, l, cssPerDot, along) {
     along === 'x' ? canvas.width : 1, along === 'x' ? 1 : canvas.height);
 }
 
+// Longest side, in device pixels, a picture and its rulers may have (a canvas
+// larger than that is not drawn).
+const MAX_PIXELS = 30000;
+
 function setZoom(entry, zoom) {
   const { card, label: l } = entry;
+  const longest = Math.max(l.width_dots, l.height_dots);
+  if (zoom !== 'fit' && longest * Number(zoom) > MAX_PIXELS) zoom = 'fit';
   entry.zoom = zoom;
   const dpr = window.devicePixelRatio;
   const dev = devicePerDot(zoom, l);
@@ -177,6 +183,8 @@ function setZoom(entry, zoom) {
   card.dataset.devicePerDot = String(dev);
   for (const b of card.querySelectorAll('.zoom-bar button')) {
     b.setAttribute('aria-pressed', String(b.dataset.zoom === zoom));
+    b.disabled = b.dataset.zoom !== 'fit' && longest * Number(b.dataset.zoom) > MAX_PIXELS;
+    if (b.disabled) b.title = 'the label is too long to be shown this large';
   }
   drawRuler($('.ruler-top', card), l, css, 'x');
   drawRuler($('.ruler-left', card), l, css, 'y');
@@ -419,10 +427,20 @@ $('#print-form').addEventListener('submit', sendCommands);
 $('#filter').addEventListener('input', applyFilter);
 $('#errors-only').addEventListener('change', applyFilter);
 $('#clear-labels').addEventListener('click', sendClear);
+// A new width changes what fits; a new pixel ratio (the browser's zoom,
+// another screen) what 1:1 is.
 let resizing = 0;
+function rezoom() { for (const e of labels.values()) setZoom(e, e.zoom); }
 window.addEventListener('resize', () => {
   clearTimeout(resizing);
-  resizing = setTimeout(() => { for (const e of labels.values()) if (e.zoom === 'fit') setZoom(e, 'fit'); }, 100);
+  resizing = setTimeout(rezoom, 100);
 });
+// Not every change of the ratio comes with an event: it is looked at twice a second.
+let pixelRatio = window.devicePixelRatio;
+setInterval(() => {
+  if (window.devicePixelRatio === pixelRatio) return;
+  pixelRatio = window.devicePixelRatio;
+  rezoom();
+}, 500);
 loadPrinter().catch((e) => { $('#status-error').textContent = String(e); $('#status-error').hidden = false; });
 listen();

@@ -337,6 +337,21 @@ def check_card(browser, printer, out_dir, work, args):
     done = subprocess.run([zbar, "-q", "--raw", shot], capture_output=True, text=True, timeout=30)
     check(done.stdout.strip() == "PALOMA-0001", f"zbarimg read '{done.stdout.strip()}' at 1:1")
 
+    # On a screen of two pixels a CSS pixel (or the browser zoomed to 200 %),
+    # 1:1 is still one dot a pixel.
+    browser.call("Emulation.setDeviceMetricsOverride",
+                 {"width": 1700, "height": 1000, "deviceScaleFactor": 2, "mobile": False})
+    wait_for("1:1 at a pixel ratio of 2", lambda: browser.js(
+        f"document.querySelector('{card} img').getBoundingClientRect().width") == 200, 2.0)
+    w, h, grey = screenshot(browser, f"{card} img", os.path.join(work, "one-to-one-hidpi.png"))
+    check((w, h) == (400, 240), f"at 1:1 on a screen of ratio 2 the picture is {w} x {h} pixels")
+    differ = sum(1 for y in range(h) for x in range(w) if (grey[y][x] < 128) != bool(expected[y][x]))
+    check(differ == 0, f"at 1:1 on a screen of ratio 2, {differ} pixels differ from the PNG's dots")
+    browser.call("Emulation.setDeviceMetricsOverride",
+                 {"width": 1700, "height": 1000, "deviceScaleFactor": 1, "mobile": False})
+    wait_for("1:1 at a pixel ratio of 1", lambda: browser.js(
+        f"document.querySelector('{card} img').getBoundingClientRect().width") == 400, 2.0)
+
     # The rulers at 1:1: 8 dots a millimetre at 203 dpi.
     ruler = browser.js(f"""(() => {{ const c = document.querySelector('{card} .ruler-top');
       const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
