@@ -176,6 +176,15 @@ TEST(WebPreview, ThePagePrintsACommandFile) {
   EXPECT_EQ(labels[0].commands[3].markText, "FROB");
   std::string ev = rig.events("label-000002.png");
   EXPECT_NE(ev.find("\"text\":\"BAR 1,1,8,8\",\"box\":[1,1,8,8]"), std::string::npos) << ev;
+
+  // Cleared from the page, the labels are not sent to pages opened later.
+  rig.preview.addProblem("tcp#1", "kept;");
+  auto clear = rig.client().Post("/api/clear", {{"X-Paloma-Page", "1"}}, "", "text/plain");
+  ASSERT_TRUE(clear);
+  EXPECT_EQ(clear->status, 200);
+  ev = rig.events("event: clear");
+  EXPECT_EQ(ev.find("event: label"), std::string::npos) << ev;
+  EXPECT_NE(ev.find("kept;"), std::string::npos) << "problems stay";
 }
 
 TEST(WebPreview, StoppingEndsOpenPagesAtOnce) {

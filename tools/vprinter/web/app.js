@@ -342,6 +342,7 @@ function applyFilter() {
 // ---- A command file from the page ----------------------------------------
 
 const HAS_PRINT = /(^|[\r\n])[ \t]*PRINT[ \t]/i;
+const MAX_PRINT_BYTES = (4 << 20) - 16;  // what the printer takes, less the PRINT added
 
 async function sendCommands(ev) {
   ev.preventDefault();
@@ -354,6 +355,11 @@ async function sendCommands(ev) {
     out.textContent = 'Paste commands or choose a file first.';
     return;
   }
+  if (bytes.length > MAX_PRINT_BYTES) {
+    out.textContent = `Not printed: the page sends at most ${MAX_PRINT_BYTES >> 20} MiB; ` +
+      'send a larger file to the printer\'s port instead.';
+    return;
+  }
   const parts = [bytes];
   const text = new TextDecoder('latin1').decode(bytes);
   if ($('#add-print').checked && !HAS_PRINT.test(text)) parts.push('\r\nPRINT 1\r\n');
@@ -363,7 +369,7 @@ async function sendCommands(ev) {
       method: 'POST', headers: { 'X-Paloma-Page': '1', 'Content-Type': 'application/octet-stream' },
       body: new Blob(parts),
     });
-    if (!res.ok) throw new Error(await res.text());
+    if (!res.ok) throw new Error((await res.text()) || `the printer answered ${res.status}`);
     const r = await res.json();
     out.textContent = `${r.endpoint}: ${r.labels === 1 ? '1 label' : r.labels + ' labels'}, ` +
       `${r.errors === 1 ? '1 error' : r.errors + ' errors'}` +
