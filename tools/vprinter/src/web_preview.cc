@@ -295,7 +295,8 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
     o.add("endpoint", endpoint)
         .add("labels", static_cast<long long>(labels))
         // Commands of other streams that failed meanwhile are counted too.
-        .add("errors", static_cast<long long>(printer_.errors() - errorsBefore));
+        .add("errors", static_cast<long long>(printer_.errors() - errorsBefore))
+        .add("reply", session.takeReply());
     res.set_content(o.str(), "application/json");
   });
 

@@ -11,7 +11,8 @@
 //                           send without asking first)
 //   POST /api/clear         empties the list of labels on every page (X-Paloma-Page)
 //   POST /api/print         runs the body as a command stream of its own
-//                           ("page#N"; needs X-Paloma-Page too)
+//                           ("page#N"; needs X-Paloma-Page too); answers the
+//                           labels made, the errors and what the printer replied
 //   GET  /labels/label-NNNNNN.png, .prn   a label's PNG and the bytes received for it
 #ifndef PALOMA_VPRINTER_WEB_PREVIEW_H
 #define PALOMA_VPRINTER_WEB_PREVIEW_H

@@ -161,7 +161,7 @@ TEST(WebPreview, ThePagePrintsACommandFile) {
     labels.push_back(l);
     rig.preview.addLabel(l);
   });
-  const std::string file = "SIZE 20 mm,10 mm\r\nCLS\r\nBAR 1,1,8,8\r\nFROB\r\nPRINT 2\r\n";
+  const std::string file = "SIZE 20 mm,10 mm\r\nCLS\r\nBAR 1,1,8,8\r\nFROB\r\nPRINT 2\r\nOUT @LABEL\r\n";
   auto refused = rig.client().Post("/api/print", file, "text/plain");
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 403);
@@ -169,7 +169,7 @@ TEST(WebPreview, ThePagePrintsACommandFile) {
   auto res = rig.client().Post("/api/print", {{"X-Paloma-Page", "1"}}, file, "text/plain");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
-  EXPECT_EQ(res->body, "{\"endpoint\":\"page#1\",\"labels\":2,\"errors\":1}");
+  EXPECT_EQ(res->body, "{\"endpoint\":\"page#1\",\"labels\":2,\"errors\":1,\"reply\":\"2\\r\\n\"}");
   ASSERT_EQ(labels.size(), 2u);
   EXPECT_EQ(labels[0].endpoint, "page#1");
   ASSERT_EQ(labels[0].commands.size(), 5u);

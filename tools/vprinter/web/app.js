@@ -373,7 +373,9 @@ async function sendCommands(ev) {
     const r = await res.json();
     out.textContent = `${r.endpoint}: ${r.labels === 1 ? '1 label' : r.labels + ' labels'}, ` +
       `${r.errors === 1 ? '1 error' : r.errors + ' errors'}` +
-      (r.labels ? '' : ' (nothing printed: a PRINT is needed)');
+      (r.labels ? '' : ' (nothing printed: a PRINT is needed)') +
+      (r.reply ? '; the printer answered: ' + r.reply.replace(/[\x00-\x1f]/g,
+        (c) => c === '\n' ? ' ' : c === '\r' ? '' : '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0')).trim() : '');
     $('#command-file').value = '';
   } catch (e) {
     out.textContent = 'Not printed: ' + e.message;

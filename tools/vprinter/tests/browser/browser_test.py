@@ -435,12 +435,13 @@ def check_list(browser, printer, work):
     before = card_count(browser)
     browser.js("document.querySelector('#print-box').open = true")
     browser.js("""document.querySelector('#commands').value =
-      'SIZE 30 mm,20 mm\\nCLS\\nTEXT 10,10,"3",0,1,1,"pasted"\\n'""")
+      'SIZE 30 mm,20 mm\\nCLS\\nTEXT 10,10,"3",0,1,1,"pasted"\\n~!T\\n'""")
     browser.js("document.querySelector('#send-commands').click()")
     wait_for("the pasted label", lambda: card_count(browser) == before + 1, 3.0)
     result = wait_for("the page's answer", lambda: browser.js(
         "(t => t.includes('label') && t)(document.querySelector('#send-result').textContent)"), 3.0)
-    check(result.startswith("page#") and "1 label, 0 errors" in result, f"the answer: {result}")
+    check(result.startswith("page#") and "1 label, 0 errors" in result and
+          result.endswith("the printer answered: PALOMA VP-203"), f"the answer: {result}")
     lines = browser.js("[...document.querySelectorAll('#labels .label:first-child .commands li')]"
                        ".map(li => li.textContent)")
     check(lines[-1].endswith("PRINT 1") and lines[-1].startswith("page#"),
