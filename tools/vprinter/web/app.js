@@ -292,7 +292,12 @@ function addLabel(l) {
   facts.append(errors);
   $('.png-link', card).href = l.png;
   const raw = $('.raw-link', card);
-  if (l.raw) raw.href = l.raw; else raw.remove();
+  if (l.raw) {
+    raw.href = l.raw;
+    raw.textContent = `bytes received on ${l.endpoint}`;  // the printing stream's only
+  } else {
+    raw.remove();
+  }
   const sheet = $('.sheet', card);
   sheet.classList.toggle('black-mark', l.black_mark);
   sheet.classList.toggle('continuous', l.gap_mm <= 0);
