@@ -35,6 +35,12 @@
  *  - paloma_last_error(), paloma_last_error_code(), paloma_clear_error() and
  *    paloma_set_log_level() never wait for the lock: the error record is the
  *    calling thread's own.
+ *  - Printer handles (paloma_printer, @ref handles) are outside this lock:
+ *    each handle has a lock of its own, calls on different handles run in
+ *    parallel, and neither a slow handle nor a slow legacy call (one holding
+ *    the process-wide lock) ever waits for the other. To drive many printers
+ *    at once, or to keep a slow printer from holding others back, give each
+ *    printer a handle.
  *
  * On Linux every exported function carries the symbol version PALOMA_1 and
  * the library exports nothing else. A versioned name never stands in for a
@@ -65,7 +71,8 @@
  *   @ref opening, @ref serial, @ref network;
  * - building labels: @ref commands, @ref fonttext;
  * - asking the printer: @ref status, @ref information, @ref stringreads;
- * - @ref files, @ref slots, @ref discovery, @ref library, @ref cxx.
+ * - @ref files, @ref slots, @ref discovery, @ref library, @ref cxx;
+ * - many printers at once, each with its own handle: @ref handles.
  *
  * The guide (`docs/guide.md` in the source tree) explains the label model,
  * the fields of each command with pictures, the status codes, the transports
@@ -75,6 +82,7 @@
 #define PALOMA_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #if defined(_WIN32)
 /** Marks a function the library exports. */
@@ -92,6 +100,151 @@ typedef char16_t paloma_wchar;
 /** A UTF-16 code unit (wchar_t on Windows, char16_t elsewhere). */
 typedef char16_t paloma_wchar;
 #endif
+#endif
+
+/* The names of the functions without the paloma_ prefix are common words
+ * (setup, restart, sendfile, ...) that the C library or an application may
+ * define as well. On Linux the compiler gives each of them the symbol
+ * paloma_legacy_NAME, so that a program's call reaches the library's function
+ * whatever else defines NAME; the library also answers to the plain names
+ * for programs built before (sendfile only as the old version
+ * sendfile@PALOMA_1, never as the one a new program links to: that is the C
+ * library's). Define PALOMA_NO_LEGACY_API before including this header to
+ * declare only the paloma_ functions. */
+#if !defined(_WIN32) && !defined(PALOMA_NO_LEGACY_API) && (defined(__GNUC__) || defined(__clang__))
+#pragma redefine_extname sendcommand paloma_legacy_sendcommand
+#pragma redefine_extname sendcommandnocrlf paloma_legacy_sendcommandnocrlf
+#pragma redefine_extname sendcommandW paloma_legacy_sendcommandW
+#pragma redefine_extname sendcommandutf8 paloma_legacy_sendcommandutf8
+#pragma redefine_extname sendBinaryData paloma_legacy_sendBinaryData
+#pragma redefine_extname sendBinaryDataNoCRLF paloma_legacy_sendBinaryDataNoCRLF
+#pragma redefine_extname about paloma_legacy_about
+#pragma redefine_extname dllversion paloma_legacy_dllversion
+#pragma redefine_extname showunicode paloma_legacy_showunicode
+#pragma redefine_extname testthread paloma_legacy_testthread
+#pragma redefine_extname openport paloma_legacy_openport
+#pragma redefine_extname openportW paloma_legacy_openportW
+#pragma redefine_extname compareport paloma_legacy_compareport
+#pragma redefine_extname returndriver paloma_legacy_returndriver
+#pragma redefine_extname closeport paloma_legacy_closeport
+#pragma redefine_extname setup paloma_legacy_setup
+#pragma redefine_extname clearbuffer paloma_legacy_clearbuffer
+#pragma redefine_extname formfeed paloma_legacy_formfeed
+#pragma redefine_extname nobackfeed paloma_legacy_nobackfeed
+#pragma redefine_extname printlabel paloma_legacy_printlabel
+#pragma redefine_extname printlabelW paloma_legacy_printlabelW
+#pragma redefine_extname restart paloma_legacy_restart
+#pragma redefine_extname printerfont paloma_legacy_printerfont
+#pragma redefine_extname printerfontW paloma_legacy_printerfontW
+#pragma redefine_extname barcode paloma_legacy_barcode
+#pragma redefine_extname barcodeW paloma_legacy_barcodeW
+#pragma redefine_extname barcodecomplete paloma_legacy_barcodecomplete
+#pragma redefine_extname rss paloma_legacy_rss
+#pragma redefine_extname qrcode paloma_legacy_qrcode
+#pragma redefine_extname dmatrix paloma_legacy_dmatrix
+#pragma redefine_extname aztec paloma_legacy_aztec
+#pragma redefine_extname maxicode paloma_legacy_maxicode
+#pragma redefine_extname pdf417 paloma_legacy_pdf417
+#pragma redefine_extname rfidDetect paloma_legacy_rfidDetect
+#pragma redefine_extname rfidRead paloma_legacy_rfidRead
+#pragma redefine_extname rfidWrite paloma_legacy_rfidWrite
+#pragma redefine_extname WiFi_DHCP paloma_legacy_WiFi_DHCP
+#pragma redefine_extname WiFi_Port paloma_legacy_WiFi_Port
+#pragma redefine_extname WiFi_SSID paloma_legacy_WiFi_SSID
+#pragma redefine_extname WiFi_StaticIP paloma_legacy_WiFi_StaticIP
+#pragma redefine_extname WiFi_WEP paloma_legacy_WiFi_WEP
+#pragma redefine_extname WiFi_WPA paloma_legacy_WiFi_WPA
+#pragma redefine_extname WiFi_Default paloma_legacy_WiFi_Default
+#pragma redefine_extname windowsfont paloma_legacy_windowsfont
+#pragma redefine_extname windowsfontW paloma_legacy_windowsfontW
+#pragma redefine_extname windowsfontM paloma_legacy_windowsfontM
+#pragma redefine_extname windowsfontUnicode paloma_legacy_windowsfontUnicode
+#pragma redefine_extname windowsfontUnicodeLengh paloma_legacy_windowsfontUnicodeLengh
+#pragma redefine_extname comportprintercodepage paloma_legacy_comportprintercodepage
+#pragma redefine_extname comportprintercompletestatus paloma_legacy_comportprintercompletestatus
+#pragma redefine_extname comportprinterdpi paloma_legacy_comportprinterdpi
+#pragma redefine_extname comportprinterfile paloma_legacy_comportprinterfile
+#pragma redefine_extname comportprinterfreememory paloma_legacy_comportprinterfreememory
+#pragma redefine_extname comportprintermileage paloma_legacy_comportprintermileage
+#pragma redefine_extname comportprintername paloma_legacy_comportprintername
+#pragma redefine_extname comportprinterpeel paloma_legacy_comportprinterpeel
+#pragma redefine_extname comportprinterquantity paloma_legacy_comportprinterquantity
+#pragma redefine_extname comportprinterserial paloma_legacy_comportprinterserial
+#pragma redefine_extname ethernetprintercodepage paloma_legacy_ethernetprintercodepage
+#pragma redefine_extname ethernetprintercompletestatus paloma_legacy_ethernetprintercompletestatus
+#pragma redefine_extname ethernetprinterdpi paloma_legacy_ethernetprinterdpi
+#pragma redefine_extname ethernetprinterfile paloma_legacy_ethernetprinterfile
+#pragma redefine_extname ethernetprinterfreememory paloma_legacy_ethernetprinterfreememory
+#pragma redefine_extname ethernetprintermileage paloma_legacy_ethernetprintermileage
+#pragma redefine_extname ethernetprintername paloma_legacy_ethernetprintername
+#pragma redefine_extname ethernetprinterpeel paloma_legacy_ethernetprinterpeel
+#pragma redefine_extname ethernetprinterquantity paloma_legacy_ethernetprinterquantity
+#pragma redefine_extname ethernetprinterserial paloma_legacy_ethernetprinterserial
+#pragma redefine_extname usbprintercodepage paloma_legacy_usbprintercodepage
+#pragma redefine_extname usbprintercompletestatus paloma_legacy_usbprintercompletestatus
+#pragma redefine_extname usbprinterfile paloma_legacy_usbprinterfile
+#pragma redefine_extname usbprinterfreememory paloma_legacy_usbprinterfreememory
+#pragma redefine_extname usbprintermileage paloma_legacy_usbprintermileage
+#pragma redefine_extname usbprintername paloma_legacy_usbprintername
+#pragma redefine_extname usbprinterpeel paloma_legacy_usbprinterpeel
+#pragma redefine_extname usbprinterquantity paloma_legacy_usbprinterquantity
+#pragma redefine_extname usbprinterserial paloma_legacy_usbprinterserial
+#pragma redefine_extname ethernetprintersetting paloma_legacy_ethernetprintersetting
+#pragma redefine_extname usbprintersetting paloma_legacy_usbprintersetting
+#pragma redefine_extname comportprinterrestart paloma_legacy_comportprinterrestart
+#pragma redefine_extname ethernetprinterrestart paloma_legacy_ethernetprinterrestart
+#pragma redefine_extname usbprinterrestart paloma_legacy_usbprinterrestart
+#pragma redefine_extname usbprinternamevb6 paloma_legacy_usbprinternamevb6
+#pragma redefine_extname usbprinterserialvb6 paloma_legacy_usbprinterserialvb6
+#pragma redefine_extname rfidGetReadData paloma_legacy_rfidGetReadData
+#pragma redefine_extname rfidGetReadDatavb6 paloma_legacy_rfidGetReadDatavb6
+#pragma redefine_extname opencomport paloma_legacy_opencomport
+#pragma redefine_extname SetRS232 paloma_legacy_SetRS232
+#pragma redefine_extname SetRS232_port paloma_legacy_SetRS232_port
+#pragma redefine_extname openethernet paloma_legacy_openethernet
+#pragma redefine_extname closeethernetport paloma_legacy_closeethernetport
+#pragma redefine_extname Ethernetsend paloma_legacy_Ethernetsend
+#pragma redefine_extname printerstatus paloma_legacy_printerstatus
+#pragma redefine_extname comportprinterstatus paloma_legacy_comportprinterstatus
+#pragma redefine_extname comportqueryprinter paloma_legacy_comportqueryprinter
+#pragma redefine_extname comportqueryprinter_port paloma_legacy_comportqueryprinter_port
+#pragma redefine_extname ethernetprinterstatus paloma_legacy_ethernetprinterstatus
+#pragma redefine_extname usbprinterstatus paloma_legacy_usbprinterstatus
+#pragma redefine_extname usbportqueryprinter paloma_legacy_usbportqueryprinter
+#pragma redefine_extname comport_getstring paloma_legacy_comport_getstring
+#pragma redefine_extname ethernet_getstring paloma_legacy_ethernet_getstring
+#pragma redefine_extname usb_getstring paloma_legacy_usb_getstring
+#pragma redefine_extname downloadbmp paloma_legacy_downloadbmp
+#pragma redefine_extname downloadpcx paloma_legacy_downloadpcx
+#pragma redefine_extname downloadmemory paloma_legacy_downloadmemory
+#pragma redefine_extname sendfile paloma_legacy_sendfile
+#pragma redefine_extname savetotext paloma_legacy_savetotext
+#pragma redefine_extname savetotext_array paloma_legacy_savetotext_array
+#pragma redefine_extname openportmult paloma_legacy_openportmult
+#pragma redefine_extname openusbportmult paloma_legacy_openusbportmult
+#pragma redefine_extname openethernetmult paloma_legacy_openethernetmult
+#pragma redefine_extname closeportmult paloma_legacy_closeportmult
+#pragma redefine_extname closeethernetportmult paloma_legacy_closeethernetportmult
+#pragma redefine_extname sendcommandmult paloma_legacy_sendcommandmult
+#pragma redefine_extname setupmult paloma_legacy_setupmult
+#pragma redefine_extname clearbuffermult paloma_legacy_clearbuffermult
+#pragma redefine_extname formfeedmult paloma_legacy_formfeedmult
+#pragma redefine_extname nobackfeedmult paloma_legacy_nobackfeedmult
+#pragma redefine_extname printlabelmult paloma_legacy_printlabelmult
+#pragma redefine_extname barcodemult paloma_legacy_barcodemult
+#pragma redefine_extname printerfontmult paloma_legacy_printerfontmult
+#pragma redefine_extname sendfilemult paloma_legacy_sendfilemult
+#pragma redefine_extname downloadbmpmult paloma_legacy_downloadbmpmult
+#pragma redefine_extname downloadpcxmult paloma_legacy_downloadpcxmult
+#pragma redefine_extname downloadmemorymult paloma_legacy_downloadmemorymult
+#pragma redefine_extname windowsfontmult paloma_legacy_windowsfontmult
+#pragma redefine_extname windowsfontMmult paloma_legacy_windowsfontMmult
+#pragma redefine_extname windowsfontUnicodemult paloma_legacy_windowsfontUnicodemult
+#pragma redefine_extname usbprinterstatusmult paloma_legacy_usbprinterstatusmult
+#pragma redefine_extname ethernetprinterstatusmult paloma_legacy_ethernetprinterstatusmult
+#pragma redefine_extname usbprintersettingmult paloma_legacy_usbprintersettingmult
+#pragma redefine_extname ethernetprintersettingmult paloma_legacy_ethernetprintersettingmult
+#pragma redefine_extname broadcast paloma_legacy_broadcast
 #endif
 
 /** A string handed to the caller that the caller releases with
@@ -182,6 +335,7 @@ PALOMA_API int paloma_last_error_code(void);
 PALOMA_API void paloma_clear_error(void);
 /** @} */
 
+#ifndef PALOMA_NO_LEGACY_API
 /** @defgroup writing Writing to the printer
  * @brief Text and bytes on the current connection.
  *
@@ -839,6 +993,7 @@ PALOMA_API const char* rfidGetReadData(void);
  * @return the reply's bytes as a string the caller releases with
  *         paloma_bstr_free(). */
 PALOMA_API paloma_bstr rfidGetReadDatavb6(void);
+#endif /* PALOMA_NO_LEGACY_API */
 /** Releases a string returned by a `vb6` function.
  * @param s the string; null is ignored. */
 PALOMA_API void paloma_bstr_free(paloma_bstr s);
@@ -846,6 +1001,7 @@ PALOMA_API void paloma_bstr_free(paloma_bstr s);
  * @param s the string.
  * @return its length in bytes, without the NUL; 0 for null. */
 PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
+#ifndef PALOMA_NO_LEGACY_API
 /** @} */
 
 /** @defgroup serial Serial port
@@ -1250,6 +1406,7 @@ PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const ch
                                                   const char* c);
 /** @} */
 /* PALOMA_SECTION slots */
+#endif /* PALOMA_NO_LEGACY_API */
 /** @defgroup pictures Pictures
  * @brief Any picture (PNG, JPEG, GIF, BMP, PNM, or pixels in memory) scaled
  * to the printer's dots, made one-bit and sent as one "BITMAP" command.
@@ -1416,6 +1573,7 @@ PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixe
  * @brief Finding printers on the local network by UDP broadcast.
  * @{
  */
+#ifndef PALOMA_NO_LEGACY_API
 /** Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port
  * 22368 and waits up to 3 seconds for any answer longer than 32 bytes.
  * @return "123456" when one came, "-1" when nobody answered in time, "0"
@@ -1423,6 +1581,7 @@ PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixe
  *         binding in the server socket2", and "Error in creating socket" when
  *         no socket was made). Constant texts. */
 PALOMA_API const char* broadcast(void);
+#endif
 /** One answer to the discovery probe: the sender's IPv4 address (dotted
  * text) and UDP port, and the answer's first bytes. */
 typedef struct paloma_printer_found {
@@ -1446,9 +1605,242 @@ typedef struct paloma_printer_found {
 PALOMA_API int paloma_discover(int wait_ms, paloma_printer_found* found, int max);
 /** @} */
 /* PALOMA_SECTION discovery */
+/** @defgroup handles Printer handles
+ * @brief Many printers at once: one handle per printer, its own state and lock.
+ *
+ * A handle (#paloma_printer) is one connection to one printer, opened from a
+ * URI with paloma_open() and ended with paloma_close(). Each handle keeps its
+ * own transport, line end, reply buffer and bounds, and its own lock:
+ *  - calls on different handles run in parallel, from any threads;
+ *  - calls on one handle are serialised by that handle's lock (two threads
+ *    may share a handle; their calls run one after another, each whole);
+ *  - the process-wide lock of the functions without the paloma_ prefix (the
+ *    single connection and the five slots) never blocks a handle call, and a
+ *    slow handle never blocks the legacy functions;
+ *  - paloma_close() must not race another call on the same handle: the
+ *    handle is gone when it returns.
+ *
+ * Every function returns a #paloma_result: #PALOMA_OK (0) or a negative code;
+ * on failure it also records the reason as the calling thread's last error
+ * (paloma_last_error(), paloma_last_error_code()). Memory is the caller's:
+ * results are written into buffers the caller passes, and nothing a handle
+ * call returns needs releasing (texts of paloma_result_text() and
+ * paloma_status_text() are constants).
+ *
+ * Bounds, per handle (defaults in brackets): the reply bound, how long a
+ * query waits for the printer's answer as it arrives [2000 ms]; the stall
+ * bound, how long a send may go on without the printer taking a byte, and
+ * how long paloma_close() waits for the printer to take what was sent
+ * [10000 ms]; the connect bound, how long a TCP connect may take [3000 ms].
+ * @{
+ */
+/** An open printer: opaque; one per printer, each with its own state and lock. */
+typedef struct paloma_printer paloma_printer;
+
+/** What a handle call did: #PALOMA_OK, or why it failed. */
+typedef enum paloma_result {
+  PALOMA_OK = 0,                    /**< done */
+  PALOMA_ERROR_NOT_CONNECTED = -1,  /**< the handle is NULL */
+  PALOMA_ERROR_NO_REPLY = -2,       /**< the printer did not answer within the reply bound */
+  PALOMA_ERROR_ARGUMENT = -3,       /**< a refused argument (NULL, empty, CR/LF, too long, bad URI) */
+  PALOMA_ERROR_OS = -4,             /**< the system refused (open, read, write); see the last error */
+  PALOMA_ERROR_CLOSED = -5,         /**< the printer closed the connection */
+  PALOMA_ERROR_BUSY = -6,           /**< the device is held by another */
+  PALOMA_ERROR_TIMEOUT = -7,        /**< the connect or stall bound passed while connecting or sending */
+  PALOMA_ERROR_BUFFER_TOO_SMALL = -8, /**< the answer did not fit the caller's buffer */
+  PALOMA_ERROR_UNSUPPORTED = -9     /**< the transport cannot do it (a query on a print queue or file) */
+} paloma_result;
+
+/** Opens a printer by URI.
+ *
+ * The forms:
+ *  - `tcp://HOST[:PORT]`: a networked printer; HOST a name or IPv4 address,
+ *    PORT 9100 when not given. Connects within the connect bound.
+ *  - `serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]`: a serial port; N one
+ *    of 2400..115200 (the port's own speed when not given), P none, odd or
+ *    even, B 7 or 8, S 1 or 2.
+ *  - `usb:`: the maker's USB printer (the last one found, as openport("USB"));
+ *    `usb:BUS-PORTS` (as `1-1.4`, or the library's own `b001p1.4`) the one at
+ *    that place on the buses.
+ *  - `queue:NAME`: a printer (raw queue) of the local print spooler;
+ *    `queue://SERVER[:PORT]/NAME`: one on a print server. One spooler document
+ *    is started at open and ended at close.
+ *  - `file:PATH`: a printer file or a capture file (created or emptied).
+ *  - `/dev/...`: a device path: terminals (`/dev/ttyS0`, `/dev/ttyUSB0`, `/dev/pts/N`) are
+ *    serial ports at their own settings, anything else a printer file.
+ *
+ * Status and information queries work over TCP, serial and USB; on a queue or
+ * file they give #PALOMA_ERROR_UNSUPPORTED.
+ * @param uri the printer.
+ * @param out receives the new handle; NULL on failure.
+ * @return #PALOMA_OK; #PALOMA_ERROR_ARGUMENT (bad URI, null pointer);
+ *         #PALOMA_ERROR_OS, #PALOMA_ERROR_BUSY, #PALOMA_ERROR_TIMEOUT (the
+ *         connect bound passed) when the printer cannot be opened. */
+PALOMA_API paloma_result paloma_open(const char* uri, paloma_printer** out);
+/** Ends the connection and releases the handle.
+ *
+ * Over TCP, the sending side is shut down and the call waits, at most the
+ * stall bound, until the printer has taken every byte sent; there is no fixed
+ * pause. A print queue's document is ended (and printed). Serial ports and
+ * files are closed at once.
+ * @param p the handle, or NULL (nothing to do).
+ * @return #PALOMA_OK; #PALOMA_ERROR_TIMEOUT when the printer had not taken
+ *         everything within the stall bound (the handle is released all the
+ *         same). */
+PALOMA_API paloma_result paloma_close(paloma_printer* p);
+/** Sets how long a query waits for the printer's answer.
+ * @param p the handle.
+ * @param ms 1 to 600000 milliseconds.
+ * @return #PALOMA_OK, #PALOMA_ERROR_ARGUMENT, #PALOMA_ERROR_NOT_CONNECTED. */
+PALOMA_API paloma_result paloma_set_reply_timeout(paloma_printer* p, int ms);
+/** Sets the TCP connect bound.
+ * @param p a handle: the bound of its next connect (paloma_reconnect());
+ *        NULL: the default for handles opened from now on, in this process.
+ * @param ms 1 to 600000 milliseconds.
+ * @return #PALOMA_OK or #PALOMA_ERROR_ARGUMENT. */
+PALOMA_API paloma_result paloma_set_connect_timeout(paloma_printer* p, int ms);
+/** Sets how long a send may go on without the printer taking a byte (and
+ * how long paloma_close() waits for it to take the rest).
+ * @param p the handle.
+ * @param ms 1 to 600000 milliseconds.
+ * @return #PALOMA_OK, #PALOMA_ERROR_ARGUMENT, #PALOMA_ERROR_NOT_CONNECTED. */
+PALOMA_API paloma_result paloma_set_stall_timeout(paloma_printer* p, int ms);
+/** Connects again to the handle's URI (after the printer closed the
+ * connection, say), with the handle's bounds; the old connection is closed
+ * first as paloma_close() does.
+ * @param p the handle.
+ * @return as paloma_open(); on failure the handle stays, unconnected, and
+ *         every call but paloma_reconnect() and paloma_close() gives
+ *         #PALOMA_ERROR_NOT_CONNECTED. */
+PALOMA_API paloma_result paloma_reconnect(paloma_printer* p);
+/** Sends bytes as they are.
+ * @param p the handle.
+ * @param data the bytes (may be NULL when size is 0).
+ * @param size how many.
+ * @return #PALOMA_OK when the printer took every byte; #PALOMA_ERROR_TIMEOUT
+ *         when it took none for the stall bound; #PALOMA_ERROR_CLOSED,
+ *         #PALOMA_ERROR_OS otherwise. Part of the bytes may have gone out on
+ *         failure. */
+PALOMA_API paloma_result paloma_write(paloma_printer* p, const void* data, size_t size);
+/** Sends a command line: the text, then CR LF.
+ * @param p the handle.
+ * @param command the text; CR or LF in it is refused (it would end the
+ *        command early).
+ * @return as paloma_write(); #PALOMA_ERROR_ARGUMENT for NULL or CR/LF. */
+PALOMA_API paloma_result paloma_send_command(paloma_printer* p, const char* command);
+/** Asks the printer for its status byte (ESC "!?") and waits for it as it
+ * arrives, at most the reply bound; no fixed pause.
+ * @param p the handle.
+ * @param byte receives the byte: 0 ready, else a sum of conditions
+ *        (paloma_status_conditions()).
+ * @return #PALOMA_OK; #PALOMA_ERROR_NO_REPLY; #PALOMA_ERROR_CLOSED;
+ *         #PALOMA_ERROR_UNSUPPORTED on a queue or file; #PALOMA_ERROR_OS. */
+PALOMA_API paloma_result paloma_status(paloma_printer* p, uint8_t* byte);
+/** The conditions of a status byte, bit by bit, in bit order: 0x01 "head
+ * open", 0x02 "paper jam", 0x04 "paper empty", 0x08 "ribbon empty", 0x10
+ * "paused", 0x20 "printing", 0x40 "unknown condition", 0x80 "other error".
+ * @param byte the status byte.
+ * @param names receives up to `max` constant texts (may be NULL when max is 0).
+ * @param max the room in names.
+ * @return how many conditions the byte has (0 for ready), which may be more
+ *         than max. */
+PALOMA_API size_t paloma_status_conditions(uint8_t byte, const char** names, size_t max);
+/** One row of the status table, for tools that list it.
+ * @param index 0 to 7.
+ * @param bit receives the row's bit (may be NULL).
+ * @return the condition's name; NULL for an index past the table. */
+PALOMA_API const char* paloma_status_condition(size_t index, uint8_t* bit);
+/** The conditions of a status byte as one constant text.
+ * @param byte the status byte.
+ * @return "ready" for 0, else the names joined with ", ", as "paper jam,
+ *         paper empty" for 0x06. */
+PALOMA_API const char* paloma_status_text(uint8_t byte);
+/** Asks the printer for one piece of information and waits for the answer as
+ * it arrives, at most the reply bound. The answer is written without its
+ * framing (STX, ETX, line ends, blanks at either end).
+ *
+ * Keys: "name" (model), "serial" (serial number), "codepage", "dpi",
+ * "files" (the file list), "free_memory", "mileage", "peel" (the peel
+ * sensor), "quantity" (the label counter), "complete_status" (the framed
+ * status characters), and "setting:APP/SECTION/KEY" for a setting (as
+ * "setting:SYSTEM/INFORMATION/DPI"; no CR, LF or quote in the parts).
+ * @param p the handle.
+ * @param key the key.
+ * @param buf receives the answer, NUL-terminated.
+ * @param size the room in buf, NUL included.
+ * @return #PALOMA_OK; #PALOMA_ERROR_BUFFER_TOO_SMALL (buf holds the answer's
+ *         start, NUL-terminated, when size > 0); #PALOMA_ERROR_ARGUMENT (an
+ *         unknown key); otherwise as paloma_status(). */
+PALOMA_API paloma_result paloma_info(paloma_printer* p, const char* key, char* buf, size_t size);
+/** A result code in words.
+ * @param r the code.
+ * @return a constant text ("no reply", ...); "unknown result" for a code
+ *         that is none of #paloma_result. */
+PALOMA_API const char* paloma_result_text(paloma_result r);
+/** @} */
+/* PALOMA_SECTION handles */
+/** @defgroup pictures_handles Pictures on a printer handle
+ * @brief The picture functions of @ref pictures on a #paloma_printer.
+ *
+ * The picture is converted first, with no lock held, then written with
+ * paloma_write() in one piece (the handle's lock, its stall bound). A
+ * refused picture sends nothing.
+ * @{
+ */
+/** Prints a picture file (PNG, JPEG, GIF, BMP, PNM) on the handle.
+ * @param p the handle.
+ * @param x left edge on the label, dots.
+ * @param y top edge on the label, dots.
+ * @param path the file (a regular file).
+ * @param width printed width in dots; 0 follows the height.
+ * @param height printed height in dots; 0 follows the width.
+ * @param options null for the defaults (paloma_image_options_init()).
+ * @return #PALOMA_OK; #PALOMA_ERROR_ARGUMENT for a picture or option refused
+ *         (unknown format, damaged, zero size, larger than the label's dots);
+ *         #PALOMA_ERROR_OS when the file cannot be read (a directory, a FIFO,
+ *         missing) or memory ran out; #PALOMA_ERROR_NOT_CONNECTED for NULL;
+ *         otherwise as paloma_write(). */
+PALOMA_API paloma_result paloma_image_file(paloma_printer* p, int x, int y, const char* path,
+                                           int width, int height,
+                                           const paloma_image_options* options);
+/** paloma_image_file() for an encoded picture in memory.
+ * @param p the handle.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param data the encoded bytes.
+ * @param size their count.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return as paloma_image_file(). */
+PALOMA_API paloma_result paloma_image_memory(paloma_printer* p, int x, int y, const void* data,
+                                             size_t size, int width, int height,
+                                             const paloma_image_options* options);
+/** paloma_image_file() for pixels in memory.
+ * @param p the handle.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param pixels the first row; rows follow `stride` bytes apart, top first.
+ * @param pixel_width pixels a row.
+ * @param pixel_height rows.
+ * @param stride bytes from one row to the next.
+ * @param format PALOMA_PIXELS_GRAY8, _GRAY_ALPHA8, _RGB8 or _RGBA8.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return as paloma_image_file(). */
+PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, const void* pixels,
+                                             int pixel_width, int pixel_height, size_t stride,
+                                             int format, int width, int height,
+                                             const paloma_image_options* options);
+/** @} */
+/* PALOMA_SECTION pictures-handles */
 
 #ifdef __cplusplus
 } /* extern "C" */
+#endif
+
+#if defined(__cplusplus) && !defined(PALOMA_NO_LEGACY_API)
 
 /** @defgroup cxx C++ linkage
  * @brief Functions exported with C++ (type-decorated) symbols.

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/last_error.h"
 #include "platform/message_handler.h"
 #include "platform/os.h"
 
@@ -593,6 +594,29 @@ class Win32Os final : public Os {
     if (::connect(toSocket(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR)
       return netFailure();
     return NetResult{0, kNetOk};
+  }
+
+  bool resolveIPv4(const std::string& host, std::uint32_t* hostOrder) override {
+    if (ipv4FromText(host.c_str(), hostOrder)) return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
+    if (rc != 0 || !res) {
+      setLastOsError("find the IPv4 address of " + host, rc);
+      if (res) freeaddrinfo(res);
+      return false;
+    }
+    *hostOrder = ntohl(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(res);
+    return true;
+  }
+
+  bool shutdownSend(Socket s) override { return ::shutdown(toSocket(s), SD_SEND) == 0; }
+
+  bool isBusyError(int osError) override {
+    return osError == ERROR_SHARING_VIOLATION || osError == ERROR_BUSY;
   }
 
   void setSocketTimeouts(Socket s, int sendMs, int recvMs) override {

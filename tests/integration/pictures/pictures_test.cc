@@ -171,6 +171,37 @@ TEST(PicturesOnTheVirtualPrinter, FileTurnedAndOrderedIsPrintedBitForBit) {
   runProgram({"/bin/rm", "-rf", dir}, 5000);
 }
 
+// The handle functions print the same bits as the single connection's.
+TEST(PicturesOnTheVirtualPrinter, ThroughAHandle) {
+  VPrinter vp;
+  ASSERT_GT(vp.port(), 0);
+  const Bytes card = testCard(45, 33);
+  paloma_printer* p = nullptr;
+  ASSERT_EQ(paloma_open(vp.uri().c_str(), &p), PALOMA_OK) << paloma_last_error();
+  EXPECT_EQ(paloma_send_command(p, "SIZE 50 mm,40 mm"), PALOMA_OK);
+  EXPECT_EQ(paloma_send_command(p, "CLS"), PALOMA_OK);
+  paloma_image_options o;
+  paloma_image_options_init(&o);
+  o.dither = PALOMA_DITHER_ORDERED;
+  o.rotation = 180;
+  EXPECT_EQ(paloma_image_pixels(p, 30, 40, card.data(), 45, 33, 45, PALOMA_PIXELS_GRAY8, 0, 99, &o),
+            PALOMA_OK) << paloma_last_error();
+  EXPECT_EQ(paloma_send_command(p, "PRINT 1"), PALOMA_OK);
+  EXPECT_EQ(paloma_close(p), PALOMA_OK);
+  ASSERT_TRUE(waitForText(vp.log(), "label-000001.png"));
+  paloma::image::PixelView v;
+  v.data = card.data();
+  v.width = 45;
+  v.height = 33;
+  v.stride = 45;
+  paloma::image::Options co;
+  co.dither = paloma::image::Dither::Ordered;
+  co.rotation = 180;
+  std::string wire;
+  ASSERT_TRUE(paloma::image::pictureCommand(v, 30, 40, 0, 99, co, &wire).ok());
+  expectLabelHolds(loadLabel(vp.dir() + "/label-000001.png"), parse(wire), 135);
+}
+
 // `paloma image` prints a QR code and a Code 128 symbol made as pictures; the
 // label's PNG decodes to the same texts.
 TEST(PicturesOnTheVirtualPrinter, BarcodesAsPicturesDecodeAgain) {
@@ -287,6 +318,32 @@ TEST(PicturesRefused, PrintPointsAtImageUnlessRaw) {
     EXPECT_NE(run.err.find("PNG"), std::string::npos) << run.err;
     EXPECT_FALSE(peer.nextClosed(300).ended) << "no connection was made";
   }
+  runProgram({"/bin/rm", "-rf", dir}, 5000);
+}
+
+TEST(PicturesRefused, HandleFunctionsSayWhyAndSendNothing) {
+  const std::string dir = tempDir();
+  const Bytes png = paloma::test::encodePng(8, 8, 1, testCard(8, 8));
+  LoopbackPeer peer;
+  paloma_printer* p = nullptr;
+  ASSERT_EQ(paloma_open(("tcp://127.0.0.1:" + std::to_string(peer.port())).c_str(), &p), PALOMA_OK);
+  EXPECT_EQ(paloma_image_file(p, 0, 0, (dir + "/missing.png").c_str(), 0, 0, nullptr), PALOMA_ERROR_OS);
+  EXPECT_EQ(paloma_image_file(p, 0, 0, dir.c_str(), 0, 0, nullptr), PALOMA_ERROR_OS);
+  EXPECT_EQ(paloma_image_file(p, 0, 0, nullptr, 0, 0, nullptr), PALOMA_ERROR_ARGUMENT);
+  EXPECT_EQ(paloma_image_memory(p, 0, 0, png.data(), 20, 0, 0, nullptr), PALOMA_ERROR_ARGUMENT);
+  EXPECT_NE(std::string(paloma_last_error()).find("PNG"), std::string::npos) << paloma_last_error();
+  EXPECT_EQ(paloma_image_memory(p, 0, 0, png.data(), png.size(), 3000, 0, nullptr), PALOMA_ERROR_ARGUMENT);
+  EXPECT_EQ(paloma_image_pixels(p, 0, 0, png.data(), 2, 2, 2, 0, 0, 0, nullptr), PALOMA_ERROR_ARGUMENT);
+  paloma_image_options bad;
+  paloma_image_options_init(&bad);
+  bad.mode = 5;
+  EXPECT_EQ(paloma_image_memory(p, 0, 0, png.data(), png.size(), 0, 0, &bad), PALOMA_ERROR_ARGUMENT);
+  EXPECT_EQ(paloma_image_memory(nullptr, 0, 0, png.data(), png.size(), 0, 0, nullptr),
+            PALOMA_ERROR_NOT_CONNECTED);
+  EXPECT_EQ(paloma_close(p), PALOMA_OK);
+  const auto got = peer.nextClosed(5000);
+  EXPECT_TRUE(got.ended);
+  EXPECT_EQ(got.bytes, "");
   runProgram({"/bin/rm", "-rf", dir}, 5000);
 }
 
