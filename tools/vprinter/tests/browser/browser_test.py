@@ -342,7 +342,7 @@ def check_card(browser, printer, out_dir, work, args):
     browser.call("Emulation.setDeviceMetricsOverride",
                  {"width": 1700, "height": 1000, "deviceScaleFactor": 2, "mobile": False})
     wait_for("1:1 at a pixel ratio of 2", lambda: browser.js(
-        f"document.querySelector('{card} img').getBoundingClientRect().width") == 200, 2.0)
+        f"document.querySelector('{card} img').getBoundingClientRect().width") == 200, 5.0)
     w, h, grey = screenshot(browser, f"{card} img", os.path.join(work, "one-to-one-hidpi.png"))
     check((w, h) == (400, 240), f"at 1:1 on a screen of ratio 2 the picture is {w} x {h} pixels")
     differ = sum(1 for y in range(h) for x in range(w) if (grey[y][x] < 128) != bool(expected[y][x]))
@@ -350,7 +350,7 @@ def check_card(browser, printer, out_dir, work, args):
     browser.call("Emulation.setDeviceMetricsOverride",
                  {"width": 1700, "height": 1000, "deviceScaleFactor": 1, "mobile": False})
     wait_for("1:1 at a pixel ratio of 1", lambda: browser.js(
-        f"document.querySelector('{card} img').getBoundingClientRect().width") == 400, 2.0)
+        f"document.querySelector('{card} img').getBoundingClientRect().width") == 400, 5.0)
 
     # The rulers at 1:1: 8 dots a millimetre at 203 dpi.
     ruler = browser.js(f"""(() => {{ const c = document.querySelector('{card} .ruler-top');
@@ -412,7 +412,7 @@ def check_card(browser, printer, out_dir, work, args):
     # Fitted smaller, a large label is smoothed, not dropped to every other dot.
     send_raw(printer.tcp, b'SIZE 100 mm,150 mm\r\nCLS\r\nBARCODE 40,40,"128",300,1,0,2,2,"PALOMA-0002"\r\n'
                           b'PRINT 1\r\n')
-    wait_for("the large label", lambda: card_count(browser) == before + 2, 2.0)
+    wait_for("the large label", lambda: card_count(browser) == before + 2, 5.0)
     browser.js(f"document.querySelector('{card} .zoom-bar [data-zoom=\"fit\"]').click()")
     fitted = browser.js(f"""(() => {{ const i = document.querySelector('{card} img');
       return {{w: i.getBoundingClientRect().width, r: getComputedStyle(i).imageRendering}}; }})()""")
@@ -437,9 +437,9 @@ def check_list(browser, printer, work):
     browser.js("""document.querySelector('#commands').value =
       'SIZE 30 mm,20 mm\\nCLS\\nTEXT 10,10,"3",0,1,1,"pasted"\\n~!T\\n'""")
     browser.js("document.querySelector('#send-commands').click()")
-    wait_for("the pasted label", lambda: card_count(browser) == before + 1, 3.0)
+    wait_for("the pasted label", lambda: card_count(browser) == before + 1, 5.0)
     result = wait_for("the page's answer", lambda: browser.js(
-        "(t => t.includes('label') && t)(document.querySelector('#send-result').textContent)"), 3.0)
+        "(t => t.includes('label') && t)(document.querySelector('#send-result').textContent)"), 5.0)
     check(result.startswith("page#") and "1 label, 0 errors" in result and
           result.endswith("the printer answered: PALOMA VP-203"), f"the answer: {result}")
     lines = browser.js("[...document.querySelectorAll('#labels .label:first-child .commands li')]"
@@ -452,7 +452,7 @@ def check_list(browser, printer, work):
     browser.js("document.querySelector('#commands').value = ''")
     set_file(browser, "#command-file", upload)
     browser.js("document.querySelector('#send-commands').click()")
-    wait_for("the uploaded label", lambda: card_count(browser) == before + 2, 3.0)
+    wait_for("the uploaded label", lambda: card_count(browser) == before + 2, 5.0)
     lines = browser.js("[...document.querySelectorAll('#labels .label:first-child .commands li')]"
                        ".map(li => li.textContent)")
     check(any('"uploaded"' in line for line in lines) and lines[-1].endswith("PRINT 1,2"),
@@ -476,7 +476,7 @@ def check_list(browser, printer, work):
     check(len(shown()) == total, "the whole list back")
 
     browser.js("document.querySelector('#clear-labels').click()")
-    wait_for("the list cleared", lambda: card_count(browser) == 0, 3.0)
+    wait_for("the list cleared", lambda: card_count(browser) == 0, 5.0)
     browser.call("Page.reload")
     wait_for("the reloaded page's event stream", lambda: browser.js("window.palomaLive === true"), 15)
     time.sleep(0.3)
