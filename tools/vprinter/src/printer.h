@@ -43,6 +43,22 @@ struct PrinterOptions {
   std::string rfidTag = "E280116060000209A1B2C3D4";
 };
 
+// One command as the image buffer's history keeps it, for the label cards of
+// the preview.
+struct DrawnCommand {
+  static constexpr size_t kMaxText = 240;  // bytes of `text` kept
+  std::string endpoint;      // the stream it came on
+  std::string text;          // name and fields as received, control bytes as \xNN
+  std::string note, error;
+  DotBox box;                // the dots it drew (empty: it drew nothing)
+  // What it could not draw (an unknown command, a symbol whose content is a
+  // variable) is not burnt into the label: the page outlines `markBox` and
+  // writes `markText` in it.
+  DotBox markBox;
+  std::string markText;
+  bool onBuffer() const { return !box.empty() || !markBox.empty(); }
+};
+
 // One label as written: for the terminal and the live preview.
 struct LabelRecord {
   uint64_t number = 0;
@@ -56,6 +72,13 @@ struct LabelRecord {
   long long copies = 1;
   uint64_t errors = 0;       // commands with errors since the previous PRINT of the stream
   std::vector<std::string> logLines;  // the log lines of those commands, PRINT last
+  // Every command that made the label, whatever stream it came on, PRINT
+  // last: the drawings since the buffer was last cleared, the rest since the
+  // previous PRINT. `commandsDropped` older ones are only in the log.
+  std::vector<DrawnCommand> commands;
+  uint64_t commandsDropped = 0;
+  double gapMm = 0;          // GAP (or BLINE) distance between labels
+  bool blackMark = false;    // the distance is a black mark (BLINE), not a gap
 };
 
 // What one stream sent since its last PRINT: the bytes and the log lines that
@@ -123,6 +146,10 @@ class Printer {
   const std::map<std::string, std::string>& files() const { return files_; }
   uint64_t labelsPrinted() const { return labelCount_; }
   uint64_t errors() const { return errorCount_.load(); }
+  // Commands kept for the next label's card at most; older ones are counted.
+  static constexpr size_t kMaxHistory = 2000;
+  // The commands the next label's card would list (see LabelRecord::commands).
+  std::vector<DrawnCommand> history();
   // A setting as OUT GETSETTING$ answers it ("" when unknown).
   std::string setting(const std::string& app, const std::string& sec, const std::string& key) const;
 
@@ -133,7 +160,12 @@ class Printer {
     long long copies = -1;
     bool ended = false;                 // a PRINT that ends the stream's job
     std::vector<LabelRecord> labels;    // label files written
+    DotBox markBox;                     // what could not be drawn, for the page
+    std::string markText;
+    bool cleared = false;               // the image buffer was cleared
   };
+  void remember(const Command& c, const std::string& name, const std::string& endpoint,
+                Result& r, const DotBox& drawn);
   void run(const Command& c, const std::string& name, Result& r);
   void doSize(const Command& c, Result& r);
   void doPrint(const Command& c, Result& r, Job* job, const std::string& endpoint);
@@ -150,7 +182,7 @@ class Printer {
   void doEscape(const std::string& name, Result& r);
   void doInfo(const std::string& name, Result& r);
   void doShape(const Command& c, const std::string& name, Result& r);
-  void placeholder(const Command& c, const std::string& label);
+  void placeholder(const Command& c, const std::string& label, Result& r);
   void restart();
   bool findFile(const std::string& name, std::string& data) const;
 
@@ -178,6 +210,11 @@ class Printer {
   uint64_t labelCount_ = 0;
   double mileageMm_ = 0;
   int placeholderRow_ = 0;
+  std::vector<DrawnCommand> history_;          // the image buffer's, see LabelRecord
+  uint64_t historyDropped_ = 0;
+  uint64_t errorsSincePrint_ = 0;
+  double gapMm_ = 0;
+  bool blackMark_ = false;
   bool rfidPending_ = false;
 };
 

@@ -136,6 +136,11 @@ std::string millimetres(double mm) {
   return b;
 }
 
+std::string boxJson(const DotBox& b) {
+  return "[" + std::to_string(b.x) + "," + std::to_string(b.y) + "," + std::to_string(b.w) + "," +
+         std::to_string(b.h) + "]";
+}
+
 const WebAsset* findAsset(const std::string& path) {
   for (size_t i = 0; i < kWebAssetCount; ++i) {
     if (path == kWebAssets[i].path) return &kWebAssets[i];
@@ -178,19 +183,21 @@ std::string WebPreview::labelJson(const LabelRecord& l) {
     size_t slash = l.raw.rfind('/');
     raw = "/labels/" + l.raw.substr(slash == std::string::npos ? 0 : slash + 1);
   }
-  // The last lines are the ones that made the label; earlier ones are in the log file.
-  size_t first = l.logLines.size() > kMaxLogLinesSent ? l.logLines.size() - kMaxLogLinesSent : 0;
-  std::string lines = "[";
-  if (first > 0) {
-    JsonObject cut;
-    cut.add("note", std::to_string(first) + " earlier log lines of this label are in the log file");
-    lines += "\"" + jsonEscape(cut.str()) + "\"";
+  // The last commands are the ones nearest the label; earlier ones are in the log file.
+  size_t first = l.commands.size() > kMaxCommandsSent ? l.commands.size() - kMaxCommandsSent : 0;
+  std::string commands = "[";
+  for (size_t i = first; i < l.commands.size(); ++i) {
+    const DrawnCommand& d = l.commands[i];
+    JsonObject c;
+    c.add("endpoint", d.endpoint).add("text", d.text);
+    if (!d.box.empty()) c.addJson("box", boxJson(d.box));
+    if (!d.markBox.empty()) c.addJson("mark", boxJson(d.markBox)).add("mark_text", d.markText);
+    if (!d.note.empty()) c.add("note", d.note);
+    if (!d.error.empty()) c.add("error", d.error);
+    if (commands.size() > 1) commands += ",";
+    commands += c.str();
   }
-  for (size_t i = first; i < l.logLines.size(); ++i) {
-    if (lines.size() > 1) lines += ",";
-    lines += "\"" + jsonEscape(l.logLines[i]) + "\"";
-  }
-  lines += "]";
+  commands += "]";
   JsonObject o;
   o.add("number", static_cast<long long>(l.number))
       .add("png", png)
@@ -205,7 +212,10 @@ std::string WebPreview::labelJson(const LabelRecord& l) {
       .add("endpoint", l.endpoint)
       .add("copies", l.copies)
       .add("errors", static_cast<long long>(l.errors))
-      .addJson("log", lines);
+      .addJson("gap_mm", millimetres(l.gapMm))
+      .add("black_mark", l.blackMark)
+      .addJson("commands", commands)
+      .add("commands_dropped", static_cast<long long>(l.commandsDropped + first));
   return o.str();
 }
 
@@ -223,7 +233,29 @@ void WebPreview::publish(const std::string& event, const std::string& json) {
   changed_.notify_all();
 }
 
-void WebPreview::addLabel(const LabelRecord& label) { publish("label", labelJson(label)); }
+void WebPreview::addLabel(const LabelRecord& label) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto page = pageLabels_.find(label.endpoint);
+    if (page != pageLabels_.end()) ++page->second;
+  }
+  publish("label", labelJson(label));
+}
+
+void WebPreview::clearLabels() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto e = events_.begin(); e != events_.end();) {
+      if (e->text.find("\nevent: label\n") != std::string::npos) {
+        eventBytes_ -= e->text.size();
+        e = events_.erase(e);
+      } else {
+        ++e;
+      }
+    }
+  }
+  publish("clear", "{}");
+}
 
 void WebPreview::addProblem(const std::string& endpoint, const std::string& logLine) {
   JsonObject o;
@@ -276,7 +308,8 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
   // Each open page holds one thread for its event stream.
   s.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + 8); };
   // Reads and writes are bounded by GuardedServer's own stream.
-  s.set_payload_max_length(4096);
+  s.set_keep_alive_timeout(1);
+  s.set_payload_max_length(kMaxPrintBytes);  // a command file sent from the page
 
   // Only requests naming the printer by address: a web site whose name was
   // made to point at this machine (DNS rebinding) cannot read or set anything.
@@ -328,6 +361,54 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
     JsonObject o;
     o.add("status", static_cast<long long>(status));
     publish("status", o.str());
+    res.set_content(o.str(), "application/json");
+  });
+
+  // Empties the list of labels on every open page, and for pages opened later.
+  s.Post("/api/clear", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_header("X-Paloma-Page")) {
+      res.status = 403;
+      res.set_content("the list is cleared from the printer's page (header X-Paloma-Page)\n",
+                      "text/plain");
+      return;
+    }
+    clearLabels();
+    res.set_content("{}", "application/json");
+  });
+
+  // Runs a command file pasted or chosen on the page, as a stream of its own.
+  s.Post("/api/print", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_header("X-Paloma-Page")) {
+      res.status = 403;
+      res.set_content("commands are sent from the printer's page (header X-Paloma-Page)\n",
+                      "text/plain");
+      return;
+    }
+    std::string endpoint;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      endpoint = "page#" + std::to_string(++pageRuns_);
+      pageLabels_[endpoint] = 0;
+    }
+    uint64_t errorsBefore = printer_.errors();
+    printer_.event(endpoint, "commands sent from the page (" + std::to_string(req.body.size()) +
+                                 " bytes)");
+    Session session(printer_, endpoint);
+    session.feed(reinterpret_cast<const uint8_t*>(req.body.data()), req.body.size());
+    session.finish();
+    printer_.event(endpoint, "done");
+    uint64_t labels = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      labels = pageLabels_[endpoint];
+      pageLabels_.erase(endpoint);
+    }
+    JsonObject o;
+    o.add("endpoint", endpoint)
+        .add("labels", static_cast<long long>(labels))
+        // Commands of other streams that failed meanwhile are counted too.
+        .add("errors", static_cast<long long>(printer_.errors() - errorsBefore))
+        .add("reply", session.takeReply());
     res.set_content(o.str(), "application/json");
   });
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -22,19 +23,21 @@ namespace vprinter {
 namespace {
 
 struct PreviewRig {
-  PreviewRig() : printer(options(), nullptr), preview(printer, dir) {
+  explicit PreviewRig(bool writeLabels = false)
+      : printer(options(writeLabels), nullptr), preview(printer, dir) {
     std::string error;
     started = preview.start("127.0.0.1", 0, error);
   }
   ~PreviewRig() {
     preview.stop(2000);
-    unlink((dir + "/label-000007.png").c_str());
-    rmdir(dir.c_str());
+    if (dir != "/tmp" && std::system(("rm -rf '" + dir + "'").c_str()) != 0) {
+    }
   }
-  PrinterOptions options() {
+  PrinterOptions options(bool writeLabels) {
     char t[] = "/tmp/vprinter-web-XXXXXX";
     dir = mkdtemp(t) ? t : "/tmp";
     PrinterOptions o;
+    if (writeLabels) o.outDir = dir;
     o.status = 0x00;
     return o;
   }
@@ -134,14 +137,60 @@ TEST(WebPreview, ANewPageGetsTheRecentEventsInOrderAndNoMore) {
   label.number = 12;
   label.widthMm = 50;
   label.raw = "/somewhere/label-000012.prn";
-  label.logLines.assign(WebPreview::kMaxLogLinesSent + 5, "{\"command\":\"CLS\"}");
-  label.logLines.back() = "{\"command\":\"PRINT\"}";
+  label.commandsDropped = 3;
+  label.commands.resize(WebPreview::kMaxCommandsSent + 5);
+  label.commands.front().text = "CLS";
+  label.commands.back().text = "PRINT \"1\"";
+  label.commands.back().endpoint = "tcp#2";
+  label.commands.back().markBox = {4, 5, 60, 30};
+  label.commands.back().markText = "PRINT";
+  label.commands.back().error = "quoted";
   std::string json = WebPreview::labelJson(label);
   EXPECT_NE(json.find("\"png\":\"/labels/label-000012.png\",\"raw\":\"/labels/label-000012.prn\""),
             std::string::npos);
   EXPECT_NE(json.find("\"width_mm\":50.0"), std::string::npos);
-  EXPECT_NE(json.find("5 earlier log lines"), std::string::npos);
-  EXPECT_NE(json.find("PRINT"), std::string::npos) << "the last lines are kept";
+  EXPECT_EQ(json.find("\"text\":\"CLS\""), std::string::npos) << "the first are left out";
+  EXPECT_NE(json.find("\"commands_dropped\":8"), std::string::npos) << "and counted";
+  EXPECT_NE(json.find("{\"endpoint\":\"tcp#2\",\"text\":\"PRINT \\\"1\\\"\",\"mark\":[4,5,60,30],"
+                      "\"mark_text\":\"PRINT\",\"error\":\"quoted\"}]"),
+            std::string::npos)
+      << json;
+}
+
+// A command file sent from the page prints as a stream of its own; another
+// site's page cannot send one.
+TEST(WebPreview, ThePagePrintsACommandFile) {
+  PreviewRig rig(true);
+  ASSERT_TRUE(rig.started);
+  std::vector<LabelRecord> labels;
+  rig.printer.onLabel([&](const LabelRecord& l) {
+    labels.push_back(l);
+    rig.preview.addLabel(l);
+  });
+  const std::string file = "SIZE 20 mm,10 mm\r\nCLS\r\nBAR 1,1,8,8\r\nFROB\r\nPRINT 2\r\nOUT @LABEL\r\n";
+  auto refused = rig.client().Post("/api/print", file, "text/plain");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 403);
+  EXPECT_TRUE(labels.empty());
+  auto res = rig.client().Post("/api/print", {{"X-Paloma-Page", "1"}}, file, "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, "{\"endpoint\":\"page#1\",\"labels\":2,\"errors\":1,\"reply\":\"2\\r\\n\"}");
+  ASSERT_EQ(labels.size(), 2u);
+  EXPECT_EQ(labels[0].endpoint, "page#1");
+  ASSERT_EQ(labels[0].commands.size(), 5u);
+  EXPECT_EQ(labels[0].commands[3].markText, "FROB");
+  std::string ev = rig.events("label-000002.png");
+  EXPECT_NE(ev.find("\"text\":\"BAR 1,1,8,8\",\"box\":[1,1,8,8]"), std::string::npos) << ev;
+
+  // Cleared from the page, the labels are not sent to pages opened later.
+  rig.preview.addProblem("tcp#1", "kept;");
+  auto clear = rig.client().Post("/api/clear", {{"X-Paloma-Page", "1"}}, "", "text/plain");
+  ASSERT_TRUE(clear);
+  EXPECT_EQ(clear->status, 200);
+  ev = rig.events("event: clear");
+  EXPECT_EQ(ev.find("event: label"), std::string::npos) << ev;
+  EXPECT_NE(ev.find("kept;"), std::string::npos) << "problems stay";
 }
 
 // Sixty slow clients from one address (each sending a request head a byte
