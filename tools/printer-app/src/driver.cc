@@ -167,8 +167,10 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceU
   data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->scaling_default = PAPPL_SCALING_AUTO_FIT;  // never crop a label's content
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
-                       PAPPL_PWG_RASTER_TYPE_BLACK_8;
+  // Pages reach the driver as one-bit black: the framework passes black_1
+  // rasters through and dithers gray ones (and pictures) to it.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
   data->duplex = PAPPL_DUPLEX_NONE;
   data->sides_supported = PAPPL_SIDES_ONE_SIDED;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
