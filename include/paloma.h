@@ -35,6 +35,12 @@
  *  - paloma_last_error(), paloma_last_error_code(), paloma_clear_error() and
  *    paloma_set_log_level() never wait for the lock: the error record is the
  *    calling thread's own.
+ *  - Printer handles (paloma_printer, @ref handles) are outside this lock:
+ *    each handle has a lock of its own, calls on different handles run in
+ *    parallel, and neither a slow handle nor a slow legacy call (one holding
+ *    the process-wide lock) ever waits for the other. To drive many printers
+ *    at once, or to keep a slow printer from holding others back, give each
+ *    printer a handle.
  *
  * On Linux every exported function carries the symbol version PALOMA_1 and
  * the library exports nothing else. A versioned name never stands in for a
@@ -65,7 +71,8 @@
  *   @ref opening, @ref serial, @ref network;
  * - building labels: @ref commands, @ref fonttext;
  * - asking the printer: @ref status, @ref information, @ref stringreads;
- * - @ref files, @ref slots, @ref discovery, @ref library, @ref cxx.
+ * - @ref files, @ref slots, @ref discovery, @ref library, @ref cxx;
+ * - many printers at once, each with its own handle: @ref handles.
  *
  * The guide (`docs/guide.md` in the source tree) explains the label model,
  * the fields of each command with pictures, the status codes, the transports
@@ -75,6 +82,7 @@
 #define PALOMA_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #if defined(_WIN32)
 /** Marks a function the library exports. */
@@ -1280,6 +1288,180 @@ typedef struct paloma_printer_found {
 PALOMA_API int paloma_discover(int wait_ms, paloma_printer_found* found, int max);
 /** @} */
 /* PALOMA_SECTION discovery */
+/** @defgroup handles Printer handles
+ * @brief Many printers at once: one handle per printer, its own state and lock.
+ *
+ * A handle (#paloma_printer) is one connection to one printer, opened from a
+ * URI with paloma_open() and ended with paloma_close(). Each handle keeps its
+ * own transport, line end, reply buffer and bounds, and its own lock:
+ *  - calls on different handles run in parallel, from any threads;
+ *  - calls on one handle are serialised by that handle's lock (two threads
+ *    may share a handle; their calls run one after another, each whole);
+ *  - the process-wide lock of the functions without the paloma_ prefix (the
+ *    single connection and the five slots) never blocks a handle call, and a
+ *    slow handle never blocks the legacy functions;
+ *  - paloma_close() must not race another call on the same handle: the
+ *    handle is gone when it returns.
+ *
+ * Every function returns a #paloma_result: #PALOMA_OK (0) or a negative code;
+ * on failure it also records the reason as the calling thread's last error
+ * (paloma_last_error(), paloma_last_error_code()). Memory is the caller's:
+ * results are written into buffers the caller passes, and nothing a handle
+ * call returns needs releasing (texts of paloma_result_text() and
+ * paloma_status_text() are constants).
+ *
+ * Bounds, per handle (defaults in brackets): the reply bound, how long a
+ * query waits for the printer's answer as it arrives [2000 ms]; the stall
+ * bound, how long a send may go on without the printer taking a byte, and
+ * how long paloma_close() waits for the printer to take what was sent
+ * [10000 ms]; the connect bound, how long a TCP connect may take [3000 ms].
+ * @{
+ */
+/** An open printer: opaque; one per printer, each with its own state and lock. */
+typedef struct paloma_printer paloma_printer;
+
+/** What a handle call did: #PALOMA_OK, or why it failed. */
+typedef enum paloma_result {
+  PALOMA_OK = 0,                    /**< done */
+  PALOMA_ERROR_NOT_CONNECTED = -1,  /**< the handle is NULL */
+  PALOMA_ERROR_NO_REPLY = -2,       /**< the printer did not answer within the reply bound */
+  PALOMA_ERROR_ARGUMENT = -3,       /**< a refused argument (NULL, empty, CR/LF, too long, bad URI) */
+  PALOMA_ERROR_OS = -4,             /**< the system refused (open, read, write); see the last error */
+  PALOMA_ERROR_CLOSED = -5,         /**< the printer closed the connection */
+  PALOMA_ERROR_BUSY = -6,           /**< the device is held by another */
+  PALOMA_ERROR_TIMEOUT = -7,        /**< the connect or stall bound passed while connecting or sending */
+  PALOMA_ERROR_BUFFER_TOO_SMALL = -8, /**< the answer did not fit the caller's buffer */
+  PALOMA_ERROR_UNSUPPORTED = -9     /**< the transport cannot do it (a query on a print queue or file) */
+} paloma_result;
+
+/** Opens a printer by URI.
+ *
+ * The forms:
+ *  - `tcp://HOST[:PORT]`: a networked printer; HOST a name or IPv4 address,
+ *    PORT 9100 when not given. Connects within the connect bound.
+ *  - `serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]`: a serial port; N one
+ *    of 2400..115200 (the port's own speed when not given), P none, odd or
+ *    even, B 7 or 8, S 1 or 2.
+ *  - `usb:`: the maker's USB printer (the last one found, as openport("USB"));
+ *    `usb:BUS-PORTS` (as `1-1.4`, or the library's own `b001p1.4`) the one at
+ *    that place on the buses.
+ *  - `queue:NAME`: a printer (raw queue) of the local print spooler;
+ *    `queue://SERVER[:PORT]/NAME`: one on a print server. One spooler document
+ *    is started at open and ended at close.
+ *  - `file:PATH`: a printer file or a capture file (created or emptied).
+ *  - `/dev/...`: a device path: terminals (`/dev/ttyS0`, `/dev/ttyUSB0`, `/dev/pts/N`) are
+ *    serial ports at their own settings, anything else a printer file.
+ *
+ * Status and information queries work over TCP, serial and USB; on a queue or
+ * file they give #PALOMA_ERROR_UNSUPPORTED.
+ * @param uri the printer.
+ * @param out receives the new handle; NULL on failure.
+ * @return #PALOMA_OK; #PALOMA_ERROR_ARGUMENT (bad URI, null pointer);
+ *         #PALOMA_ERROR_OS, #PALOMA_ERROR_BUSY, #PALOMA_ERROR_TIMEOUT (the
+ *         connect bound passed) when the printer cannot be opened. */
+PALOMA_API paloma_result paloma_open(const char* uri, paloma_printer** out);
+/** Ends the connection and releases the handle.
+ *
+ * Over TCP, the sending side is shut down and the call waits, at most the
+ * stall bound, until the printer has taken every byte sent; there is no fixed
+ * pause. A print queue's document is ended (and printed). Serial ports and
+ * files are closed at once.
+ * @param p the handle, or NULL (nothing to do).
+ * @return #PALOMA_OK; #PALOMA_ERROR_TIMEOUT when the printer had not taken
+ *         everything within the stall bound (the handle is released all the
+ *         same). */
+PALOMA_API paloma_result paloma_close(paloma_printer* p);
+/** Sets how long a query waits for the printer's answer.
+ * @param p the handle.
+ * @param ms 1 to 600000 milliseconds.
+ * @return #PALOMA_OK, #PALOMA_ERROR_ARGUMENT, #PALOMA_ERROR_NOT_CONNECTED. */
+PALOMA_API paloma_result paloma_set_reply_timeout(paloma_printer* p, int ms);
+/** Sets the TCP connect bound.
+ * @param p a handle: the bound of its next connect (paloma_reconnect());
+ *        NULL: the default for handles opened from now on, in this process.
+ * @param ms 1 to 600000 milliseconds.
+ * @return #PALOMA_OK or #PALOMA_ERROR_ARGUMENT. */
+PALOMA_API paloma_result paloma_set_connect_timeout(paloma_printer* p, int ms);
+/** Sets how long a send may go on without the printer taking a byte (and
+ * how long paloma_close() waits for it to take the rest).
+ * @param p the handle.
+ * @param ms 1 to 600000 milliseconds.
+ * @return #PALOMA_OK, #PALOMA_ERROR_ARGUMENT, #PALOMA_ERROR_NOT_CONNECTED. */
+PALOMA_API paloma_result paloma_set_stall_timeout(paloma_printer* p, int ms);
+/** Connects again to the handle's URI (after the printer closed the
+ * connection, say), with the handle's bounds; the old connection is closed
+ * first as paloma_close() does.
+ * @param p the handle.
+ * @return as paloma_open(); on failure the handle stays, unconnected, and
+ *         every call but paloma_reconnect() and paloma_close() gives
+ *         #PALOMA_ERROR_NOT_CONNECTED. */
+PALOMA_API paloma_result paloma_reconnect(paloma_printer* p);
+/** Sends bytes as they are.
+ * @param p the handle.
+ * @param data the bytes (may be NULL when size is 0).
+ * @param size how many.
+ * @return #PALOMA_OK when the printer took every byte; #PALOMA_ERROR_TIMEOUT
+ *         when it took none for the stall bound; #PALOMA_ERROR_CLOSED,
+ *         #PALOMA_ERROR_OS otherwise. Part of the bytes may have gone out on
+ *         failure. */
+PALOMA_API paloma_result paloma_write(paloma_printer* p, const void* data, size_t size);
+/** Sends a command line: the text, then CR LF.
+ * @param p the handle.
+ * @param command the text; CR or LF in it is refused (it would end the
+ *        command early).
+ * @return as paloma_write(); #PALOMA_ERROR_ARGUMENT for NULL or CR/LF. */
+PALOMA_API paloma_result paloma_send_command(paloma_printer* p, const char* command);
+/** Asks the printer for its status byte (ESC "!?") and waits for it as it
+ * arrives, at most the reply bound; no fixed pause.
+ * @param p the handle.
+ * @param byte receives the byte: 0 ready, else a sum of conditions
+ *        (paloma_status_conditions()).
+ * @return #PALOMA_OK; #PALOMA_ERROR_NO_REPLY; #PALOMA_ERROR_CLOSED;
+ *         #PALOMA_ERROR_UNSUPPORTED on a queue or file; #PALOMA_ERROR_OS. */
+PALOMA_API paloma_result paloma_status(paloma_printer* p, uint8_t* byte);
+/** The conditions of a status byte, bit by bit, in bit order: 0x01 "head
+ * open", 0x02 "paper jam", 0x04 "paper empty", 0x08 "ribbon empty", 0x10
+ * "paused", 0x20 "printing", 0x40 "unknown condition", 0x80 "other error".
+ * @param byte the status byte.
+ * @param names receives up to `max` constant texts (may be NULL when max is 0).
+ * @param max the room in names.
+ * @return how many conditions the byte has (0 for ready), which may be more
+ *         than max. */
+PALOMA_API size_t paloma_status_conditions(uint8_t byte, const char** names, size_t max);
+/** One row of the status table, for tools that list it.
+ * @param index 0 to 7.
+ * @param bit receives the row's bit (may be NULL).
+ * @return the condition's name; NULL for an index past the table. */
+PALOMA_API const char* paloma_status_condition(size_t index, uint8_t* bit);
+/** The conditions of a status byte as one constant text.
+ * @param byte the status byte.
+ * @return "ready" for 0, else the names joined with ", ", as "paper jam,
+ *         paper empty" for 0x06. */
+PALOMA_API const char* paloma_status_text(uint8_t byte);
+/** Asks the printer for one piece of information and waits for the answer as
+ * it arrives, at most the reply bound. The answer is written without its
+ * framing (STX, ETX, line ends, blanks at either end).
+ *
+ * Keys: "name" (model), "serial" (serial number), "codepage", "dpi",
+ * "files" (the file list), "free_memory", "mileage", "peel" (the peel
+ * sensor), "quantity" (the label counter), "complete_status" (the framed
+ * status characters), and "setting:APP/SECTION/KEY" for a setting (as
+ * "setting:SYSTEM/INFORMATION/DPI"; no CR, LF or quote in the parts).
+ * @param p the handle.
+ * @param key the key.
+ * @param buf receives the answer, NUL-terminated.
+ * @param size the room in buf, NUL included.
+ * @return #PALOMA_OK; #PALOMA_ERROR_BUFFER_TOO_SMALL (buf holds the answer's
+ *         start, NUL-terminated, when size > 0); #PALOMA_ERROR_ARGUMENT (an
+ *         unknown key); otherwise as paloma_status(). */
+PALOMA_API paloma_result paloma_info(paloma_printer* p, const char* key, char* buf, size_t size);
+/** A result code in words.
+ * @param r the code.
+ * @return a constant text ("no reply", ...); "unknown result" for a code
+ *         that is none of #paloma_result. */
+PALOMA_API const char* paloma_result_text(paloma_result r);
+/** @} */
+/* PALOMA_SECTION handles */
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -52,6 +52,12 @@ ARG_TYPES = {
     "void*": "c_void_p",
     "paloma_message_handler": "MessageHandler",
     "paloma_printer_found*": "POINTER(PrinterFound)",
+    "paloma_printer*": "c_void_p",
+    "paloma_printer**": "POINTER(c_void_p)",
+    "paloma_result": "c_int",
+    "uint8_t": "c_ubyte",
+    "uint8_t*": "POINTER(c_ubyte)",
+    "const char**": "POINTER(c_char_p)",
 }
 RESULT_TYPES = {
     "void": "None",
@@ -67,6 +73,7 @@ RESULT_TYPES = {
     # Caller-owned: released with paloma_bstr_free, so never converted.
     "paloma_bstr": "c_void_p",
     "paloma_message_handler": "c_void_p",
+    "paloma_result": "c_int",
 }
 FIELD_TYPES = {
     "char": "c_char",

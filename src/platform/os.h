@@ -263,6 +263,37 @@ class Os {
   // Blocking connect to an IPv4 address (host byte order) and port; bounded
   // by the system's connect time-out.
   virtual NetResult tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) = 0;
+  // As tcpConnect, bounded by `timeoutMs` instead of the system's time-out
+  // (a time-out is kNetTimedOut). Backends that cannot bound it keep the
+  // default, which is tcpConnect.
+  virtual NetResult tcpConnectWithin(Socket s, std::uint32_t addr, std::uint16_t port,
+                                     int timeoutMs) {
+    (void)timeoutMs;
+    return tcpConnect(s, addr, port);
+  }
+  // A host name or address text as an IPv4 address (host byte order). The
+  // default takes address texts only (ipv4FromText); a backend with a
+  // resolver also looks names up, bounded by the resolver's own time-outs.
+  // False with the reason recorded as the last error.
+  virtual bool resolveIPv4(const std::string& host, std::uint32_t* hostOrder);
+  // Shuts down the sending side of a connected socket: the printer reads the
+  // end of the stream after the bytes sent. False when the system refused.
+  virtual bool shutdownSend(Socket s) {
+    (void)s;
+    return false;
+  }
+  // Bytes sent on the socket that the peer has not yet acknowledged (the end
+  // of the stream counts as one once the sending side is shut down); -1
+  // where the platform cannot tell (the default).
+  virtual long unsentBytes(Socket s) {
+    (void)s;
+    return -1;
+  }
+  // Whether an OS error number says the device is held by another.
+  virtual bool isBusyError(int osError) {
+    (void)osError;
+    return false;
+  }
   virtual void setSocketTimeouts(Socket s, int sendMs, int recvMs) = 0;
   // TCP_NODELAY on a connected socket.
   virtual void setNoDelay(Socket s) = 0;

@@ -1,5 +1,6 @@
 // The Linux backend's sockets: BSD sockets over IPv4.
 #include "platform/posix/posix_internal.h"
+#include "platform/last_error.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -7,10 +8,14 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <algorithm>
+#include <string>
 #include <memory>
 #include <utility>
 
@@ -90,6 +95,11 @@ Socket PosixOs::tcpSocket() {
 }
 
 NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) {
+  return tcpConnectWithin(s, addr, port, kConnectTimeoutMs);
+}
+
+NetResult PosixOs::tcpConnectWithin(Socket s, std::uint32_t addr, std::uint16_t port,
+                                    int timeoutMs) {
   int fd = socketFd(s);
   if (fd < 0) return netFailed(EBADF);
   int flags = fcntl(fd, F_GETFL);
@@ -98,7 +108,7 @@ NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) 
   int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   int err = rc == 0 ? 0 : errno;
   if (rc != 0 && (err == EINPROGRESS || err == EINTR)) {
-    int ready = pollFor(fd, POLLOUT, kConnectTimeoutMs);
+    int ready = pollFor(fd, POLLOUT, timeoutMs > 0 ? timeoutMs : kConnectTimeoutMs);
     if (ready == 0) {
       err = ETIMEDOUT;
     } else if (ready < 0) {
@@ -112,6 +122,37 @@ NetResult PosixOs::tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) 
   if (err != 0) return netFailed(err);
   return {0, kNetOk};
 }
+
+bool PosixOs::resolveIPv4(const std::string& host, std::uint32_t* hostOrder) {
+  if (ipv4FromText(host.c_str(), hostOrder)) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
+  if (rc != 0 || !res) {
+    setLastError("cannot find the IPv4 address of " + host + ": " + gai_strerror(rc));
+    if (res) freeaddrinfo(res);
+    return false;
+  }
+  *hostOrder = ntohl(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr);
+  freeaddrinfo(res);
+  return true;
+}
+
+bool PosixOs::shutdownSend(Socket s) {
+  int fd = socketFd(s);
+  return fd >= 0 && ::shutdown(fd, SHUT_WR) == 0;
+}
+
+long PosixOs::unsentBytes(Socket s) {
+  int fd = socketFd(s);
+  int n = 0;
+  if (fd < 0 || ioctl(fd, SIOCOUTQ, &n) != 0) return -1;
+  return n;
+}
+
+bool PosixOs::isBusyError(int osError) { return osError == EBUSY; }
 
 void PosixOs::setSocketTimeouts(Socket s, int sendMs, int recvMs) {
   std::shared_ptr<Resource> r = socketOf(s);

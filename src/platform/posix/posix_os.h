@@ -78,6 +78,12 @@ class PosixOs : public Os {
   void netCleanup() override;
   Socket tcpSocket() override;
   NetResult tcpConnect(Socket s, std::uint32_t addr, std::uint16_t port) override;
+  NetResult tcpConnectWithin(Socket s, std::uint32_t addr, std::uint16_t port,
+                             int timeoutMs) override;
+  bool resolveIPv4(const std::string& host, std::uint32_t* hostOrder) override;
+  bool shutdownSend(Socket s) override;
+  long unsentBytes(Socket s) override;
+  bool isBusyError(int osError) override;
   void setSocketTimeouts(Socket s, int sendMs, int recvMs) override;
   void setNoDelay(Socket s) override;
   NetResult send(Socket s, const void* data, std::size_t n, bool more) override;

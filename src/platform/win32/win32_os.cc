@@ -595,6 +595,12 @@ class Win32Os final : public Os {
     return NetResult{0, kNetOk};
   }
 
+  bool shutdownSend(Socket s) override { return ::shutdown(toSocket(s), SD_SEND) == 0; }
+
+  bool isBusyError(int osError) override {
+    return osError == ERROR_SHARING_VIOLATION || osError == ERROR_BUSY;
+  }
+
   void setSocketTimeouts(Socket s, int sendMs, int recvMs) override {
     DWORD snd = static_cast<DWORD>(std::max(sendMs, 0));
     DWORD rcv = static_cast<DWORD>(std::max(recvMs, 0));

@@ -1,0 +1,72 @@
+// One printer's link: everything that belongs to one connection (its
+// transport, handle or socket, line end, reply bytes and bounds), with no
+// state shared with any other link. The handle API keeps one per handle.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "handle/uri.h"
+#include "paloma.h"
+#include "platform/os.h"
+
+namespace paloma {
+
+enum class LinkTransport { None, Network, Serial, Usb, Spooler, File };
+
+struct LinkBounds {
+  int replyMs = 2000;     // a query's wait for its answer
+  int connectMs = 3000;   // a TCP connect
+  int stallMs = 10000;    // a send with no byte taken; close's wait for the printer
+};
+
+// How an answer ends.
+enum class ReplyEnd {
+  Stx,    // the printer's STX (0x02) after the text
+  Frame,  // STX, the text, ETX
+  Cr,     // the first CR after some text
+};
+
+struct Link {
+  LinkTransport transport = LinkTransport::None;
+  Handle handle = kInvalidHandle;
+  Socket socket = kInvalidSocket;
+  std::string lineEnd = "\r\n";
+  LinkBounds bounds;
+  PrinterUri uri;
+  // Set after a query went unanswered: bytes that arrive late belong to it
+  // and are dropped before the next request.
+  bool stale = false;
+  // The answer of the current query; sized once when the link is made.
+  std::vector<unsigned char> reply;
+};
+
+inline constexpr std::size_t kLinkReplyCapacity = 65536;
+
+// Opens the printer `u` names into `link` (which must be unconnected).
+paloma_result linkOpen(Link& link, const PrinterUri& u);
+
+// Ends the connection: network links shut down their sending side and wait
+// (at most the stall bound) until the printer has taken what was sent. The
+// link is unconnected afterwards whatever the result.
+paloma_result linkClose(Link& link);
+
+// Writes every byte, or fails with the reason recorded.
+paloma_result linkWrite(Link& link, const void* data, std::size_t n);
+
+// The status request and its one-byte answer.
+paloma_result linkStatus(Link& link, std::uint8_t* byte);
+
+// Sends `request` and collects the answer up to its end into link.reply,
+// waiting as it arrives at most the reply bound; `text` gets the answer
+// without framing, line ends or blanks at either end.
+paloma_result linkQuery(Link& link, std::string_view request, ReplyEnd end,
+                        std::string_view* text);
+
+// Records `text` as the calling thread's last error and gives `r`.
+paloma_result fail(paloma_result r, std::string text, int osError = 0);
+
+}  // namespace paloma
