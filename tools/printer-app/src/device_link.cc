@@ -42,13 +42,7 @@ std::string palomaUriOf(const char* deviceUri) {
 }
 
 bool queryStatus(pappl_device_t* device, const char* deviceUri, int timeoutMs, uint8_t* byte) {
-  if (!palomaUriOf(deviceUri).empty()) {
-#ifdef PALOMA_PRINTAPP_HANDLES
-    return palomaDeviceStatus(device, timeoutMs, byte);
-#else
-    return false;
-#endif
-  }
+  if (!palomaUriOf(deviceUri).empty()) return palomaDeviceStatus(device, timeoutMs, byte);
   static const char kRequest[] = "\x1b!?\r\n";
   if (!sendRequest(device, kRequest, sizeof kRequest - 1)) return false;
   std::string reply;
@@ -67,13 +61,7 @@ bool queryStatus(pappl_device_t* device, const char* deviceUri, int timeoutMs, u
 }
 
 bool queryDpi(pappl_device_t* device, const char* deviceUri, int timeoutMs, std::string* reply) {
-  if (!palomaUriOf(deviceUri).empty()) {
-#ifdef PALOMA_PRINTAPP_HANDLES
-    return palomaDeviceDpi(device, timeoutMs, reply);
-#else
-    return false;
-#endif
-  }
+  if (!palomaUriOf(deviceUri).empty()) return palomaDeviceDpi(device, timeoutMs, reply);
   static const char kRequest[] =
       "OUT GETSETTING$(\"SYSTEM\",\"INFORMATION\",\"DPI\")\r\nOUT \"\x02\"\r\n";
   if (!sendRequest(device, kRequest, sizeof kRequest - 1)) return false;
@@ -87,7 +75,3 @@ bool queryDpi(pappl_device_t* device, const char* deviceUri, int timeoutMs, std:
 
 }  // namespace paloma::printapp
 
-#ifndef PALOMA_PRINTAPP_HANDLES
-// Without the library's printer handles there is no paloma: scheme.
-void paloma::printapp::addPalomaScheme() {}
-#endif

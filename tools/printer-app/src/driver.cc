@@ -329,10 +329,20 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   return true;
 }
 
-bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
                      const unsigned char* line) {
   JobState* state = stateOf(job);
   if (!state || !state->writer) return false;
+  // A raster page longer than the label it was sent for comes with more
+  // rows than the label has: the job stops rather than print it cut.
+  if (y >= options->header.cupsHeight) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "The page has more rows than the %.1f x %.1f mm label (%u at %u dpi).",
+                state->setup.widthMm, state->setup.heightMm, options->header.cupsHeight,
+                options->header.HWResolution[1]);
+    papplJobSetMessage(job, "The page is larger than the label.");
+    return false;
+  }
   return state->writer->addLine(y, line);
 }
 

@@ -14,6 +14,7 @@
 #include "device_link.h"
 #include "driver.h"
 #include "pdf_filter.h"
+#include "png_filter.h"
 
 #ifndef PALOMA_VERSION
 #define PALOMA_VERSION "0"
@@ -72,6 +73,9 @@ pappl_system_t* createSystem(int n, cups_option_t* options, void*) {
   papplSystemSetFooterHTML(system, "PALOMA label printers");
   papplSystemSetMIMECallback(system, detectFormat, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pa::pdfFilter,
+                           nullptr);
+  // In place of the framework's own PNG reader, which loops on a file cut short.
+  papplSystemAddMIMEFilter(system, "image/png", "application/vnd.paloma-label", pa::pngFilter,
                            nullptr);
   papplSystemAddTimerCallback(system, 0, config.app.statusIntervalSeconds, pollAll, nullptr);
 

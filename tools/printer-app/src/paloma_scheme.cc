@@ -83,6 +83,9 @@ bool palomaDeviceDpi(pappl_device_t* device, int timeoutMs, std::string* reply) 
 }
 
 void addPalomaScheme() {
+  // The framework sets up its own schemes (socket, usb, file, ...) on first
+  // use, but only while none is registered: use it once before adding ours.
+  papplDeviceIsSupported("socket://127.0.0.1");
   papplDeviceAddScheme("paloma", PAPPL_DEVTYPE_CUSTOM_LOCAL, palomaList, palomaOpen, palomaClose,
                        palomaRead, palomaWrite, palomaStatus, nullptr);
 }

@@ -19,7 +19,7 @@ struct StatusReasons {
 // The reasons this application manages; any other bit is left to the
 // framework.
 inline constexpr pappl_preason_t kManagedReasons =
-    PAPPL_PREASON_DOOR_OPEN | PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MARKER_SUPPLY_EMPTY |
+    PAPPL_PREASON_DOOR_OPEN | PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MARKER_SUPPLY_EMPTY |
     PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_OTHER | PAPPL_PREASON_OFFLINE;
 
 StatusReasons reasonsForStatus(uint8_t byte);

@@ -172,7 +172,8 @@ class PrinterAppTest(unittest.TestCase):
         path = os.path.join(self.tmp, name)
         with open(path, "wb") as f:
             f.write(data)
-        r = self.ipptool(PRINT_JOB % job_attrs, filename=path, format=fmt)
+        r = self.ipptool(PRINT_JOB % {"operation": "", "job": job_attrs}, filename=path,
+                         format=fmt)
         return int(parse_attributes(r.stdout)["job-id"])
 
     def job(self, job_id):
@@ -321,22 +322,28 @@ class PrinterAppTest(unittest.TestCase):
         good = pictures.pwg_bytes(c, DPI)
         bad_header = bytearray(good)
         bad_header[4 + 384:4 + 392] = bytes([0, 0, 0, 3, 0, 0, 0, 3])  # 3 bits a dot
-        # A page of 4 x 6 in on a 50 x 30 mm label.
-        small_label = ("ATTR collection media-col { MEMBER collection media-size { "
-                       "MEMBER integer x-dimension 5000 MEMBER integer y-dimension 3000 } }\n")
         cases = [
-            ("truncated PNG", png[:len(png) // 2], "image/png", ""),
-            ("PWG with a bad header", bytes(bad_header), "image/pwg-raster", ""),
-            ("page larger than the label", good, "image/pwg-raster", small_label),
-            ("PDF of 100,000 pages", pdf_bomb(100000), "application/pdf", ""),
-            ("not a PDF", b"%PDF-1.4\n" + b"garbage " * 1000, "application/pdf", ""),
+            ("truncated PNG", png[:len(png) // 2], "image/png", "", ""),
+            ("PWG with a bad header", bytes(bad_header), "image/pwg-raster", "", ""),
+            ("PDF of 100,000 pages", pdf_bomb(100000), "application/pdf", "", ""),
+            ("not a PDF", b"%PDF-1.4\n" + b"garbage " * 1000, "application/pdf", "", ""),
         ]
-        for what, data, fmt, attrs in cases:
+        for what, data, fmt, op_attrs, attrs in cases:
             with self.subTest(what):
                 before = self.rig.labels()
-                job_id = self.submit(data, fmt, "bad", attrs)
-                state = self.wait_job_done(job_id, 120)
-                self.assertEqual(state["job-state"], "aborted", state)
+                path = os.path.join(self.tmp, "bad")
+                with open(path, "wb") as f:
+                    f.write(data)
+                r = self.ipptool(PRINT_JOB % {"operation": op_attrs, "job": attrs}, filename=path,
+                                 expect_ok=False, format=fmt)
+                if r.returncode == 0:
+                    # Taken: the job has to fail.
+                    job_id = int(parse_attributes(r.stdout)["job-id"])
+                    state = self.wait_job_done(job_id, 120)
+                    self.assertEqual(state["job-state"], "aborted", state)
+                else:
+                    # Refused at once, with a client error.
+                    self.assertRegex(r.stdout, r"status-code = client-error")
                 self.assertEqual(self.rig.labels(), before)
                 self.assert_still_serving()
 
@@ -360,7 +367,7 @@ class PrinterAppTest(unittest.TestCase):
             self.assertTrue(wait_for(lambda: self.printer_attrs().get(
                 "printer-state-reasons") == "none", 5), self.printer_attrs())
             # Each condition of the byte has its reason.
-            for byte, reason in ((0x01, "door-open"), (0x02, "media-jam"),
+            for byte, reason in ((0x01, "cover-open"), (0x02, "media-jam"),
                                  (0x08, "marker-supply-empty")):
                 self.rig.set_status(byte)
                 self.assertTrue(wait_for(lambda: reason in self.printer_attrs().get(
@@ -430,8 +437,9 @@ PRINT_JOB = """{
   ATTR uri printer-uri $uri
   ATTR name requesting-user-name test
   ATTR mimeMediaType document-format $format
+  %(operation)s
   GROUP job-attributes-tag
-  %s
+  %(job)s
   FILE $filename
   STATUS successful-ok
   EXPECT job-id
