@@ -375,6 +375,29 @@ class PrinterAppTest(unittest.TestCase):
         finally:
             self.rig.set_status(0)
 
+    def test_10_paloma_device_through_the_library(self):
+        """A printer added as paloma:tcp://... prints and reports status
+        through the library's printer handles."""
+        name = "handle"
+        self.rig.run_app("add", name, "--device-uri",
+                         "paloma:tcp://127.0.0.1:%d" % self.rig.vp_port, "--driver", "paloma")
+        uri = self.rig.uri
+        self.rig.uri = "ipp://localhost:%d/ipp/print/%s" % (self.rig.port, name)
+        try:
+            a = self.printer_attrs()
+            self.assertEqual(a["printer-resolution-supported"], "203dpi")  # asked through it
+            c = self.picture()
+            label = self.print_and_get_label(pictures.png_bytes(c), "image/png", "handle.png")
+            self.assert_label_matches(label, c)
+            try:
+                self.rig.set_status(0x08)
+                self.assertTrue(wait_for(lambda: "marker-supply-empty" in self.printer_attrs().get(
+                    "printer-state-reasons", ""), 5), self.printer_attrs())
+            finally:
+                self.rig.set_status(0)
+        finally:
+            self.rig.uri = uri
+
     def test_09_lp_through_cups(self):
         if not shutil.which("lpadmin") or not shutil.which("lp"):
             self.skipTest("lpadmin or lp is missing (apt-get install cups-client)")
