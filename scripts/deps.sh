@@ -9,7 +9,7 @@ packages=(
   libudev-dev dpkg-dev doxygen
   cups cups-client cups-bsd
   fonts-dejavu-core fonts-liberation fonts-noto-cjk
-  zbar-tools socat iproute2 util-linux
+  zbar-tools socat iproute2 util-linux libstb-dev qrencode
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   python3 python3-pytest python3-setuptools
   libcpp-httplib-dev help2man chromium
