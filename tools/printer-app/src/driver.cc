@@ -262,18 +262,10 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   if (!state) return false;
   const auto& h = options->header;
 
-  LineFormat format;
-  if (h.cupsBitsPerPixel == 1 && h.cupsColorSpace == CUPS_CSPACE_K)
-    format = LineFormat::kBlack1;
-  else if (h.cupsBitsPerPixel == 8 && (h.cupsColorSpace == CUPS_CSPACE_SW ||
-                                       h.cupsColorSpace == CUPS_CSPACE_W))
-    format = LineFormat::kGray8;
-  else if (h.cupsBitsPerPixel == 8 && h.cupsColorSpace == CUPS_CSPACE_K)
-    format = LineFormat::kBlack8;
-  else {
+  // The framework hands every page over as one-bit black (force_raster_type).
+  if (h.cupsBitsPerPixel != 1 || h.cupsColorSpace != CUPS_CSPACE_K) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
-                "Page %u: %u bits a dot in color space %d cannot be printed (one-bit black, "
-                "8-bit gray or 8-bit black are).",
+                "Page %u: %u bits a dot in color space %d cannot be printed (one-bit black can).",
                 page + 1, h.cupsBitsPerPixel, static_cast<int>(h.cupsColorSpace));
     papplJobSetMessage(job, "Unsupported raster type.");
     return false;
@@ -324,7 +316,7 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   const std::string start = pageStartCommands(setup);
   if (!writeAll(device, start.data(), start.size())) return false;
   state->writer = std::make_unique<BandWriter>(
-      h.cupsWidth, h.cupsHeight, format, kBandRows,
+      h.cupsWidth, h.cupsHeight, kBandRows,
       [device](const void* data, size_t size) { return writeAll(device, data, size); });
   return true;
 }

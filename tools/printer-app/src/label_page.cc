@@ -53,66 +53,31 @@ int speedFromIpp(int hundredthsMmPerSecond, int fallback) {
   return std::clamp(inches, 1, 12);
 }
 
-GrayDither::GrayDither(unsigned width) : width_(width), current_(width + 2), next_(width + 2) {}
-
-void GrayDither::line(const uint8_t* gray, uint8_t* out) {
-  const unsigned rowBytes = (width_ + 7) / 8;
-  std::memset(out, 0xff, rowBytes);
-  std::fill(next_.begin(), next_.end(), 0);
-  for (unsigned x = 0; x < width_; ++x) {
-    const int value = std::clamp(gray[x] + current_[x + 1], 0, 255);
-    const bool black = value < 128;
-    if (black) out[x / 8] &= static_cast<uint8_t>(~(0x80u >> (x % 8)));
-    const int error = value - (black ? 0 : 255);
-    current_[x + 2] += error * 7 / 16;
-    next_[x] += error * 3 / 16;
-    next_[x + 1] += error * 5 / 16;
-    next_[x + 2] += error / 16;
-  }
-  current_.swap(next_);
-}
-
-BandWriter::BandWriter(unsigned width, unsigned height, LineFormat format, unsigned bandRows,
-                       Sink sink)
+BandWriter::BandWriter(unsigned width, unsigned height, unsigned bandRows, Sink sink)
     : width_(width),
       height_(height),
-      format_(format),
       bandRows_(std::max(bandRows, 1u)),
       rowBytes_((width + 7) / 8),
       sink_(std::move(sink)),
-      dither_(format == LineFormat::kBlack1 ? 0 : width),
       band_(static_cast<size_t>(rowBytes_) * bandRows_, 0xff) {}
 
 bool BandWriter::addLine(unsigned y, const uint8_t* line) {
   if (y >= height_ || y < nextY_) return true;  // outside the page, or already written
   // Rows the raster skipped are white.
-  while (nextY_ < y) {
-    static const uint8_t kWhiteGray = 255;
-    std::vector<uint8_t> white(format_ == LineFormat::kBlack1 ? rowBytes_ : width_,
-                               format_ == LineFormat::kGray8 ? kWhiteGray : 0);
-    if (!addLine(nextY_, white.data())) return false;
+  if (nextY_ < y) {
+    const std::vector<uint8_t> white(rowBytes_, 0);
+    while (nextY_ < y)
+      if (!addLine(nextY_, white.data())) return false;
   }
   if (rowsInBand_ == 0) {
     bandTop_ = y;
     bandHasInk_ = false;
   }
   uint8_t* row = band_.data() + static_cast<size_t>(rowsInBand_) * rowBytes_;
-  switch (format_) {
-    case LineFormat::kBlack1:
-      for (unsigned i = 0; i < rowBytes_; ++i) row[i] = static_cast<uint8_t>(~line[i]);
-      // Bits past the page's width are white.
-      if (width_ % 8) row[rowBytes_ - 1] |= static_cast<uint8_t>(0xffu >> (width_ % 8));
-      break;
-    case LineFormat::kGray8:
-      dither_.line(line, row);
-      break;
-    case LineFormat::kBlack8: {
-      std::vector<uint8_t> gray(width_);
-      for (unsigned x = 0; x < width_; ++x) gray[x] = static_cast<uint8_t>(255 - line[x]);
-      dither_.line(gray.data(), row);
-      break;
-    }
-  }
+  // The printer's bitmap has 0 for black.
+  for (unsigned i = 0; i < rowBytes_; ++i) row[i] = static_cast<uint8_t>(~line[i]);
+  // Bits past the page's width are white.
+  if (width_ % 8) row[rowBytes_ - 1] |= static_cast<uint8_t>(0xffu >> (width_ % 8));
   for (unsigned i = 0; i < rowBytes_ && !bandHasInk_; ++i)
     if (row[i] != 0xff) bandHasInk_ = true;
   ++rowsInBand_;

@@ -43,30 +43,6 @@ int speedFromIpp(int hundredthsMmPerSecond, int fallback);
 // ("101.6", "50", "0.5"): at most two decimals, no trailing zeros.
 std::string millimetres(int hundredths);
 
-// How the raster's lines come.
-enum class LineFormat {
-  kBlack1,  // one bit a dot, 1 = black, most significant bit first
-  kGray8,   // one byte a dot, 0 = black, 255 = white
-  kBlack8,  // one byte a dot, 0 = white, 255 = black
-};
-
-// Floyd-Steinberg error diffusion of 8-bit gray lines to one bit a dot,
-// carried from line to line across the page. A dot darker than half goes
-// black; pure black and pure white stay exactly as they are.
-class GrayDither {
- public:
-  explicit GrayDither(unsigned width);
-  // `gray`: `width` bytes, 0 black; `out`: (width + 7) / 8 bytes in the
-  // printer's form (0 bit = black, leftmost dot in the most significant bit),
-  // padding bits white.
-  void line(const uint8_t* gray, uint8_t* out);
-
- private:
-  unsigned width_;
-  std::vector<int> current_;  // error carried into this line (index + 1)
-  std::vector<int> next_;
-};
-
 // Collects a page's lines and hands the BITMAP commands to `sink` as each
 // band fills. Bands that are all white are left out (the page was cleared).
 class BandWriter {
@@ -74,10 +50,11 @@ class BandWriter {
   using Sink = std::function<bool(const void* data, size_t size)>;
 
   // `width` and `height` in dots of the page as the raster gives it; rows
-  // come at y = 0 .. height-1. `bandRows` rows go into one BITMAP.
-  BandWriter(unsigned width, unsigned height, LineFormat format, unsigned bandRows, Sink sink);
+  // come at y = 0 .. height-1, one bit a dot, 1 = black, the leftmost dot in
+  // the most significant bit. `bandRows` rows go into one BITMAP.
+  BandWriter(unsigned width, unsigned height, unsigned bandRows, Sink sink);
 
-  // One raster line in `format`; false when the sink refused a band.
+  // One raster line; false when the sink refused a band.
   bool addLine(unsigned y, const uint8_t* line);
   // Sends what is left of the last band; false when the sink refused it.
   bool finish();
@@ -91,11 +68,9 @@ class BandWriter {
 
   unsigned width_;
   unsigned height_;
-  LineFormat format_;
   unsigned bandRows_;
   unsigned rowBytes_;
   Sink sink_;
-  GrayDither dither_;
   std::vector<uint8_t> band_;  // header room is not kept here; rows only
   unsigned bandTop_ = 0;       // y of the band's first row
   unsigned rowsInBand_ = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "image/image.h"
 
 extern char** environ;
 
@@ -27,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 // The page count of a PDF takes this long at most.
 constexpr int kCountSeconds = 30;
 // Dots on a side of a page the converter is asked for, at most.
-constexpr unsigned kMaxDimension = 60000;
+constexpr unsigned kMaxDimension = image::kMaxDotsHigh;
 
 // A converter process whose standard output is read through a pipe. It is
 // stopped (SIGKILL) and reaped on every path.
@@ -191,6 +192,31 @@ long countPages(const char* file, std::string* error) {
   return pages;
 }
 
+// A rendered gray page to dots by error diffusion, as the library's
+// pictures are made.
+bool toDots(pappl_job_t* job, const std::vector<uint8_t>& gray, unsigned width, unsigned height,
+            image::BitImage* bits) {
+  image::PixelView view;
+  view.data = gray.data();
+  view.width = static_cast<int>(width);
+  view.height = static_cast<int>(height);
+  view.stride = width;
+  view.format = image::PixelFormat::Gray8;
+  image::GrayImage linear;
+  const image::Outcome o =
+      image::scaleToGray(view, static_cast<int>(width), static_cast<int>(height), 0, &linear);
+  if (!o.ok()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The page could not be converted to dots: %s.",
+                o.reason.c_str());
+    return false;
+  }
+  image::Options options;
+  options.dither = image::Dither::Diffusion;
+  *bits = image::toOneBit(linear, options);
+  return bits->height == static_cast<int>(height) &&
+         bits->rowBytes == static_cast<int>((width + 7) / 8);
+}
+
 }  // namespace
 
 long parsePgmHeader(const char* data, size_t size, unsigned maxDimension, unsigned* width,
@@ -253,15 +279,17 @@ bool pdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
 
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, static_cast<unsigned>(pages), false);
   if (!options) return false;
+  // The converter renders gray; the library's picture conversion makes the
+  // dots, and the pages reach the driver as one-bit black like any other.
   auto& h = options->header;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 8;
-  h.cupsColorSpace = CUPS_CSPACE_SW;
+  h.cupsBitsPerColor = 1;
+  h.cupsBitsPerPixel = 1;
+  h.cupsColorSpace = CUPS_CSPACE_K;
   h.cupsNumColors = 1;
-  h.cupsBytesPerLine = h.cupsWidth;
+  h.cupsBytesPerLine = (h.cupsWidth + 7) / 8;
   const unsigned width = h.cupsWidth;
   const unsigned height = h.cupsHeight;
-  if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) {
+  if (width == 0 || height == 0 || width > image::kMaxDotsWide || height > image::kMaxDotsHigh) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The label's size in dots (%u x %u) is refused.", width,
                 height);
     papplJobDeletePrintOptions(options);
@@ -296,7 +324,8 @@ bool pdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
 
   papplJobSetImpressions(job, static_cast<int>(pages));
   bool ok = rasterStartJob(job, options, device);
-  std::vector<unsigned char> line(width);
+  std::vector<unsigned char> line((width + 7) / 8);
+  std::vector<uint8_t> gray(static_cast<size_t>(width) * height);
   long page = 0;
   for (; ok && page < pages; ++page) {
     const auto deadline = Clock::now() + std::chrono::seconds(s.pdfPageSeconds);
@@ -316,10 +345,15 @@ bool pdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
       ok = false;
       break;
     }
-    ok = rasterStartPage(job, options, device, static_cast<unsigned>(page));
+    ok = gs.read(gray.data(), gray.size(), deadline, job);
+    image::BitImage bits;
+    if (ok) ok = toDots(job, gray, width, height, &bits);
+    if (ok) ok = rasterStartPage(job, options, device, static_cast<unsigned>(page));
+    const size_t rowBytes = h.cupsBytesPerLine;
     for (unsigned y = 0; ok && y < height; ++y) {
-      ok = gs.read(line.data(), width, deadline, job) &&
-           rasterWriteLine(job, options, device, y, line.data());
+      // The picture's rows have 0 for black, the raster 1.
+      for (size_t i = 0; i < rowBytes; ++i) line[i] = static_cast<unsigned char>(~bits.bytes[y * rowBytes + i]);
+      ok = rasterWriteLine(job, options, device, y, line.data());
     }
     if (ok) ok = rasterEndPage(job, options, device, static_cast<unsigned>(page));
     if (ok) papplJobSetImpressionsCompleted(job, 1);

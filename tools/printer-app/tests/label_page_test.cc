@@ -69,7 +69,7 @@ std::string bitmap(unsigned y, unsigned bytes, unsigned rows, const std::string&
 TEST(Bands, OneBitRowsAreInvertedPaddedAndWhiteBandsLeftOut) {
   Captured c;
   // 10 dots wide: two bytes a row, the last six bits past the page.
-  BandWriter w(10, 5, LineFormat::kBlack1, 2, c.sink());
+  BandWriter w(10, 5, 2, c.sink());
   const uint8_t black[2] = {0xff, 0xc0};
   const uint8_t white[2] = {0x00, 0x00};
   const uint8_t left[2] = {0x80, 0x00};
@@ -86,7 +86,7 @@ TEST(Bands, OneBitRowsAreInvertedPaddedAndWhiteBandsLeftOut) {
 
 TEST(Bands, SkippedRowsAreWhiteAndRowsOutsideThePageIgnored) {
   Captured c;
-  BandWriter w(8, 4, LineFormat::kBlack1, 4, c.sink());
+  BandWriter w(8, 4, 4, c.sink());
   const uint8_t black[1] = {0xff};
   ASSERT_TRUE(w.addLine(1, black));  // row 0 never came
   ASSERT_TRUE(w.addLine(1, black));  // again: already written
@@ -98,56 +98,12 @@ TEST(Bands, SkippedRowsAreWhiteAndRowsOutsideThePageIgnored) {
 }
 
 TEST(Bands, ARefusedSendStopsThePage) {
-  BandWriter w(8, 4, LineFormat::kBlack1, 1, [](const void*, size_t) { return false; });
+  BandWriter w(8, 4, 1, [](const void*, size_t) { return false; });
   const uint8_t black[1] = {0xff};
   const uint8_t white[1] = {0x00};
   EXPECT_TRUE(w.addLine(0, white));  // nothing to send yet
   EXPECT_FALSE(w.addLine(1, black));
   EXPECT_EQ(w.bytesSent(), 0u);
-}
-
-TEST(Bands, GrayAndBlack8AreDithered) {
-  for (LineFormat f : {LineFormat::kGray8, LineFormat::kBlack8}) {
-    Captured c;
-    BandWriter w(16, 2, f, 2, c.sink());
-    std::vector<uint8_t> row(16);
-    // Left half black, right half white, in each format's own values.
-    for (int x = 0; x < 16; ++x) row[x] = (x < 8) == (f == LineFormat::kGray8) ? 0 : 255;
-    ASSERT_TRUE(w.addLine(0, row.data()));
-    ASSERT_TRUE(w.addLine(1, row.data()));
-    ASSERT_TRUE(w.finish());
-    ASSERT_EQ(c.commands.size(), 1u);
-    EXPECT_EQ(c.commands[0], bitmap(0, 2, 2, std::string("\x00\xff\x00\xff", 4)));
-  }
-}
-
-TEST(Dither, PureTonesStayAndMidGrayIsHalfInk) {
-  const unsigned width = 64;
-  GrayDither d(width);
-  std::vector<uint8_t> out(width / 8);
-  std::vector<uint8_t> gray(width, 128);
-  int black = 0;
-  for (int y = 0; y < 64; ++y) {
-    d.line(gray.data(), out.data());
-    for (uint8_t b : out)
-      for (int i = 0; i < 8; ++i) black += !(b & (0x80 >> i));
-  }
-  EXPECT_NEAR(black, 64 * 64 / 2, 64 * 64 / 20);
-
-  // After the gray, pure white and black lines still come out exact: the
-  // error carried over never flips a solid tone.
-  std::vector<uint8_t> white(width, 255), solid(width, 0);
-  d.line(white.data(), out.data());
-  EXPECT_EQ(out, std::vector<uint8_t>(width / 8, 0xff));
-  d.line(solid.data(), out.data());
-  EXPECT_EQ(out, std::vector<uint8_t>(width / 8, 0x00));
-
-  // Bits past the width are white.
-  GrayDither narrow(10);
-  std::vector<uint8_t> o(2);
-  std::vector<uint8_t> black10(10, 0);
-  narrow.line(black10.data(), o.data());
-  EXPECT_EQ(o, (std::vector<uint8_t>{0x00, 0x3f}));
 }
 
 }  // namespace
