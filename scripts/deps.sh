@@ -13,6 +13,7 @@ packages=(
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   python3 python3-pytest python3-setuptools
   libcpp-httplib-dev help2man chromium
+  libpappl-dev cups-ipp-utils ghostscript
   clang libclang-rt-14-dev
 )
 missing=()
