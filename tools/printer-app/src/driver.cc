@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -242,12 +244,35 @@ void applyStatus(pappl_printer_t* printer, bool answered, uint8_t byte) {
 }
 
 bool pollStatus(pappl_printer_t* printer) {
+  // The poll runs on the server's own loop: a printer that did not answer is
+  // asked again only after kOfflineRetrySeconds, so that a switched-off
+  // printer does not hold the loop up on every round.
+  constexpr int kOfflineRetrySeconds = 30;
+  static std::mutex lock;
+  static std::map<pappl_printer_t*, time_t> offlineSince;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = offlineSince.find(printer);
+    if (it != offlineSince.end() && time(nullptr) - it->second < kOfflineRetrySeconds) return true;
+  }
+  if (papplPrinterGetNumberOfActiveJobs(printer) > 0 &&
+      papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
+    return true;  // the job asks the printer itself
   pappl_device_t* device = papplPrinterOpenDevice(printer);
-  if (!device) return true;  // a job holds it (and polls itself), or it does not open now
   uint8_t byte = 0;
-  const bool answered = readStatusByte(printer, device, &byte);
-  papplPrinterCloseDevice(printer);
+  bool answered = false;
+  if (device) {
+    answered = readStatusByte(printer, device, &byte);
+    papplPrinterCloseDevice(printer);
+  } else if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) {
+    return true;  // held by a job
+  }
   applyStatus(printer, answered, byte);
+  std::lock_guard<std::mutex> guard(lock);
+  if (answered)
+    offlineSince.erase(printer);
+  else
+    offlineSince[printer] = time(nullptr);
   return true;
 }
 

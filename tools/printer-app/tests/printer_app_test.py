@@ -398,6 +398,21 @@ class PrinterAppTest(unittest.TestCase):
         finally:
             self.rig.uri = uri
 
+    def test_11_a_printer_that_does_not_answer_is_offline(self):
+        name = "gone"
+        self.rig.run_app("add", name, "--device-uri", "socket://127.0.0.1:%d" % free_port(),
+                         "--driver", "paloma_300dpi")
+        uri = self.rig.uri
+        self.rig.uri = "ipp://localhost:%d/ipp/print/%s" % (self.rig.port, name)
+        try:
+            a = self.printer_attrs()
+            self.assertEqual(a["printer-resolution-supported"], "300dpi")
+            self.assertTrue(wait_for(lambda: "offline" in self.printer_attrs().get(
+                "printer-state-reasons", ""), 5), self.printer_attrs())
+        finally:
+            self.rig.uri = uri
+        self.assert_still_serving()
+
     def test_09_lp_through_cups(self):
         if not shutil.which("lpadmin") or not shutil.which("lp"):
             self.skipTest("lpadmin or lp is missing (apt-get install cups-client)")
