@@ -68,8 +68,8 @@
  * twins) under ThreadSanitizer or LeakSanitizer sees reports from the font
  * libraries (Pango's font-configuration thread, fontconfig's caches kept
  * until exit), which are not built for them. The package ships suppression
- * files for both in <prefix>/share/paloma/sanitizers/: tsan.supp
- * (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
+ * files for both in share/paloma/sanitizers/ under the installation prefix:
+ * tsan.supp (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
  * (LSAN_OPTIONS=suppressions=.../lsan.supp).
  *
  * Memory: nothing returned by the library is released by the caller, except
