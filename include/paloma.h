@@ -317,6 +317,10 @@ PALOMA_API int paloma_set_log_level(int level);
  * text stays valid until the thread's next failing call or
  * paloma_clear_error(). A host font that is not installed is no failure: the
  * face that stood in for it is told as debug detail (paloma_set_log_level()).
+ * Host-font text with characters that no installed font has a glyph for is
+ * sent with empty boxes in their place, and the call succeeds; it is the one
+ * success that records a reason (how many characters, and which font package
+ * to install), so clear the record before the call to see it.
  * @{
  */
 /** The reason the calling thread's last failing call gave.
@@ -1405,6 +1409,168 @@ PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const ch
 /** @} */
 /* PALOMA_SECTION slots */
 #endif /* PALOMA_NO_LEGACY_API */
+/** @defgroup pictures Pictures
+ * @brief Any picture (PNG, JPEG, GIF, BMP, PNM, or pixels in memory) scaled
+ * to the printer's dots, made one-bit and sent as one "BITMAP" command.
+ *
+ * The picture is decoded (the first frame of a GIF), its alpha laid over
+ * white, scaled by area averaging (each dot the mean of the pixel area it
+ * covers), turned clockwise by the rotation, inverted when asked, and made
+ * one-bit by a threshold, ordered dithering (8 x 8 Bayer) or error diffusion
+ * (Floyd-Steinberg). Gray is handled in linear light: a dithered mid-gray
+ * gives back as much light as the mid-gray of the picture, so it prints
+ * neither darker nor lighter. The command is
+ * "BITMAP x,y,width in bytes,height,mode," then the rows (a 0 bit is a black
+ * dot, the leftmost dot in the most significant bit; the bits after a row's
+ * last dot are white) and CR LF, in one write, as the host-font text sends
+ * its bitmap. The same bits are sent on every platform.
+ *
+ * Sizes: `width` and `height` are the printed size in dots (after the
+ * turn). One of them 0 keeps the picture's aspect; both 0 print one dot a
+ * pixel. The printed picture is at most 2400 x 12000 dots. Pictures of at
+ * most 65535 pixels a side and 64 megapixels are read: a larger header is
+ * refused before any pixel memory is taken. TIFF, WebP and PDF are
+ * recognised and refused with a reason (save them as PNG).
+ *
+ * The functions below write to the single connection or a slot and return
+ * 1 when every byte was accepted, 0 otherwise, with the reason in
+ * paloma_last_error(): the file could not be read (a directory, a FIFO, a
+ * missing file), an unknown format, damaged or cut-short data, a zero size,
+ * larger than the label's dots, a refused option. Nothing is sent when the
+ * picture is refused. They block while the picture is decoded and written.
+ * @{
+ */
+/** paloma_image_options::dither: dots darker than the threshold are black. */
+#define PALOMA_DITHER_THRESHOLD 0
+/** paloma_image_options::dither: an 8 x 8 Bayer matrix of thresholds. */
+#define PALOMA_DITHER_ORDERED 1
+/** paloma_image_options::dither: Floyd-Steinberg error diffusion (the default). */
+#define PALOMA_DITHER_DIFFUSION 2
+/** Pixel format: one byte of gray a pixel. */
+#define PALOMA_PIXELS_GRAY8 1
+/** Pixel format: gray, then alpha (0 transparent). */
+#define PALOMA_PIXELS_GRAY_ALPHA8 2
+/** Pixel format: red, green, blue, a byte each (sRGB). */
+#define PALOMA_PIXELS_RGB8 3
+/** Pixel format: red, green, blue, alpha (not premultiplied). */
+#define PALOMA_PIXELS_RGBA8 4
+/** How a picture is made one-bit and drawn; fill it with
+ * paloma_image_options_init() and change what differs. */
+typedef struct paloma_image_options {
+  int dither;    /**< PALOMA_DITHER_...; default PALOMA_DITHER_DIFFUSION */
+  int threshold; /**< for PALOMA_DITHER_THRESHOLD: a gray level 0..255 of the picture; darker
+                      is black; default 128 (0 prints nothing) */
+  int rotation;  /**< 0, 90, 180 or 270 degrees clockwise; default 0 */
+  int invert;    /**< non-zero: black for white; default 0 */
+  int mode;      /**< the BITMAP mode: 0 overwrite (white dots clear the label), 1 OR (only
+                      the black dots are drawn), 2 XOR; default 1 */
+} paloma_image_options;
+/** Fills `options` with the defaults: diffusion, threshold 128, rotation 0,
+ * no inversion, mode 1. Null is ignored.
+ * @param options the caller's struct. */
+PALOMA_API void paloma_image_options_init(paloma_image_options* options);
+/** Prints a picture file on the current connection.
+ * @param x left edge on the label, dots (0 or more).
+ * @param y top edge on the label, dots (0 or more).
+ * @param path the file: PNG, JPEG, GIF, BMP or PNM (a regular file).
+ * @param width printed width in dots; 0 follows the height (see above).
+ * @param height printed height in dots; 0 follows the width.
+ * @param options null for the defaults.
+ * @return 1 sent; 0 refused (nothing sent) or a write failed. */
+PALOMA_API int paloma_sendimage(int x, int y, const char* path, int width, int height,
+                                const paloma_image_options* options);
+/** paloma_sendimage() for an encoded picture in memory.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param data the encoded bytes (the caller keeps them).
+ * @param size their count.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return 1 sent; 0 refused or a write failed. */
+PALOMA_API int paloma_sendimage_memory(int x, int y, const void* data, size_t size, int width,
+                                       int height, const paloma_image_options* options);
+/** paloma_sendimage() for pixels in memory.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param pixels the first row; rows follow `stride` bytes apart, top first.
+ * @param pixel_width pixels a row.
+ * @param pixel_height rows.
+ * @param stride bytes from one row to the next (at least a row's bytes).
+ * @param format PALOMA_PIXELS_GRAY8, _GRAY_ALPHA8, _RGB8 or _RGBA8.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return 1 sent; 0 refused or a write failed. */
+PALOMA_API int paloma_sendimage_pixels(int x, int y, const void* pixels, int pixel_width,
+                                       int pixel_height, size_t stride, int format, int width,
+                                       int height, const paloma_image_options* options);
+/** The most bytes a picture's command takes: the header, 300 bytes by 12000
+ * rows, and CR LF. */
+#define PALOMA_IMAGE_COMMAND_MAX 3600080
+/** Makes a picture's command without sending it, for a caller that sends it
+ * in its own job (a file, another transport). The bytes are those
+ * paloma_sendimage_memory() sends. Touches no connection.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param data the encoded picture.
+ * @param size its bytes.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @param buffer the caller's buffer for the command.
+ * @param capacity its size; PALOMA_IMAGE_COMMAND_MAX always suffices.
+ * @param length set to the command's length (also when the buffer is too
+ *        small, then nothing is copied); may be null.
+ * @return 1 made; 0 refused or the buffer is too small (the last error says
+ *         which). */
+PALOMA_API int paloma_image_command(int x, int y, const void* data, size_t size, int width,
+                                    int height, const paloma_image_options* options,
+                                    unsigned char* buffer, size_t capacity, size_t* length);
+/** paloma_sendimage() to printer slot n (USB, spooler or network, in that
+ * order).
+ * @param n the slot, 1..5.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param path the picture file.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return 1 sent; 0 for a bad slot, refused, or a write failed. */
+PALOMA_API int paloma_sendimagemult(int n, int x, int y, const char* path, int width, int height,
+                                    const paloma_image_options* options);
+/** paloma_sendimage_memory() to printer slot n.
+ * @param n the slot, 1..5.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param data the encoded bytes.
+ * @param size their count.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return 1 sent; 0 otherwise. */
+PALOMA_API int paloma_sendimage_memorymult(int n, int x, int y, const void* data, size_t size,
+                                           int width, int height,
+                                           const paloma_image_options* options);
+/** paloma_sendimage_pixels() to printer slot n.
+ * @param n the slot, 1..5.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param pixels the first row.
+ * @param pixel_width pixels a row.
+ * @param pixel_height rows.
+ * @param stride bytes from one row to the next.
+ * @param format PALOMA_PIXELS_...
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return 1 sent; 0 otherwise. */
+PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixels,
+                                           int pixel_width, int pixel_height, size_t stride,
+                                           int format, int width, int height,
+                                           const paloma_image_options* options);
+/** @} */
+/* PALOMA_SECTION pictures */
 /** @defgroup discovery Discovery
  * @brief Finding printers on the local network by UDP broadcast.
  * @{
@@ -1913,6 +2079,62 @@ PALOMA_API paloma_result paloma_download(paloma_printer* p, const char* memory, 
                                          const char* name);
 /** @} */
 /* PALOMA_SECTION handlebuilders */
+/** @defgroup pictures_handles Pictures on a printer handle
+ * @brief The picture functions of @ref pictures on a #paloma_printer.
+ *
+ * The picture is converted first, with no lock held, then written with
+ * paloma_write() in one piece (the handle's lock, its stall bound). A
+ * refused picture sends nothing.
+ * @{
+ */
+/** Prints a picture file (PNG, JPEG, GIF, BMP, PNM) on the handle.
+ * @param p the handle.
+ * @param x left edge on the label, dots.
+ * @param y top edge on the label, dots.
+ * @param path the file (a regular file).
+ * @param width printed width in dots; 0 follows the height.
+ * @param height printed height in dots; 0 follows the width.
+ * @param options null for the defaults (paloma_image_options_init()).
+ * @return #PALOMA_OK; #PALOMA_ERROR_ARGUMENT for a picture or option refused
+ *         (unknown format, damaged, zero size, larger than the label's dots);
+ *         #PALOMA_ERROR_OS when the file cannot be read (a directory, a FIFO,
+ *         missing) or memory ran out; #PALOMA_ERROR_NOT_CONNECTED for NULL;
+ *         otherwise as paloma_write(). */
+PALOMA_API paloma_result paloma_image_file(paloma_printer* p, int x, int y, const char* path,
+                                           int width, int height,
+                                           const paloma_image_options* options);
+/** paloma_image_file() for an encoded picture in memory.
+ * @param p the handle.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param data the encoded bytes.
+ * @param size their count.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return as paloma_image_file(). */
+PALOMA_API paloma_result paloma_image_memory(paloma_printer* p, int x, int y, const void* data,
+                                             size_t size, int width, int height,
+                                             const paloma_image_options* options);
+/** paloma_image_file() for pixels in memory.
+ * @param p the handle.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param pixels the first row; rows follow `stride` bytes apart, top first.
+ * @param pixel_width pixels a row.
+ * @param pixel_height rows.
+ * @param stride bytes from one row to the next.
+ * @param format PALOMA_PIXELS_GRAY8, _GRAY_ALPHA8, _RGB8 or _RGBA8.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return as paloma_image_file(). */
+PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, const void* pixels,
+                                             int pixel_width, int pixel_height, size_t stride,
+                                             int format, int width, int height,
+                                             const paloma_image_options* options);
+/** @} */
+/* PALOMA_SECTION pictures-handles */
 
 #ifdef __cplusplus
 } /* extern "C" */

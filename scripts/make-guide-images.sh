@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 fail() { printf 'make-guide-images: %s\n' "$*" >&2; exit 1; }
 
-all=(origin rotation sensors printerfont barcode symbols rss hostfont)
+all=(origin rotation sensors printerfont barcode symbols rss hostfont picture)
 if [ $# -gt 0 ]; then names=("$@"); else names=("${all[@]}"); fi
 for n in "${names[@]}"; do
   [[ " ${all[*]} " == *" $n "* ]] || fail "no example named $n (there are: ${all[*]})"

@@ -146,11 +146,44 @@ static int hostfont(void) {
 }
 /* guide: end */
 
+/* guide: picture */
+static int picture(void) {
+  /* A shaded ball of 120 x 120 gray pixels, made here; a PNG, JPEG, GIF, BMP
+   * or PNM file goes the same way with paloma_sendimage(x, y, path, ...). */
+  static unsigned char ball[120 * 120];
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 120; ++x) {
+      int edge = (x - 60) * (x - 60) + (y - 60) * (y - 60);
+      int light = (x - 42) * (x - 42) + (y - 40) * (y - 40);
+      int level = 250 - light * 230 / 6400;
+      ball[y * 120 + x] = (unsigned char)(edge > 3540 ? 255 : level < 0 ? 0 : level);
+    }
+  static const int kinds[3] = {PALOMA_DITHER_DIFFUSION, PALOMA_DITHER_ORDERED,
+                               PALOMA_DITHER_THRESHOLD};
+  static const char* names[3] = {"diffusion", "ordered", "threshold"};
+  paloma_image_options options;
+  paloma_image_options_init(&options);
+  setup("70", "30", "4", "8", "0", "3", "0");
+  clearbuffer();
+  for (int i = 0; i < 3; ++i) {
+    options.dither = kinds[i];
+    /* 160 dots wide; the height follows the picture's aspect. */
+    if (!paloma_sendimage_pixels(16 + 184 * i, 12, ball, 120, 120, 120, PALOMA_PIXELS_GRAY8, 160, 0,
+                                 &options))
+      return 0;
+    char x[8];
+    snprintf(x, sizeof x, "%d", 24 + 184 * i);
+    printerfont(x, "190", "3", "0", "1", "1", names[i]);
+  }
+  return printlabel("1", "1");
+}
+/* guide: end */
+
 int main(int argc, char** argv) {
   static const struct { const char* name; int (*print)(void); } examples[] = {
       {"origin", origin},   {"rotation", rotation}, {"sensors", sensors},
       {"printerfont", fonts}, {"barcode", barcodes}, {"symbols", symbols},
-      {"rss", databar},     {"hostfont", hostfont},
+      {"rss", databar},     {"hostfont", hostfont}, {"picture", picture},
   };
   if (argc != 4) {
     fprintf(stderr, "usage: %s HOST PORT NAME\n", argv[0]);

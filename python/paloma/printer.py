@@ -18,6 +18,7 @@ import ipaddress
 import os
 import socket
 import threading
+from ctypes import c_ubyte
 from pathlib import Path
 from typing import Any, Callable, NoReturn, Optional, Union
 
@@ -502,6 +503,88 @@ class Printer:
                            "label or exceed 2400 x 12000 dots, or the printer did not take it)",
                            NotConnectedError)
 
+    def image(self, source: Any, x: int = 0, y: int = 0, *, width: Optional[int] = None,
+              height: Optional[int] = None, dither: str = "diffusion", threshold: int = 128,
+              rotate: int = 0, invert: bool = False, mode: str = "or") -> None:
+        """Prints a picture as one BITMAP command with its top-left corner at
+        (x, y) dots.
+
+        `source` is one of:
+
+        - a path (str or os.PathLike) of a PNG, JPEG, GIF, BMP or PNM file;
+        - bytes or bytearray holding such a file;
+        - a PIL.Image.Image (Pillow is not needed otherwise): modes L, LA, RGB
+          and RGBA are sent as they are, others converted to RGBA first;
+        - any other buffer-protocol object of 8-bit pixels (a numpy array of
+          uint8 among them), shaped (height, width) for gray or
+          (height, width, channels) with 1 gray, 2 gray+alpha, 3 RGB or 4 RGBA.
+
+        `width` and `height` are the printed size in dots; give one to keep
+        the picture's aspect, none to print a dot per pixel (at most 2400 x
+        12000 dots). The picture is scaled by area averaging, turned
+        clockwise by `rotate` (0, 90, 180, 270), inverted when asked, and made
+        black and white by `dither`: "diffusion" (Floyd-Steinberg, the
+        default), "ordered" (an 8 x 8 pattern) or "none" (dots darker than the
+        gray level `threshold`, 0..255, are black). Gray is handled in linear
+        light, so a dithered mid-gray prints as mid-gray. Transparent parts
+        are white. `mode` is how the dots meet the label: "or" (only the black
+        dots are drawn), "overwrite" (white dots clear it too) or "xor".
+
+        Raises RefusedArgumentError for a picture that cannot be printed (an
+        unknown or damaged format, a zero size, larger than the label's dots,
+        a bad option), PalomaOSError (a FileNotFoundError-like code) for a
+        file that cannot be read, NotConnectedError when the printer did not
+        take it. Nothing is sent for a refused picture. Blocks while the
+        picture is converted and sent."""
+        self._ready()
+        options = raw.ImageOptions()
+        raw.paloma_image_options_init(options)
+        kinds = {"none": raw.PALOMA_DITHER_THRESHOLD, "threshold": raw.PALOMA_DITHER_THRESHOLD,
+                 "ordered": raw.PALOMA_DITHER_ORDERED, "diffusion": raw.PALOMA_DITHER_DIFFUSION}
+        if dither not in kinds:
+            raise RefusedArgumentError(f"dither is one of none, ordered, diffusion; not {dither!r}")
+        modes = {"overwrite": 0, "or": 1, "xor": 2}
+        if mode not in modes:
+            raise RefusedArgumentError(f"mode is one of overwrite, or, xor; not {mode!r}")
+        numbers = {}
+        for value, what in ((x, "x"), (y, "y"), (width or 0, "width"), (height or 0, "height"),
+                            (threshold, "threshold"), (rotate, "rotate")):
+            if isinstance(value, bool) or not isinstance(value, int):
+                raise RefusedArgumentError(f"{what} must be an int")
+            if not -(2**31) <= value < 2**31:
+                raise RefusedArgumentError(f"{what} {value} is out of range")
+            numbers[what] = value
+        options.dither = kinds[dither]
+        options.threshold = numbers["threshold"]
+        options.rotation = numbers["rotate"]
+        options.invert = 1 if invert else 0
+        options.mode = modes[mode]
+        place = (numbers["x"], numbers["y"])
+        size = (numbers["width"], numbers["height"])
+        slot = () if self._slot is None else (self._slot,)
+        suffix = "" if self._slot is None else "mult"
+        filename = None
+        if isinstance(source, (str, os.PathLike)):
+            local = os.fsencode(source)
+            if b"\0" in local:
+                raise RefusedArgumentError("the path holds a NUL")
+            filename = os.fsdecode(local)
+            fn = "paloma_sendimage" + suffix
+            result = getattr(raw, fn)(*slot, *place, local, *size, options)
+        elif isinstance(source, (bytes, bytearray)):
+            data = bytes(source)
+            fn = "paloma_sendimage_memory" + suffix
+            result = getattr(raw, fn)(*slot, *place, data, len(data), *size, options)
+        else:
+            pixels, w, h, stride, fmt = _pixels_of(source)
+            fn = "paloma_sendimage_pixels" + suffix
+            result = getattr(raw, fn)(*slot, *place, pixels, w, h, stride, fmt, *size, options)
+        if result != 1:
+            # A connection that failed leaves its OS error, which picks the
+            # kind; a picture refused leaves none.
+            raise _failure(fn, f"{self!r}: the picture was not printed", RefusedArgumentError,
+                           filename=filename)
+
     def download(self, path: PathLike, name: Optional[str] = None, *,
                  memory: Optional[str] = None) -> None:
         """Stores a file in the printer under `name` (default: the file's
@@ -673,6 +756,48 @@ class _Pending:
 
 
 _PENDING: Any = _Pending()
+
+
+_PIL_FORMATS = {"L": raw.PALOMA_PIXELS_GRAY8, "LA": raw.PALOMA_PIXELS_GRAY_ALPHA8,
+                "RGB": raw.PALOMA_PIXELS_RGB8, "RGBA": raw.PALOMA_PIXELS_RGBA8}
+
+
+def _pixels_of(source: Any) -> tuple[Any, int, int, int, int]:
+    """(pixel buffer, width, height, stride, format) of a PIL image or a
+    buffer-protocol object of 8-bit pixels."""
+    if all(hasattr(source, a) for a in ("mode", "size", "tobytes", "convert")):
+        image = source if source.mode in _PIL_FORMATS else source.convert("RGBA")
+        w, h = image.size
+        data = image.tobytes()
+        channels = len(image.mode)
+        return data, w, h, w * channels, _PIL_FORMATS[image.mode]
+    try:
+        view = memoryview(source)
+    except TypeError:
+        raise RefusedArgumentError(
+            f"cannot print a {type(source).__name__}: give a path, bytes of a picture file, "
+            "a PIL image or a buffer of 8-bit pixels") from None
+    if view.format not in ("B", "b", "c") or view.itemsize != 1:
+        raise RefusedArgumentError(f"the pixels must be 8-bit (uint8), not format {view.format!r}")
+    if view.ndim == 2:
+        h, w = view.shape
+        channels = 1
+    elif view.ndim == 3:
+        h, w, channels = view.shape
+    else:
+        raise RefusedArgumentError("the pixels must be shaped (height, width) or "
+                                   f"(height, width, channels), not {view.shape}")
+    if channels not in (1, 2, 3, 4):
+        raise RefusedArgumentError(f"{channels} channels: 1 gray, 2 gray+alpha, 3 RGB or 4 RGBA")
+    inner = view.strides[1:] == ((channels, 1) if view.ndim == 3 else (1,))
+    if inner and view.strides[0] >= w * channels and not view.readonly:
+        data: Any = (c_ubyte * (view.strides[0] * (h - 1) + w * channels)).from_buffer(view) \
+            if h > 0 and w > 0 else b""
+        stride = view.strides[0]
+    else:
+        data = view.tobytes()  # C order, rows packed
+        stride = w * channels
+    return data, w, h, stride, channels
 
 
 def _port(port: int) -> int:

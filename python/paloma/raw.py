@@ -18,6 +18,14 @@ from ._library import Utf16, bind, utf16_at
 PALOMA_LOG_MESSAGES = 0
 PALOMA_LOG_DEBUG = 1
 PALOMA_ICON_DEBUG = 4
+PALOMA_DITHER_THRESHOLD = 0
+PALOMA_DITHER_ORDERED = 1
+PALOMA_DITHER_DIFFUSION = 2
+PALOMA_PIXELS_GRAY8 = 1
+PALOMA_PIXELS_GRAY_ALPHA8 = 2
+PALOMA_PIXELS_RGB8 = 3
+PALOMA_PIXELS_RGBA8 = 4
+PALOMA_IMAGE_COMMAND_MAX = 3600080
 
 MessageHandler = CFUNCTYPE(None, c_char_p, c_char_p, c_int, c_void_p)
 
@@ -30,6 +38,18 @@ class PrinterFound(Structure):
         ("port", c_ushort),
         ("length", c_int),
         ("answer", c_ubyte * 512),
+    ]
+
+
+class ImageOptions(Structure):
+    """How a picture is made one-bit and drawn (paloma_image_options)."""
+
+    _fields_ = [
+        ("dither", c_int),
+        ("threshold", c_int),
+        ("rotation", c_int),
+        ("invert", c_int),
+        ("mode", c_int),
     ]
 
 
@@ -174,6 +194,14 @@ DECLARATIONS: dict = {
     "ethernetprinterstatusmult": ("ethernetprinterstatusmult", c_char_p, (c_int,)),
     "usbprintersettingmult": ("usbprintersettingmult", c_char_p, (c_int, c_char_p, c_char_p, c_char_p)),
     "ethernetprintersettingmult": ("ethernetprintersettingmult", c_char_p, (c_int, c_char_p, c_char_p, c_char_p)),
+    "paloma_image_options_init": ("paloma_image_options_init", None, (POINTER(ImageOptions),)),
+    "paloma_sendimage": ("paloma_sendimage", c_int, (c_int, c_int, c_char_p, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_sendimage_memory": ("paloma_sendimage_memory", c_int, (c_int, c_int, c_void_p, c_size_t, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_sendimage_pixels": ("paloma_sendimage_pixels", c_int, (c_int, c_int, c_void_p, c_int, c_int, c_size_t, c_int, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_image_command": ("paloma_image_command", c_int, (c_int, c_int, c_void_p, c_size_t, c_int, c_int, POINTER(ImageOptions), POINTER(c_ubyte), c_size_t, POINTER(c_size_t))),
+    "paloma_sendimagemult": ("paloma_sendimagemult", c_int, (c_int, c_int, c_int, c_char_p, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_sendimage_memorymult": ("paloma_sendimage_memorymult", c_int, (c_int, c_int, c_int, c_void_p, c_size_t, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_sendimage_pixelsmult": ("paloma_sendimage_pixelsmult", c_int, (c_int, c_int, c_int, c_void_p, c_int, c_int, c_size_t, c_int, c_int, c_int, POINTER(ImageOptions))),
     "broadcast": ("broadcast", c_char_p, ()),
     "paloma_discover": ("paloma_discover", c_int, (c_int, POINTER(PrinterFound), c_int)),
     "paloma_open": ("paloma_open", c_int, (c_char_p, POINTER(c_void_p))),
@@ -218,6 +246,9 @@ DECLARATIONS: dict = {
     "paloma_windowsfont": ("paloma_windowsfont", c_int, (c_void_p, c_int, c_int, c_int, c_int, c_int, c_int, c_char_p, c_char_p)),
     "paloma_send_file": ("paloma_send_file", c_int, (c_void_p, c_char_p)),
     "paloma_download": ("paloma_download", c_int, (c_void_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_image_file": ("paloma_image_file", c_int, (c_void_p, c_int, c_int, c_char_p, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_image_memory": ("paloma_image_memory", c_int, (c_void_p, c_int, c_int, c_void_p, c_size_t, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_image_pixels": ("paloma_image_pixels", c_int, (c_void_p, c_int, c_int, c_void_p, c_int, c_int, c_size_t, c_int, c_int, c_int, POINTER(ImageOptions))),
     "usbportwrite": ("_Z12usbportwritePKc", c_int, (c_char_p,)),
     "muta1": ("_Z5muta1v", c_void_p, ()),
     "ComportSendData": ("_Z15ComportSendDataPKc", c_int, (c_char_p,)),
@@ -250,4 +281,5 @@ def available(name: str) -> bool:
         return False
 
 
-__all__ = ["DECLARATIONS", "MessageHandler", "PrinterFound", "available", "utf16_at"]
+__all__ = ["DECLARATIONS", "ImageOptions", "MessageHandler", "PrinterFound", "available",
+           "utf16_at"]

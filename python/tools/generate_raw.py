@@ -52,6 +52,9 @@ ARG_TYPES = {
     "void*": "c_void_p",
     "paloma_message_handler": "MessageHandler",
     "paloma_printer_found*": "POINTER(PrinterFound)",
+    "const paloma_image_options*": "POINTER(ImageOptions)",
+    "paloma_image_options*": "POINTER(ImageOptions)",
+    "size_t*": "POINTER(c_size_t)",
     "paloma_printer*": "c_void_p",
     "paloma_printer**": "POINTER(c_void_p)",
     "paloma_result": "c_int",
@@ -170,6 +173,23 @@ def parse(header: str) -> tuple[dict[str, int], list[Function], list[tuple[str, 
     return defines, functions, fields
 
 
+def parse_image_options(header: str) -> list[str]:
+    """The field names of paloma_image_options, every one an int."""
+    struct = re.search(r"typedef struct paloma_image_options \{(.*?)\}", _strip_comments(header), re.S)
+    if not struct:
+        raise HeaderError("struct paloma_image_options was not found")
+    names = []
+    for decl in struct.group(1).split(";"):
+        decl = _norm_type(decl)
+        if not decl:
+            continue
+        m = re.fullmatch(r"int (\w+)", decl)
+        if not m:
+            raise HeaderError(f"paloma_image_options: cannot translate field {decl!r}")
+        names.append(m.group(1))
+    return names
+
+
 def generate(header: str) -> str:
     defines, functions, fields = parse(header)
     handler = re.search(r"typedef void \(\*paloma_message_handler\)\(([^)]*)\)",
@@ -219,6 +239,17 @@ def generate(header: str) -> str:
         "    ]",
         "",
         "",
+        "class ImageOptions(Structure):",
+        '    """How a picture is made one-bit and drawn (paloma_image_options)."""',
+        "",
+        "    _fields_ = [",
+    ]
+    for name in parse_image_options(header):
+        out.append(f'        ("{name}", c_int),')
+    out += [
+        "    ]",
+        "",
+        "",
         "# name: (exported symbol, result type, argument types)",
         "DECLARATIONS: dict = {",
     ]
@@ -259,7 +290,8 @@ def generate(header: str) -> str:
         "        return False",
         "",
         "",
-        '__all__ = ["DECLARATIONS", "MessageHandler", "PrinterFound", "available", "utf16_at"]',
+        '__all__ = ["DECLARATIONS", "ImageOptions", "MessageHandler", "PrinterFound", "available",',
+        '           "utf16_at"]',
         "",
     ]
     return "\n".join(out)

@@ -336,6 +336,13 @@ class Os {
     (void)font;
     return {};
   }
+  // How many characters of the text no installed font has a glyph for (they
+  // are drawn as empty boxes). 0 when it cannot say (the default).
+  virtual int missingGlyphs(const FontSpec& font, const HostText& text) {
+    (void)font;
+    (void)text;
+    return 0;
+  }
 
   // Text conversion from the process's 8-bit character set.
   virtual std::u16string ansiToUtf16(std::string_view bytes) = 0;

@@ -103,6 +103,7 @@ class PosixOs : public Os {
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
   std::string fontFaceUsed(const FontSpec& font) override;
+  int missingGlyphs(const FontSpec& font, const HostText& text) override;
   std::u16string ansiToUtf16(std::string_view bytes) override;
 
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override;

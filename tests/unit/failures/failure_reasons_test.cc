@@ -3,6 +3,7 @@
 // calling thread.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -326,6 +327,9 @@ const Cause kCauses[] = {
      "the text's bitmap would be 5000 x 20 dots; at most 2400 x 12000 fit", 0},
 };
 
+// Test names and ctest's listing show the cause, not the row's bytes.
+void PrintTo(const Cause& c, std::ostream* os) { *os << c.name; }
+
 class FailureReason : public ::testing::TestWithParam<Cause> {};
 
 TEST_P(FailureReason, IsRecordedWithItsOsError) {
@@ -342,7 +346,17 @@ TEST_P(FailureReason, IsRecordedWithItsOsError) {
 
 INSTANTIATE_TEST_SUITE_P(Causes, FailureReason, ::testing::ValuesIn(kCauses),
                          [](const ::testing::TestParamInfo<Cause>& info) {
-                           return "row" + std::to_string(info.index);
+                           // "openport: refused" -> "openport_refused"
+                           std::string name;
+                           for (const char* p = info.param.name; *p; ++p) {
+                             bool word = std::isalnum(static_cast<unsigned char>(*p)) != 0;
+                             if (word)
+                               name += *p;
+                             else if (!name.empty() && name.back() != '_')
+                               name += '_';
+                           }
+                           while (!name.empty() && name.back() == '_') name.pop_back();
+                           return name;
                          });
 
 // A refusal on the first check names its cause and sends nothing, though a

@@ -50,7 +50,9 @@ const char* const kOverview =
     "Drive a thermal label printer.\n"
     "\n"
     "Commands:\n"
-    "  print FILE... --to URI       send files to the printer unchanged\n"
+    "  print FILE... --to URI       send files of label commands to the printer unchanged\n"
+    "  image FILE --to URI [--width N] [--height N] [--dither KIND] [--print N]\n"
+    "                               print a picture (PNG, JPEG, GIF, BMP, PNM)\n"
     "  send COMMAND... --to URI     send label commands, each with its line end\n"
     "  status --to URI              the printer's status in words\n"
     "  info --to URI [--json]       name, serial number, dpi, code page, memory, mileage\n"
@@ -79,8 +81,14 @@ int usageError(const char* cmd, const std::string& what) {
 
 std::string g_lastMessage;
 
+bool g_verbose = false;  // --verbose: the library's debug detail too
+
 void onLibraryMessage(const char* text, const char*, int icon, void*) {
-  if (icon == PALOMA_ICON_DEBUG || !text) return;
+  if (!text) return;
+  if (icon == PALOMA_ICON_DEBUG) {
+    if (g_verbose) std::fprintf(stderr, "paloma: debug: %s\n", text);
+    return;
+  }
   g_lastMessage = text;
   std::fprintf(stderr, "paloma: %s\n", text);
 }
@@ -110,12 +118,17 @@ struct Options {
   std::string rotate = "0";
   bool bold = false, italic = false, underline = false;
   std::string wait;
+  bool verbose = false;
+  std::string width, dpi, dither, threshold, print;
+  bool invert = false, raw = false;
   std::vector<std::string> operands;
 };
 
 enum OptionId {
   kOptTo = 1000, kOptJson, kOptHelp, kOptProgress, kOptNoProgress, kOptFace, kOptHeight,
-  kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait
+  kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait,
+  kOptVerbose,
+  kOptWidth, kOptDpi, kOptDither, kOptThreshold, kOptInvert, kOptPrint, kOptRaw
 };
 
 // Parses the options a command allows (`allowed` names them by id); returns
@@ -137,6 +150,14 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       {"italic", no_argument, nullptr, kOptItalic},
       {"underline", no_argument, nullptr, kOptUnderline},
       {"wait", required_argument, nullptr, kOptWait},
+      {"verbose", no_argument, nullptr, kOptVerbose},
+      {"width", required_argument, nullptr, kOptWidth},
+      {"dpi", required_argument, nullptr, kOptDpi},
+      {"dither", required_argument, nullptr, kOptDither},
+      {"threshold", required_argument, nullptr, kOptThreshold},
+      {"invert", no_argument, nullptr, kOptInvert},
+      {"print", required_argument, nullptr, kOptPrint},
+      {"raw", no_argument, nullptr, kOptRaw},
       {nullptr, 0, nullptr, 0}};
   std::vector<option> mine;
   for (const option& op : kAll) {
@@ -171,6 +192,14 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       case kOptItalic: o->italic = true; break;
       case kOptUnderline: o->underline = true; break;
       case kOptWait: o->wait = optarg; break;
+      case kOptVerbose: o->verbose = true; break;
+      case kOptWidth: o->width = optarg; break;
+      case kOptDpi: o->dpi = optarg; break;
+      case kOptDither: o->dither = optarg; break;
+      case kOptThreshold: o->threshold = optarg; break;
+      case kOptInvert: o->invert = true; break;
+      case kOptPrint: o->print = optarg; break;
+      case kOptRaw: o->raw = true; break;
       case ':':
         *exitCode = usageError(cmd, std::string(argv[optind - 1]) + " needs a value");
         return false;
@@ -345,17 +374,36 @@ bool sendWithProgress(const std::string& path, std::uint64_t total, std::string*
   return true;
 }
 
+// The picture or document format of a file's first bytes ("" for none);
+// false when it cannot be read.
+bool sniffFile(const std::string& path, std::string* format) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  unsigned char head[16];
+  const std::size_t n = std::fread(head, 1, sizeof head, f);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  if (!ok) return false;
+  format->clear();
+  if (auto known = pictureOrDocument(head, n)) *format = *known;
+  return true;
+}
+
 int runPrint(int argc, char** argv) {
   Options o;
   int rc = 0;
-  if (!parseOptions("print", argc, argv, {kOptTo, kOptProgress, kOptNoProgress}, &o, &rc))
+  if (!parseOptions("print", argc, argv, {kOptTo, kOptProgress, kOptNoProgress, kOptRaw}, &o,
+                    &rc))
     return rc;
   if (o.help) {
     std::printf(
-        "Usage: paloma print FILE... --to URI [--progress | --no-progress]\n\n"
+        "Usage: paloma print FILE... --to URI [--progress | --no-progress] [--raw]\n\n"
         "Sends each file to the printer unchanged, followed by a line end, in the order\n"
         "given. On a terminal, files over 1 MB show a progress bar (bytes, rate, time\n"
-        "left) on standard error; --progress shows it anywhere, --no-progress never.\n\n"
+        "left) on standard error; --progress shows it anywhere, --no-progress never.\n"
+        "A file that is a picture or a document (PNG, JPEG, GIF, BMP, TIFF, WebP, PNM,\n"
+        "PDF, PostScript) is refused: print a picture with 'paloma image'. --raw sends\n"
+        "such a file unchanged all the same.\n\n"
         "Printer addresses (URI):\n%s",
         kTargetForms);
     return kExitOk;
@@ -372,6 +420,14 @@ int runPrint(int argc, char** argv) {
     if (!S_ISREG(st.st_mode)) return fail(path + " is not a regular file");
     if (access(path.c_str(), R_OK) != 0)
       return fail("cannot read " + path + ": " + std::strerror(errno));
+    if (!o.raw) {
+      std::string format;
+      if (!sniffFile(path, &format)) return fail("cannot read " + path + ": " + std::strerror(errno));
+      if (!format.empty())
+        return fail(path + " is a " + format + " file, not label commands: print a picture with\n"
+                    "  paloma image " + path + " --to " + o.to + "\n"
+                    "or send the file unchanged with --raw");
+    }
     sizes.push_back(static_cast<std::uint64_t>(st.st_size));
   }
   std::string why;
@@ -395,6 +451,114 @@ int runPrint(int argc, char** argv) {
                                                  : g_lastMessage));
       break;
     }
+  }
+  closeTarget();
+  return result;
+}
+
+// ---- image ---------------------------------------------------------------------------
+
+const char* const kImageHelp =
+    "Usage: paloma image FILE --to URI [--x X] [--y Y] [--width W] [--height H]\n"
+    "                    [--dpi D] [--dither none|ordered|diffusion] [--threshold N]\n"
+    "                    [--rotate 0|90|180|270] [--invert] [--print N]\n\n"
+    "Prints a picture (PNG, JPEG, GIF, BMP or PNM) as one bitmap with its top-left\n"
+    "corner at (X, Y). Lengths are dots, or millimetres and inches with mm or in\n"
+    "(\"25mm\", \"1.5in\") at D dots per inch (default 203, the printer's resolution).\n"
+    "W and H are the printed size; give one to keep the picture's aspect, none to\n"
+    "print a dot per pixel. The picture is scaled, turned clockwise by --rotate,\n"
+    "and made black and white by error diffusion (the default), an ordered pattern,\n"
+    "or none: a plain threshold, the gray level N of 0..255 (default 128) below\n"
+    "which a dot is black. --invert swaps black and white. --print N clears the\n"
+    "printer's image buffer first and prints N labels after; without it the picture\n"
+    "joins what the buffer holds.\n\n"
+    "Printer addresses (URI):\n";
+
+int runImage(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("image", argc, argv,
+                    {kOptTo, kOptX, kOptY, kOptWidth, kOptHeight, kOptDpi, kOptDither,
+                     kOptThreshold, kOptRotate, kOptInvert, kOptPrint},
+                    &o, &rc))
+    return rc;
+  if (o.help) {
+    std::printf("%s%s", kImageHelp, kTargetForms);
+    return kExitOk;
+  }
+  if (o.operands.size() != 1) return usageError("image", "give exactly one picture FILE");
+  double dpi = 203;
+  if (!o.dpi.empty()) {
+    char* end = nullptr;
+    errno = 0;
+    dpi = std::strtod(o.dpi.c_str(), &end);
+    if (errno || *end || !(dpi >= 50 && dpi <= 2400))
+      return usageError("image", "--dpi is a number of dots per inch from 50 to 2400");
+  }
+  const auto x = lengthInDots(o.x, dpi, 100000), y = lengthInDots(o.y, dpi, 100000);
+  if (!x || !y) return usageError("image", "--x and --y are lengths, 0 or more (120, 25mm, 1in)");
+  const auto width = lengthInDots(o.width.empty() ? "0" : o.width, dpi, 100000);
+  const auto height = lengthInDots(o.height.empty() ? "0" : o.height, dpi, 100000);
+  if (!width || !height)
+    return usageError("image", "--width and --height are lengths, 0 or more (400, 50mm, 2in)");
+  paloma_image_options options;
+  paloma_image_options_init(&options);
+  if (o.dither == "none" || o.dither == "threshold")
+    options.dither = PALOMA_DITHER_THRESHOLD;
+  else if (o.dither == "ordered")
+    options.dither = PALOMA_DITHER_ORDERED;
+  else if (o.dither.empty() || o.dither == "diffusion")
+    options.dither = PALOMA_DITHER_DIFFUSION;
+  else
+    return usageError("image", "--dither is none, ordered or diffusion");
+  long threshold = 128, rotate = 0, copies = 0;
+  if (!o.threshold.empty() && !parseInt(o.threshold, 0, 255, &threshold))
+    return usageError("image", "--threshold is a gray level from 0 to 255");
+  if (!parseInt(o.rotate, 0, 270, &rotate) || rotate % 90 != 0)
+    return usageError("image", "--rotate is 0, 90, 180 or 270");
+  if (!o.print.empty() && !parseInt(o.print, 1, 999999, &copies))
+    return usageError("image", "--print is a number of labels from 1 to 999999");
+  options.threshold = static_cast<int>(threshold);
+  options.rotation = static_cast<int>(rotate);
+  options.invert = o.invert ? 1 : 0;
+  const std::string& path = o.operands[0];
+  // The picture is read and checked before anything is sent.
+  std::vector<unsigned char> bytes;
+  {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0) return fail("cannot read " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return fail(path + " is not a regular file");
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return fail("cannot read " + path + ": " + std::strerror(errno));
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    const std::size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    if (got != bytes.size()) return fail("cannot read " + path + ": it changed while being read");
+  }
+  Target t;
+  if (!takeTarget("image", o, &t, &rc)) return rc;
+  // The command is made before the printer is reached: a picture that
+  // cannot be printed leaves the printer untouched.
+  std::vector<unsigned char> command(PALOMA_IMAGE_COMMAND_MAX);
+  std::size_t length = 0;
+  paloma_clear_error();
+  if (paloma_image_command(static_cast<int>(*x), static_cast<int>(*y), bytes.data(), bytes.size(),
+                           static_cast<int>(*width), static_cast<int>(*height), &options,
+                           command.data(), command.size(), &length) != 1)
+    return fail("cannot print " + path + ": " + reason("the picture could not be read"));
+  std::string why;
+  if (!openTarget(t, &why)) return fail(why);
+  int result = kExitOk;
+  paloma_clear_error();
+  if (copies > 0 && clearbuffer() != 1) {
+    result = fail("clearing the image buffer of " + describe(t) + " failed: " +
+                  reason("the printer did not take the command"));
+  } else if (sendBinaryDataNoCRLF(command.data(), static_cast<int>(length)) != 1) {
+    result = fail("sending " + path + " to " + describe(t) + " failed: " +
+                  reason("the printer did not take the picture"));
+  } else if (copies > 0 && printlabel(std::to_string(copies).c_str(), "1") != 1) {
+    result = fail("the print command to " + describe(t) + " failed: " +
+                  reason("the printer did not take the command"));
   }
   closeTarget();
   return result;
@@ -591,18 +755,21 @@ int runText(int argc, char** argv) {
   int rc = 0;
   if (!parseOptions("text", argc, argv,
                     {kOptTo, kOptFace, kOptHeight, kOptX, kOptY, kOptRotate, kOptBold, kOptItalic,
-                     kOptUnderline},
+                     kOptUnderline, kOptVerbose},
                     &o, &rc))
     return rc;
   if (o.help) {
     std::printf(
         "Usage: paloma text TEXT --to URI --face NAME --height N [--x X] [--y Y]\n"
-        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n\n"
+        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n"
+        "                   [--verbose]\n\n"
         "Draws TEXT (UTF-8) in a font installed on this computer and sends it to the\n"
         "printer as one bitmap with its top-left corner at (X, Y) dots (default 0, 0).\n"
         "N is the text's cell height in dots. --rotate turns it counter-clockwise about\n"
         "that corner. The bitmap goes into the printer's image buffer; print it with\n"
-        "  paloma send PRINT\\ 1 --to URI\n\n"
+        "  paloma send PRINT\\ 1 --to URI\n"
+        "Characters no installed font has are drawn as empty boxes, with a warning.\n"
+        "--verbose also tells which font stood in for a face that is not installed.\n\n"
         "Printer addresses (URI):\n%s",
         kTargetForms);
     return kExitOk;
@@ -625,6 +792,8 @@ int runText(int argc, char** argv) {
   std::string why;
   if (!openTarget(t, &why)) return fail(why);
   int style = (o.italic ? 1 : 0) | (o.bold ? 2 : 0);
+  g_verbose = o.verbose;
+  if (o.verbose) paloma_set_log_level(PALOMA_LOG_DEBUG);
   paloma_clear_error();
   int ok = windowsfontUnicode(static_cast<int>(x), static_cast<int>(y), static_cast<int>(height),
                               static_cast<int>(rotate), style, o.underline ? 1 : 0,
@@ -633,6 +802,10 @@ int runText(int argc, char** argv) {
   if (ok != 1)
     return fail("sending the text to " + describe(t) + " failed: " +
                 reason("the text could not be drawn or the printer did not take it"));
+  // Sent, but the library noted a fault in the drawing (characters without
+  // a glyph in any installed font).
+  if (const char* w = paloma_last_error(); w && *w)
+    std::fprintf(stderr, "paloma: warning: %s\n", w);
   return kExitOk;
 }
 
@@ -693,6 +866,7 @@ int runDiscover(int argc, char** argv) {
 const Command kCommands[] = {
     {"print", runPrint}, {"send", runSend}, {"status", runStatus},
     {"info", runInfo},   {"text", runText}, {"discover", runDiscover},
+    {"image", runImage},
 };
 
 void printOverview(FILE* to) { std::fprintf(to, "%s%s%s", kOverview, kTargetForms, kTail); }

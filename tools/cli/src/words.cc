@@ -1,7 +1,10 @@
 #include "words.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace paloma_cli {
@@ -211,6 +214,48 @@ std::string progressLine(std::uint64_t done, std::uint64_t total, double seconds
   int filled = static_cast<int>(fraction * barWidth);
   return "[" + std::string(static_cast<std::size_t>(filled), '#') +
          std::string(static_cast<std::size_t>(barWidth - filled), '.') + "]" + tail;
+}
+
+std::optional<std::string> pictureOrDocument(const unsigned char* b, std::size_t n) {
+  auto starts = [&](const char* magic, std::size_t m) {
+    return n >= m && std::memcmp(b, magic, m) == 0;
+  };
+  if (starts("\x89PNG\r\n\x1a\n", 8)) return "PNG";
+  if (starts("\xFF\xD8\xFF", 3)) return "JPEG";
+  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "GIF";
+  // "BM", the size, then two reserved 16-bit fields that are zero.
+  if (starts("BM", 2) && n >= 10 && b[6] == 0 && b[7] == 0 && b[8] == 0 && b[9] == 0) return "BMP";
+  if (starts("II*\0", 4) || starts("MM\0*", 4)) return "TIFF";
+  if (n >= 12 && starts("RIFF", 4) && std::memcmp(b + 8, "WEBP", 4) == 0) return "WebP";
+  if (starts("%PDF-", 5)) return "PDF";
+  if (starts("%!PS", 4)) return "PostScript";
+  if (n >= 3 && b[0] == 'P' && b[1] >= '1' && b[1] <= '6' &&
+      (b[2] == ' ' || b[2] == '\n' || b[2] == '\r' || b[2] == '\t'))
+    return "PNM";
+  return std::nullopt;
+}
+
+std::optional<long> lengthInDots(const std::string& text, double dpi, long max) {
+  if (text.empty() || !(dpi > 0)) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno || end == text.c_str() || !(v >= 0)) return std::nullopt;
+  const std::string unit(end);
+  double dots;
+  if (unit.empty()) {
+    if (v != std::floor(v)) return std::nullopt;  // dots are whole
+    dots = v;
+  } else if (unit == "mm") {
+    dots = v * dpi / 25.4;
+  } else if (unit == "in") {
+    dots = v * dpi;
+  } else {
+    return std::nullopt;
+  }
+  const double rounded = std::floor(dots + 0.5);
+  if (rounded > static_cast<double>(max)) return std::nullopt;
+  return static_cast<long>(rounded);
 }
 
 }  // namespace paloma_cli

@@ -64,4 +64,14 @@ std::string progressLine(std::uint64_t done, std::uint64_t total, double seconds
 // 1234567 -> "1.2 MB".
 std::string humanBytes(double bytes);
 
+// The picture or document format the first bytes of a file show ("PNG",
+// "JPEG", "GIF", "BMP", "TIFF", "WebP", "PDF", "PostScript", "PNM"), or
+// nothing for anything else (label commands among it).
+std::optional<std::string> pictureOrDocument(const unsigned char* bytes, std::size_t n);
+
+// A length on the label in dots: "120" (dots), "25mm", "1.5in" at `dpi`
+// dots per inch, rounded to the nearest dot. Nothing for other text or a
+// length outside 0..max dots.
+std::optional<long> lengthInDots(const std::string& text, double dpi, long max);
+
 }  // namespace paloma_cli

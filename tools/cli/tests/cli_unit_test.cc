@@ -3,6 +3,7 @@
 // and discovery answers, and the JSON and progress texts it writes.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "target.h"
@@ -180,6 +181,50 @@ TEST(Progress, LineShowsShareBytesRateAndTimeLeftWithinItsWidth) {
       << progressLine(1000, 4000000000ULL, 1.0, 100);
   EXPECT_EQ(humanBytes(999), "999 B");
   EXPECT_EQ(humanBytes(1500000000.0), "1.5 GB");
+}
+
+TEST(Pictures, PicturesAndDocumentsAreToldFromLabelCommands) {
+  struct Case {
+    std::string head;
+    const char* format;  // nullptr: label commands
+  } cases[] = {
+      {std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16), "PNG"},
+      {"\xFF\xD8\xFF\xE0\0\x10JFIF", "JPEG"},
+      {"GIF89a\x01\0\x01\0", "GIF"},
+      {std::string("BM\x36\0\0\0\0\0\0\0\x36\0", 12), "BMP"},
+      {std::string("II*\0\x08\0\0\0", 8), "TIFF"},
+      {std::string("RIFF\x10\0\0\0WEBPVP8 ", 16), "WebP"},
+      {"%PDF-1.7\n", "PDF"},
+      {"%!PS-Adobe-3.0\n", "PostScript"},
+      {"P6\n640 480\n255\n", "PNM"},
+      {"SIZE 50 mm,30 mm\r\n", nullptr},
+      {"BLINE 2 mm,0\r\n", nullptr},
+      {"BMP_LOGO\r\n", nullptr},  // "BM" without the zero fields of a bitmap
+      {"PRINT 1\r\n", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto got = pictureOrDocument(reinterpret_cast<const unsigned char*>(c.head.data()),
+                                       c.head.size());
+    if (c.format) {
+      ASSERT_TRUE(got.has_value()) << c.format;
+      EXPECT_EQ(*got, c.format);
+    } else {
+      EXPECT_FALSE(got.has_value()) << c.head << " taken for " << got.value_or("");
+    }
+  }
+}
+
+TEST(Pictures, LengthsInDotsMillimetresAndInches) {
+  EXPECT_EQ(lengthInDots("120", 203, 5000), 120);
+  EXPECT_EQ(lengthInDots("25mm", 203, 5000), 200);   // 199.8
+  EXPECT_EQ(lengthInDots("1.5in", 300, 5000), 450);
+  EXPECT_EQ(lengthInDots("0", 203, 5000), 0);
+  EXPECT_EQ(lengthInDots("10.5", 203, 5000), std::nullopt);  // dots are whole
+  EXPECT_EQ(lengthInDots("-3", 203, 5000), std::nullopt);
+  EXPECT_EQ(lengthInDots("3cm", 203, 5000), std::nullopt);
+  EXPECT_EQ(lengthInDots("", 203, 5000), std::nullopt);
+  EXPECT_EQ(lengthInDots("30in", 203, 5000), std::nullopt);  // beyond the bound
 }
 
 }  // namespace
