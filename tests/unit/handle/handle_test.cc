@@ -312,6 +312,30 @@ TEST(Handle, CloseEndsTheConnectionWithoutThePause) {
   EXPECT_TRUE(r.f.sleeps().empty());
 }
 
+TEST(Handle, ReconnectOpensTheSameAddressAgainWithTheHandlesBounds) {
+  Rig r;
+  paloma_printer* p = r.tcp();
+  r.f.queueRecvClosed(kPeer);
+  std::uint8_t byte = 0;
+  ASSERT_EQ(paloma_status(p, &byte), PALOMA_ERROR_CLOSED);
+  ASSERT_EQ(paloma_reconnect(p), PALOMA_OK) << paloma_last_error();
+  EXPECT_EQ(r.f.openSockets(), 1);  // the old connection was closed
+  r.f.clearJournal();
+  ASSERT_EQ(paloma_send_command(p, "CLS"), PALOMA_OK);
+  EXPECT_EQ(r.f.wire(kPeer), "CLS\r\n");
+  // A reconnect that fails leaves the handle, unconnected, until the next one.
+  paloma_printer* q = nullptr;
+  r.f.addTcpPeer("127.0.0.2:9100");
+  ASSERT_EQ(paloma_open("tcp://127.0.0.2", &q), PALOMA_OK);
+  r.f.failSocket(true);
+  EXPECT_NE(paloma_reconnect(q), PALOMA_OK);
+  EXPECT_EQ(paloma_send_command(q, "CLS"), PALOMA_ERROR_NOT_CONNECTED);
+  r.f.failSocket(false);
+  EXPECT_EQ(paloma_reconnect(q), PALOMA_OK);
+  EXPECT_EQ(paloma_send_command(q, "CLS"), PALOMA_OK);
+  EXPECT_EQ(paloma_close(q), PALOMA_OK);
+}
+
 TEST(Handle, TheLegacyLockNeverHoldsAHandleBack) {
   Rig r;
   paloma_printer* p = r.tcp();
