@@ -60,13 +60,14 @@ class Rig:
         self.env = dict(os.environ, SNAP_COMMON=os.path.join(self.dir, "run"))
         os.makedirs(self.env["SNAP_COMMON"])
         self.app_log = os.path.join(self.dir, "app.log")
+        self.app_stderr = open(os.path.join(self.dir, "app.stderr"), "w+")
         self.app = subprocess.Popen(
             [APP, "server", "-o", "server-port=%d" % self.port,
              "-o", "state-file=" + os.path.join(self.dir, "state"),
              "-o", "spool-directory=" + os.path.join(self.dir, "spool"),
              "-o", "log-file=" + self.app_log, "-o", "log-level=debug",
              "-o", "status-interval=1", "-o", "max-pdf-pages=20"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env=self.env, stdout=subprocess.DEVNULL, stderr=self.app_stderr)
         if not wait_for(lambda: self._connects(self.port), 20):
             raise RuntimeError("the application did not listen on port %d" % self.port)
         self.printer = "lab"
@@ -124,6 +125,11 @@ class Rig:
             self.vp.kill()
             self.vp.wait(timeout=10)
         self.vp_log.close()
+        # A sanitizer's report on the server's standard error is a failure.
+        self.app_stderr.seek(0)
+        self.server_errors = [line for line in self.app_stderr.read().splitlines()
+                              if "Sanitizer" in line or "runtime error" in line]
+        self.app_stderr.close()
         if os.environ.get("PALOMA_KEEP_TEST_DIR"):
             print("kept", self.dir, file=sys.stderr)
         else:
@@ -151,6 +157,8 @@ class PrinterAppTest(unittest.TestCase):
     def tearDownClass(cls):
         if cls.rig:
             cls.rig.close()
+            if cls.rig.server_errors:
+                raise AssertionError("the server reported: " + "\n".join(cls.rig.server_errors))
 
     # ---- helpers
 
