@@ -23,10 +23,14 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libpaloma1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libpaloma-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libpaloma1 (= ${PROJECT_VERSION})")
+# A static link (paloma::paloma_static, pkg-config --static) needs the
+# libraries' link files and the C++ runtime's.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libpaloma1 (= ${PROJECT_VERSION}), libcups2-dev, libpango1.0-dev, libcairo2-dev, libusb-1.0-0-dev, libstdc++-dev")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME paloma-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libpaloma1 (= ${PROJECT_VERSION})")
+# paloma text draws Chinese, Japanese and Korean only with a font that has them.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "PALOMA label printer SDK: the shared library")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "PALOMA label printer SDK: header, static library, pkg-config and CMake files")

@@ -54,10 +54,23 @@
  * a program has until it calls setlocale, a text that is valid UTF-8 is read
  * as UTF-8, and any other text byte by byte as ISO-8859-1.
  *
- * Blocking: every call returns within a bound. Writes to a device are bounded
- * by the size of the data (1 to 30 seconds); a network send gives up after
- * 1000 ms, a TCP connect after 5 seconds, the print spooler after 5 seconds.
+ * Blocking: every call returns within a bound. Every write to a printer
+ * (commands, binary data, files) follows one rule: it fails when the printer
+ * takes no byte for the stall bound (1000 ms on the network; on a device 1
+ * to 30 seconds by the size of the data), and a printer that keeps taking
+ * bytes, however slowly, is waited for. A TCP connect gives up after 5
+ * seconds; a print server after 5 seconds to connect, 5 seconds for a whole
+ * lookup and 15 seconds for each whole exchange of a job, however the server
+ * paces its answer.
  * Each function's comment names the pauses and waits of its own.
+ *
+ * Sanitizers: a program that draws host-font text (windowsfont and its
+ * twins) under ThreadSanitizer or LeakSanitizer sees reports from the font
+ * libraries (Pango's font-configuration thread, fontconfig's caches kept
+ * until exit), which are not built for them. The package ships suppression
+ * files for both in <prefix>/share/paloma/sanitizers/: tsan.supp
+ * (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
+ * (LSAN_OPTIONS=suppressions=.../lsan.supp).
  *
  * Memory: nothing returned by the library is released by the caller, except
  * the #paloma_bstr strings of the `vb6` functions (paloma_bstr_free()).
@@ -102,6 +115,151 @@ typedef char16_t paloma_wchar;
 #endif
 #endif
 
+/* The names of the functions without the paloma_ prefix are common words
+ * (setup, restart, sendfile, ...) that the C library or an application may
+ * define as well. On Linux the compiler gives each of them the symbol
+ * paloma_legacy_NAME, so that a program's call reaches the library's function
+ * whatever else defines NAME; the library also answers to the plain names
+ * for programs built before (sendfile only as the old version
+ * sendfile@PALOMA_1, never as the one a new program links to: that is the C
+ * library's). Define PALOMA_NO_LEGACY_API before including this header to
+ * declare only the paloma_ functions. */
+#if !defined(_WIN32) && !defined(PALOMA_NO_LEGACY_API) && (defined(__GNUC__) || defined(__clang__))
+#pragma redefine_extname sendcommand paloma_legacy_sendcommand
+#pragma redefine_extname sendcommandnocrlf paloma_legacy_sendcommandnocrlf
+#pragma redefine_extname sendcommandW paloma_legacy_sendcommandW
+#pragma redefine_extname sendcommandutf8 paloma_legacy_sendcommandutf8
+#pragma redefine_extname sendBinaryData paloma_legacy_sendBinaryData
+#pragma redefine_extname sendBinaryDataNoCRLF paloma_legacy_sendBinaryDataNoCRLF
+#pragma redefine_extname about paloma_legacy_about
+#pragma redefine_extname dllversion paloma_legacy_dllversion
+#pragma redefine_extname showunicode paloma_legacy_showunicode
+#pragma redefine_extname testthread paloma_legacy_testthread
+#pragma redefine_extname openport paloma_legacy_openport
+#pragma redefine_extname openportW paloma_legacy_openportW
+#pragma redefine_extname compareport paloma_legacy_compareport
+#pragma redefine_extname returndriver paloma_legacy_returndriver
+#pragma redefine_extname closeport paloma_legacy_closeport
+#pragma redefine_extname setup paloma_legacy_setup
+#pragma redefine_extname clearbuffer paloma_legacy_clearbuffer
+#pragma redefine_extname formfeed paloma_legacy_formfeed
+#pragma redefine_extname nobackfeed paloma_legacy_nobackfeed
+#pragma redefine_extname printlabel paloma_legacy_printlabel
+#pragma redefine_extname printlabelW paloma_legacy_printlabelW
+#pragma redefine_extname restart paloma_legacy_restart
+#pragma redefine_extname printerfont paloma_legacy_printerfont
+#pragma redefine_extname printerfontW paloma_legacy_printerfontW
+#pragma redefine_extname barcode paloma_legacy_barcode
+#pragma redefine_extname barcodeW paloma_legacy_barcodeW
+#pragma redefine_extname barcodecomplete paloma_legacy_barcodecomplete
+#pragma redefine_extname rss paloma_legacy_rss
+#pragma redefine_extname qrcode paloma_legacy_qrcode
+#pragma redefine_extname dmatrix paloma_legacy_dmatrix
+#pragma redefine_extname aztec paloma_legacy_aztec
+#pragma redefine_extname maxicode paloma_legacy_maxicode
+#pragma redefine_extname pdf417 paloma_legacy_pdf417
+#pragma redefine_extname rfidDetect paloma_legacy_rfidDetect
+#pragma redefine_extname rfidRead paloma_legacy_rfidRead
+#pragma redefine_extname rfidWrite paloma_legacy_rfidWrite
+#pragma redefine_extname WiFi_DHCP paloma_legacy_WiFi_DHCP
+#pragma redefine_extname WiFi_Port paloma_legacy_WiFi_Port
+#pragma redefine_extname WiFi_SSID paloma_legacy_WiFi_SSID
+#pragma redefine_extname WiFi_StaticIP paloma_legacy_WiFi_StaticIP
+#pragma redefine_extname WiFi_WEP paloma_legacy_WiFi_WEP
+#pragma redefine_extname WiFi_WPA paloma_legacy_WiFi_WPA
+#pragma redefine_extname WiFi_Default paloma_legacy_WiFi_Default
+#pragma redefine_extname windowsfont paloma_legacy_windowsfont
+#pragma redefine_extname windowsfontW paloma_legacy_windowsfontW
+#pragma redefine_extname windowsfontM paloma_legacy_windowsfontM
+#pragma redefine_extname windowsfontUnicode paloma_legacy_windowsfontUnicode
+#pragma redefine_extname windowsfontUnicodeLengh paloma_legacy_windowsfontUnicodeLengh
+#pragma redefine_extname comportprintercodepage paloma_legacy_comportprintercodepage
+#pragma redefine_extname comportprintercompletestatus paloma_legacy_comportprintercompletestatus
+#pragma redefine_extname comportprinterdpi paloma_legacy_comportprinterdpi
+#pragma redefine_extname comportprinterfile paloma_legacy_comportprinterfile
+#pragma redefine_extname comportprinterfreememory paloma_legacy_comportprinterfreememory
+#pragma redefine_extname comportprintermileage paloma_legacy_comportprintermileage
+#pragma redefine_extname comportprintername paloma_legacy_comportprintername
+#pragma redefine_extname comportprinterpeel paloma_legacy_comportprinterpeel
+#pragma redefine_extname comportprinterquantity paloma_legacy_comportprinterquantity
+#pragma redefine_extname comportprinterserial paloma_legacy_comportprinterserial
+#pragma redefine_extname ethernetprintercodepage paloma_legacy_ethernetprintercodepage
+#pragma redefine_extname ethernetprintercompletestatus paloma_legacy_ethernetprintercompletestatus
+#pragma redefine_extname ethernetprinterdpi paloma_legacy_ethernetprinterdpi
+#pragma redefine_extname ethernetprinterfile paloma_legacy_ethernetprinterfile
+#pragma redefine_extname ethernetprinterfreememory paloma_legacy_ethernetprinterfreememory
+#pragma redefine_extname ethernetprintermileage paloma_legacy_ethernetprintermileage
+#pragma redefine_extname ethernetprintername paloma_legacy_ethernetprintername
+#pragma redefine_extname ethernetprinterpeel paloma_legacy_ethernetprinterpeel
+#pragma redefine_extname ethernetprinterquantity paloma_legacy_ethernetprinterquantity
+#pragma redefine_extname ethernetprinterserial paloma_legacy_ethernetprinterserial
+#pragma redefine_extname usbprintercodepage paloma_legacy_usbprintercodepage
+#pragma redefine_extname usbprintercompletestatus paloma_legacy_usbprintercompletestatus
+#pragma redefine_extname usbprinterfile paloma_legacy_usbprinterfile
+#pragma redefine_extname usbprinterfreememory paloma_legacy_usbprinterfreememory
+#pragma redefine_extname usbprintermileage paloma_legacy_usbprintermileage
+#pragma redefine_extname usbprintername paloma_legacy_usbprintername
+#pragma redefine_extname usbprinterpeel paloma_legacy_usbprinterpeel
+#pragma redefine_extname usbprinterquantity paloma_legacy_usbprinterquantity
+#pragma redefine_extname usbprinterserial paloma_legacy_usbprinterserial
+#pragma redefine_extname ethernetprintersetting paloma_legacy_ethernetprintersetting
+#pragma redefine_extname usbprintersetting paloma_legacy_usbprintersetting
+#pragma redefine_extname comportprinterrestart paloma_legacy_comportprinterrestart
+#pragma redefine_extname ethernetprinterrestart paloma_legacy_ethernetprinterrestart
+#pragma redefine_extname usbprinterrestart paloma_legacy_usbprinterrestart
+#pragma redefine_extname usbprinternamevb6 paloma_legacy_usbprinternamevb6
+#pragma redefine_extname usbprinterserialvb6 paloma_legacy_usbprinterserialvb6
+#pragma redefine_extname rfidGetReadData paloma_legacy_rfidGetReadData
+#pragma redefine_extname rfidGetReadDatavb6 paloma_legacy_rfidGetReadDatavb6
+#pragma redefine_extname opencomport paloma_legacy_opencomport
+#pragma redefine_extname SetRS232 paloma_legacy_SetRS232
+#pragma redefine_extname SetRS232_port paloma_legacy_SetRS232_port
+#pragma redefine_extname openethernet paloma_legacy_openethernet
+#pragma redefine_extname closeethernetport paloma_legacy_closeethernetport
+#pragma redefine_extname Ethernetsend paloma_legacy_Ethernetsend
+#pragma redefine_extname printerstatus paloma_legacy_printerstatus
+#pragma redefine_extname comportprinterstatus paloma_legacy_comportprinterstatus
+#pragma redefine_extname comportqueryprinter paloma_legacy_comportqueryprinter
+#pragma redefine_extname comportqueryprinter_port paloma_legacy_comportqueryprinter_port
+#pragma redefine_extname ethernetprinterstatus paloma_legacy_ethernetprinterstatus
+#pragma redefine_extname usbprinterstatus paloma_legacy_usbprinterstatus
+#pragma redefine_extname usbportqueryprinter paloma_legacy_usbportqueryprinter
+#pragma redefine_extname comport_getstring paloma_legacy_comport_getstring
+#pragma redefine_extname ethernet_getstring paloma_legacy_ethernet_getstring
+#pragma redefine_extname usb_getstring paloma_legacy_usb_getstring
+#pragma redefine_extname downloadbmp paloma_legacy_downloadbmp
+#pragma redefine_extname downloadpcx paloma_legacy_downloadpcx
+#pragma redefine_extname downloadmemory paloma_legacy_downloadmemory
+#pragma redefine_extname sendfile paloma_legacy_sendfile
+#pragma redefine_extname savetotext paloma_legacy_savetotext
+#pragma redefine_extname savetotext_array paloma_legacy_savetotext_array
+#pragma redefine_extname openportmult paloma_legacy_openportmult
+#pragma redefine_extname openusbportmult paloma_legacy_openusbportmult
+#pragma redefine_extname openethernetmult paloma_legacy_openethernetmult
+#pragma redefine_extname closeportmult paloma_legacy_closeportmult
+#pragma redefine_extname closeethernetportmult paloma_legacy_closeethernetportmult
+#pragma redefine_extname sendcommandmult paloma_legacy_sendcommandmult
+#pragma redefine_extname setupmult paloma_legacy_setupmult
+#pragma redefine_extname clearbuffermult paloma_legacy_clearbuffermult
+#pragma redefine_extname formfeedmult paloma_legacy_formfeedmult
+#pragma redefine_extname nobackfeedmult paloma_legacy_nobackfeedmult
+#pragma redefine_extname printlabelmult paloma_legacy_printlabelmult
+#pragma redefine_extname barcodemult paloma_legacy_barcodemult
+#pragma redefine_extname printerfontmult paloma_legacy_printerfontmult
+#pragma redefine_extname sendfilemult paloma_legacy_sendfilemult
+#pragma redefine_extname downloadbmpmult paloma_legacy_downloadbmpmult
+#pragma redefine_extname downloadpcxmult paloma_legacy_downloadpcxmult
+#pragma redefine_extname downloadmemorymult paloma_legacy_downloadmemorymult
+#pragma redefine_extname windowsfontmult paloma_legacy_windowsfontmult
+#pragma redefine_extname windowsfontMmult paloma_legacy_windowsfontMmult
+#pragma redefine_extname windowsfontUnicodemult paloma_legacy_windowsfontUnicodemult
+#pragma redefine_extname usbprinterstatusmult paloma_legacy_usbprinterstatusmult
+#pragma redefine_extname ethernetprinterstatusmult paloma_legacy_ethernetprinterstatusmult
+#pragma redefine_extname usbprintersettingmult paloma_legacy_usbprintersettingmult
+#pragma redefine_extname ethernetprintersettingmult paloma_legacy_ethernetprintersettingmult
+#pragma redefine_extname broadcast paloma_legacy_broadcast
+#endif
+
 /** A string handed to the caller that the caller releases with
  * paloma_bstr_free(): bytes preceded by a hidden 32-bit length, NUL-terminated.
  * @ingroup information */
@@ -122,7 +280,8 @@ extern "C" {
  * @param text the message.
  * @param caption its caption ("Error Message", "DLL Version", "Debug", ...).
  * @param icon 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail
- *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()).
+ *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()),
+ *        5 a console line (#PALOMA_ICON_CONSOLE).
  * @param user the pointer given to paloma_set_message_handler().
  *
  * Both texts are the library's and valid only during the call; copy them to
@@ -144,6 +303,13 @@ PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_hand
 #define PALOMA_LOG_DEBUG 1
 /** The icon of a debug-detail message. */
 #define PALOMA_ICON_DEBUG 4
+/** The icon of a console line: a line the library writes for a person at a
+ * terminal ("Connection Closed." from Ethernetsend), caption "Console". With
+ * no handler installed it goes to standard output, as it always has; a
+ * handler receives it like any message and may send it to standard error or
+ * drop it, so that a program whose standard output carries data keeps it
+ * clean. */
+#define PALOMA_ICON_CONSOLE 5
 /** Sets which messages reach the handler.
  * @param level #PALOMA_LOG_MESSAGES or #PALOMA_LOG_DEBUG.
  * @return the previous level. */
@@ -172,6 +338,10 @@ PALOMA_API int paloma_set_log_level(int level);
  * text stays valid until the thread's next failing call or
  * paloma_clear_error(). A host font that is not installed is no failure: the
  * face that stood in for it is told as debug detail (paloma_set_log_level()).
+ * Host-font text with characters that no installed font has a glyph for is
+ * sent with empty boxes in their place, and the call succeeds; it is the one
+ * success that records a reason (how many characters, and which font package
+ * to install), so clear the record before the call to see it.
  * @{
  */
 /** The reason the calling thread's last failing call gave.
@@ -186,13 +356,15 @@ PALOMA_API int paloma_last_error_code(void);
 PALOMA_API void paloma_clear_error(void);
 /** @} */
 
+#ifndef PALOMA_NO_LEGACY_API
 /** @defgroup writing Writing to the printer
  * @brief Text and bytes on the current connection.
  *
  * Writers pick the transport by the mode flags in a fixed order and return 1
  * only when the transport accepted every byte. A write blocks until the
- * bytes are handed on: a device write for at most 1 to 30 seconds by its
- * size, a network send at most 1000 ms.
+ * bytes are handed on; it fails when the printer takes no byte for the stall
+ * bound (a device 1 to 30 seconds by the size, the network 1000 ms) and
+ * waits for a printer that is slow but taking bytes.
  * @{
  */
 
@@ -843,6 +1015,7 @@ PALOMA_API const char* rfidGetReadData(void);
  * @return the reply's bytes as a string the caller releases with
  *         paloma_bstr_free(). */
 PALOMA_API paloma_bstr rfidGetReadDatavb6(void);
+#endif /* PALOMA_NO_LEGACY_API */
 /** Releases a string returned by a `vb6` function.
  * @param s the string; null is ignored. */
 PALOMA_API void paloma_bstr_free(paloma_bstr s);
@@ -850,6 +1023,7 @@ PALOMA_API void paloma_bstr_free(paloma_bstr s);
  * @param s the string.
  * @return its length in bytes, without the NUL; 0 for null. */
 PALOMA_API unsigned int paloma_bstr_bytelen(paloma_bstr s);
+#ifndef PALOMA_NO_LEGACY_API
 /** @} */
 
 /** @defgroup serial Serial port
@@ -917,8 +1091,9 @@ PALOMA_API int openethernet(const char* address, int port);
  * @return 1, always. */
 PALOMA_API int closeethernetport(int delay);
 /** Diagnostic: sends the text as it is and shows each reply (caption "Error
- * Message") until the printer closes ("Hi", and "Connection Closed." on
- * standard output), a receive fails ("-1", then "end"), or 5 seconds pass
+ * Message") until the printer closes ("Hi", and the console line
+ * "Connection Closed.": standard output unless a message handler takes it,
+ * see #PALOMA_ICON_CONSOLE), a receive fails ("-1", then "end"), or 5 seconds pass
  * ("end"). Blocks up to about 5 seconds.
  * @param text the bytes to send.
  * @return 1, or 0 for a null text. */
@@ -1011,8 +1186,10 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * 2 GiB or more: 0. Sending blocks as its writes do (see @ref writing).
  *
  * Note that `sendfile` has a plain C name that also exists in the C library;
- * do not include `<sys/sendfile.h>` beside this header. (Other libraries keep
- * the C library's: see the symbol versions at the top of this header.)
+ * do not include `<sys/sendfile.h>` beside this header unless
+ * PALOMA_NO_LEGACY_API is defined (then paloma_send_file() on a handle sends
+ * a file). Calls to it reach the SDK's function under its own symbol, and the
+ * C library's sendfile(2) stays the C library's for everyone else.
  * @{
  */
 /** Downloads a BMP image to the printer under a name (PUTBMP draws it).
@@ -1254,6 +1431,7 @@ PALOMA_API const char* ethernetprintersettingmult(int n, const char* a, const ch
                                                   const char* c);
 /** @} */
 /* PALOMA_SECTION slots */
+#endif /* PALOMA_NO_LEGACY_API */
 /** @defgroup pictures Pictures
  * @brief Any picture (PNG, JPEG, GIF, BMP, PNM, or pixels in memory) scaled
  * to the printer's dots, made one-bit and sent as one "BITMAP" command.
@@ -1420,6 +1598,7 @@ PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixe
  * @brief Finding printers on the local network by UDP broadcast.
  * @{
  */
+#ifndef PALOMA_NO_LEGACY_API
 /** Sends one 32-byte UDP probe to 255.255.255.255:22368 from local port
  * 22368 and waits up to 3 seconds for any answer longer than 32 bytes.
  * @return "123456" when one came, "-1" when nobody answered in time, "0"
@@ -1427,6 +1606,7 @@ PALOMA_API int paloma_sendimage_pixelsmult(int n, int x, int y, const void* pixe
  *         binding in the server socket2", and "Error in creating socket" when
  *         no socket was made). Constant texts. */
 PALOMA_API const char* broadcast(void);
+#endif
 /** One answer to the discovery probe: the sender's IPv4 address (dotted
  * text) and UDP port, and the answer's first bytes. */
 typedef struct paloma_printer_found {
@@ -1680,9 +1860,310 @@ PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, co
                                              const paloma_image_options* options);
 /** @} */
 /* PALOMA_SECTION pictures-handles */
+/** @defgroup handlebuilders Label commands on a handle
+ * @brief The label commands, and host-font text, on a printer handle.
+ *
+ * Each is the function of the same name without the prefix, on a handle:
+ * the same command lines from the same formatter (the same bytes on the
+ * wire), each line followed by CR LF, all lines of one call in one write.
+ * A refused argument (a CR or LF in a field, a command too long for its
+ * capacity, ...) gives #PALOMA_ERROR_ARGUMENT and sends nothing; otherwise
+ * the result is as paloma_write()'s. No fixed pause follows any of them.
+ * @{
+ */
+/** As setup(), on a printer handle.
+ * @param p the printer handle.
+ * @param width label width in mm.
+ * @param height label height in mm.
+ * @param speed print speed.
+ * @param density darkness, 0 to 15.
+ * @param sensor "0" gap sensor (labels with gaps between them), "1" black line sensor (a black
+ *   mark on the back of the liner).
+ * @param gap the gap's (or black line's) height in mm.
+ * @param offset the gap's (or line's) offset in mm.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_setup(paloma_printer* p, const char* width, const char* height,
+                                      const char* speed, const char* density, const char* sensor,
+                                      const char* gap, const char* offset);
+/** As clearbuffer(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_clearbuffer(paloma_printer* p);
+/** As formfeed(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_formfeed(paloma_printer* p);
+/** As nobackfeed(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_nobackfeed(paloma_printer* p);
+/** As printlabel(), on a printer handle.
+ * @param p the printer handle.
+ * @param sets how many label sets.
+ * @param copies copies of each set.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_printlabel(paloma_printer* p, const char* sets, const char* copies);
+/** As restart(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_restart(paloma_printer* p);
+/** As printerfont(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge of the text before rotation, in dots.
+ * @param y top edge of the text before rotation, in dots.
+ * @param font "1" to "8" built-in bitmap fonts, "0" or a font file name a scalable font.
+ * @param rotation 0, 90, 180 or 270 degrees clockwise about (x, y).
+ * @param xmul horizontal multiplier (bitmap fonts 1 to 10; scalable: points).
+ * @param ymul vertical multiplier.
+ * @param content the text, or `@` and a variable name.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_printerfont(paloma_printer* p, const char* x, const char* y,
+                                            const char* font, const char* rotation,
+                                            const char* xmul, const char* ymul,
+                                            const char* content);
+/** As barcode(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology: "128", "39", "EAN13", "UPCA", "CODA", ...
+ * @param height bar height in dots.
+ * @param readable the human-readable line: "0" none, "1" left, "2" centred, "3" right.
+ * @param rotation 0, 90, 180 or 270 degrees clockwise.
+ * @param narrow narrow bar width in dots (the module of one-width types).
+ * @param wide wide bar width in dots (types with two widths).
+ * @param content the data, or `@` and a variable name.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_barcode(paloma_printer* p, const char* x, const char* y,
+                                        const char* type, const char* height, const char* readable,
+                                        const char* rotation, const char* narrow, const char* wide,
+                                        const char* content);
+/** As barcodecomplete(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology.
+ * @param height bar height in dots.
+ * @param readable human-readable line: "0" to "3".
+ * @param rotation degrees clockwise.
+ * @param narrow narrow bar width in dots.
+ * @param wide wide bar width in dots.
+ * @param extra the extra field, written bare.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_barcodecomplete(paloma_printer* p, const char* x, const char* y,
+                                                const char* type, const char* height,
+                                                const char* readable, const char* rotation,
+                                                const char* narrow, const char* wide,
+                                                const char* extra, const char* content);
+/** As rss(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type "RSS14", "RSSLIM", "RSSEXP", "UCC128CCA", ...
+ * @param rotation degrees clockwise.
+ * @param moduleWidth module width in dots.
+ * @param separatorHeight separator height in dots.
+ * @param extra segment width or linear height; written only when not empty.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rss(paloma_printer* p, const char* x, const char* y,
+                                    const char* type, const char* rotation,
+                                    const char* moduleWidth, const char* separatorHeight,
+                                    const char* extra, const char* content);
+/** As qrcode(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param ecc error correction level: "L", "M", "Q" or "H".
+ * @param cell cell width in dots.
+ * @param mode "A" automatic encoding, "M" manual.
+ * @param rotation degrees clockwise.
+ * @param model optional: "M1" or "M2".
+ * @param mask optional: "S0" to "S8".
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_qrcode(paloma_printer* p, const char* x, const char* y,
+                                       const char* ecc, const char* cell, const char* mode,
+                                       const char* rotation, const char* model, const char* mask,
+                                       const char* content);
+/** As dmatrix(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param width width of the area in dots.
+ * @param height height of the area in dots.
+ * @param moduleSize optional: module size in dots.
+ * @param rows optional: symbol rows.
+ * @param columns optional: symbol columns.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_dmatrix(paloma_printer* p, const char* x, const char* y,
+                                        const char* width, const char* height,
+                                        const char* moduleSize, const char* rows,
+                                        const char* columns, const char* content);
+/** As aztec(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param rotation degrees clockwise.
+ * @param moduleSize optional: module size in dots.
+ * @param errorControl optional: error control.
+ * @param flags optional: flags.
+ * @param menu optional: menu symbol.
+ * @param symbols optional: multi-symbol count.
+ * @param reverse optional: "1" white on black.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_aztec(paloma_printer* p, const char* x, const char* y,
+                                      const char* rotation, const char* moduleSize,
+                                      const char* errorControl, const char* flags,
+                                      const char* menu, const char* symbols, const char* reverse,
+                                      const char* content);
+/** As maxicode(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param mode "2" to "5".
+ * @param cls class of service (modes 2 and 3).
+ * @param country country code (modes 2 and 3).
+ * @param postal postal code (modes 2 and 3).
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_maxicode(paloma_printer* p, const char* x, const char* y,
+                                         const char* mode, const char* cls, const char* country,
+                                         const char* postal, const char* content);
+/** As pdf417(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param width width of the area in dots.
+ * @param height height of the area in dots.
+ * @param rotation degrees clockwise.
+ * @param o6 option 6 (field 6).
+ * @param o7 option 7, e.g. "P1" error level.
+ * @param o8 option 8.
+ * @param o9 option 9.
+ * @param o10 option 10.
+ * @param o11 option 11.
+ * @param o12 option 12, e.g. "E3" module width.
+ * @param o13 option 13, e.g. "H9" module height.
+ * @param o14 option 14, e.g. "R10" rows.
+ * @param o15 option 15, e.g. "C4" columns.
+ * @param o16 option 16, e.g. "T1" truncation.
+ * @param o17 option 17, e.g. "L1" show the data under the symbol.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_pdf417(paloma_printer* p, const char* x, const char* y,
+                                       const char* width, const char* height, const char* rotation,
+                                       const char* o6, const char* o7, const char* o8,
+                                       const char* o9, const char* o10, const char* o11,
+                                       const char* o12, const char* o13, const char* o14,
+                                       const char* o15, const char* o16, const char* o17,
+                                       const char* content);
+/** As rfidDetect(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rfiddetect(paloma_printer* p);
+/** As rfidRead(), on a printer handle.
+ * @param p the printer handle.
+ * @param a1 field 1.
+ * @param a2 field 2.
+ * @param a3 field 3.
+ * @param a4 field 4.
+ * @param a5 field 5.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rfidread(paloma_printer* p, const char* a1, const char* a2,
+                                         const char* a3, const char* a4, const char* a5);
+/** As rfidWrite(), on a printer handle.
+ * @param p the printer handle.
+ * @param a1 field 1.
+ * @param a2 field 2.
+ * @param a3 field 3.
+ * @param a4 field 4.
+ * @param a5 field 5.
+ * @param data the data to write.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rfidwrite(paloma_printer* p, const char* a1, const char* a2,
+                                          const char* a3, const char* a4, const char* a5,
+                                          const char* data);
+/** As WiFi_DHCP(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_dhcp(paloma_printer* p);
+/** As WiFi_Port(), on a printer handle.
+ * @param p the printer handle.
+ * @param port the port.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_port(paloma_printer* p, int port);
+/** As WiFi_SSID(), on a printer handle.
+ * @param p the printer handle.
+ * @param ssid the name.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_ssid(paloma_printer* p, const char* ssid);
+/** As WiFi_StaticIP(), on a printer handle.
+ * @param p the printer handle.
+ * @param ip the address.
+ * @param mask the network mask.
+ * @param gateway the gateway.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_staticip(paloma_printer* p, const char* ip, const char* mask,
+                                              const char* gateway);
+/** As WiFi_WEP(), on a printer handle.
+ * @param p the printer handle.
+ * @param index key number.
+ * @param key the key.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_wep(paloma_printer* p, int index, const char* key);
+/** As WiFi_WPA(), on a printer handle.
+ * @param p the printer handle.
+ * @param key the key.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_wpa(paloma_printer* p, const char* key);
+/** As WiFi_Default(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_default(paloma_printer* p);
+/** As windowsfont(), on a printer handle.
+ * @param p the printer handle.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell height (positive) or character height (negative) in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name, at most 31 bytes.
+ * @param content the text.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_windowsfont(paloma_printer* p, int x, int y, int fontheight,
+                                            int rotation, int fontstyle, int fontunderline,
+                                            const char* szFaceName, const char* content);
+/** Sends a file's bytes unchanged, then CR LF, on a printer handle (as
+ * sendfile(); the file streams, never whole in memory).
+ * @param p the printer handle.
+ * @param path the file on the host.
+ * @return #PALOMA_OK; #PALOMA_ERROR_OS when the file cannot be read (the
+ *         last error says why); otherwise as paloma_write(). */
+PALOMA_API paloma_result paloma_send_file(paloma_printer* p, const char* path);
+/** Stores a file on the printer under a name: "DOWNLOAD [memory,]"name",size,",
+ * the file's bytes, then CR LF (as downloadbmp(), downloadpcx() and
+ * downloadmemory()).
+ * @param p the printer handle.
+ * @param memory the memory ("F" flash, "E" expansion memory), or NULL for the
+ *        printer's default.
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return as paloma_send_file(); #PALOMA_ERROR_ARGUMENT for a missing name or
+ *         a header over 99 characters. */
+PALOMA_API paloma_result paloma_download(paloma_printer* p, const char* memory, const char* path,
+                                         const char* name);
+/** @} */
+/* PALOMA_SECTION handlebuilders */
 
 #ifdef __cplusplus
 } /* extern "C" */
+#endif
+
+#if defined(__cplusplus) && !defined(PALOMA_NO_LEGACY_API)
 
 /** @defgroup cxx C++ linkage
  * @brief Functions exported with C++ (type-decorated) symbols.

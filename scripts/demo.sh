@@ -12,11 +12,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/deps.sh
+scripts/deps.sh --demo
 
 build=${BUILD_DIR:-build-demo}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON >/dev/null
-cmake --build "$build" --target paloma paloma-vprinter label_demo -j2 >/dev/null
+mkdir -p "$build"
+echo "demo: building the library, the virtual printer and the example in $build (minutes the first time)" >&2
+if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPALOMA_TESTS=OFF -DPALOMA_TOOLS=ON &&
+       cmake --build "$build" --target paloma paloma-vprinter label_demo -j2; } >"$build/demo-build.log" 2>&1; then
+  tail -n 30 "$build/demo-build.log" >&2
+  echo "demo: the build failed; the whole output is in $build/demo-build.log" >&2
+  exit 1
+fi
 
 case "$build" in /*) build_abs=$build ;; *) build_abs=$root/$build ;; esac
 parent=${OUT_DIR:-$build_abs/labels}

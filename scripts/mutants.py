@@ -3,12 +3,16 @@
 tree, one at a time, and runs the tests that should notice each.
 
 Each fault in FAULTS names a file, a text that must occur exactly once in it,
-its replacement, and the ctest name pattern to run. A fault that cannot change
-behaviour is marked with the reason and left out of the score.
+its replacement, and the tests to run: a ctest name pattern, or "pytest" (the
+Python package's tests, python/tests) with pytest arguments after a colon
+("pytest:python/tests/test_limits.py", paths in the tree). A fault that
+cannot change behaviour is marked with the reason and left out of the score.
 
 Usage: scripts/mutants.py [--only ID[,ID...]] [--check] [--scratch DIR] [--jobs N]
-Prints killed / survived per fault and the score; exits 1 when a fault's text
-is no longer found (the table needs updating) or the unmutated tests fail.
+Prints killed / survived per fault, the score of each area (the library,
+the virtual printer, the CLI, Python, ...) and the whole score; exits 1 when
+a fault's text is no longer found (the table needs updating) or the
+unmutated tests fail.
 
 The scratch tree and its build stay in build-mutants/ (or --scratch DIR), so
 that a second run rebuilds only what changed.
@@ -30,7 +34,7 @@ class Fault:
     path: str
     find: str
     replace: str
-    tests: str                       # ctest -R pattern
+    tests: str                       # ctest -R pattern, or "pytest[:ARGS]"
     equivalent: Optional[str] = None  # why it cannot change behaviour
 
 
@@ -40,11 +44,11 @@ from mutants_table import FAULTS  # noqa: E402  (the table lives beside this fil
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def run(cmd, cwd, timeout, log):
+def run(cmd, cwd, timeout, log, env=None):
     with open(log, "ab") as out:
         try:
             return subprocess.run(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
-                                  timeout=timeout).returncode
+                                  timeout=timeout, env=env).returncode
         except subprocess.TimeoutExpired:
             return -1
 
@@ -52,9 +56,22 @@ def run(cmd, cwd, timeout, log):
 def copy_tree(dest):
     """Brings the scratch tree to the working tree's content. A file whose
     content differs is rewritten with a fresh time, so that the build notices
-    it even when a run was stopped with a fault still in place."""
+    it even when a run was stopped with a fault still in place; a file copied
+    by an earlier run and gone from the tree since is removed (a source glob
+    would still build it)."""
     files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
                            check=True, capture_output=True, text=True).stdout.splitlines()
+    manifest = os.path.join(dest, ".mutants-files")
+    if os.path.isfile(manifest):
+        with open(manifest, encoding="utf-8") as fh:
+            gone = set(fh.read().splitlines()) - set(files)
+        for f in gone:
+            target = os.path.join(dest, f)
+            if os.path.isfile(target):
+                os.remove(target)
+    os.makedirs(dest, exist_ok=True)
+    with open(manifest, "w", encoding="utf-8") as fh:
+        fh.write("\n".join(files) + "\n")
     for f in files:
         src = os.path.join(ROOT, f)
         if not os.path.isfile(src):
@@ -69,6 +86,37 @@ def copy_tree(dest):
                     continue
         shutil.copyfile(src, target)
         shutil.copymode(src, target)
+
+
+def area_of(path):
+    """The deliverable a file belongs to, for the per-area scores."""
+    if path.startswith("src/") or path.startswith("include/"):
+        return "library"
+    if path.startswith("tools/vprinter/"):
+        return "vprinter"
+    if path.startswith("tools/cli/"):
+        return "CLI"
+    if path.startswith("python/"):
+        return "Python"
+    if path.startswith("tools/"):
+        return path.split("/")[1]
+    return path.split("/")[0]
+
+
+def is_pytest(selection):
+    return selection == "pytest" or selection.startswith("pytest:")
+
+
+def pytest_command(src, build, selection):
+    """The Python package's tests of the scratch tree against its build;
+    stops at the first failure."""
+    args = selection.split(":", 1)[1].split() if ":" in selection else []
+    env = dict(os.environ,
+               PALOMA_LIBRARY=os.path.join(build, "libpaloma.so"),
+               PALOMA_VPRINTER=os.path.join(build, "tools", "vprinter", "paloma-vprinter"))
+    python = os.environ.get("PALOMA_PYTHON", "/usr/bin/python3")
+    return [python, "-m", "pytest", "-p", "no:cacheprovider", "-q", "-x"] + \
+        (args or ["python/tests"]), env
 
 
 def test_targets(build, selection):
@@ -133,6 +181,14 @@ def main():
     ctest = ["ctest", "--test-dir", build, "--timeout", "60", f"-j{args.jobs}"]
     targets = {}
     for sel in selections:
+        if is_pytest(sel):
+            # The package loads the built library and runs the built printer.
+            targets[sel] = ["paloma", "paloma-vprinter"]
+            cmd, env = pytest_command(src, build, sel)
+            if run(cmd, src, 900, log, env) != 0:
+                print(f"the unmutated Python tests fail for '{sel}'; see {log}")
+                return 1
+            continue
         targets[sel] = test_targets(build, sel)
         if not targets[sel]:
             print(f"no test matches -R '{sel}': fix its pattern in scripts/mutants_table.py")
@@ -142,6 +198,7 @@ def main():
             return 1
 
     killed = survived = equivalent = invalid = 0
+    areas = {}  # area -> [killed, survived]
     rows = []
     for f in faults:
         if f.equivalent:
@@ -154,17 +211,28 @@ def main():
         with open(path, "w", encoding="utf-8") as fh:
             fh.write(original.replace(f.find, f.replace, 1))
         started = time.monotonic()
+        area = area_of(f.path)
         try:
-            if run(["cmake", "--build", build, f"-j{args.jobs}", "--target"] + targets[f.tests],
-                   scratch, 1800, log) != 0:
+            compiled = f.path.endswith((".cc", ".h", ".c", ".in", ".txt", ".cmake"))
+            if compiled and run(["cmake", "--build", build, f"-j{args.jobs}", "--target"] +
+                                targets[f.tests], scratch, 1800, log) != 0:
                 verdict = "INVALID (does not build)"
                 invalid += 1
-            elif run(ctest + ["-R", f.tests, "--stop-on-failure"], scratch, 900, log) != 0:
-                verdict = "killed"
-                killed += 1
             else:
-                verdict = "SURVIVED"
-                survived += 1
+                if is_pytest(f.tests):
+                    cmd, env = pytest_command(src, build, f.tests)
+                    failed = run(cmd, src, 900, log, env) != 0
+                else:
+                    failed = run(ctest + ["-R", f.tests, "--stop-on-failure"], scratch, 900,
+                                 log) != 0
+                if failed:
+                    verdict = "killed"
+                    killed += 1
+                    areas.setdefault(area, [0, 0])[0] += 1
+                else:
+                    verdict = "SURVIVED"
+                    survived += 1
+                    areas.setdefault(area, [0, 0])[1] += 1
         finally:
             with open(path, "w", encoding="utf-8") as fh:
                 fh.write(original)
@@ -175,6 +243,10 @@ def main():
     print()
     for r in rows:
         print(f"{r[0]:<28} {r[1]:<24} {r[2]}")
+    print()
+    for area in sorted(areas, key=lambda a: (a != "library", a)):
+        k, sv = areas[area]
+        print(f"  {area:<10} {k} of {k + sv} killed = {100.0 * k / (k + sv):.1f}%")
     scored = killed + survived
     score = 100.0 * killed / scored if scored else 0.0
     print(f"\n{killed} killed, {survived} survived, {equivalent} equivalent: "

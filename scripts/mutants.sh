@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Mutation check: puts each fault of scripts/mutants_table.py into a scratch
 # copy of the tree (build-mutants/), runs the subsystem's tests against it and
-# prints killed / survived per fault and the score. Takes minutes; it is not
-# part of scripts/test.sh. Run it before closing work that touches the core.
+# prints killed / survived per fault and the score. Takes minutes; only its
+# --check is part of scripts/test.sh. Run it before closing work that touches
+# the core.
 #   scripts/mutants.sh                 every fault
 #   scripts/mutants.sh --only ID,ID    some faults
 #   scripts/mutants.sh --check         only check the table still matches the code

@@ -4,9 +4,11 @@
 # installed package with find_package and with pkg-config (shared and
 # static), runs each against the virtual printer on 127.0.0.1, then makes the
 # .deb and .tar.gz packages, unpacks the .deb files into a scratch root and
-# builds a consumer against them; checks that all of them carry the project's
-# version and that the API reference builds without a warning. Exits non-zero
-# on the first failure.
+# builds a consumer against them; links a C program statically (CMake's
+# paloma::paloma_static and pkg-config's paloma-static); installs the Python
+# package into a fresh virtual environment with no index; checks that all of
+# them carry the project's version and that the API reference builds without
+# a warning. Exits non-zero on the first failure.
 #
 # Environment: PALOMA_PKG_BUILD (build directory, default build-pkg).
 set -euo pipefail
@@ -50,6 +52,10 @@ printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' >"$WORK/label.prn"
 "$PREFIX/bin/paloma" print "$WORK/label.prn" --to "tcp://127.0.0.1:$port" ||
   fail "the installed paloma could not print to the virtual printer"
 [ -f "$PREFIX/share/man/man1/paloma.1" ] || fail "the manual page paloma(1) was not installed"
+for supp in tsan.supp lsan.supp; do
+  [ -s "$PREFIX/share/paloma/sanitizers/$supp" ] ||
+    fail "the sanitizer suppression file share/paloma/sanitizers/$supp was not installed"
+done
 if pkg-config --exists pappl; then
   log "the installed printer application"
   [ -x "$PREFIX/bin/paloma-printer-app" ] || fail "paloma-printer-app was not installed"
@@ -90,6 +96,64 @@ for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do
     -Wl,-Bstatic -lpaloma -Wl,-Bdynamic $static_libs -lstdc++ || fail "$ex does not link statically with pkg-config --static"
 done
 if ldd "$WORK/ex-pcs/status_poll" | grep -q libpaloma; then fail "the static example still needs libpaloma.so"; fi
+# Libs.private names each library once (a static link needs only the last place).
+private=$(sed -n 's/^Libs.private: //p' "$PREFIX/lib/pkgconfig/paloma.pc" | sed 's/ -lstdc++ -lm -lpthread$//')
+dups=$(echo "$private" | tr ' ' '\n' | sort | uniq -d | xargs)
+[ -z "$dups" ] || fail "paloma.pc's Libs.private names these more than once: $dups"
+# paloma-static.pc: the static library although the shared one is beside it.
+mkdir -p "$WORK/ex-pcst"
+# shellcheck disable=SC2046
+gcc -std=c11 -Wall -Werror "$ROOT/examples/status_poll.c" -o "$WORK/ex-pcst/status_poll" \
+  $(pkg-config --cflags --libs --static paloma-static) || fail "status_poll.c does not link with pkg-config paloma-static"
+if ldd "$WORK/ex-pcst/status_poll" | grep -q libpaloma; then fail "pkg-config paloma-static links libpaloma.so"; fi
+"$WORK/ex-pcst/status_poll" 127.0.0.1 "$port" 2 >/dev/null || fail "the program linked with paloma-static failed"
+
+log "a C program with find_package and paloma::paloma_static"
+mkdir -p "$WORK/static-c"
+cat >"$WORK/static-c/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(static_consumer C)
+find_package(paloma 1.0 REQUIRED)
+add_executable(static_consumer main.c)
+target_link_libraries(static_consumer PRIVATE paloma::paloma_static)
+CMAKE
+cat >"$WORK/static-c/main.c" <<'C'
+#include <paloma.h>
+#include <stdlib.h>
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  if (!openethernet("127.0.0.1", atoi(argv[1]))) return 1;
+  int ok = sendcommand("CLS") == 1;
+  return closeport() == 1 && ok ? 0 : 1;
+}
+C
+cmake -S "$WORK/static-c" -B "$WORK/static-c/build" -DCMAKE_PREFIX_PATH="$PREFIX" >"$WORK/static-c.log" 2>&1 &&
+  cmake --build "$WORK/static-c/build" >>"$WORK/static-c.log" 2>&1 ||
+  { cat "$WORK/static-c.log"; fail "a C program does not link paloma::paloma_static"; }
+if ldd "$WORK/static-c/build/static_consumer" | grep -q libpaloma; then fail "paloma::paloma_static linked libpaloma.so"; fi
+"$WORK/static-c/build/static_consumer" "$port" || fail "the C program linked with paloma::paloma_static failed"
+
+log "the Python package into a fresh virtual environment, with no package index"
+py=/usr/bin/python3  # Debian's, whose venv has no wheel package
+[ -x "$py" ] || py=python3
+if "$py" -c 'import ensurepip' 2>/dev/null; then
+  "$py" -m venv "$WORK/venv" >"$WORK/venv.log" 2>&1 || { cat "$WORK/venv.log"; fail "python3 -m venv failed"; }
+  # As the README says; then once more without --no-build-isolation, which
+  # must work offline too (the build backend needs nothing from an index).
+  for flags in --no-build-isolation ""; do
+    # shellcheck disable=SC2086
+    PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 "$WORK/venv/bin/pip" install -q --force-reinstall $flags "$ROOT/python" \
+      >"$WORK/pip.log" 2>&1 || { cat "$WORK/pip.log"; fail "pip install ${flags:-(isolated)} ./python failed in a fresh venv"; }
+  done
+  (cd "$WORK" && PALOMA_LIBRARY=$PREFIX/lib/libpaloma.so "$WORK/venv/bin/python" -c "
+import paloma, sys
+assert paloma.__file__.startswith('$WORK/venv/'), paloma.__file__
+with paloma.Printer.tcp('127.0.0.1', $port) as p:
+    p.clear()
+") || fail "the package installed in the venv does not print"
+else
+  fail "$py has no ensurepip: install python3-venv (scripts/deps.sh does)"
+fi
 run_examples "$WORK/ex-pc"
 run_examples "$WORK/ex-pcs"
 ls "$WORK/labels"/*.png >/dev/null 2>&1 || fail "the virtual printer made no label"
@@ -123,6 +187,13 @@ for p in libpaloma1 libpaloma-dev paloma-tools; do
 done
 ls "$BUILD"/paloma-*.tar.gz >/dev/null 2>&1 || fail "no .tar.gz package"
 dpkg-deb -f "$BUILD"/libpaloma1_*.deb Depends | grep -q libcups2 || fail "libpaloma1 lists no dependencies"
+# A static link needs the link files of what the library uses.
+dev_depends=$(dpkg-deb -f "$BUILD"/libpaloma-dev_*.deb Depends)
+for d in libcups2-dev libpango1.0-dev libusb-1.0-0-dev libstdc++-dev; do
+  echo "$dev_depends" | grep -q "$d" || fail "libpaloma-dev does not depend on $d (a static link needs it): $dev_depends"
+done
+dpkg-deb -f "$BUILD"/paloma-tools_*.deb Recommends | grep -q fonts-noto-cjk ||
+  fail "paloma-tools does not recommend a CJK font"
 for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb; do
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb is version $(dpkg-deb -f "$deb" Version), not $version"
 done

@@ -30,7 +30,7 @@ if [ -n "$asan" ]; then
   export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 fi
 rc=0
-"$python" -m pytest -p no:cacheprovider -q python/tests "$@" || rc=$?
+"$python" -m pytest -p no:cacheprovider -q -rs python/tests "$@" || rc=$?
 if [ "$rc" -eq 5 ]; then
   echo "python-tests: pytest collected no tests (exit 5): python/tests must hold them" >&2
   exit 1

@@ -10,8 +10,8 @@
 # (the cross build is most of it; the Wine prefix takes ~5 s, the tests ~20 s),
 # plus the package installation on a fresh machine.
 #
-# Needs no display. Installs what is missing (Debian): g++-mingw-w64-x86-64,
-# wine, wine64, fonts-wine, socat, cmake, googletest.
+# Needs no display. Installs what is missing through scripts/deps.sh --wine
+# (g++-mingw-w64-x86-64, wine, wine64, fonts-wine, socat, cmake, googletest).
 #
 # Environment: PALOMA_WIN_BUILD (build directory, default build-wine in the
 # source tree), PALOMA_JOBS (default 2), PALOMA_TEST_TIMEOUT (seconds per test
@@ -27,21 +27,8 @@ COM_NAME=COM9
 log() { printf '== %s\n' "$*"; }
 
 # ---- packages ----------------------------------------------------------------
-missing=()
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
-command -v wine >/dev/null || missing+=(wine)
-[ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
-[ -d /usr/share/wine/fonts ] || missing+=(fonts-wine)
-command -v socat >/dev/null || missing+=(socat)
-command -v cmake >/dev/null || missing+=(cmake)
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
-if [ ${#missing[@]} -gt 0 ]; then
-  log "installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
-fi
+# deps.sh installs them as root, or names the one command to run as root.
+"$ROOT/scripts/deps.sh" --wine
 
 # ---- a fresh Wine prefix, no display, no prompts ---------------------------------
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/paloma-wine.XXXXXX")

@@ -50,7 +50,11 @@ if ! scheduler_running; then
       stop_started
     fi
   else
-    echo "with-cupsd: no scheduler running and none can be started here; running without it" >&2
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "with-cupsd: no scheduler running, and only root may start one; the spooler tests will skip" >&2
+    else
+      echo "with-cupsd: no scheduler running and no cupsd installed (Debian package cups); the spooler tests will skip" >&2
+    fi
   fi
 fi
 

@@ -186,7 +186,15 @@ def bind(name: str, symbol: str, restype: Any, argtypes: Sequence[Any]) -> Any:
     the loaded library does not export it (an older library)."""
     lib = load()
     try:
-        fn = getattr(lib, symbol)
+        # On Linux a function without the paloma_ prefix has its own symbol
+        # paloma_legacy_NAME; its plain name may be another library's (the C
+        # library's sendfile). The Windows DLL has the plain names only.
+        try:
+            if symbol.startswith("paloma_") or symbol.startswith("_Z"):
+                raise AttributeError(symbol)
+            fn = getattr(lib, "paloma_legacy_" + symbol)
+        except AttributeError:
+            fn = getattr(lib, symbol)
     except AttributeError:
         raise AttributeError(
             f"the PALOMA library {_path} does not export {name} (symbol {symbol}); "

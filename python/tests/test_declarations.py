@@ -101,3 +101,14 @@ def test_sanitized_library_without_its_runtime_is_refused_with_advice() -> None:
     # The process must not die inside the loader: it gets the advice.
     assert r.returncode == 1 and "LD_PRELOAD" in r.stderr, r.stderr
     assert paloma.library_version()
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="the C library's names are a Linux matter")
+def test_sdk_names_reach_the_sdk_not_the_c_library() -> None:
+    # sendfile is also the C library's; the library's own is what raw binds.
+    libc = ctypes.CDLL(None)
+    ours = ctypes.cast(raw.sendfile, ctypes.c_void_p).value
+    assert ours != ctypes.cast(libc.sendfile, ctypes.c_void_p).value
+    paloma.raw.paloma_clear_error()
+    assert raw.sendfile(b"/nonexistent/label.prn") == 0
+    assert raw.paloma_last_error() != b""

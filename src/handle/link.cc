@@ -298,28 +298,17 @@ paloma_result linkClose(Link& link) {
       // everything once the system holds nothing unacknowledged.
       Deadline bound(link.bounds.stallMs);
       if (os().shutdownSend(link.socket)) {
+        // Where the system cannot count what is unacknowledged, it delivers
+        // the rest after the close by itself (a graceful close).
         long left = os().unsentBytes(link.socket);
-        if (left < 0) {
-          // No count on this platform: wait for the printer's own end of
-          // stream, which it sends after reading ours.
-          unsigned char scrap[256];
-          for (;;) {
-            std::size_t got = 0;
-            int wait = bound.remainingMs(link.bounds.stallMs);
-            if (wait <= 0 || readSome(link, scrap, sizeof scrap, wait, &got) != PALOMA_OK ||
-                got == 0)
-              break;
-          }
-        } else {
-          while (left > 0 && !bound.passed()) {
-            os().sleepMs(2);
-            left = os().unsentBytes(link.socket);
-          }
-          if (left > 0)
-            result = fail(PALOMA_ERROR_TIMEOUT,
-                          "the printer had not taken " + std::to_string(left) +
-                              " bytes sent when the connection was closed");
+        while (left > 0 && !bound.passed()) {
+          os().sleepMs(2);
+          left = os().unsentBytes(link.socket);
         }
+        if (left > 0)
+          result = fail(PALOMA_ERROR_TIMEOUT,
+                        "the printer had not taken " + std::to_string(left) +
+                            " bytes sent when the connection was closed");
       }
       os().closeSocket(link.socket);
       os().netCleanup();

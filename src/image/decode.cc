@@ -17,6 +17,13 @@
 #pragma GCC diagnostic ignored "-Wcast-function-type"
 #pragma GCC diagnostic ignored "-Wdouble-promotion"
 #endif
+// The decoder copies zero bytes to a null pointer for an empty first IDAT
+// chunk of a PNG (legal, if odd): harmless, but undefined for memcpy, so its
+// copies go through one that leaves an empty copy alone.
+static inline void* pictureCopy(void* to, const void* from, std::size_t n) {
+  return n ? std::memcpy(to, from, n) : to;
+}
+#define memcpy pictureCopy
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
@@ -26,6 +33,7 @@
 #define STBI_ONLY_GIF
 #define STBI_ONLY_PNM
 #include <stb_image.h>
+#undef memcpy
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
@@ -94,18 +102,19 @@ bool beyondBounds(std::uint64_t w, std::uint64_t h) {
 //
 // A DHT segment is read as the decoder reads it: tables while its length
 // lasts, each a class byte, 16 counts and as many codes as they add up to,
-// even past the length. Before the first scan the segments are walked as the
-// decoder walks them (APPn and COM skipped by their length, stray bytes one
-// at a time); from the first scan on, every FF C4 is checked, since the
-// decoder takes one wherever its entropy-coded data stops at it (valid
-// entropy-coded data holds none).
+// even past the length (and past the data's end, as zeros). Before the
+// first scan the segments are walked as the decoder walks them (APPn and COM
+// skipped by their length, stray bytes one at a time); from the first scan
+// on, every FF C4 is checked, since the decoder takes one wherever its
+// entropy-coded data stops at it (valid entropy-coded data holds none).
 bool huffmanTablesFit(const std::uint8_t* d, std::size_t n, std::size_t at, std::size_t* next) {
   // d[at] is the FF before C4.
   std::size_t p = at + 4;
   long left = at + 4 <= n ? ((long{d[at + 2]} << 8) | d[at + 3]) - 2 : 0;
-  while (left > 0 && p + 17 <= n) {
+  // Past the end of the data the decoder reads zeros.
+  while (left > 0 && p < n) {
     long codes = 0;
-    for (std::size_t i = 1; i <= 16; ++i) codes += d[p + i];
+    for (std::size_t i = 1; i <= 16 && p + i < n; ++i) codes += d[p + i];
     if (codes > 256) return false;
     p += 17 + static_cast<std::size_t>(codes);
     left -= 17 + codes;

@@ -27,24 +27,37 @@ defined=$(readelf --dyn-syms --wide --demangle "$lib" \
            name = $8; for (i = 9; i <= NF; i++) name = name " " $i
            print $4 "|" $5 "|" $6 "|" name }')
 
+# Names the C library defines as well (cmake/legacy_names.cmake).
+system_names=sendfile
+
 status=0
 while IFS='|' read -r type bind vis name; do
   [ -n "$name" ] || continue
   base=${name%%@*}
   base=${base%%(*}
+  # A function without the paloma_ prefix has its own symbol paloma_legacy_NAME.
+  legacy=0
+  if [[ "$base" == paloma_legacy_* ]]; then base=${base#paloma_legacy_}; legacy=1; fi
   if [ "$type" != FUNC ] || [ "$bind" != GLOBAL ] || [ "$vis" != DEFAULT ]; then
     echo "exported but no public function: $type $bind $vis $name" >&2
     status=1
   elif ! grep -qx -- "$base" <<<"$declared"; then
     echo "exported but not declared in the header: $name" >&2
     status=1
+  elif grep -qx -- "$base" <<<"$system_names" && [ "$legacy" -eq 0 ]; then
+    # A name the C library defines as well: only the old version, never the
+    # default one a new program would link to in place of the C library's.
+    if [[ "$name" != "$base@PALOMA_1" ]]; then
+      echo "exported as the default version, which would stand in for the C library's: $name" >&2
+      status=1
+    fi
   elif [[ "$name" != *@@PALOMA_1 ]]; then
     echo "exported without the version PALOMA_1: $name" >&2
     status=1
   fi
 done <<<"$defined"
 
-exported=$(while IFS='|' read -r _ _ _ name; do n=${name%%@*}; echo "${n%%(*}"; done <<<"$defined" | sort -u)
+exported=$(while IFS='|' read -r _ _ _ name; do n=${name%%@*}; n=${n%%(*}; echo "${n#paloma_legacy_}"; done <<<"$defined" | sort -u)
 # The declared functions the objects define: each must be exported.
 built=$(nm --defined-only --demangle "$static" 2>/dev/null | awk '$2 ~ /^[TW]$/ {
           name = $3; for (i = 4; i <= NF; i++) name = name " " $i; print name }' \
@@ -65,5 +78,21 @@ if [ -n "$callers" ]; then
        "system's (use another way to reach sendfile(2)):" $callers >&2
   status=1
 fi
+# The static library defines the plain names only weakly (a program's own
+# function of the name wins, and the library's calls go to its
+# paloma_legacy_ symbols) and the C library's names not at all.
+strong=$(nm --defined-only "$static" 2>/dev/null | awk '$2 == "T" { print $3 }' \
+  | grep -vE '^(paloma_|_Z)' | grep -xF -f <(echo "$declared") || true)
+if [ -n "$strong" ]; then
+  echo "the static library defines plain names strongly (an application's own function of the" \
+       "name would clash):" $strong >&2
+  status=1
+fi
+for n in $system_names; do
+  if nm --defined-only "$static" 2>/dev/null | awk '{ print $3 }' | grep -qx "$n"; then
+    echo "the static library defines $n, which would stand in for the C library's" >&2
+    status=1
+  fi
+done
 [ "$status" -eq 0 ] && echo "$(wc -l <<<"$exported") functions exported, all with version PALOMA_1"
 exit "$status"

@@ -64,6 +64,8 @@ class FakeOs : public Os {
   // Lets mapFile give views of files (off by default: files are read).
   void allowMapping(bool allow) { mappingAllowed_ = allow; }
   void setTextExtent(int cx, int cy) { extentCx_ = cx; extentCy_ = cy; }
+  // How many characters of any text the fake's fonts lack (default 0).
+  void setMissingGlyphs(int n) { missingGlyphs_ = n; }
   // Answers spoolerPrinterOnServer; none: every port is a local one.
   std::function<ServerLookup(std::string_view, SpoolerPrinter*)> serverLookupHook;
   // Replaces the drawing; the default draws nothing (all background).
@@ -132,6 +134,7 @@ class FakeOs : public Os {
   bool textExtent(const FontSpec& font, const HostText& text, int* cx, int* cy) override;
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
+  int missingGlyphs(const FontSpec&, const HostText&) override { return missingGlyphs_; }
   std::u16string ansiToUtf16(std::string_view bytes) override;
   // The OS error of the fake's last failed operation: ENOENT for a path that
   // does not open, ECONNREFUSED for a refused connect, EIO otherwise.
@@ -187,6 +190,7 @@ class FakeOs : public Os {
   bool socketFails_ = false;
   bool bindFails_ = false;
   int extentCx_ = 0, extentCy_ = 0;
+  int missingGlyphs_ = 0;
   std::uint64_t clock_ = 0;
   Handle nextHandle_ = 100;
   Socket nextSocket_ = 500;

@@ -52,6 +52,8 @@ class PosixOs : public Os {
   ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) override;
 
   Handle openFile(std::string_view path, const OpenMode& mode) override;
+  bool isSymbolicLink(std::string_view path) override;
+  std::string deviceFor(std::string_view path) override;
   IoResult writeFile(Handle h, const void* data, std::size_t n) override;
   IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
   IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) override;
@@ -103,6 +105,7 @@ class PosixOs : public Os {
   bool drawText(const FontSpec& font, const HostText& text, int x0, int y0, int w, int h,
                 BitBlock* out) override;
   std::string fontFaceUsed(const FontSpec& font) override;
+  int missingGlyphs(const FontSpec& font, const HostText& text) override;
   std::u16string ansiToUtf16(std::string_view bytes) override;
 
   void message(std::string_view text, std::string_view caption, MessageIcon icon) override;

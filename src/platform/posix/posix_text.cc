@@ -451,6 +451,15 @@ std::string PosixOs::fontFaceUsed(const FontSpec& font) {
   return eng.faceFor(font);
 }
 
+int PosixOs::missingGlyphs(const FontSpec& font, const HostText& text) {
+  if (text.wide ? text.utf16.empty() : text.bytes.empty()) return 0;
+  TextEngine& eng = engine();
+  std::lock_guard<std::mutex> guard(eng.lock());
+  // Fontconfig has already looked through every installed font for each
+  // character: what is still unknown, none has.
+  return pango_layout_get_unknown_glyphs_count(eng.layout(font, text));
+}
+
 std::u16string PosixOs::ansiToUtf16(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());

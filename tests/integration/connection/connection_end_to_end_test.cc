@@ -16,38 +16,15 @@
 
 namespace {
 
-using paloma::test::runCommand;
-using paloma::test::schedulerRunning;
-
-// A raw queue made for the test and deleted after it.
-class RawQueue {
- public:
-  RawQueue(std::string name, std::string uri) : name_(std::move(name)) {
-    ok_ = runCommand(kLpadmin + " -p " + name_ + " -E -v " + uri) == 0;
-  }
-  ~RawQueue() { runCommand(kLpadmin + " -x " + name_); }
-  // lpadmin lives in /usr/sbin, off an ordinary user's PATH.
-  static inline const std::string kLpadmin = "env PATH=\"$PATH:/usr/sbin:/sbin\" lpadmin";
-  bool ok() const { return ok_; }
-
- private:
-  std::string name_;
-  bool ok_ = false;
-};
-
 TEST(ConnectionEndToEnd, CupsQueueByNameAndByPort) {
-  if (!schedulerRunning())
-    GTEST_SKIP() << "no CUPS scheduler is running (run the tests through scripts/with-cupsd.sh)";
   // A printer on 127.0.0.1 that keeps what each connection sent until the
   // sender closed.
   paloma::test::LoopbackPeer printer(paloma::test::LoopbackPeer::Options{{}, true, 60000});
   ASSERT_GT(printer.port(), 0);
   const std::string name = "paloma_test_" + std::to_string(getpid());
   const std::string uri = "socket://127.0.0.1:" + std::to_string(printer.port());
-  RawQueue queue(name, uri);
-  if (!queue.ok() && geteuid() != 0)
-    GTEST_SKIP() << "making a spooler queue needs root or membership of the lpadmin group";
-  ASSERT_TRUE(queue.ok()) << "lpadmin could not make the queue " << name;
+  paloma::test::SpoolerQueue queue(name, uri);
+  PALOMA_REQUIRE_QUEUE(queue);
 
   // By the queue's name: one raw job holding exactly the command.
   ASSERT_EQ(openport(name.c_str()), 1);

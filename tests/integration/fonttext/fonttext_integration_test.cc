@@ -43,6 +43,9 @@ class RealTextOs : public FakeOs {
   std::u16string ansiToUtf16(std::string_view bytes) override {
     return platformOs().ansiToUtf16(bytes);
   }
+  int missingGlyphs(const FontSpec& f, const HostText& t) override {
+    return platformOs().missingGlyphs(f, t);
+  }
 };
 
 // A USB connection on the real-text fake; the bytes land in f.wire("usb").
@@ -325,6 +328,20 @@ TEST(FontTextReal, CjkRendersThroughFallback) {
     column = std::max(column, run);
   }
   EXPECT_GT(column, cy / 2);
+}
+
+// U+0378 is no character (unassigned), so no font has a glyph for it: the
+// text is still sent, and the last error says one character had none; a text
+// the fonts cover leaves the record empty.
+TEST(FontTextReal, CharactersWithoutAGlyphAreSentAndTold) {
+  Rig rig;
+  paloma_clear_error();
+  ASSERT_EQ(windowsfontM(0, 0, 40, 0, 0, 0, kFace, u"Ab"), 1);
+  EXPECT_STREQ(paloma_last_error(), "");
+  ASSERT_EQ(windowsfontM(0, 0, 40, 0, 0, 0, kFace, u"A\u0378b"), 1);
+  EXPECT_NE(std::string(paloma_last_error()).find("1 character has no glyph"), std::string::npos)
+      << paloma_last_error();
+  EXPECT_GT(inkCount(rig.split().payload), 0);
 }
 
 // The list is shared with the Windows backend's tests, which expect the same

@@ -85,18 +85,12 @@ TEST(FontTextWire, SerialPtyCarriesTheWholeCommand) {
   close(master);
 }
 
-using paloma::test::runCommand;
-using paloma::test::schedulerRunning;
-
 TEST(FontTextWire, SpoolerJobCarriesTheWholeCommand) {
-  if (!schedulerRunning())
-    GTEST_SKIP() << "no CUPS scheduler is running (run the tests through scripts/with-cupsd.sh)";
   test::LoopbackPeer printer(test::LoopbackPeer::Options{{}, true, 60000});
   ASSERT_GT(printer.port(), 0);
   const std::string name = "paloma_text_" + std::to_string(getpid());
-  ASSERT_EQ(runCommand("lpadmin -p " + name + " -E -v socket://127.0.0.1:" +
-                std::to_string(printer.port())),
-            0);
+  test::SpoolerQueue queue(name, "socket://127.0.0.1:" + std::to_string(printer.port()));
+  PALOMA_REQUIRE_QUEUE(queue);
   const std::string want = expectedCommand(40, 90);
   ASSERT_EQ(openport(name.c_str()), 1);
   EXPECT_EQ(windowsfont(10, 400, 40, 90, 0, 0, kFace, kText), 1);
@@ -104,7 +98,6 @@ TEST(FontTextWire, SpoolerJobCarriesTheWholeCommand) {
   auto job = printer.nextClosed(30000);
   EXPECT_TRUE(job.ended) << "the queue delivered nothing";
   EXPECT_EQ(job.bytes, want);
-  runCommand("lpadmin -x " + name);
 }
 
 }  // namespace

@@ -552,6 +552,9 @@ UsbBench* UsbBench::get(std::string* why) {
   return bench;
 }
 
+// How long a plug or an unplug may take to show in libusb's device list.
+constexpr int kListingWaitMs = 20000;
+
 bool UsbBench::waitListed(const std::string& path, bool listed, int timeoutMs) {
   Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
@@ -608,8 +611,12 @@ EmulatedPrinter& UsbBench::plug(const UsbPrinterSpec& spec) {
     if (err) g_error_free(err);
   }
   umockdev_testbed_uevent(tb, p->sysPath_.c_str(), "add");
-  if (!waitListed(p->interfacePath(), true, 3000))
-    ADD_FAILURE() << "libusb did not list the plugged device " << p->interfacePath();
+  // libusb learns of the device from the uevent on a thread of its own, which
+  // a loaded machine (two sanitizer builds side by side) may run seconds
+  // later: wait for the listing, within a bound a quiet machine never nears.
+  if (!waitListed(p->interfacePath(), true, kListingWaitMs))
+    ADD_FAILURE() << "libusb did not list the plugged device " << p->interfacePath()
+                  << " within " << kListingWaitMs << " ms";
   devices_.push_back(std::move(p));
   return *devices_.back();
 }
@@ -621,8 +628,9 @@ void UsbBench::unplug(EmulatedPrinter& p) {
   umockdev_testbed_uevent(tb, p.sysPath_.c_str(), "remove");
   umockdev_testbed_remove_device(tb, p.sysPath_.c_str());
   p.sysPath_.clear();
-  if (!waitListed(p.interfacePath(), false, 3000))
-    ADD_FAILURE() << "libusb still lists the unplugged device " << p.interfacePath();
+  if (!waitListed(p.interfacePath(), false, kListingWaitMs))
+    ADD_FAILURE() << "libusb still lists the unplugged device " << p.interfacePath() << " after "
+                  << kListingWaitMs << " ms";
 }
 
 void UsbBench::unplugAll() {

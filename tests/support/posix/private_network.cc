@@ -1,6 +1,7 @@
 #include "support/posix/private_network.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -16,8 +17,50 @@
 
 namespace paloma::test {
 
+namespace {
+
+bool writeFile(const char* path, const std::string& text) {
+  int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return close(fd) == 0 && ok;
+}
+
+// Without the right to make a network namespace (not root), first a user
+// namespace in which this user is root, as `unshare -rn` does: the user and
+// group map to 0 inside, and setgroups is denied so that the group map may be
+// written without privilege.
+std::string enterUserAndNetworkNamespaces() {
+  uid_t uid = geteuid();
+  gid_t gid = getegid();
+  if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    int e = errno;
+    std::string why = std::string("unshare(CLONE_NEWUSER | CLONE_NEWNET): ") + std::strerror(e);
+    if (e == EINVAL) why += " (this process already runs more than one thread)";
+    if (e == EPERM || e == ENOSPC)
+      why += " (the kernel does not let this user make namespaces: see "
+             "user.max_user_namespaces and kernel.apparmor_restrict_unprivileged_userns)";
+    return why;
+  }
+  if (!writeFile("/proc/self/setgroups", "deny") && errno != ENOENT)
+    return std::string("writing /proc/self/setgroups: ") + std::strerror(errno);
+  if (!writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1\n"))
+    return std::string("writing /proc/self/uid_map: ") + std::strerror(errno);
+  if (!writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1\n"))
+    return std::string("writing /proc/self/gid_map: ") + std::strerror(errno);
+  return "";
+}
+
+}  // namespace
+
 std::string enterPrivateNetwork() {
-  if (unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+  // Root, or already root of a user namespace entered before: a network
+  // namespace alone.
+  if (unshare(CLONE_NEWNET) != 0) {
+    if (errno != EPERM) return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+    std::string why = enterUserAndNetworkNamespaces();
+    if (!why.empty()) return why;
+  }
   if (std::system("ip link set lo up && "
                   "ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1") != 0)
     return "could not set up loopback in the new namespace (is iproute2 installed?)";

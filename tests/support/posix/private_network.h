@@ -13,6 +13,8 @@ namespace paloma::test {
 
 // Moves this process into a fresh network namespace with loopback up and a
 // limited-broadcast route on it. Returns "" on success, or why it could not.
+// A user other than root enters a user namespace first, in which it is root
+// (the process must have one thread then).
 std::string enterPrivateNetwork();
 
 // Sees every probe sent to the discovery port on a raw socket (the library

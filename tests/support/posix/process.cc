@@ -136,4 +136,44 @@ bool schedulerRunning() {
   return running;
 }
 
+namespace {
+
+// lpadmin and cupsd live in /usr/sbin, off an ordinary user's PATH.
+ProgramRun runAdmin(const std::string& command) {
+  return runProgram({"/bin/sh", "-c", "PATH=\"$PATH:/usr/sbin:/sbin\"; " + command}, 20000);
+}
+
+}  // namespace
+
+SpoolerQueue::SpoolerQueue(std::string name, const std::string& deviceUri)
+    : name_(std::move(name)) {
+  const bool root = geteuid() == 0;
+  if (runAdmin("command -v lpadmin >/dev/null").rc != 0) {
+    skip_ = "lpadmin is missing (Debian package cups-client; scripts/deps.sh installs it)";
+    return;
+  }
+  if (!schedulerRunning()) {
+    skip_ = root ? "no CUPS scheduler is running (scripts/with-cupsd.sh starts one for the tests)"
+                 : "no CUPS scheduler is running, and only root may start one "
+                   "(scripts/with-cupsd.sh does, run as root)";
+    return;
+  }
+  ProgramRun r = runAdmin("lpadmin -p " + name_ + " -E -v " + deviceUri);
+  ok_ = r.rc == 0;
+  if (ok_) return;
+  std::string said = r.err.empty() ? r.out : r.err;
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+  if (r.rc == -1) said = "lpadmin did not finish within 20 s";
+  if (root) {
+    error_ = "lpadmin could not make the queue " + name_ + ": " + said;
+  } else {
+    skip_ = "making a spooler queue needs root or membership of the lpadmin group (lpadmin: " +
+            said + ")";
+  }
+}
+
+SpoolerQueue::~SpoolerQueue() {
+  if (ok_) runAdmin("lpadmin -x " + name_);
+}
+
 }  // namespace paloma::test

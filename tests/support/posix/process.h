@@ -48,4 +48,37 @@ int runCommand(const std::string& cmd);
 // Whether the local print scheduler answers (asked for at most 5 s).
 bool schedulerRunning();
 
+// A raw spooler queue on the local scheduler, made for a test and deleted
+// when it goes away. Where the machine cannot give one (no scheduler, no
+// lpadmin, or a user who may not make queues), skipReason() says why and the
+// test skips; when root could not make it, error() says what lpadmin said and
+// the test fails.
+class SpoolerQueue {
+ public:
+  SpoolerQueue(std::string name, const std::string& deviceUri);
+  ~SpoolerQueue();
+  SpoolerQueue(const SpoolerQueue&) = delete;
+  SpoolerQueue& operator=(const SpoolerQueue&) = delete;
+
+  bool ok() const { return ok_; }
+  const std::string& skipReason() const { return skip_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string name_;
+  bool ok_ = false;
+  std::string skip_, error_;
+};
+
+}  // namespace paloma::test
+
+// In a test body: skips with the reason, or fails, unless `queue` was made.
+#define PALOMA_REQUIRE_QUEUE(queue)                                          \
+  do {                                                                       \
+    if (!(queue).skipReason().empty()) GTEST_SKIP() << (queue).skipReason(); \
+    ASSERT_TRUE((queue).ok()) << (queue).error();                            \
+  } while (0)
+
+namespace paloma::test {
+
 }  // namespace paloma::test

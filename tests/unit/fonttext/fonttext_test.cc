@@ -221,6 +221,29 @@ TEST(FontText, GuardsSendNothing) {
   EXPECT_TRUE(bare.f.journal().empty());
 }
 
+// Characters no font has: the text is still sent (boxes in their place), and
+// the call succeeds, but the thread's last error says how many and what to
+// install; a text every font covers leaves the record alone.
+TEST(FontText, MissingGlyphsAreSentButToldThroughTheLastError) {
+  Rig rig;
+  paloma_clear_error();
+  EXPECT_EQ(windowsfont(0, 0, 16, 0, 0, 0, "Face", "A"), 1);
+  EXPECT_STREQ(paloma_last_error(), "");
+
+  rig.f.setMissingGlyphs(3);
+  EXPECT_EQ(windowsfont(0, 0, 16, 0, 0, 0, "Face", "A"), 1);
+  EXPECT_EQ(rig.writes().size(), 2u);
+  const std::string why = paloma_last_error();
+  EXPECT_NE(why.find("3 characters have no glyph"), std::string::npos) << why;
+  EXPECT_NE(why.find("fonts-noto-cjk"), std::string::npos) << why;
+  EXPECT_EQ(paloma_last_error_code(), 0);
+
+  // A refusal after measuring is the call's reason, not the warning.
+  rig.f.setTextExtent(5000, 16);
+  EXPECT_EQ(windowsfont(0, 0, 16, 0, 0, 0, "Face", "A"), 0);
+  EXPECT_EQ(std::string(paloma_last_error()).find("glyph"), std::string::npos);
+}
+
 TEST(FontText, TextOutsideTheLabelOrTooLargeForTheCanvasIsRefused) {
   struct Row { int cx, cy, rotation, x, y, result; };
   const std::vector<Row> rows = {

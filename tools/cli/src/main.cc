@@ -81,8 +81,14 @@ int usageError(const char* cmd, const std::string& what) {
 
 std::string g_lastMessage;
 
+bool g_verbose = false;  // --verbose: the library's debug detail too
+
 void onLibraryMessage(const char* text, const char*, int icon, void*) {
-  if (icon == PALOMA_ICON_DEBUG || !text) return;
+  if (!text) return;
+  if (icon == PALOMA_ICON_DEBUG) {
+    if (g_verbose) std::fprintf(stderr, "paloma: debug: %s\n", text);
+    return;
+  }
   g_lastMessage = text;
   std::fprintf(stderr, "paloma: %s\n", text);
 }
@@ -112,6 +118,7 @@ struct Options {
   std::string rotate = "0";
   bool bold = false, italic = false, underline = false;
   std::string wait;
+  bool verbose = false;
   std::string width, dpi, dither, threshold, print;
   bool invert = false, raw = false;
   std::vector<std::string> operands;
@@ -120,6 +127,7 @@ struct Options {
 enum OptionId {
   kOptTo = 1000, kOptJson, kOptHelp, kOptProgress, kOptNoProgress, kOptFace, kOptHeight,
   kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait,
+  kOptVerbose,
   kOptWidth, kOptDpi, kOptDither, kOptThreshold, kOptInvert, kOptPrint, kOptRaw
 };
 
@@ -142,6 +150,7 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       {"italic", no_argument, nullptr, kOptItalic},
       {"underline", no_argument, nullptr, kOptUnderline},
       {"wait", required_argument, nullptr, kOptWait},
+      {"verbose", no_argument, nullptr, kOptVerbose},
       {"width", required_argument, nullptr, kOptWidth},
       {"dpi", required_argument, nullptr, kOptDpi},
       {"dither", required_argument, nullptr, kOptDither},
@@ -183,6 +192,7 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       case kOptItalic: o->italic = true; break;
       case kOptUnderline: o->underline = true; break;
       case kOptWait: o->wait = optarg; break;
+      case kOptVerbose: o->verbose = true; break;
       case kOptWidth: o->width = optarg; break;
       case kOptDpi: o->dpi = optarg; break;
       case kOptDither: o->dither = optarg; break;
@@ -214,6 +224,66 @@ bool parseInt(const std::string& s, long lo, long hi, long* out) {
 
 // ---- connections ---------------------------------------------------------------
 
+// The --to option parsed, or a usage error.
+bool takeTarget(const char* cmd, const Options& o, Target* t, int* exitCode) {
+  if (o.to.empty()) {
+    *exitCode = usageError(cmd, "say which printer with --to URI");
+    return false;
+  }
+  std::string why;
+  auto parsed = parseTarget(o.to, &why);
+  if (!parsed) {
+    std::fprintf(stderr, "paloma: %s: %s\nA printer is one of:\n%s", cmd, why.c_str(),
+                 kTargetForms);
+    *exitCode = kExitUsage;
+    return false;
+  }
+  *t = *parsed;
+  return true;
+}
+
+// A printer handle opened from the --to address, closed when it goes.
+class Connection {
+ public:
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() { close(); }
+
+  // Opens `uri`; false with the reason in `why`.
+  bool open(const std::string& uri, const Target& t, std::string* why) {
+    paloma_clear_error();
+    g_lastMessage.clear();
+    paloma_result r = paloma_open(uri.c_str(), &p_);
+    if (r == PALOMA_OK) return true;
+    std::string fallback =
+        t.kind == TargetKind::Tcp ? "no printer answered"
+        : t.kind == TargetKind::Usb ? "no USB printer of the maker is connected"
+        : t.kind == TargetKind::Queue || t.kind == TargetKind::ServerQueue
+            ? "no such printer queue, or the print server does not answer"
+            : "the device does not exist or cannot be opened (check the path and permissions)";
+    *why = (t.kind == TargetKind::Tcp ? "cannot connect to " : "cannot open ") + describe(t) +
+           ": " + reason(paloma_result_text(r) + (": " + fallback));
+    return false;
+  }
+  paloma_printer* get() const { return p_; }
+  // Ends the connection: a print queue's document is ended there, and over
+  // TCP the printer has taken every byte when it returns. False with the
+  // reason in `why`.
+  bool close(std::string* why = nullptr) {
+    if (!p_) return true;
+    paloma_clear_error();
+    paloma_result r = paloma_close(p_);
+    p_ = nullptr;
+    if (r == PALOMA_OK) return true;
+    if (why) *why = reason(paloma_result_text(r));
+    return false;
+  }
+
+ private:
+  paloma_printer* p_ = nullptr;
+};
+
 // A host name or dotted address as the dotted IPv4 address openethernet takes.
 bool resolveIPv4(const std::string& host, std::string* dotted, std::string* why) {
   in_addr a{};
@@ -238,25 +308,9 @@ bool resolveIPv4(const std::string& host, std::string* dotted, std::string* why)
   return true;
 }
 
-// The --to option parsed, or a usage error.
-bool takeTarget(const char* cmd, const Options& o, Target* t, int* exitCode) {
-  if (o.to.empty()) {
-    *exitCode = usageError(cmd, "say which printer with --to URI");
-    return false;
-  }
-  std::string why;
-  auto parsed = parseTarget(o.to, &why);
-  if (!parsed) {
-    std::fprintf(stderr, "paloma: %s: %s\nA printer is one of:\n%s", cmd, why.c_str(),
-                 kTargetForms);
-    *exitCode = kExitUsage;
-    return false;
-  }
-  *t = *parsed;
-  return true;
-}
-
-bool openTarget(const Target& t, std::string* why) {
+// Opens the library's single connection to `t`, for the drawing that has no
+// handle form yet (host-font text).
+bool openSingleConnection(const Target& t, std::string* why) {
   paloma_clear_error();
   g_lastMessage.clear();
   std::string name = describe(t);
@@ -270,13 +324,18 @@ bool openTarget(const Target& t, std::string* why) {
       return false;
     }
     case TargetKind::Serial: {
+      if (t.parity >= 0 || t.dataBits || t.stopBits) {
+        *why = "host-font text goes to a serial port at its own parity, data and stop bits; "
+               "give only baud=N";
+        return false;
+      }
       if (std::strcmp(opencomport(t.path.c_str()), "1") != 0) {
         *why = "cannot open " + t.path + ": " +
                reason("the port does not exist or is in use (check the path and its permissions)");
         return false;
       }
-      if (!t.baud.empty() && SetRS232(t.baud.c_str(), "", "", "") != 1) {
-        *why = "cannot set " + t.path + " to " + t.baud + " baud: " +
+      if (t.baud && SetRS232(std::to_string(t.baud).c_str(), "", "", "") != 1) {
+        *why = "cannot set " + t.path + " to " + std::to_string(t.baud) + " baud: " +
                reason("the port refused the setting");
         closeport();
         return false;
@@ -284,11 +343,17 @@ bool openTarget(const Target& t, std::string* why) {
       return true;
     }
     default: {
-      std::string portName = openportName(t);
+      if (t.kind == TargetKind::Usb && !t.location.empty()) {
+        *why = "host-font text goes to the maker's first USB printer only; use usb:";
+        return false;
+      }
+      std::string portName = t.kind == TargetKind::Usb ? "USB"
+                             : t.kind == TargetKind::File ? t.path
+                                                          : paloma::spoolerNameOf(t);
       if (openport(portName.c_str()) == 1) return true;
       std::string fallback =
           t.kind == TargetKind::Usb ? "no USB printer of the maker is connected"
-          : t.kind == TargetKind::Device
+          : t.kind == TargetKind::File
               ? "the device does not exist or cannot be opened (check the path and permissions)"
               : "no such printer queue, or the print server does not answer";
       *why = "cannot open " + name + ": " +
@@ -296,10 +361,8 @@ bool openTarget(const Target& t, std::string* why) {
       return false;
     }
   }
+  return false;
 }
-
-// Closes what openTarget opened (closeport closes one transport a call).
-void closeTarget() { closeport(); }
 
 // ---- print -----------------------------------------------------------------------
 
@@ -314,9 +377,10 @@ int terminalWidth() {
 constexpr std::uint64_t kProgressFrom = 1000000;  // bytes: "files over 1 MB"
 constexpr std::size_t kChunk = 64 * 1024;
 
-// Sends one file in pieces and draws the bar as it goes; the same bytes as
-// sendfile: the file's bytes, then the connection's line end.
-bool sendWithProgress(const std::string& path, std::uint64_t total, std::string* why) {
+// Sends one file in pieces on the handle, drawing the bar as it goes when
+// `bar`: the file's bytes, then the line end (CR LF).
+bool sendFile(paloma_printer* p, const std::string& path, std::uint64_t total, bool bar,
+              std::string* why) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
     *why = "cannot read " + path + ": " + std::strerror(errno);
@@ -326,7 +390,7 @@ bool sendWithProgress(const std::string& path, std::uint64_t total, std::string*
   std::uint64_t done = 0;
   auto start = std::chrono::steady_clock::now();
   auto lastDraw = start - std::chrono::seconds(1);
-  int width = terminalWidth();
+  int width = bar ? terminalWidth() : 0;
   bool ok = true;
   for (;;) {
     std::size_t n = std::fread(buf.data(), 1, buf.size(), f);
@@ -338,27 +402,26 @@ bool sendWithProgress(const std::string& path, std::uint64_t total, std::string*
       break;
     }
     paloma_clear_error();
-    if (sendBinaryDataNoCRLF(buf.data(), static_cast<int>(n)) != 1) {
+    if (paloma_result r = paloma_write(p, buf.data(), n); r != PALOMA_OK) {
       *why = "sending " + path + " failed after " + humanBytes(static_cast<double>(done)) +
-             ": " + reason("the printer stopped taking bytes");
+             ": " + reason(paloma_result_text(r));
       ok = false;
       break;
     }
     done += n;
     auto now = std::chrono::steady_clock::now();
-    if (now - lastDraw >= std::chrono::milliseconds(100) || done >= total) {
+    if (bar && (now - lastDraw >= std::chrono::milliseconds(100) || done >= total)) {
       double secs = std::chrono::duration<double>(now - start).count();
       std::fprintf(stderr, "\r%s\033[K", progressLine(done, total, secs, width).c_str());
       lastDraw = now;
     }
   }
   std::fclose(f);
-  std::fputc('\n', stderr);
+  if (bar) std::fputc('\n', stderr);
   if (!ok) return false;
   paloma_clear_error();
-  if (sendBinaryData(nullptr, 0) != 1) {
-    *why = "sending the line end after " + path + " failed: " +
-           reason("the printer stopped taking bytes");
+  if (paloma_result r = paloma_write(p, "\r\n", 2); r != PALOMA_OK) {
+    *why = "sending the line end after " + path + " failed: " + reason(paloma_result_text(r));
     return false;
   }
   return true;
@@ -421,28 +484,19 @@ int runPrint(int argc, char** argv) {
     sizes.push_back(static_cast<std::uint64_t>(st.st_size));
   }
   std::string why;
-  if (!openTarget(t, &why)) return fail(why);
+  Connection c;
+  if (!c.open(o.to, t, &why)) return fail(why);
   bool bar = o.progress == 1 || (o.progress == -1 && stderrIsTerminal());
   int result = kExitOk;
   for (std::size_t i = 0; i < o.operands.size(); ++i) {
     const std::string& path = o.operands[i];
-    if (bar && sizes[i] > kProgressFrom) {
-      if (!sendWithProgress(path, sizes[i], &why)) {
-        result = fail(why);
-        break;
-      }
-      continue;
-    }
-    paloma_clear_error();
-    g_lastMessage.clear();
-    if (sendfile(path.c_str()) != 1) {
-      result = fail("sending " + path + " to " + describe(t) + " failed: " +
-                    reason(g_lastMessage.empty() ? "the printer did not take the file"
-                                                 : g_lastMessage));
+    if (!sendFile(c.get(), path, sizes[i], bar && sizes[i] > kProgressFrom, &why)) {
+      result = fail(why);
       break;
     }
   }
-  closeTarget();
+  if (!c.close(&why) && result == kExitOk)
+    result = fail("ending the job on " + describe(t) + " failed: " + why);
   return result;
 }
 
@@ -537,20 +591,23 @@ int runImage(int argc, char** argv) {
                            command.data(), command.size(), &length) != 1)
     return fail("cannot print " + path + ": " + reason("the picture could not be read"));
   std::string why;
-  if (!openTarget(t, &why)) return fail(why);
+  Connection c;
+  if (!c.open(o.to, t, &why)) return fail(why);
   int result = kExitOk;
   paloma_clear_error();
-  if (copies > 0 && clearbuffer() != 1) {
+  const std::string printCommand = "PRINT " + std::to_string(copies) + ",1";
+  if (copies > 0 && paloma_send_command(c.get(), "CLS") != PALOMA_OK) {
     result = fail("clearing the image buffer of " + describe(t) + " failed: " +
                   reason("the printer did not take the command"));
-  } else if (sendBinaryDataNoCRLF(command.data(), static_cast<int>(length)) != 1) {
+  } else if (paloma_write(c.get(), command.data(), length) != PALOMA_OK) {
     result = fail("sending " + path + " to " + describe(t) + " failed: " +
                   reason("the printer did not take the picture"));
-  } else if (copies > 0 && printlabel(std::to_string(copies).c_str(), "1") != 1) {
+  } else if (copies > 0 && paloma_send_command(c.get(), printCommand.c_str()) != PALOMA_OK) {
     result = fail("the print command to " + describe(t) + " failed: " +
                   reason("the printer did not take the command"));
   }
-  closeTarget();
+  if (!c.close(&why) && result == kExitOk)
+    result = fail("ending the job on " + describe(t) + " failed: " + why);
   return result;
 }
 
@@ -578,17 +635,19 @@ int runSend(int argc, char** argv) {
   Target t;
   if (!takeTarget("send", o, &t, &rc)) return rc;
   std::string why;
-  if (!openTarget(t, &why)) return fail(why);
+  Connection printer;
+  if (!printer.open(o.to, t, &why)) return fail(why);
   int result = kExitOk;
   for (const std::string& c : o.operands) {
     paloma_clear_error();
-    if (sendcommand(c.c_str()) != 1) {
+    if (paloma_result r = paloma_send_command(printer.get(), c.c_str()); r != PALOMA_OK) {
       result = fail("sending \"" + c + "\" to " + describe(t) + " failed: " +
-                    reason("the printer did not take the command"));
+                    reason(paloma_result_text(r)));
       break;
     }
   }
-  closeTarget();
+  if (!printer.close(&why) && result == kExitOk)
+    result = fail("ending the job on " + describe(t) + " failed: " + why);
   return result;
 }
 
@@ -596,18 +655,24 @@ int runSend(int argc, char** argv) {
 
 const char* const kStatusHelp =
     "Usage: paloma status --to URI [--json]\n\n"
-    "Asks the printer for its status and prints it in words, with its code:\n"
+    "Asks the printer for its status byte and prints every condition it holds in\n"
+    "words, with the byte in hex:\n"
     "  ready (00)\n"
-    "  head open, paper empty (05)\n"
+    "  paper jam, paper empty (06)\n"
+    "--json prints one object: {\"status\":\"paper jam, paper empty\",\"byte\":6,\n"
+    "\"code\":\"06\",\"conditions\":[\"paper jam\",\"paper empty\"],\"exit\":11}\n"
+    "(byte and code null, conditions empty, when the printer did not answer).\n"
     "Exit codes:\n"
     "   0  ready                  10  head open\n"
     "   1  the printer could not  11  paper jam\n"
     "      be reached             12  paper empty\n"
     "   2  wrong command line     13  ribbon empty\n"
     "   3  no reply               14  paused\n"
-    "   4  unknown status         15  printing\n"
+    "   4  unknown condition      15  printing\n"
     "                             16  other error\n"
-    "A status with several conditions exits with the code of the first in this list.\n"
+    "A status with several conditions exits with the code of the first in this\n"
+    "order: head open, paper jam, paper empty, ribbon empty, paused, printing,\n"
+    "unknown condition, other error (the order of their bits, 01 to 80).\n"
     "Status is read over tcp://, serial: (and /dev/tty*) and usb:; a spooler queue\n"
     "or a printer file does not answer.\n\n"
     "Printer addresses (URI):\n";
@@ -623,34 +688,37 @@ int runStatus(int argc, char** argv) {
   if (!o.operands.empty()) return usageError("status", "unexpected " + o.operands[0]);
   Target t;
   if (!takeTarget("status", o, &t, &rc)) return rc;
-  QueryPath path = queryPathOf(t);
-  if (path == QueryPath::None)
+  if (queryPathOf(t) == QueryPath::None)
     return fail(describe(t) + " takes print jobs only; ask the status over tcp://, serial: or usb:");
-  std::string text;
   std::string why;
-  if (path == QueryPath::Usb) {
-    paloma_clear_error();
-    text = usbprinterstatus();
-    if (text == "-1") return fail("no USB printer: " + reason("no printer of the maker is connected"));
-  } else {
-    if (!openTarget(t, &why)) return fail(why);
-    paloma_clear_error();
-    text = path == QueryPath::Network ? ethernetprinterstatus() : comportprinterstatus();
-    closeTarget();
-  }
-  StatusReport r = describeStatus(text, path);
+  Connection c;
+  if (!c.open(o.to, t, &why)) return fail(why);
+  paloma_clear_error();
+  std::uint8_t byte = 0;
+  paloma_result r = paloma_status(c.get(), &byte);
+  std::string failure = r == PALOMA_OK ? "" : reason(paloma_result_text(r));
+  c.close();
+  if (r != PALOMA_OK && r != PALOMA_ERROR_NO_REPLY)
+    return fail("asking " + describe(t) + " for its status failed: " + failure);
+  StatusReport report = r == PALOMA_OK ? describeStatus(byte) : noStatusReply();
   if (o.json) {
-    std::printf("{\"status\":%s,\"code\":%s,\"exit\":%d}\n", jsonString(r.words).c_str(),
-                r.code.empty() ? "null" : jsonString(r.code).c_str(), r.exitCode);
-  } else if (r.code.empty()) {
-    std::printf("%s\n", r.words.c_str());
+    std::string conditions;
+    for (const std::string& name : report.conditions)
+      conditions += (conditions.empty() ? "" : ",") + jsonString(name);
+    std::printf("{\"status\":%s,\"byte\":%s,\"code\":%s,\"conditions\":[%s],\"exit\":%d}\n",
+                jsonString(report.words).c_str(),
+                report.byte ? std::to_string(*report.byte).c_str() : "null",
+                report.byte ? jsonString(statusCode(*report.byte)).c_str() : "null",
+                conditions.c_str(), report.exitCode);
+  } else if (!report.byte) {
+    std::printf("%s\n", report.words.c_str());
   } else {
-    std::printf("%s (%s)\n", r.words.c_str(), r.code.c_str());
+    std::printf("%s (%s)\n", report.words.c_str(), statusCode(*report.byte).c_str());
   }
-  if (r.exitCode == kExitNoReply)
+  if (!report.byte)
     std::fprintf(stderr, "paloma: %s did not answer the status query: %s\n", describe(t).c_str(),
-                 reason("nothing came back in time").c_str());
-  return r.exitCode;
+                 failure.c_str());
+  return report.exitCode;
 }
 
 // ---- info ------------------------------------------------------------------------------
@@ -664,7 +732,8 @@ int runInfo(int argc, char** argv) {
         "Usage: paloma info --to URI [--json]\n\n"
         "Asks the printer for its name, serial number, resolution (dpi), code page, free\n"
         "memory and mileage, and prints one \"key: value\" line each, or one JSON object\n"
-        "(a value the printer did not give is null). Exit code 0 when every value came,\n"
+        "(dpi, memory and mileage as numbers when the printer gives plain numbers; a\n"
+        "value the printer did not give is null). Exit code 0 when every value came,\n"
         "3 when one or more did not, 1 when the printer could not be reached.\n"
         "Information is read over tcp://, serial: (and /dev/tty*) and usb:.\n\n"
         "Printer addresses (URI):\n%s",
@@ -674,41 +743,45 @@ int runInfo(int argc, char** argv) {
   if (!o.operands.empty()) return usageError("info", "unexpected " + o.operands[0]);
   Target t;
   if (!takeTarget("info", o, &t, &rc)) return rc;
-  QueryPath path = queryPathOf(t);
-  if (path == QueryPath::None)
+  if (queryPathOf(t) == QueryPath::None)
     return fail(describe(t) + " takes print jobs only; ask for information over tcp://, serial: or usb:");
   struct Query {
-    const char* key;
-    const char* (*network)();
-    const char* (*serial)();
-    const char* (*usb)();
+    const char* key;      // as the tool prints it
+    const char* library;  // as paloma_info() takes it
+    bool number;          // a number in JSON when the printer gives one
   };
   static const Query kQueries[] = {
-      {"name", ethernetprintername, comportprintername, usbprintername},
-      {"serial_number", ethernetprinterserial, comportprinterserial, usbprinterserial},
-      {"dpi", ethernetprinterdpi, comportprinterdpi, [] { return usbprinterdpi(); }},
-      {"code_page", ethernetprintercodepage, comportprintercodepage, usbprintercodepage},
-      {"memory", ethernetprinterfreememory, comportprinterfreememory, usbprinterfreememory},
-      {"mileage", ethernetprintermileage, comportprintermileage, usbprintermileage},
+      {"name", "name", false},          {"serial_number", "serial", false},
+      {"dpi", "dpi", true},             {"code_page", "codepage", false},
+      {"memory", "free_memory", true},  {"mileage", "mileage", true},
   };
   std::string why;
-  if (path != QueryPath::Usb && !openTarget(t, &why)) return fail(why);
+  Connection c;
+  if (!c.open(o.to, t, &why)) return fail(why);
   std::vector<std::optional<std::string>> values;
+  std::vector<char> buf(4096);
   for (const Query& q : kQueries) {
-    auto fn = path == QueryPath::Network ? q.network : path == QueryPath::Serial ? q.serial : q.usb;
-    const char* reply = fn();
-    values.push_back(cleanReply(reply ? reply : ""));
+    paloma_result r = paloma_info(c.get(), q.library, buf.data(), buf.size());
+    if (r == PALOMA_OK || r == PALOMA_ERROR_BUFFER_TOO_SMALL)
+      values.push_back(cleanReply(buf.data()));
+    else
+      values.push_back(std::nullopt);
+    if (r == PALOMA_ERROR_CLOSED || r == PALOMA_ERROR_OS) break;  // nothing more will come
   }
-  if (path != QueryPath::Usb) closeTarget();
+  values.resize(sizeof kQueries / sizeof kQueries[0]);
+  c.close();
   bool missing = false;
   if (o.json) std::printf("{");
   for (std::size_t i = 0; i < values.size(); ++i) {
     missing = missing || !values[i];
     if (o.json)
       std::printf("%s%s:%s", i ? "," : "", jsonString(kQueries[i].key).c_str(),
-                  values[i] ? jsonString(*values[i]).c_str() : "null");
+                  !values[i]             ? "null"
+                  : kQueries[i].number ? jsonNumberOrString(*values[i]).c_str()
+                                       : jsonString(*values[i]).c_str());
     else
-      std::printf("%s: %s\n", kQueries[i].key, values[i] ? values[i]->c_str() : "(no reply)");
+      std::printf("%s: %s\n", kQueries[i].key,
+                  values[i] ? terminalText(*values[i]).c_str() : "(no reply)");
   }
   if (o.json) std::printf("}\n");
   if (missing) {
@@ -745,18 +818,21 @@ int runText(int argc, char** argv) {
   int rc = 0;
   if (!parseOptions("text", argc, argv,
                     {kOptTo, kOptFace, kOptHeight, kOptX, kOptY, kOptRotate, kOptBold, kOptItalic,
-                     kOptUnderline},
+                     kOptUnderline, kOptVerbose},
                     &o, &rc))
     return rc;
   if (o.help) {
     std::printf(
         "Usage: paloma text TEXT --to URI --face NAME --height N [--x X] [--y Y]\n"
-        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n\n"
+        "                   [--bold] [--italic] [--underline] [--rotate 0|90|180|270]\n"
+        "                   [--verbose]\n\n"
         "Draws TEXT (UTF-8) in a font installed on this computer and sends it to the\n"
         "printer as one bitmap with its top-left corner at (X, Y) dots (default 0, 0).\n"
         "N is the text's cell height in dots. --rotate turns it counter-clockwise about\n"
         "that corner. The bitmap goes into the printer's image buffer; print it with\n"
-        "  paloma send PRINT\\ 1 --to URI\n\n"
+        "  paloma send PRINT\\ 1 --to URI\n"
+        "Characters no installed font has are drawn as empty boxes, with a warning.\n"
+        "--verbose also tells which font stood in for a face that is not installed.\n\n"
         "Printer addresses (URI):\n%s",
         kTargetForms);
     return kExitOk;
@@ -777,16 +853,22 @@ int runText(int argc, char** argv) {
   Target t;
   if (!takeTarget("text", o, &t, &rc)) return rc;
   std::string why;
-  if (!openTarget(t, &why)) return fail(why);
+  if (!openSingleConnection(t, &why)) return fail(why);
   int style = (o.italic ? 1 : 0) | (o.bold ? 2 : 0);
+  g_verbose = o.verbose;
+  if (o.verbose) paloma_set_log_level(PALOMA_LOG_DEBUG);
   paloma_clear_error();
   int ok = windowsfontUnicode(static_cast<int>(x), static_cast<int>(y), static_cast<int>(height),
                               static_cast<int>(rotate), style, o.underline ? 1 : 0,
                               o.face.c_str(), text.c_str());
-  closeTarget();
+  closeport();
   if (ok != 1)
     return fail("sending the text to " + describe(t) + " failed: " +
                 reason("the text could not be drawn or the printer did not take it"));
+  // Sent, but the library noted a fault in the drawing (characters without
+  // a glyph in any installed font).
+  if (const char* w = paloma_last_error(); w && *w)
+    std::fprintf(stderr, "paloma: warning: %s\n", w);
   return kExitOk;
 }
 
@@ -833,7 +915,7 @@ int runDiscover(int argc, char** argv) {
                   tcp.empty() ? "null" : jsonString(tcp).c_str(), f.length);
     } else {
       std::string line = f.address;
-      if (a.name) line += "  " + *a.name;
+      if (a.name) line += "  " + terminalText(*a.name);
       if (!tcp.empty()) line += "  " + tcp;
       std::printf("%s\n", line.c_str());
     }

@@ -151,7 +151,7 @@ struct Worker {
 int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool>& stop,
               const std::function<void(const std::string&)>& announce, int stopWithinMs) {
   Fd listener, ptyMaster, ptySlave, raw;
-  int tcpPort = opt.port;
+  int tcpPort = opt.tcp ? opt.port : 0;  // the discovery answer says 0 without TCP
 
   if (opt.tcp) {
     listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -130,7 +130,9 @@ void StreamParser::feed(const uint8_t* data, size_t size) {
         break;  // the byte is taken by State::Line
       }
       case State::Line: {
-        if (line_.size() >= limits_.maxLine) {
+        // A line of exactly maxLine bytes is kept: only a byte past it that
+        // is not its line end makes it too long.
+        if (line_.size() >= limits_.maxLine && data[i] != '\r' && data[i] != '\n') {
           Command c;
           c.offset = start_;
           std::string args;
@@ -145,9 +147,14 @@ void StreamParser::feed(const uint8_t* data, size_t size) {
         size_t room = limits_.maxLine - line_.size();
         size_t j = i;
         bool special = false;
-        while (j < size && j - i < room) {
+        while (j < size) {
           uint8_t b = data[j];
-          if (b == '\r' || b == '\n' || b == '"' || b == ',') {
+          if (b == '\r' || b == '\n') {  // ends the line even when it is full
+            special = true;
+            break;
+          }
+          if (j - i >= room) break;
+          if (b == '"' || b == ',') {
             special = true;
             break;
           }
