@@ -269,13 +269,15 @@ class PrinterAppTest(unittest.TestCase):
                       prn)
         self.assertTrue(prn.endswith(b"PRINT 1,1\r\n"), prn[-40:])
 
-    def test_03_pwg_raster_one_bit_and_gray(self):
+    def test_03_pwg_raster_one_bit_and_gray_and_apple_raster(self):
         c = self.picture()
         for one_bit in (True, False):
             with self.subTest(one_bit=one_bit):
                 label = self.print_and_get_label(pictures.pwg_bytes(c, DPI, one_bit),
                                                  "image/pwg-raster", "pic.pwg")
                 self.assert_label_matches(label, c)
+        label = self.print_and_get_label(pictures.urf_bytes(c, DPI), "image/urf", "pic.urf")
+        self.assert_label_matches(label, c)
 
     def test_04_jpeg_and_pdf_carry_a_qr_code(self):
         eps = os.path.join(self.tmp, "qr.eps")
