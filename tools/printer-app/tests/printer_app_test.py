@@ -377,11 +377,16 @@ class PrinterAppTest(unittest.TestCase):
             self.assertTrue(wait_for(lambda: self.printer_attrs().get(
                 "printer-state-reasons") == "none", 5), self.printer_attrs())
             # Each condition of the byte has its reason.
+            # (A paused printer pauses the queue: "paused" with the state stopped.)
             for byte, reason in ((0x01, "cover-open"), (0x02, "media-jam"),
-                                 (0x08, "marker-supply-empty")):
+                                 (0x08, "marker-supply-empty"), (0x10, "paused")):
                 self.rig.set_status(byte)
                 self.assertTrue(wait_for(lambda: reason in self.printer_attrs().get(
                     "printer-state-reasons", ""), 5), (reason, self.printer_attrs()))
+            self.assertEqual(self.printer_attrs()["printer-state"], "stopped")
+            self.rig.set_status(0)
+            self.assertTrue(wait_for(lambda: self.printer_attrs().get("printer-state") == "idle",
+                                     5), self.printer_attrs())
         finally:
             self.rig.set_status(0)
 
