@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -74,6 +75,43 @@ int askPrinterDpi(const char* deviceUri) {
   }
   if (device) papplDeviceClose(device);
   return dpi;
+}
+
+// The dpi each printer last reported, kept in a file beside the state so
+// that a printer switched off when the server starts keeps its resolution.
+std::mutex dpiLock;
+
+std::map<std::string, int> loadDpis() {
+  std::map<std::string, int> dpis;
+  if (settings().dpiFile.empty()) return dpis;
+  std::ifstream in(settings().dpiFile);
+  std::string uri;
+  int dpi;
+  while (in >> dpi && std::getline(in >> std::ws, uri))
+    if (dpi == 203 || dpi == 300 || dpi == 600) dpis[uri] = dpi;
+  return dpis;
+}
+
+int rememberedDpi(const std::string& uri) {
+  std::lock_guard<std::mutex> guard(dpiLock);
+  const auto dpis = loadDpis();
+  const auto it = dpis.find(uri);
+  return it == dpis.end() ? 0 : it->second;
+}
+
+void rememberDpi(const std::string& uri, int dpi) {
+  if (settings().dpiFile.empty() || uri.find_first_of("\r\n") != std::string::npos) return;
+  std::lock_guard<std::mutex> guard(dpiLock);
+  auto dpis = loadDpis();
+  if (dpis[uri] == dpi) return;
+  dpis[uri] = dpi;
+  const std::string temp = settings().dpiFile + ".new";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    for (const auto& [u, d] : dpis) out << d << ' ' << u << '\n';
+    if (!out) return;
+  }
+  std::rename(temp.c_str(), settings().dpiFile.c_str());
 }
 
 struct JobState {
@@ -142,17 +180,24 @@ const char* autoaddCallback(const char*, const char*, const char* deviceId, void
   return nullptr;
 }
 
-bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceUri,
+bool driverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char*, pappl_pr_driver_data_t* data, ipp_t**, void*) {
   int dpi = resolutionOfDriver(driverName);
   if (dpi == 0) {
     if (std::strcmp(driverName, "paloma") != 0) {
-      papplLog(nullptr, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName);
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName);
       return false;
     }
     dpi = deviceUri ? askPrinterDpi(deviceUri) : 0;
-    if (dpi == 0) {
-      papplLog(nullptr, PAPPL_LOGLEVEL_WARN,
+    if (dpi != 0 && deviceUri) {
+      rememberDpi(deviceUri, dpi);
+    } else if (deviceUri && (dpi = rememberedDpi(deviceUri)) != 0) {
+      // Off when the server started: what it answered last time.
+      papplLog(system, PAPPL_LOGLEVEL_WARN,
+               "The printer at \"%s\" did not report its resolution; %d dpi, as it last did.",
+               deviceUri, dpi);
+    } else {
+      papplLog(system, PAPPL_LOGLEVEL_WARN,
                "The printer at \"%s\" did not report its resolution; 203 dpi is assumed.",
                deviceUri ? deviceUri : "(none)");
       dpi = 203;

@@ -47,6 +47,7 @@ pappl_system_t* createSystem(int n, cups_option_t* options, void*) {
     return nullptr;
   }
   pa::settings() = config.app;
+  if (!config.stateFile.empty()) pa::settings().dpiFile = config.stateFile + ".dpi";
 
   pappl_system_t* system = papplSystemCreate(
       static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |

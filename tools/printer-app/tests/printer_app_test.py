@@ -61,6 +61,13 @@ class Rig:
         os.makedirs(self.env["SNAP_COMMON"])
         self.app_log = os.path.join(self.dir, "app.log")
         self.app_stderr = open(os.path.join(self.dir, "app.stderr"), "w+")
+        self.start_app()
+        self.printer = "lab"
+        self.run_app("add", self.printer, "--device-uri", "socket://127.0.0.1:%d" % self.vp_port,
+                     "--driver", "paloma")
+        self.uri = "ipp://localhost:%d/ipp/print/%s" % (self.port, self.printer)
+
+    def start_app(self):
         self.app = subprocess.Popen(
             [APP, "server", "-o", "server-port=%d" % self.port,
              "-o", "state-file=" + os.path.join(self.dir, "state"),
@@ -70,10 +77,14 @@ class Rig:
             env=self.env, stdout=subprocess.DEVNULL, stderr=self.app_stderr)
         if not wait_for(lambda: self._connects(self.port), 20):
             raise RuntimeError("the application did not listen on port %d" % self.port)
-        self.printer = "lab"
-        self.run_app("add", self.printer, "--device-uri", "socket://127.0.0.1:%d" % self.vp_port,
-                     "--driver", "paloma")
-        self.uri = "ipp://localhost:%d/ipp/print/%s" % (self.port, self.printer)
+
+    def stop_app(self):
+        try:
+            subprocess.run([APP, "shutdown"], env=self.env, timeout=20, capture_output=True)
+            self.app.wait(timeout=20)
+        except (subprocess.TimeoutExpired, OSError):
+            self.app.kill()
+            self.app.wait(timeout=10)
 
     def _vp_line(self, pattern):
         def found():
@@ -112,12 +123,7 @@ class Rig:
         return sorted(f for f in os.listdir(self.out) if re.fullmatch(r"label-\d+\.png", f))
 
     def close(self):
-        try:
-            subprocess.run([APP, "shutdown"], env=self.env, timeout=20, capture_output=True)
-            self.app.wait(timeout=20)
-        except (subprocess.TimeoutExpired, OSError):
-            self.app.kill()
-            self.app.wait(timeout=10)
+        self.stop_app()
         self.vp.send_signal(signal.SIGTERM)
         try:
             self.vp.wait(timeout=10)
@@ -427,6 +433,31 @@ class PrinterAppTest(unittest.TestCase):
         finally:
             self.rig.uri = uri
         self.assert_still_serving()
+
+    def test_12_a_printer_off_at_start_keeps_its_resolution(self):
+        """The dpi a printer reported is kept: after a restart with the
+        printer off, its queue still has that resolution."""
+        out = os.path.join(self.tmp, "hires")
+        with open(os.path.join(self.tmp, "hires.txt"), "w+") as log:
+            vp = subprocess.Popen([VPRINTER, "--listen", "127.0.0.1:0", "--dpi", "300", "--out",
+                                   out], stdout=log, stderr=subprocess.STDOUT)
+            try:
+                port = wait_for(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)",
+                                                  open(log.name).read()), 10)
+                self.rig.run_app("add", "hires", "--device-uri",
+                                 "socket://127.0.0.1:%s" % port.group(1), "--driver", "paloma")
+            finally:
+                vp.send_signal(signal.SIGTERM)
+                vp.wait(timeout=10)
+        self.rig.stop_app()
+        self.rig.start_app()
+        uri = self.rig.uri
+        self.rig.uri = "ipp://localhost:%d/ipp/print/hires" % self.rig.port
+        try:
+            self.assertEqual(self.printer_attrs()["printer-resolution-supported"], "300dpi")
+        finally:
+            self.rig.uri = uri
+        self.assert_still_serving()  # and the first printer came back too
 
     def test_09_lp_through_cups(self):
         if not shutil.which("lpadmin") or not shutil.which("lp"):
