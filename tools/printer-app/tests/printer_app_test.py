@@ -338,8 +338,16 @@ class PrinterAppTest(unittest.TestCase):
         good = pictures.pwg_bytes(c, DPI)
         bad_header = bytearray(good)
         bad_header[4 + 384:4 + 392] = bytes([0, 0, 0, 3, 0, 0, 0, 3])  # 3 bits a dot
+        eps = os.path.join(self.tmp, "bad.eps")
+        jpg = os.path.join(self.tmp, "bad.jpg")
+        subprocess.run(["qrencode", "-t", "EPS", "-o", eps, "cut short"], check=True, timeout=20)
+        subprocess.run(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dEPSCrop",
+                        "-sDEVICE=jpeggray", "-r203", "-sOutputFile=" + jpg, eps], check=True,
+                       timeout=60)
+        jpeg = read_file(jpg)
         cases = [
             ("truncated PNG", png[:len(png) // 2], "image/png", "", ""),
+            ("truncated JPEG", jpeg[:len(jpeg) // 2], "image/jpeg", "", ""),
             ("PWG with a bad header", bytes(bad_header), "image/pwg-raster", "", ""),
             ("PDF of 100,000 pages", pdf_bomb(100000), "application/pdf", "", ""),
             ("not a PDF", b"%PDF-1.4\n" + b"garbage " * 1000, "application/pdf", "", ""),
