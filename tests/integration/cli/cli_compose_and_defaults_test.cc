@@ -103,6 +103,8 @@ TEST(CliLabel, ABadRowStopsTheJobBeforeTheFirstByte) {
       // The third row's field holds a line break, which no command can carry.
       {"name\nAnn\nBo\n\"two\nlines\"\n", "row 3"},
       {"nom\nAnn\n", "{name}"},
+      // A quote would end the printer's text early and misread the rest.
+      {"name\nAnn\n\"say \"\"hi\"\"\"\n", "row 2"},
       {"name\nAnn,extra\n", "row 1"},
   };
   for (const Case& c : cases) {

@@ -421,6 +421,13 @@ paloma_result sendLabel(paloma_printer* p, const LabelDesign& design,
     const LabelItem& it = design.items[i];
     std::string data;
     if (!fillPlaceholders(it.data, columns, row, counter, &data, why)) return PALOMA_ERROR_ARGUMENT;
+    // The printer reads a double quote inside quoted text as its end: the
+    // rest of the line would be misread, so such data is refused here.
+    if (data.find('"') != std::string::npos && data[0] != '@') {
+      *why = "item " + std::to_string(i + 1) + ": \"" + data +
+             "\" holds a double quote, which would end the printer's text early";
+      return PALOMA_ERROR_ARGUMENT;
+    }
     const std::string what = "item " + std::to_string(i + 1) + " (" +
                              (it.kind == ItemKind::Text ? "text" : it.kind == ItemKind::Barcode ? "barcode" : "QR code") +
                              " \"" + data + "\")";
