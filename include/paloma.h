@@ -54,10 +54,23 @@
  * a program has until it calls setlocale, a text that is valid UTF-8 is read
  * as UTF-8, and any other text byte by byte as ISO-8859-1.
  *
- * Blocking: every call returns within a bound. Writes to a device are bounded
- * by the size of the data (1 to 30 seconds); a network send gives up after
- * 1000 ms, a TCP connect after 5 seconds, the print spooler after 5 seconds.
+ * Blocking: every call returns within a bound. Every write to a printer
+ * (commands, binary data, files) follows one rule: it fails when the printer
+ * takes no byte for the stall bound (1000 ms on the network; on a device 1
+ * to 30 seconds by the size of the data), and a printer that keeps taking
+ * bytes, however slowly, is waited for. A TCP connect gives up after 5
+ * seconds; a print server after 5 seconds to connect, 5 seconds for a whole
+ * lookup and 15 seconds for each whole exchange of a job, however the server
+ * paces its answer.
  * Each function's comment names the pauses and waits of its own.
+ *
+ * Sanitizers: a program that draws host-font text (windowsfont and its
+ * twins) under ThreadSanitizer or LeakSanitizer sees reports from the font
+ * libraries (Pango's font-configuration thread, fontconfig's caches kept
+ * until exit), which are not built for them. The package ships suppression
+ * files for both in share/paloma/sanitizers/ under the installation prefix:
+ * tsan.supp (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
+ * (LSAN_OPTIONS=suppressions=.../lsan.supp).
  *
  * Memory: nothing returned by the library is released by the caller, except
  * the #paloma_bstr strings of the `vb6` functions (paloma_bstr_free()).
@@ -267,7 +280,8 @@ extern "C" {
  * @param text the message.
  * @param caption its caption ("Error Message", "DLL Version", "Debug", ...).
  * @param icon 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail
- *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()).
+ *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()),
+ *        5 a console line (#PALOMA_ICON_CONSOLE).
  * @param user the pointer given to paloma_set_message_handler().
  *
  * Both texts are the library's and valid only during the call; copy them to
@@ -289,6 +303,13 @@ PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_hand
 #define PALOMA_LOG_DEBUG 1
 /** The icon of a debug-detail message. */
 #define PALOMA_ICON_DEBUG 4
+/** The icon of a console line: a line the library writes for a person at a
+ * terminal ("Connection Closed." from Ethernetsend), caption "Console". With
+ * no handler installed it goes to standard output, as it always has; a
+ * handler receives it like any message and may send it to standard error or
+ * drop it, so that a program whose standard output carries data keeps it
+ * clean. */
+#define PALOMA_ICON_CONSOLE 5
 /** Sets which messages reach the handler.
  * @param level #PALOMA_LOG_MESSAGES or #PALOMA_LOG_DEBUG.
  * @return the previous level. */
@@ -341,8 +362,9 @@ PALOMA_API void paloma_clear_error(void);
  *
  * Writers pick the transport by the mode flags in a fixed order and return 1
  * only when the transport accepted every byte. A write blocks until the
- * bytes are handed on: a device write for at most 1 to 30 seconds by its
- * size, a network send at most 1000 ms.
+ * bytes are handed on; it fails when the printer takes no byte for the stall
+ * bound (a device 1 to 30 seconds by the size, the network 1000 ms) and
+ * waits for a printer that is slow but taking bytes.
  * @{
  */
 
@@ -1069,8 +1091,9 @@ PALOMA_API int openethernet(const char* address, int port);
  * @return 1, always. */
 PALOMA_API int closeethernetport(int delay);
 /** Diagnostic: sends the text as it is and shows each reply (caption "Error
- * Message") until the printer closes ("Hi", and "Connection Closed." on
- * standard output), a receive fails ("-1", then "end"), or 5 seconds pass
+ * Message") until the printer closes ("Hi", and the console line
+ * "Connection Closed.": standard output unless a message handler takes it,
+ * see #PALOMA_ICON_CONSOLE), a receive fails ("-1", then "end"), or 5 seconds pass
  * ("end"). Blocks up to about 5 seconds.
  * @param text the bytes to send.
  * @return 1, or 0 for a null text. */

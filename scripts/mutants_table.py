@@ -27,7 +27,10 @@ FAILURES = r"^(LastError|RealFailures)\."
 USB = r"^(Usb|Posix)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
 VP_UNIT = r"^(StreamParser|Printer|Options)\."  # the parser, interpreter and command line
+VP_CARD = r"^(Printer|Labels|LabelHistory|WebPreview)\."  # what a label's card is made of
 CLI = r"^(Target|Status|Replies|Json|Progress|Cli[A-Za-z]+)\."  # unit and against the printer
+URI = r"^(Target|PrinterUri|Handle|Cli[A-Za-z]+)\."  # the library's URI forms, in the CLI too
+PRINTAPP = r"^(StatusReasons|ServerOptions|Arguments|PageCommands|Bands)\."
 # The Python package's own tests (see scripts/mutants.py: "pytest[:ARGS]").
 PY = "pytest:python/tests/test_limits.py python/tests/test_errors.py python/tests/test_slots.py"
 PY_ALL = "pytest"
@@ -41,6 +44,7 @@ P = "src/platform/posix/"
 V = "tools/vprinter/src/"
 CL = "tools/cli/src/"
 PP = "python/paloma/"
+PA = "tools/printer-app/src/"
 
 FAULTS = [
     # ---- connection ----------------------------------------------------------------------
@@ -220,8 +224,7 @@ FAULTS = [
           "    case ETIMEDOUT:\n      return kNetTimedOut;",
           "    case ETIMEDOUT:\n      return kNetWouldBlock;", POSIX),
     Fault("posix-send-may-raise-sigpipe", P + "posix_net.cc",
-          "int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);",
-          "int flags = more ? MSG_MORE : 0;", POSIX),
+          "MSG_NOSIGNAL | (more ? MSG_MORE : 0));", "(more ? MSG_MORE : 0));", POSIX),
     Fault("posix-lpt-device-number", P + "posix_files.cc",
           '"/dev/lp" + std::to_string(i - 1)', '"/dev/lp" + std::to_string(i)', POSIX),
     Fault("posix-com-device-number", P + "posix_files.cc",
@@ -282,10 +285,24 @@ FAULTS = [
     Fault("vp-restart-keeps-rfid-tag", V + "printer.cc",
           "  rfidPending_ = false;\n}\n", "}\n", VP_UNIT),
     Fault("vp-cls-keeps-placeholder-row", V + "printer.cc",
-          "    canvas_.clear();\n    placeholderRow_ = 0;\n    return;",
-          "    canvas_.clear();\n    return;", VP_UNIT),
+          "    canvas_.clear();\n    placeholderRow_ = 0;\n    r.cleared = true;",
+          "    canvas_.clear();\n    r.cleared = true;", VP_UNIT),
     Fault("vp-label-keeps-errors", V + "printer.cc",
-          "  linesDropped = 0;\n  errors = 0;", "  linesDropped = 0;", VP_UNIT),
+          "  errorsSincePrint_ = 0;\n  historyDropped_ = 0;", "  historyDropped_ = 0;", VP_CARD),
+    Fault("vp-history-keeps-cleared-drawings", V + "printer.cc",
+          "  if (r.cleared) {\n    // Its drawings", "  if (false) {\n    // Its drawings", VP_CARD),
+    Fault("vp-history-keeps-setup-after-print", V + "printer.cc",
+          "[](const DrawnCommand& d) { return !d.onBuffer(); }",
+          "[](const DrawnCommand& d) { return d.text.empty(); }", VP_CARD),
+    Fault("vp-history-lists-queries", V + "printer.cc",
+          "if (query && !failed && !r.cleared) return;", "if (query && failed) return;", VP_CARD),
+    Fault("vp-drawn-box-short-by-a-dot", V + "canvas.cc",
+          "b.w = edge(x1, w_) - b.x;", "b.w = edge(x1, w_) - b.x - 1;", VP_CARD),
+    Fault("vp-fill-not-noted", V + "canvas.cc",
+          "noteUserBox(cr, x0, y0, x1, y1);\n  cairo_fill(cr);", "cairo_fill(cr);", VP_CARD),
+    Fault("vp-unknown-command-burnt-in", V + "printer.cc",
+          "  r.markText = text;\n}", "  r.markText = text;\n  text_->drawPlain(canvas_.cr(), x, y, px, text);\n}",
+          VP_CARD),
     Fault("vp-label-keeps-dropped-count", V + "printer.cc",
           "  lines.clear();\n  linesDropped = 0;", "  lines.clear();", VP_UNIT),
     Fault("vp-label-keeps-lines", V + "printer.cc",
@@ -335,25 +352,45 @@ FAULTS = [
     Fault("cli-folder-sent", CL + "main.cc",
           "if (!S_ISREG(st.st_mode)) return fail(path + \" is not a regular file\");\n    if (access",
           "if (false) return fail(path + \" is not a regular file\");\n    if (access", CLI),
-    Fault("cli-port-max-refused", CL + "target.cc",
-          "if (v < 1 || v > 65535) return false;", "if (v < 1 || v >= 65535) return false;", CLI),
-    Fault("cli-queue-name-past-max", CL + "target.cc",
-          "q.size() > 127", "q.size() > 128", CLI),
-    Fault("cli-lowest-baud-refused", CL + "target.cc",
-          '{"2400", "4800",', '{"4800",', CLI),
-    Fault("cli-longest-host-refused", CL + "target.cc",
-          "h.size() > 253", "h.size() >= 253", CLI),
-    Fault("cli-five-digit-port-refused", CL + "target.cc",
-          "if (text.empty() || text.size() > 5) return false;",
-          "if (text.empty() || text.size() > 4) return false;", CLI),
+    # The printer addresses the CLI takes are the library's URI forms.
+    Fault("uri-port-max-refused", "src/handle/uri.cc",
+          "parseNumber(hp.substr(colon + 1), 1, 65535, &v)",
+          "parseNumber(hp.substr(colon + 1), 1, 65534, &v)", URI),
+    Fault("uri-queue-name-past-max", "src/handle/uri.cc",
+          "q.size() > 127", "q.size() > 128", URI),
+    Fault("uri-lowest-baud-refused", "src/handle/uri.cc",
+          "{1200L, 2400L,", "{2400L,", URI),
+    Fault("uri-longest-host-refused", "src/handle/uri.cc",
+          "h.size() > 253", "h.size() >= 253", URI),
+    Fault("uri-five-digit-port-refused", "src/handle/uri.cc",
+          "if (text.empty() || text.size() > 9) return false;",
+          "if (text.empty() || text.size() > 4) return false;", URI),
     Fault("cli-unit-starts-late", CL + "words.cc",
           "while (bytes >= 1000.0 && u < 4)", "while (bytes > 1000.0 && u < 4)", CLI),
     Fault("cli-status-last-condition", CL + "words.cc",
-          "if (r.exitCode == kExitOk) r.exitCode = c.exitCode;", "r.exitCode = c.exitCode;", CLI),
+          "      default: r.exitCode = kExitOtherError; break;\n    }\n    break;\n",
+          "      default: r.exitCode = kExitOtherError; break;\n    }\n", CLI),
     Fault("cli-json-del-raw", CL + "words.cc",
           "if (c < 0x20 || c == 0x7F) {", "if (c < 0x20) {", CLI),
     Fault("cli-answer-port-max", CL + "words.cc",
           "port >= 1 && port <= 65535", "port >= 1 && port < 65535", CLI),
+
+    # ---- printer application ----------------------------------------------------------
+    Fault("pa-printing-blocks-jobs", PA + "status_reasons.cc",
+          '{"printing", PAPPL_PREASON_NONE, false},', '{"printing", PAPPL_PREASON_NONE, true},',
+          PRINTAPP),
+    Fault("pa-unknown-condition-lets-jobs-run", PA + "status_reasons.cc",
+          "      r.blocksPrinting = true;\n      continue;", "      continue;", PRINTAPP),
+    Fault("pa-ribbon-as-paper", PA + "status_reasons.cc",
+          '{"ribbon empty", PAPPL_PREASON_MARKER_SUPPLY_EMPTY, true},',
+          '{"ribbon empty", PAPPL_PREASON_MEDIA_EMPTY, true},', PRINTAPP),
+    Fault("pa-port-max-refused", PA + "app_options.cc",
+          "parseNumber(v, 1, 65535, &port)", "parseNumber(v, 1, 65534, &port)", PRINTAPP),
+    Fault("pa-fault-wait-zero-refused", PA + "app_options.cc",
+          '{"fault-wait", 0, 7 * 24 * 3600,', '{"fault-wait", 1, 7 * 24 * 3600,', PRINTAPP),
+    Fault("pa-number-minimum-refused", PA + "app_options.cc",
+          "if (errno || v < min || v > max) return false;",
+          "if (errno || v <= min || v > max) return false;", PRINTAPP),
 
     # ---- Python --------------------------------------------------------------------------
     Fault("py-timeout-errno-is-os-error", PP + "printer.py",

@@ -1,13 +1,18 @@
 """paloma.Printer: one printer connection as a context manager.
 
-The library keeps its connection state per process: one current connection
-(opened over TCP, a serial port, USB or a spooler queue) and five numbered
-slots beside it. A Printer owns one of them while it is open; opening a second
-Printer on the same one raises ConnectionInUseError instead of silently
-replacing the first (slot 1's USB and spooler state is the current
-connection's, so those two exclude each other too). Calls from several threads
-are serialised by the library; each call blocks its thread as its docstring
-says, with the GIL released.
+Printer.open(uri) opens a printer handle of the library: each has its own
+connection state and lock, so any number of them can be open in one process
+and calls on different ones run in parallel from any threads (calls on one
+Printer run one after another).
+
+The other constructors use the library's process-wide connection state: one
+current connection (opened over TCP, a serial port, USB or a spooler queue)
+and five numbered slots beside it. Such a Printer owns one of them while it is
+open; opening a second Printer on the same one raises ConnectionInUseError
+instead of silently replacing the first (slot 1's USB and spooler state is the
+current connection's, so those two exclude each other too). Calls on them are
+serialised by the library's process-wide lock. Every call blocks its thread as
+its docstring says, with the GIL released.
 """
 
 from __future__ import annotations
@@ -18,9 +23,10 @@ import ipaddress
 import os
 import socket
 import threading
-from ctypes import c_ubyte
+import weakref
+from ctypes import byref, c_ubyte, c_void_p, create_string_buffer
 from pathlib import Path
-from typing import Any, Callable, NoReturn, Optional, Union
+from typing import Any, Callable, NoReturn, Optional, Sequence, Union
 
 from . import _commands as cmd
 from . import raw
@@ -71,7 +77,12 @@ def _failure(function: str, message: str, default: Callable[..., PalomaError],
 
 def _ipv4(host: str) -> str:
     """The dotted IPv4 address of `host` (a name is resolved: blocks for the
-    resolver)."""
+    resolver). A host that is not text (an int would be read as a packed
+    address) or that holds a NUL (the name would be cut there) is refused."""
+    if not isinstance(host, str):
+        raise RefusedArgumentError(f"host must be str, not {type(host).__name__}")
+    if "\0" in host:
+        raise RefusedArgumentError(f"the host {host!r} holds a NUL")
     try:
         return str(ipaddress.IPv4Address(host))
     except ValueError:
@@ -83,10 +94,39 @@ def _ipv4(host: str) -> str:
     return str(infos[0][4][0])
 
 
+# paloma_result codes of the handle functions.
+_OK = 0
+_NOT_CONNECTED, _NO_REPLY, _ARGUMENT, _OS, _CLOSED, _BUSY, _TIMEOUT, _TOO_SMALL, _UNSUPPORTED = \
+    range(-1, -10, -1)
+_INFO_ROOM = 65536  # bytes: the largest answer a handle keeps
+
+
+def _handle_failure(function: str, result: int, message: str) -> PalomaError:
+    """The exception for a handle call that gave `result` (a paloma_result)."""
+    reason_bytes = raw.paloma_last_error()
+    reason = reason_bytes.decode("utf-8", "replace") if reason_bytes else ""
+    code = int(raw.paloma_last_error_code())
+    kinds: dict[int, Callable[..., PalomaError]] = {
+        _NOT_CONNECTED: NotConnectedError, _CLOSED: NotConnectedError,
+        _NO_REPLY: NoReplyError, _TIMEOUT: NoReplyError, _ARGUMENT: RefusedArgumentError,
+        _TOO_SMALL: RefusedArgumentError, _UNSUPPORTED: UnsupportedError}
+    kind = kinds.get(result, PalomaOSError)
+    if kind is PalomaOSError and code in _CONNECTION_ERRNOS:
+        kind = NotConnectedError  # a refused port, an unreachable host
+    if kind is PalomaOSError:
+        return PalomaOSError(message, function=function, reason=reason, code=code)
+    return kind(message, function=function, reason=reason, code=code)
+
+
+def _close_handle(handle: int) -> None:
+    raw.paloma_close(c_void_p(handle))
+
+
 class Printer:
-    """An open connection to one printer. Make one with Printer.tcp,
-    Printer.serial, Printer.usb, Printer.queue or Printer.slot, and close it
-    with close() or a with statement.
+    """An open connection to one printer. Make one with Printer.open (a
+    printer handle: any number per process), or Printer.tcp, Printer.serial,
+    Printer.usb, Printer.queue or Printer.slot (the library's process-wide
+    connection and slots), and close it with close() or a with statement.
 
     Text arguments are str, encoded with `encoding` (ISO-8859-1 by default,
     the printer fonts' code page); text the encoding cannot carry is refused
@@ -109,6 +149,10 @@ class Printer:
         self._claims = claims
         self._open = True
         self.encoding = encoding
+        # A printer handle (Printer.open); None for the process-wide state.
+        self._handle: Optional[int] = None
+        self._handle_lock = threading.Lock()
+        self._finalizer: Optional[weakref.finalize] = None
 
     # ---- opening -----------------------------------------------------------
 
@@ -150,6 +194,61 @@ class Printer:
         with _claims_lock:
             for key in keys:
                 _claims[key] = printer
+        return printer
+
+    @classmethod
+    def open(cls, uri: str, *, encoding: str = "latin-1", reply_timeout: Optional[float] = None,
+             connect_timeout: Optional[float] = None,
+             stall_timeout: Optional[float] = None) -> "Printer":
+        """Opens a printer handle by URI: "tcp://HOST[:PORT]",
+        "serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]", "usb:" (or
+        "usb:BUS-PORTS" for the one at that place), "queue:NAME",
+        "queue://SERVER[:PORT]/NAME", "file:PATH" or a "/dev/" path.
+
+        Each handle has its own connection state and lock: open as many as
+        needed, from any threads. Timeouts in seconds (None: the library's
+        2 s reply, 3 s connect, 10 s stall bounds): `reply_timeout` bounds a
+        query's wait for its answer, `connect_timeout` the TCP connect,
+        `stall_timeout` a send during which the printer takes nothing (and
+        close()'s wait for it to take the rest). Raises RefusedArgumentError
+        for an address that does not parse, NotConnectedError,
+        NoReplyError (the connect bound passed) or PalomaOSError (a device
+        that does not open or is held by another program) when the printer
+        cannot be opened. ConnectionInUseError never comes from a handle."""
+        try:
+            codecs.lookup(encoding)
+        except (LookupError, TypeError):
+            raise RefusedArgumentError(f"encoding {encoding!r} is not a text encoding") from None
+        if not isinstance(uri, str):
+            raise RefusedArgumentError(f"the URI must be str, not {type(uri).__name__}")
+        data = cmd.field(uri, "the URI").encode("utf-8")
+        bounds = {}
+        for value, what in ((reply_timeout, "reply_timeout"), (connect_timeout, "connect_timeout"),
+                            (stall_timeout, "stall_timeout")):
+            if value is None:
+                continue
+            if isinstance(value, bool) or not isinstance(value, (int, float)) or \
+                    not 0.001 <= value <= 600:
+                raise RefusedArgumentError(f"{what} {value!r} is not 0.001 to 600 seconds")
+            bounds[what] = int(round(value * 1000))
+        load()
+        raw.paloma_clear_error()
+        handle = c_void_p()
+        result = raw.paloma_open(data, byref(handle))
+        if result != _OK or not handle.value:
+            raise _handle_failure("paloma_open", result, f"could not open {uri}")
+        printer = cls("handle", uri, None, (), encoding)
+        printer._handle = handle.value
+        printer._finalizer = weakref.finalize(printer, _close_handle, handle.value)
+        try:
+            for what, fn in (("reply_timeout", "paloma_set_reply_timeout"),
+                             ("connect_timeout", "paloma_set_connect_timeout"),
+                             ("stall_timeout", "paloma_set_stall_timeout")):
+                if what in bounds:
+                    printer._call(fn, f"could not set {what}", bounds[what])
+        except BaseException:
+            printer.close()
+            raise
         return printer
 
     @classmethod
@@ -282,7 +381,23 @@ class Printer:
     def close(self) -> None:
         """Closes the connection (again: nothing). The library waits before
         closing so the printer takes the last bytes: 1 s on TCP, 100 ms on a
-        serial port."""
+        serial port. A handle (Printer.open) waits no fixed time: over TCP it
+        ends its side and waits, at most the stall bound, until the printer
+        has taken what was sent; a queue's document is ended and printed."""
+        if self._handle is not None:
+            with self._handle_lock:
+                if not self._open:
+                    return
+                self._open = False
+                if self._finalizer is not None:
+                    self._finalizer.detach()
+                raw.paloma_clear_error()
+                result = raw.paloma_close(c_void_p(self._handle))
+                self._handle = None
+            if result != _OK:
+                raise _handle_failure("paloma_close", result,
+                                      f"{self!r}: the printer did not take everything sent")
+            return
         if not self._open:
             return
         self._open = False
@@ -329,15 +444,48 @@ class Printer:
                            NotConnectedError)
 
     def _is_network_slot(self) -> bool:
-        return self._slot is not None and self._kind == "tcp"
+        """True where commands are composed here and sent as lines: a slot's
+        network connection, or a handle."""
+        return (self._slot is not None and self._kind == "tcp") or self._handle is not None
+
+    def _call(self, function: str, what: str, *args: Any) -> int:
+        """Calls a handle function with the handle first, under this
+        Printer's lock (so that close() cannot end the handle meanwhile), and
+        raises for any result but PALOMA_OK."""
+        with self._handle_lock:
+            if not self._open or self._handle is None:
+                raise NotConnectedError(f"{self!r} is closed")
+            raw.paloma_clear_error()
+            result = getattr(raw, function)(c_void_p(self._handle), *args)
+        if result != _OK:
+            raise _handle_failure(function, result, f"{self!r}: {what}")
+        return result
+
+    def _write(self, data: bytes, what: str) -> None:
+        self._call("paloma_write", f"the printer did not take {what}", data, len(data))
+
+    def _info(self, key: str) -> str:
+        """One paloma_info answer as text (UTF-8, else ISO-8859-1)."""
+        buf = create_string_buffer(_INFO_ROOM)
+        self._call("paloma_info", f"no answer to the {key} query", key.encode("utf-8"), buf,
+                   _INFO_ROOM)
+        data = buf.value
+        try:
+            return data.decode("utf-8")
+        except UnicodeDecodeError:
+            return data.decode("latin-1")
 
     def _unsupported(self, what: str) -> NoReturn:
         raise UnsupportedError(f"{what} is not available on {self!r}")
 
     def _send_line(self, line: str, what: str) -> None:
-        """One composed command line through the slot's plain writer."""
-        assert self._slot is not None
+        """One composed command line through the slot's or handle's plain
+        writer."""
         data = self._bytes(line, what)
+        if self._handle is not None:
+            self._call("paloma_send_command", f"the printer did not take {what}", data)
+            return
+        assert self._slot is not None
         self._written("sendcommandmult", raw.sendcommandmult(self._slot, data), what)
 
     # ---- writing -----------------------------------------------------------------
@@ -346,23 +494,36 @@ class Printer:
         """Sends one command (or several separated by CR LF) and a line end.
         Returns when the transport took the bytes (TCP: the socket buffer)."""
         self._ready()
+        if not isinstance(command, (str, bytes, bytearray, memoryview)):
+            raise RefusedArgumentError(
+                f"the command must be str or bytes, not {type(command).__name__}")
         data = self._bytes(command, "the command") if isinstance(command, str) else bytes(command)
         if b"\0" in data:
             raise RefusedArgumentError("the command holds a NUL; use send_raw for binary data")
         if len(data) >= cmd.COMMAND_LIMIT:
             raise RefusedArgumentError(f"the command is {len(data)} bytes; the library sends "
                                        f"at most {cmd.COMMAND_LIMIT - 1}")
-        if self._slot is None:
+        if self._handle is not None:
+            # Several lines go out as they are, with one line end after.
+            self._write(data + b"\r\n", "the command")
+        elif self._slot is None:
             self._written("sendcommand", raw.sendcommand(data), "the command")
         else:
             self._written("sendcommandmult", raw.sendcommandmult(self._slot, data), "the command")
 
     def send_raw(self, data: bytes, *, line_end: bool = False) -> None:
         """Sends bytes unchanged (any byte, NUL included), followed by a line
-        end when `line_end` (TCP: CR LF NUL). Current connection only."""
+        end when `line_end` (TCP: CR LF NUL; a handle: CR LF). The current
+        connection and handles only."""
         self._ready()
+        if self._handle is not None:
+            self._write(bytes(data) + (b"\r\n" if line_end else b""), f"{len(data)} bytes")
+            return
         if self._slot is not None:
             self._unsupported("send_raw")
+        if not isinstance(data, (bytes, bytearray, memoryview)):
+            # bytes(123) would be 123 zero bytes.
+            raise RefusedArgumentError(f"data must be bytes, not {type(data).__name__}")
         data = bytes(data)
         if len(data) > 0x7FFFFFFF:
             raise RefusedArgumentError("more than 2 GiB in one call")
@@ -394,7 +555,9 @@ class Printer:
     def clear(self) -> None:
         """Clears the printer's image buffer (CLS)."""
         self._ready()
-        if self._slot is None:
+        if self._handle is not None:
+            self._send_line("CLS", "CLS")
+        elif self._slot is None:
             self._written("clearbuffer", raw.clearbuffer(), "CLS")
         elif self._is_network_slot():
             self._send_line("CLS", "CLS")
@@ -411,7 +574,10 @@ class Printer:
         fields = [cmd.number(x, "x"), cmd.number(y, "y"), cmd.field(font, "font"),
                   cmd.number(rotation, "rotation"), cmd.number(x_mul, "x_mul"),
                   cmd.number(y_mul, "y_mul")]
-        cmd.text_line(*fields, content)
+        line = cmd.text_line(*fields, content)
+        if self._handle is not None:
+            self._send_line(line, "the TEXT command")
+            return
         args = [self._bytes(f, "a TEXT field") for f in fields] + [self._bytes(content, "content")]
         if self._slot is None:
             self._written("printerfont", raw.printerfont(*args), "the TEXT command")
@@ -453,11 +619,99 @@ class Printer:
                   cmd.number(rotation, "rotation"), cmd.field(model, "model"),
                   cmd.field(mask, "mask")]
         line = cmd.qrcode_line(*fields, content)
-        if self._slot is not None:
+        if self._slot is not None or self._handle is not None:
             self._send_line(line, "the QRCODE command")
             return
         args = [self._bytes(f, "a QRCODE field") for f in fields] + [self._bytes(content, "content")]
         self._written("qrcode", raw.qrcode(*args), "the QRCODE command")
+
+    def _symbol(self, name: str, legacy: str, fields: list[str], body: str) -> None:
+        """A two-dimensional symbol or DataBar through the library's builder
+        `legacy` (its handle form on a handle), which picks the fields to
+        write from those given (an optional field is given when not empty)."""
+        self._ready()
+        what = f"the {name} command"
+        if self._slot is not None:
+            self._unsupported(f"the {name} command (open the printer with Printer.open(uri) "
+                              "for it)")
+        args = [self._bytes(f, f"a {name} field") for f in fields] + \
+               [self._bytes(cmd.field(body, "content"), "content")]
+        if self._handle is not None:
+            self._call(f"paloma_{legacy}", f"the printer did not take {what}", *args)
+        else:
+            self._written(legacy, getattr(raw, legacy)(*args), what)
+
+    def _drawing_line(self, line: str, what: str) -> None:
+        self._ready()
+        if self._handle is not None or self._slot is not None:
+            self._send_line(line, what)
+        else:
+            self._written("sendcommand", raw.sendcommand(self._bytes(line, what)), what)
+
+    def datamatrix(self, x: int, y: int, content: str, *, width: int = 400, height: int = 400,
+                   module: int = 0, rows: int = 0, columns: int = 0) -> None:
+        """A DataMatrix in the area of width x height dots at (x, y); module
+        size in dots, rows and columns when not 0 (else the printer picks)."""
+        opt = [cmd.number(v, n) if v else "" for v, n in
+               ((module, "module"), (rows, "rows"), (columns, "columns"))]
+        self._symbol("DMATRIX", "dmatrix", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(width, "width"), cmd.number(height, "height")] + opt, content)
+
+    def pdf417(self, x: int, y: int, content: str, *, width: int = 400, height: int = 200,
+               rotation: int = 0, options: Sequence[str] = ()) -> None:
+        """A PDF417 in the area of width x height dots at (x, y); `options`
+        as the printer takes them, up to 12 (as "P1" error level, "E3" module
+        width, "R10" rows, "C4" columns, "T1" truncated)."""
+        if isinstance(options, str) or len(options) > 12:
+            raise RefusedArgumentError("options is a list of at most 12 option texts")
+        opt = [cmd.field(o, "an option") for o in options] + [""] * (12 - len(options))
+        self._symbol("PDF417", "pdf417", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(width, "width"), cmd.number(height, "height"),
+                     cmd.number(rotation, "rotation")] + opt, content)
+
+    def aztec(self, x: int, y: int, content: str, *, rotation: int = 0, module: int = 0,
+              error_control: int = 0, flags: int = 0, menu: int = 0, symbols: int = 0,
+              reverse: bool = False) -> None:
+        """An Aztec code at (x, y): module size in dots and the rest of the
+        printer's fields when not 0 (else its defaults)."""
+        opt = [cmd.number(v, n) if v else "" for v, n in
+               ((module, "module"), (error_control, "error_control"), (flags, "flags"),
+                (menu, "menu"), (symbols, "symbols"), (int(reverse), "reverse"))]
+        self._symbol("AZTEC", "aztec", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(rotation, "rotation")] + opt, content)
+
+    def maxicode(self, x: int, y: int, content: str, *, mode: int = 4, service_class: str = "",
+                 country: str = "", postal_code: str = "") -> None:
+        """A MaxiCode at (x, y): mode 2 to 5; modes 2 and 3 carry the service
+        class, country and postal code."""
+        opt = [cmd.field(v, n) for v, n in ((service_class, "service_class"),
+                                            (country, "country"), (postal_code, "postal_code"))]
+        self._symbol("MAXICODE", "maxicode", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(mode, "mode")] + opt, content)
+
+    def databar(self, x: int, y: int, content: str, *, type: str = "RSS14", rotation: int = 0,
+                module: int = 2, separator: int = 1, extra: int = 0) -> None:
+        """A GS1 DataBar at (x, y): `type` "RSS14", "RSSLIM", "RSSEXP", ...,
+        module width and separator height in dots, and for the expanded and
+        composite types the segment width or linear height (`extra`, when
+        not 0)."""
+        self._symbol("RSS", "rss", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.field(type, "type"), cmd.number(rotation, "rotation"),
+                     cmd.number(module, "module"), cmd.number(separator, "separator"),
+                     cmd.number(extra, "extra") if extra else ""], content)
+
+    def box(self, x: int, y: int, x_end: int, y_end: int, thickness: int = 1) -> None:
+        """A rectangle's outline from (x, y) to (x_end, y_end) dots, lines
+        `thickness` dots wide."""
+        fields = [cmd.number(v, n) for v, n in ((x, "x"), (y, "y"), (x_end, "x_end"),
+                                                (y_end, "y_end"), (thickness, "thickness"))]
+        self._drawing_line("BOX " + ",".join(fields), "the BOX command")
+
+    def bar(self, x: int, y: int, width: int, height: int) -> None:
+        """A filled black rectangle of width x height dots at (x, y)."""
+        fields = [cmd.number(v, n) for v, n in ((x, "x"), (y, "y"), (width, "width"),
+                                                (height, "height"))]
+        self._drawing_line("BAR " + ",".join(fields), "the BAR command")
 
     def host_font_text(self, x: int, y: int, text: str, *, height: int = 32,
                        face: str = "DejaVu Sans", bold: bool = False, italic: bool = False,
@@ -490,6 +744,8 @@ class Printer:
         style = (1 if italic else 0) | (2 if bold else 0)
         args = (*numbers, style, 1 if underline else 0, face_bytes, text)
         narrow = len(text) <= NARROW_TEXT_LIMIT and all(ord(c) <= 0xFF for c in text)
+        if self._handle is not None:
+            self._unsupported("host_font_text (it has no handle form yet)")
         if self._slot is None:
             fn = "windowsfontW" if narrow else "windowsfontM"
             result = getattr(raw, fn)(*args)
@@ -564,6 +820,9 @@ class Printer:
         slot = () if self._slot is None else (self._slot,)
         suffix = "" if self._slot is None else "mult"
         filename = None
+        if self._handle is not None:
+            self._image_on_handle(source, place, size, options)
+            return
         if isinstance(source, (str, os.PathLike)):
             local = os.fsencode(source)
             if b"\0" in local:
@@ -585,12 +844,31 @@ class Printer:
             raise _failure(fn, f"{self!r}: the picture was not printed", RefusedArgumentError,
                            filename=filename)
 
+    def _image_on_handle(self, source: Any, place: tuple[int, int], size: tuple[int, int],
+                         options: Any) -> None:
+        if isinstance(source, (str, os.PathLike)):
+            local = os.fsencode(source)
+            if b"\0" in local:
+                raise RefusedArgumentError("the path holds a NUL")
+            self._call("paloma_image_file", "the picture was not printed", *place, local, *size,
+                       options)
+        elif isinstance(source, (bytes, bytearray)):
+            data = bytes(source)
+            self._call("paloma_image_memory", "the picture was not printed", *place, data,
+                       len(data), *size, options)
+        else:
+            pixels, w, h, stride, fmt = _pixels_of(source)
+            self._call("paloma_image_pixels", "the picture was not printed", *place, pixels, w, h,
+                       stride, fmt, *size, options)
+
     def download(self, path: PathLike, name: Optional[str] = None, *,
                  memory: Optional[str] = None) -> None:
         """Stores a file in the printer under `name` (default: the file's
         name), in `memory` ("F" flash, "E" expansion) when given. The file
         is read whole and sent in one piece: blocks for the transfer."""
         self._ready()
+        if self._handle is not None:
+            self._unsupported("download (it has no handle form yet)")
         local = os.fsencode(path)
         target = cmd.field(name if name is not None else Path(os.fsdecode(local)).name, "name")
         if '"' in target or not target:
@@ -612,6 +890,18 @@ class Printer:
         read whole and sent in one piece: blocks for the transfer."""
         self._ready()
         local = os.fsencode(path)
+        if self._handle is not None:
+            if b"\0" in local:
+                raise RefusedArgumentError("the path holds a NUL")
+            try:
+                with open(local, "rb") as f:
+                    data = f.read()
+            except OSError as e:
+                raise PalomaOSError(f"cannot read {os.fsdecode(local)}", function="send_file",
+                                    reason=e.strerror or "", code=e.errno or 0,
+                                    filename=os.fsdecode(local)) from None
+            self._write(data + b"\r\n", os.fsdecode(local))
+            return
         if self._slot is None:
             fn, call = "sendfile", (lambda: raw.sendfile(local))
         else:
@@ -649,7 +939,9 @@ class Printer:
                 raise RefusedArgumentError(f"{what} must be a positive int, not {value!r}")
         s, c = str(sets), str(copies)
         line = cmd.print_line(s, c)
-        if self._slot is None:
+        if self._handle is not None:
+            self._send_line(line, "PRINT")
+        elif self._slot is None:
             self._written("printlabel", raw.printlabel(s.encode(), c.encode()), "PRINT")
         elif self._is_network_slot():
             self._send_line(line, "PRINT")
@@ -667,6 +959,13 @@ class Printer:
         library then keeps reporting NO_REPLY until the next info() or
         reconnection."""
         self._ready()
+        if self._handle is not None:
+            byte = c_ubyte()
+            try:
+                self._call("paloma_status", "no status", byref(byte))
+            except NoReplyError:
+                return Status.NO_REPLY
+            return Status.from_byte(byte.value)
         if self._slot is not None:
             if self._kind == "tcp":
                 text = raw.ethernetprinterstatusmult(self._slot)
@@ -697,6 +996,8 @@ class Printer:
         1 s, then NoReplyError); serial about 4.5 s (500 ms before each
         read); USB up to about 2 s a query. Current connection only."""
         self._ready()
+        if self._handle is not None:
+            return self._info_on_handle()
         if self._slot is not None or self._kind == "queue":
             self._unsupported("info")
         prefix = {"tcp": "ethernetprinter", "serial": "comportprinter", "usb": "usbprinter"}[
@@ -728,6 +1029,22 @@ class Printer:
             peel={"0": False, "1": True}.get(reply_text(replies["peel"])),
         )
 
+    def _info_on_handle(self) -> PrinterInfo:
+        answers = {key: self._info(key) for key in (
+            "name", "serial", "dpi", "codepage", "free_memory", "mileage", "quantity", "files",
+            "peel")}
+        return PrinterInfo(
+            name=answers["name"],
+            serial=answers["serial"],
+            dpi=parse_int(answers["dpi"]),
+            code_page=answers["codepage"],
+            free_memory=parse_int(answers["free_memory"]),
+            mileage=parse_float(answers["mileage"]),
+            label_count=parse_int(answers["quantity"]),
+            files=reply_lines(answers["files"].encode("utf-8")),
+            peel={"0": False, "1": True}.get(answers["peel"]),
+        )
+
     def setting(self, app: str, section: str, key: str) -> str:
         """One printer setting (GETSETTING app, section, key), e.g.
         ("SYSTEM", "INFORMATION", "DPI"). TCP and USB only. Blocks as a
@@ -736,6 +1053,10 @@ class Printer:
         args = self._fields((app, "app"), (section, "section"), (key, "key"))
         if any(b'"' in a for a in args):
             raise RefusedArgumentError("a setting name cannot hold a double quote")
+        if self._handle is not None:
+            if any(b"/" in a for a in args):
+                raise RefusedArgumentError("a setting name on a handle cannot hold a slash")
+            return self._info(f"setting:{app}/{section}/{key}")
         if self._kind == "tcp":
             fn = "ethernetprintersetting" if self._slot is None else "ethernetprintersettingmult"
         elif self._kind == "usb":

@@ -4,19 +4,28 @@ printers that answered a discovery probe."""
 from __future__ import annotations
 
 import enum
+import re
 from dataclasses import dataclass, field
 from typing import Optional
 
+from . import raw
+
 
 class Status(enum.IntFlag):
-    """The printer's status byte as flags (combinations add up: 0x05 is
-    HEAD_OPEN | PAPER_EMPTY), plus two values of the library's own.
+    """The printer's status byte as a set of flags (a byte is the sum of its
+    conditions: 0x06 is PAPER_JAM | PAPER_EMPTY), plus two values of the
+    library's own.
 
     READY (no flag set) means the printer reported no condition.
     NO_REPLY: the printer did not answer the status request.
-    UNKNOWN: the printer sent a byte the library does not know. On a serial
-    port a silent printer reads the same way: the library cannot tell them
-    apart there.
+    UNKNOWN: through the process-wide connection, the printer sent a byte
+    the library's status texts do not list. On a serial port a silent
+    printer reads the same way: the library cannot tell them apart there.
+    A printer handle (Printer.open) gives every byte as it came instead.
+
+    str(status) is the conditions in the library's words, the same the
+    command-line tool and the virtual printer use ("paper jam, paper
+    empty", "ready").
     """
 
     READY = 0
@@ -26,9 +35,17 @@ class Status(enum.IntFlag):
     RIBBON = 0x08  # ribbon out (or a ribbon fault)
     PAUSED = 0x10
     PRINTING = 0x20
+    UNKNOWN_CONDITION = 0x40  # a condition the printer does not name
     OTHER_ERROR = 0x80
     NO_REPLY = 0x100
     UNKNOWN = 0x200
+
+    @classmethod
+    def from_byte(cls, byte: int) -> "Status":
+        """The flags of a status byte (0..255)."""
+        if isinstance(byte, bool) or not isinstance(byte, int) or not 0 <= byte <= 0xFF:
+            raise ValueError(f"not a status byte: {byte!r}")
+        return cls(byte)
 
     @classmethod
     def from_text(cls, text: str) -> "Status":
@@ -48,14 +65,24 @@ class Status(enum.IntFlag):
         return self == Status.READY
 
     def describe(self) -> str:
-        """The conditions in words ("head open, paper empty"), or "ready"."""
-        if self == Status.READY:
-            return "ready"
+        """The conditions in words ("head open, paper empty"), or "ready";
+        the same as str()."""
+        return str(self)
+
+    def __str__(self) -> str:
+        value = int(self)
         words = []
-        for flag in Status:
-            if flag and flag in self:
-                words.append((flag.name or "").lower().replace("_", " "))
+        if value & 0xFF or value == 0:
+            text = raw.paloma_status_text(value & 0xFF)
+            words.append(text.decode("utf-8") if text else "")
+        if value & Status.NO_REPLY:
+            words.append("no reply")
+        if value & Status.UNKNOWN:
+            words.append("unknown status")
         return ", ".join(words)
+
+    def __format__(self, spec: str) -> str:
+        return format(str(self), spec)
 
 
 @dataclass(frozen=True)
@@ -83,6 +110,20 @@ class FoundPrinter:
     port: Optional[int]
     answer: bytes = b""
     name: Optional[str] = None
+
+    @property
+    def uri(self) -> Optional[str]:
+        """The printer's address for Printer.open: "tcp://ADDRESS:PORT" with
+        the TCP port its answer gives ("tcp=PORT"), else the usual 9100.
+        None when the library could not say who answered."""
+        if not self.address:
+            return None
+        match = _TCP_FIELD.search(self.answer)
+        port = int(match.group(1)) if match else 0
+        return f"tcp://{self.address}:{port if 1 <= port <= 65535 else 9100}"
+
+
+_TCP_FIELD = re.compile(rb"(?:^|;)tcp=([0-9]{1,5})(?:;|\x00|$)")
 
 
 def reply_lines(raw: Optional[bytes]) -> list[str]:

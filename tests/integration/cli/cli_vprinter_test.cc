@@ -80,9 +80,10 @@ TEST(CliPrint, ProgressBarSendsTheSameBytesAsThePlainSend) {
   }
   EXPECT_EQ(plain.rc, 0) << plain.err;
   EXPECT_EQ(bar.rc, 0) << bar.err;
-  EXPECT_EQ(plainBytes.size(), big.size() + 3);  // the file, then CR LF NUL on the network
+  EXPECT_EQ(plainBytes.size(), big.size() + 2);  // the file, then CR LF
   EXPECT_TRUE(plainBytes == barBytes) << plainBytes.size() << " vs " << barBytes.size();
   EXPECT_EQ(plainBytes.substr(0, big.size()), big);
+  EXPECT_EQ(plainBytes.substr(big.size()), "\r\n");
   EXPECT_NE(bar.err.find("100%"), std::string::npos) << bar.err;
   EXPECT_NE(bar.err.find("1.5 MB of 1.5 MB"), std::string::npos) << bar.err;
   EXPECT_EQ(plain.err.find('%'), std::string::npos) << plain.err;
@@ -117,7 +118,9 @@ TEST(CliStatus, WordsAndExitCodePerCondition) {
       {"0x04", "paper empty (04)\n", 12},
       {"0x05", "head open, paper empty (05)\n", 10},
       {"0x10", "paused (10)\n", 14},
-      {"0x40", "unknown status\n", 4},
+      {"0x40", "unknown condition (40)\n", 4},
+      // Two conditions outside the old code list: both named, the first's exit code.
+      {"0x06", "paper jam, paper empty (06)\n", 11},
   };
   for (const Case& c : cases) {
     VPrinter vp({"--listen", "127.0.0.1:0", "--status", c.byte});
@@ -128,8 +131,15 @@ TEST(CliStatus, WordsAndExitCodePerCondition) {
   {
     VPrinter vp({"--listen", "127.0.0.1:0", "--status", "0x08"});
     Outcome r = paloma({"status", "--json", "--to", vp.uri()});
-    EXPECT_EQ(r.out, "{\"status\":\"ribbon empty\",\"code\":\"08\",\"exit\":13}\n");
+    EXPECT_EQ(r.out, "{\"status\":\"ribbon empty\",\"byte\":8,\"code\":\"08\","
+                     "\"conditions\":[\"ribbon empty\"],\"exit\":13}\n");
     EXPECT_EQ(r.rc, 13);
+  }
+  {
+    VPrinter vp({"--listen", "127.0.0.1:0", "--status", "0x0C"});
+    Outcome r = paloma({"status", "--json", "--to", vp.uri()});
+    EXPECT_EQ(r.out, "{\"status\":\"paper empty, ribbon empty\",\"byte\":12,\"code\":\"0C\","
+                     "\"conditions\":[\"paper empty\",\"ribbon empty\"],\"exit\":12}\n");
   }
   // A printer that takes the request and never answers.
   paloma::test::LoopbackPeer silent;
@@ -137,6 +147,10 @@ TEST(CliStatus, WordsAndExitCodePerCondition) {
   EXPECT_EQ(r.out, "no reply\n");
   EXPECT_EQ(r.rc, 3);
   EXPECT_NE(r.err.find("paloma: "), std::string::npos);
+  r = paloma({"status", "--json", "--to", "tcp://127.0.0.1:" + std::to_string(silent.port())});
+  EXPECT_EQ(r.out, "{\"status\":\"no reply\",\"byte\":null,\"code\":null,\"conditions\":[],"
+                   "\"exit\":3}\n");
+  EXPECT_EQ(r.rc, 3);
 }
 
 TEST(CliInfo, LinesAndJson) {
@@ -152,7 +166,7 @@ TEST(CliInfo, LinesAndJson) {
 
   r = paloma({"info", "--json", "--to", vp.uri()});
   EXPECT_EQ(r.rc, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("{\"name\":\"Desk \\\"2\\\"\",\"serial_number\":\"SN-77\",\"dpi\":\"300\",", 0),
+  EXPECT_EQ(r.out.rfind("{\"name\":\"Desk \\\"2\\\"\",\"serial_number\":\"SN-77\",\"dpi\":300,", 0),
             0u)
       << r.out;
   EXPECT_EQ(r.out.back(), '\n');
@@ -162,6 +176,32 @@ TEST(CliInfo, LinesAndJson) {
   r = paloma({"info", "--json", "--to", "tcp://127.0.0.1:" + std::to_string(silent.port())}, 30000);
   EXPECT_EQ(r.rc, 3);
   EXPECT_EQ(r.out.rfind("{\"name\":null,", 0), 0u) << r.out;
+}
+
+// A printer answering with terminal escape sequences (a title, a screen
+// clear, a clipboard write, a C1 CSI in UTF-8): none reaches the terminal.
+TEST(CliInfo, EscapeSequencesFromThePrinterAreShownNotSent) {
+  const std::string evil =
+      "P\x1b]0;owned\x07\x1b[2J\x1b]52;c;ZWNobw==\x07\xC2\x9B" "31mna\x7fme\r\n\x02";
+  std::size_t answered = 0;
+  paloma::test::LoopbackPeer printer(paloma::test::LoopbackPeer::Options{
+      [&](const std::string& got) {
+        // One answer per request: each information request holds one OUT.
+        std::size_t requests = 0;
+        for (std::size_t at = got.find("OUT"); at != std::string::npos; at = got.find("OUT", at + 3))
+          ++requests;
+        if (requests <= answered) return paloma::test::LoopbackPeer::Reply{};
+        answered = requests;
+        return paloma::test::LoopbackPeer::Reply{evil};
+      },
+      true, 30000});
+  Outcome r = paloma({"info", "--to", "tcp://127.0.0.1:" + std::to_string(printer.port())}, 30000);
+  EXPECT_NE(r.out.find("name: P\\x1B]0;owned\\x07\\x1B[2J"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\\u009B31mna\\x7Fme"), std::string::npos) << r.out;
+  for (unsigned char c : r.out) {
+    EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << static_cast<int>(c);
+    if (!(c == '\n' || (c >= 0x20 && c < 0x7F))) break;
+  }
 }
 
 TEST(CliText, HostFontTextArrivesAsOneBitmapAtThePosition) {

@@ -7,36 +7,11 @@
 #include <cstring>
 #include <vector>
 
+#include "paloma.h"
+
 namespace paloma_cli {
 
 namespace {
-
-// The conditions a status byte combines, in the order their exit codes are
-// chosen.
-struct Condition {
-  unsigned bit;
-  const char* words;
-  int exitCode;
-};
-constexpr Condition kConditions[] = {
-    {0x01, "head open", kExitHeadOpen},       {0x02, "paper jam", kExitPaperJam},
-    {0x04, "paper empty", kExitPaperEmpty},   {0x08, "ribbon empty", kExitRibbonEmpty},
-    {0x10, "paused", kExitPaused},            {0x20, "printing", kExitPrinting},
-    {0x80, "other error", kExitOtherError},
-};
-
-// The codes of the status table: two uppercase hex digits.
-bool tableCode(std::string_view text, unsigned* byte) {
-  static const char* const kCodes[] = {"00", "01", "02", "03", "04", "05", "08", "09",
-                                       "0A", "0B", "0C", "0D", "10", "20", "80"};
-  for (const char* c : kCodes) {
-    if (text == c) {
-      *byte = static_cast<unsigned>(std::strtoul(c, nullptr, 16));
-      return true;
-    }
-  }
-  return false;
-}
 
 bool isFraming(unsigned char c) { return c <= 0x20 || c == 0x7F; }
 
@@ -49,35 +24,64 @@ int hexValue(char c) {
 
 }  // namespace
 
-StatusReport describeStatus(std::string_view text, QueryPath path) {
+StatusReport describeStatus(std::uint8_t byte) {
   StatusReport r;
-  unsigned byte = 0;
-  if (tableCode(text, &byte)) {
-    r.code = std::string(text);
-    if (byte == 0) {
-      r.words = "ready";
-      return r;
+  r.byte = byte;
+  r.words = paloma_status_text(byte);
+  const char* names[8] = {};
+  const std::size_t n = paloma_status_conditions(byte, names, 8);
+  for (std::size_t i = 0; i < n && i < 8; ++i) r.conditions.emplace_back(names[i]);
+  // The exit code of the lowest bit set; the library's table gives the bits.
+  for (std::size_t i = 0;; ++i) {
+    std::uint8_t bit = 0;
+    if (!paloma_status_condition(i, &bit)) break;
+    if (!(byte & bit)) continue;
+    switch (bit) {
+      case 0x01: r.exitCode = kExitHeadOpen; break;
+      case 0x02: r.exitCode = kExitPaperJam; break;
+      case 0x04: r.exitCode = kExitPaperEmpty; break;
+      case 0x08: r.exitCode = kExitRibbonEmpty; break;
+      case 0x10: r.exitCode = kExitPaused; break;
+      case 0x20: r.exitCode = kExitPrinting; break;
+      case 0x40: r.exitCode = kExitUnknownStatus; break;
+      default: r.exitCode = kExitOtherError; break;
     }
-    for (const Condition& c : kConditions) {
-      if ((byte & c.bit) == 0) continue;
-      if (!r.words.empty()) r.words += ", ";
-      r.words += c.words;
-      if (r.exitCode == kExitOk) r.exitCode = c.exitCode;
-    }
-    return r;
-  }
-  if (text == "-2" && path == QueryPath::Serial) {
-    // Over a serial line a missing answer and an unknown byte read the same.
-    r.words = "no reply (or a status the printer should not send)";
-    r.exitCode = kExitNoReply;
-  } else if (text == "other error" || text == "-2") {
-    r.words = "unknown status";
-    r.exitCode = kExitUnknownStatus;
-  } else {
-    r.words = "no reply";
-    r.exitCode = kExitNoReply;
+    break;
   }
   return r;
+}
+
+StatusReport noStatusReply() {
+  StatusReport r;
+  r.words = "no reply";
+  r.exitCode = kExitNoReply;
+  return r;
+}
+
+std::string statusCode(std::uint8_t byte) {
+  char code[3];
+  std::snprintf(code, sizeof code, "%02X", static_cast<unsigned>(byte));
+  return code;
+}
+
+std::string jsonNumberOrString(std::string_view v) {
+  // -?(0|[1-9][0-9]*)(\.[0-9]+)?
+  std::size_t i = 0;
+  if (i < v.size() && v[i] == '-') ++i;
+  auto digit = [&v](std::size_t k) { return k < v.size() && v[k] >= '0' && v[k] <= '9'; };
+  bool number = digit(i);
+  if (number && v[i] == '0') {
+    ++i;
+  } else {
+    while (digit(i)) ++i;
+  }
+  if (number && i < v.size() && v[i] == '.') {
+    ++i;
+    number = digit(i);
+    while (digit(i)) ++i;
+  }
+  if (number && i == v.size()) return std::string(v);
+  return jsonString(v);
 }
 
 std::optional<std::string> cleanReply(std::string_view reply) {
@@ -132,6 +136,48 @@ AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n) {
   return f;
 }
 
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i) {
+  auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+  bool ok = len > 0 && i + len <= text.size();
+  for (std::size_t k = 1; ok && k < len; ++k) ok = (at(i + k) & 0xC0) == 0x80;
+  if (ok && len == 3) {
+    unsigned cp = (c & 0x0Fu) << 12 | (at(i + 1) & 0x3Fu) << 6;
+    ok = cp >= 0x800 && !(cp >= 0xD800 && cp <= 0xDFFF);
+  }
+  if (ok && len == 4) {
+    unsigned cp = (c & 0x07u) << 18 | (at(i + 1) & 0x3Fu) << 12;
+    ok = cp >= 0x10000 && cp <= 0x10FFFF;
+  }
+  return ok ? len : 0;
+}
+
+std::string terminalText(std::string_view text) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t len = utf8SequenceAt(text, i);
+    char esc[12];
+    if (c < 0x20 || c == 0x7F || len == 0) {
+      // C0, DEL, and a byte that is no UTF-8 (a raw C1 among them).
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      out += esc;
+      ++i;
+    } else if (len == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      std::snprintf(esc, sizeof esc, "\\u%04X", static_cast<unsigned char>(text[i + 1]));
+      out += esc;
+      i += 2;
+    } else {
+      out.append(text.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
   std::size_t i = 0;
@@ -157,17 +203,16 @@ std::string jsonString(std::string_view text) {
       ++i;
       continue;
     }
-    // A whole, shortest-form UTF-8 sequence passes as it is.
-    std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    bool ok = len > 0 && i + len <= text.size();
-    for (std::size_t k = 1; ok && k < len; ++k) ok = (at(i + k) & 0xC0) == 0x80;
-    if (ok && len == 3) {
-      unsigned cp = (c & 0x0Fu) << 12 | (at(i + 1) & 0x3Fu) << 6;
-      ok = cp >= 0x800 && !(cp >= 0xD800 && cp <= 0xDFFF);
-    }
-    if (ok && len == 4) {
-      unsigned cp = (c & 0x07u) << 18 | (at(i + 1) & 0x3Fu) << 12;
-      ok = cp >= 0x10000 && cp <= 0x10FFFF;
+    // A whole, shortest-form UTF-8 sequence passes as it is; a C1 control
+    // (U+0080 to U+009F) is escaped like the C0 ones.
+    std::size_t len = utf8SequenceAt(text, i);
+    bool ok = len > 0;
+    if (len == 2 && c == 0xC2 && at(i + 1) < 0xA0) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", at(i + 1));
+      out += esc;
+      i += 2;
+      continue;
     }
     if (ok) {
       out.append(text.substr(i, len));

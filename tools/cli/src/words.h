@@ -8,19 +8,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "target.h"
 
 namespace paloma_cli {
 
 // Exit codes. A status other than ready exits with the code of its first
-// condition in this order (head open first).
+// condition in bit order (head open first); a byte with several conditions
+// does the same, so that a script testing one condition's code sees it
+// whenever that condition is the first that holds.
 enum Exit : int {
   kExitOk = 0,
   kExitFailed = 1,        // a connection, file or write failed
   kExitUsage = 2,         // the command line is wrong
   kExitNoReply = 3,       // the printer did not answer a query
-  kExitUnknownStatus = 4, // a status byte the tool does not know
+  kExitUnknownStatus = 4, // the printer's "unknown condition" bit (0x40)
   kExitHeadOpen = 10,
   kExitPaperJam = 11,
   kExitPaperEmpty = 12,
@@ -31,14 +34,23 @@ enum Exit : int {
 };
 
 struct StatusReport {
-  std::string words;  // "ready", "head open, paper empty", "no reply", ...
-  std::string code;   // the status code as the library gave it ("00".."80"), or ""
+  std::string words;                    // "ready", "head open, paper empty", "no reply"
+  std::optional<std::uint8_t> byte;     // the printer's byte; none when it did not answer
+  std::vector<std::string> conditions;  // the byte's conditions in bit order (empty: ready)
   int exitCode = kExitOk;
 };
 
-// Reads a status text of the library ("00".."80", "-1", "-2", "other error")
-// as it comes over `path`.
-StatusReport describeStatus(std::string_view libraryText, QueryPath path);
+// The printer's status byte in the library's words, its conditions and the
+// exit code.
+StatusReport describeStatus(std::uint8_t byte);
+// A status query the printer did not answer.
+StatusReport noStatusReply();
+// "05": the byte as two uppercase hex digits.
+std::string statusCode(std::uint8_t byte);
+
+// `value` as it goes into JSON where a number is expected: the number as it
+// is when it is one (JSON's syntax: "203", "-1.5"), else a string.
+std::string jsonNumberOrString(std::string_view value);
 
 // An information reply without its framing (STX, ETX, CR, LF, NUL, blanks at
 // either end); nothing when the printer did not answer ("-1" or empty).
@@ -54,8 +66,17 @@ struct AnswerFields {
 };
 AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n);
 
+// The length of the whole, shortest-form UTF-8 sequence at text[i] (1 for
+// ASCII), or 0 when none starts there.
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i);
+
+// A printer's text made safe for a terminal: C0 controls, DEL and bytes that
+// are no UTF-8 show as \xNN, C1 controls written in UTF-8 as \uNNNN, so
+// that no escape sequence from a printer reaches the terminal.
+std::string terminalText(std::string_view text);
+
 // A JSON string literal of `text` (quotes included); bytes that are not
-// UTF-8 become U+FFFD.
+// UTF-8 become U+FFFD; C0 and C1 controls are escaped.
 std::string jsonString(std::string_view text);
 
 // "[#####.....]  45%  1.2 MB of 2.6 MB  3.4 MB/s  0:02 left", fitting `width`

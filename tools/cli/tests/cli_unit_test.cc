@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "target.h"
 #include "words.h"
@@ -17,23 +18,25 @@ TEST(Target, AcceptedFormsAndWhatTheyOpen) {
     const char* uri;
     TargetKind kind;
     const char* canonical;
-    const char* openName;  // what openport gets ("" for tcp and serial)
     QueryPath path;
   };
   const Case cases[] = {
-      {"tcp://127.0.0.1", TargetKind::Tcp, "tcp://127.0.0.1:9100", "", QueryPath::Network},
-      {"tcp://printer.local:6101/", TargetKind::Tcp, "tcp://printer.local:6101", "",
-       QueryPath::Network},
+      {"tcp://127.0.0.1", TargetKind::Tcp, "tcp://127.0.0.1:9100", QueryPath::Network},
+      {"tcp://printer.local:6101/", TargetKind::Tcp, "tcp://printer.local:6101", QueryPath::Network},
       {"serial:/dev/ttyUSB0?baud=115200", TargetKind::Serial, "serial:/dev/ttyUSB0?baud=115200",
-       "/dev/ttyUSB0", QueryPath::Serial},
-      {"usb:", TargetKind::Usb, "usb:", "USB", QueryPath::Usb},
-      {"queue:labels", TargetKind::Queue, "queue:labels", "labels", QueryPath::None},
+       QueryPath::Serial},
+      {"serial:/dev/ttyS1?stop=2&parity=even&bits=7", TargetKind::Serial,
+       "serial:/dev/ttyS1?parity=even&bits=7&stop=2", QueryPath::Serial},
+      {"usb:", TargetKind::Usb, "usb:", QueryPath::Usb},
+      {"usb:1-1.4", TargetKind::Usb, "usb:b001p1.4", QueryPath::Usb},
+      {"queue:labels", TargetKind::Queue, "queue:labels", QueryPath::None},
       {"queue://127.0.0.2:6310/labels", TargetKind::ServerQueue, "queue://127.0.0.2:6310/labels",
-       "//127.0.0.2:6310/labels", QueryPath::None},
+       QueryPath::None},
       {"queue://spool/front-desk", TargetKind::ServerQueue, "queue://spool:631/front-desk",
-       "//spool/front-desk", QueryPath::None},
-      {"/dev/usb/lp0", TargetKind::Device, "/dev/usb/lp0", "/dev/usb/lp0", QueryPath::None},
-      {"/dev/pts/3", TargetKind::Device, "/dev/pts/3", "/dev/pts/3", QueryPath::Serial},
+       QueryPath::None},
+      {"file:/tmp/capture.prn", TargetKind::File, "file:/tmp/capture.prn", QueryPath::None},
+      {"/dev/usb/lp0", TargetKind::File, "/dev/usb/lp0", QueryPath::None},
+      {"/dev/pts/3", TargetKind::Serial, "serial:/dev/pts/3", QueryPath::Serial},
   };
   for (const Case& c : cases) {
     std::string why;
@@ -41,10 +44,11 @@ TEST(Target, AcceptedFormsAndWhatTheyOpen) {
     ASSERT_TRUE(t) << c.uri << ": " << why;
     EXPECT_EQ(t->kind, c.kind) << c.uri;
     EXPECT_EQ(describe(*t), c.canonical);
-    if (c.kind != TargetKind::Tcp && c.kind != TargetKind::Serial) {
-      EXPECT_EQ(openportName(*t), c.openName) << c.uri;
-    }
     EXPECT_EQ(queryPathOf(*t), c.path) << c.uri;
+    // What the tool writes back opens the same printer.
+    auto again = parseTarget(describe(*t), &why);
+    ASSERT_TRUE(again) << describe(*t) << ": " << why;
+    EXPECT_EQ(describe(*again), c.canonical);
   }
 }
 
@@ -54,7 +58,7 @@ TEST(Target, RefusedFormsSayWhy) {
   const char* bad[] = {
       "", "tcp://", "tcp://host:", "tcp://host:0", "tcp://host:65536", "tcp://host:91x",
       "tcp://ho st", "tcp://[::1]:9100", "serial:", "serial:COM1", "serial:/dev/ttyS0?baud=1234",
-      "serial:/dev/ttyS0?parity=E", "usb:1", "queue:", "queue:a/b", "queue:has space",
+      "serial:/dev/ttyS0?parity=E", "usb:1", "serial:/dev/ttyS0?baud=9600&flow=on", "queue:", "queue:a/b", "queue:has space",
       "queue://server", "queue://server/", "queue://ser ver/q", "queue://server/a/b",
       "/dev/", "/tmp/file", "http://127.0.0.1", "127.0.0.1:9100", "queue:lab\"els",
   };
@@ -68,44 +72,57 @@ TEST(Target, RefusedFormsSayWhy) {
   EXPECT_NE(why.find("70000"), std::string::npos) << why;
 }
 
-TEST(Status, CodesBecomeWordsAndExitCodes) {
+TEST(Status, EveryConditionOfAByteInTheLibrarysWords) {
   struct Case {
-    const char* text;
-    QueryPath path;
+    std::uint8_t byte;
     const char* words;
+    std::vector<std::string> conditions;
     int exitCode;
   };
   const Case cases[] = {
-      {"00", QueryPath::Network, "ready", kExitOk},
-      {"01", QueryPath::Network, "head open", kExitHeadOpen},
-      {"04", QueryPath::Serial, "paper empty", kExitPaperEmpty},
-      {"05", QueryPath::Usb, "head open, paper empty", kExitHeadOpen},
-      {"0C", QueryPath::Network, "paper empty, ribbon empty", kExitPaperEmpty},
-      {"10", QueryPath::Network, "paused", kExitPaused},
-      {"20", QueryPath::Network, "printing", kExitPrinting},
-      {"80", QueryPath::Network, "other error", kExitOtherError},
-      {"-1", QueryPath::Network, "no reply", kExitNoReply},
-      {"other error", QueryPath::Usb, "unknown status", kExitUnknownStatus},
-      {"-2", QueryPath::Serial, nullptr, kExitNoReply},
-      {"", QueryPath::Network, "no reply", kExitNoReply},
-      {"06", QueryPath::Network, "no reply", kExitNoReply},  // never a table code
+      {0x00, "ready", {}, kExitOk},
+      {0x05, "head open, paper empty", {"head open", "paper empty"}, kExitHeadOpen},
+      // Combinations outside the old code list are reported whole.
+      {0x06, "paper jam, paper empty", {"paper jam", "paper empty"}, kExitPaperJam},
+      {0x30, "paused, printing", {"paused", "printing"}, kExitPaused},
+      {0x40, "unknown condition", {"unknown condition"}, kExitUnknownStatus},
+      {0xC0, "unknown condition, other error", {"unknown condition", "other error"},
+       kExitUnknownStatus},
+      {0xFF, nullptr, {"head open", "paper jam", "paper empty", "ribbon empty", "paused",
+                       "printing", "unknown condition", "other error"}, kExitHeadOpen},
   };
   for (const Case& c : cases) {
-    StatusReport r = describeStatus(c.text, c.path);
+    StatusReport r = describeStatus(c.byte);
     if (c.words) {
-      EXPECT_EQ(r.words, c.words) << c.text;
+      EXPECT_EQ(r.words, c.words) << int{c.byte};
     }
-    EXPECT_EQ(r.exitCode, c.exitCode) << c.text;
+    EXPECT_EQ(r.conditions, c.conditions) << int{c.byte};
+    EXPECT_EQ(r.exitCode, c.exitCode) << int{c.byte};
+    ASSERT_TRUE(r.byte);
+    EXPECT_EQ(*r.byte, c.byte);
   }
-  EXPECT_EQ(describeStatus("0A", QueryPath::Network).code, "0A");
-  EXPECT_EQ(describeStatus("-1", QueryPath::Network).code, "");
-  // Every condition has a code of its own, apart from the others.
-  int seen[256] = {};
-  for (const char* code : {"01", "02", "04", "08", "10", "20", "80"})
-    ++seen[describeStatus(code, QueryPath::Network).exitCode];
-  for (int e : {kExitOk, kExitFailed, kExitUsage, kExitNoReply, kExitUnknownStatus})
-    EXPECT_EQ(seen[e], 0);
-  for (int i = 0; i < 256; ++i) EXPECT_LE(seen[i], 1) << i;
+  EXPECT_EQ(statusCode(0x0A), "0A");
+  EXPECT_EQ(statusCode(0x00), "00");
+  StatusReport none = noStatusReply();
+  EXPECT_FALSE(none.byte);
+  EXPECT_EQ(none.exitCode, kExitNoReply);
+  EXPECT_TRUE(none.conditions.empty());
+  // Every byte names each of its bits once and exits with a condition's code
+  // (never one of the tool's own failures).
+  for (unsigned b = 1; b < 256; ++b) {
+    StatusReport r = describeStatus(static_cast<std::uint8_t>(b));
+    EXPECT_EQ(r.conditions.size(), static_cast<std::size_t>(__builtin_popcount(b))) << b;
+    EXPECT_NE(r.exitCode, kExitOk);
+    EXPECT_NE(r.exitCode, kExitFailed);
+    EXPECT_NE(r.exitCode, kExitUsage);
+    EXPECT_NE(r.exitCode, kExitNoReply);
+  }
+}
+
+TEST(Json, NumbersStayNumbersAndAnythingElseIsAString) {
+  for (const char* n : {"203", "0", "-1", "12.5", "1048576"}) EXPECT_EQ(jsonNumberOrString(n), n);
+  for (const char* s : {"", "-", "012", "1.", ".5", "1e5", "203 dpi", "12,5", "0x10", "1.2.3"})
+    EXPECT_EQ(jsonNumberOrString(s), jsonString(s)) << s;
 }
 
 TEST(Replies, FramingIsDroppedAndMissingRepliesAreNone) {
@@ -157,6 +174,24 @@ TEST(Json, StringsAreEscapedAndStayValidUtf8) {
   EXPECT_EQ(jsonString("ab\xE2\x82"), "\"ab\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(jsonString("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(jsonString("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  // C1 controls in UTF-8 (a CSI among them) are escaped too.
+  EXPECT_EQ(jsonString("a\xC2\x9B" "2J\xC2\xA0"), "\"a\\u009b2J\xC2\xA0\"");
+}
+
+// No escape sequence from a printer reaches the terminal: ESC, an OSC
+// title or clipboard write, a screen clear, a raw or UTF-8 C1 control all
+// show as visible escapes; text and UTF-8 letters stay as they are.
+TEST(Terminal, ControlsFromThePrinterAreShownNotObeyed) {
+  EXPECT_EQ(terminalText("PALOMA VP-203 caf\xC3\xA9"), "PALOMA VP-203 caf\xC3\xA9");
+  EXPECT_EQ(terminalText("\x1b]0;owned\x07"), "\\x1B]0;owned\\x07");
+  EXPECT_EQ(terminalText("\x1b]52;c;ZWNobw==\x1b\\"), "\\x1B]52;c;ZWNobw==\\x1B\\");
+  EXPECT_EQ(terminalText("\x1b[2J\x1b[H"), "\\x1B[2J\\x1B[H");
+  EXPECT_EQ(terminalText("\xC2\x9B" "2J\xC2\x9D"), "\\u009B2J\\u009D");
+  EXPECT_EQ(terminalText("\x9B" "2J\x7F\t"), "\\x9B2J\\x7F\\x09");
+  for (int c = 0; c < 256; ++c) {
+    std::string shown = terminalText(std::string(1, static_cast<char>(c)));
+    for (unsigned char b : shown) EXPECT_TRUE(b >= 0x20 && b < 0x7F) << c;
+  }
 }
 
 TEST(Progress, LineShowsShareBytesRateAndTimeLeftWithinItsWidth) {
