@@ -34,7 +34,9 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "PALOMA label printer SDK: the shared library")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "PALOMA label printer SDK: header, static library, pkg-config and CMake files")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION "PALOMA tools: the virtual label printer and the paloma command")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "PALOMA tools: the virtual label printer, the paloma command and the printer application")
+# The printer application renders PDF jobs with Ghostscript.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "ghostscript")
 
 # Debian wants the licence as each package's copyright file.
 foreach(c runtime dev tools)

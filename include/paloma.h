@@ -54,10 +54,23 @@
  * a program has until it calls setlocale, a text that is valid UTF-8 is read
  * as UTF-8, and any other text byte by byte as ISO-8859-1.
  *
- * Blocking: every call returns within a bound. Writes to a device are bounded
- * by the size of the data (1 to 30 seconds); a network send gives up after
- * 1000 ms, a TCP connect after 5 seconds, the print spooler after 5 seconds.
+ * Blocking: every call returns within a bound. Every write to a printer
+ * (commands, binary data, files) follows one rule: it fails when the printer
+ * takes no byte for the stall bound (1000 ms on the network; on a device 1
+ * to 30 seconds by the size of the data), and a printer that keeps taking
+ * bytes, however slowly, is waited for. A TCP connect gives up after 5
+ * seconds; a print server after 5 seconds to connect, 5 seconds for a whole
+ * lookup and 15 seconds for each whole exchange of a job, however the server
+ * paces its answer.
  * Each function's comment names the pauses and waits of its own.
+ *
+ * Sanitizers: a program that draws host-font text (windowsfont and its
+ * twins) under ThreadSanitizer or LeakSanitizer sees reports from the font
+ * libraries (Pango's font-configuration thread, fontconfig's caches kept
+ * until exit), which are not built for them. The package ships suppression
+ * files for both in <prefix>/share/paloma/sanitizers/: tsan.supp
+ * (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
+ * (LSAN_OPTIONS=suppressions=.../lsan.supp).
  *
  * Memory: nothing returned by the library is released by the caller, except
  * the #paloma_bstr strings of the `vb6` functions (paloma_bstr_free()).
@@ -267,7 +280,8 @@ extern "C" {
  * @param text the message.
  * @param caption its caption ("Error Message", "DLL Version", "Debug", ...).
  * @param icon 0 warning, 1 information, 2 exclamation, 3 none, 4 debug detail
- *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()).
+ *        (#PALOMA_ICON_DEBUG, only when asked for with paloma_set_log_level()),
+ *        5 a console line (#PALOMA_ICON_CONSOLE).
  * @param user the pointer given to paloma_set_message_handler().
  *
  * Both texts are the library's and valid only during the call; copy them to
@@ -289,6 +303,13 @@ PALOMA_API paloma_message_handler paloma_set_message_handler(paloma_message_hand
 #define PALOMA_LOG_DEBUG 1
 /** The icon of a debug-detail message. */
 #define PALOMA_ICON_DEBUG 4
+/** The icon of a console line: a line the library writes for a person at a
+ * terminal ("Connection Closed." from Ethernetsend), caption "Console". With
+ * no handler installed it goes to standard output, as it always has; a
+ * handler receives it like any message and may send it to standard error or
+ * drop it, so that a program whose standard output carries data keeps it
+ * clean. */
+#define PALOMA_ICON_CONSOLE 5
 /** Sets which messages reach the handler.
  * @param level #PALOMA_LOG_MESSAGES or #PALOMA_LOG_DEBUG.
  * @return the previous level. */
@@ -341,8 +362,9 @@ PALOMA_API void paloma_clear_error(void);
  *
  * Writers pick the transport by the mode flags in a fixed order and return 1
  * only when the transport accepted every byte. A write blocks until the
- * bytes are handed on: a device write for at most 1 to 30 seconds by its
- * size, a network send at most 1000 ms.
+ * bytes are handed on; it fails when the printer takes no byte for the stall
+ * bound (a device 1 to 30 seconds by the size, the network 1000 ms) and
+ * waits for a printer that is slow but taking bytes.
  * @{
  */
 
@@ -1069,8 +1091,9 @@ PALOMA_API int openethernet(const char* address, int port);
  * @return 1, always. */
 PALOMA_API int closeethernetport(int delay);
 /** Diagnostic: sends the text as it is and shows each reply (caption "Error
- * Message") until the printer closes ("Hi", and "Connection Closed." on
- * standard output), a receive fails ("-1", then "end"), or 5 seconds pass
+ * Message") until the printer closes ("Hi", and the console line
+ * "Connection Closed.": standard output unless a message handler takes it,
+ * see #PALOMA_ICON_CONSOLE), a receive fails ("-1", then "end"), or 5 seconds pass
  * ("end"). Blocks up to about 5 seconds.
  * @param text the bytes to send.
  * @return 1, or 0 for a null text. */
@@ -1163,8 +1186,10 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
  * 2 GiB or more: 0. Sending blocks as its writes do (see @ref writing).
  *
  * Note that `sendfile` has a plain C name that also exists in the C library;
- * do not include `<sys/sendfile.h>` beside this header. (Other libraries keep
- * the C library's: see the symbol versions at the top of this header.)
+ * do not include `<sys/sendfile.h>` beside this header unless
+ * PALOMA_NO_LEGACY_API is defined (then paloma_send_file() on a handle sends
+ * a file). Calls to it reach the SDK's function under its own symbol, and the
+ * C library's sendfile(2) stays the C library's for everyone else.
  * @{
  */
 /** Downloads a BMP image to the printer under a name (PUTBMP draws it).
@@ -1835,6 +1860,304 @@ PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, co
                                              const paloma_image_options* options);
 /** @} */
 /* PALOMA_SECTION pictures-handles */
+/** @defgroup handlebuilders Label commands on a handle
+ * @brief The label commands, and host-font text, on a printer handle.
+ *
+ * Each is the function of the same name without the prefix, on a handle:
+ * the same command lines from the same formatter (the same bytes on the
+ * wire), each line followed by CR LF, all lines of one call in one write.
+ * A refused argument (a CR or LF in a field, a command too long for its
+ * capacity, ...) gives #PALOMA_ERROR_ARGUMENT and sends nothing; otherwise
+ * the result is as paloma_write()'s. No fixed pause follows any of them.
+ * @{
+ */
+/** As setup(), on a printer handle.
+ * @param p the printer handle.
+ * @param width label width in mm.
+ * @param height label height in mm.
+ * @param speed print speed.
+ * @param density darkness, 0 to 15.
+ * @param sensor "0" gap sensor (labels with gaps between them), "1" black line sensor (a black
+ *   mark on the back of the liner).
+ * @param gap the gap's (or black line's) height in mm.
+ * @param offset the gap's (or line's) offset in mm.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_setup(paloma_printer* p, const char* width, const char* height,
+                                      const char* speed, const char* density, const char* sensor,
+                                      const char* gap, const char* offset);
+/** As clearbuffer(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_clearbuffer(paloma_printer* p);
+/** As formfeed(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_formfeed(paloma_printer* p);
+/** As nobackfeed(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_nobackfeed(paloma_printer* p);
+/** As printlabel(), on a printer handle.
+ * @param p the printer handle.
+ * @param sets how many label sets.
+ * @param copies copies of each set.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_printlabel(paloma_printer* p, const char* sets, const char* copies);
+/** As restart(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_restart(paloma_printer* p);
+/** As printerfont(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge of the text before rotation, in dots.
+ * @param y top edge of the text before rotation, in dots.
+ * @param font "1" to "8" built-in bitmap fonts, "0" or a font file name a scalable font.
+ * @param rotation 0, 90, 180 or 270 degrees clockwise about (x, y).
+ * @param xmul horizontal multiplier (bitmap fonts 1 to 10; scalable: points).
+ * @param ymul vertical multiplier.
+ * @param content the text, or `@` and a variable name.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_printerfont(paloma_printer* p, const char* x, const char* y,
+                                            const char* font, const char* rotation,
+                                            const char* xmul, const char* ymul,
+                                            const char* content);
+/** As barcode(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology: "128", "39", "EAN13", "UPCA", "CODA", ...
+ * @param height bar height in dots.
+ * @param readable the human-readable line: "0" none, "1" left, "2" centred, "3" right.
+ * @param rotation 0, 90, 180 or 270 degrees clockwise.
+ * @param narrow narrow bar width in dots (the module of one-width types).
+ * @param wide wide bar width in dots (types with two widths).
+ * @param content the data, or `@` and a variable name.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_barcode(paloma_printer* p, const char* x, const char* y,
+                                        const char* type, const char* height, const char* readable,
+                                        const char* rotation, const char* narrow, const char* wide,
+                                        const char* content);
+/** As barcodecomplete(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type the symbology.
+ * @param height bar height in dots.
+ * @param readable human-readable line: "0" to "3".
+ * @param rotation degrees clockwise.
+ * @param narrow narrow bar width in dots.
+ * @param wide wide bar width in dots.
+ * @param extra the extra field, written bare.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_barcodecomplete(paloma_printer* p, const char* x, const char* y,
+                                                const char* type, const char* height,
+                                                const char* readable, const char* rotation,
+                                                const char* narrow, const char* wide,
+                                                const char* extra, const char* content);
+/** As rss(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param type "RSS14", "RSSLIM", "RSSEXP", "UCC128CCA", ...
+ * @param rotation degrees clockwise.
+ * @param moduleWidth module width in dots.
+ * @param separatorHeight separator height in dots.
+ * @param extra segment width or linear height; written only when not empty.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rss(paloma_printer* p, const char* x, const char* y,
+                                    const char* type, const char* rotation,
+                                    const char* moduleWidth, const char* separatorHeight,
+                                    const char* extra, const char* content);
+/** As qrcode(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param ecc error correction level: "L", "M", "Q" or "H".
+ * @param cell cell width in dots.
+ * @param mode "A" automatic encoding, "M" manual.
+ * @param rotation degrees clockwise.
+ * @param model optional: "M1" or "M2".
+ * @param mask optional: "S0" to "S8".
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_qrcode(paloma_printer* p, const char* x, const char* y,
+                                       const char* ecc, const char* cell, const char* mode,
+                                       const char* rotation, const char* model, const char* mask,
+                                       const char* content);
+/** As dmatrix(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param width width of the area in dots.
+ * @param height height of the area in dots.
+ * @param moduleSize optional: module size in dots.
+ * @param rows optional: symbol rows.
+ * @param columns optional: symbol columns.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_dmatrix(paloma_printer* p, const char* x, const char* y,
+                                        const char* width, const char* height,
+                                        const char* moduleSize, const char* rows,
+                                        const char* columns, const char* content);
+/** As aztec(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param rotation degrees clockwise.
+ * @param moduleSize optional: module size in dots.
+ * @param errorControl optional: error control.
+ * @param flags optional: flags.
+ * @param menu optional: menu symbol.
+ * @param symbols optional: multi-symbol count.
+ * @param reverse optional: "1" white on black.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_aztec(paloma_printer* p, const char* x, const char* y,
+                                      const char* rotation, const char* moduleSize,
+                                      const char* errorControl, const char* flags,
+                                      const char* menu, const char* symbols, const char* reverse,
+                                      const char* content);
+/** As maxicode(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param mode "2" to "5".
+ * @param cls class of service (modes 2 and 3).
+ * @param country country code (modes 2 and 3).
+ * @param postal postal code (modes 2 and 3).
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_maxicode(paloma_printer* p, const char* x, const char* y,
+                                         const char* mode, const char* cls, const char* country,
+                                         const char* postal, const char* content);
+/** As pdf417(), on a printer handle.
+ * @param p the printer handle.
+ * @param x left edge in dots.
+ * @param y top edge in dots.
+ * @param width width of the area in dots.
+ * @param height height of the area in dots.
+ * @param rotation degrees clockwise.
+ * @param o6 option 6 (field 6).
+ * @param o7 option 7, e.g. "P1" error level.
+ * @param o8 option 8.
+ * @param o9 option 9.
+ * @param o10 option 10.
+ * @param o11 option 11.
+ * @param o12 option 12, e.g. "E3" module width.
+ * @param o13 option 13, e.g. "H9" module height.
+ * @param o14 option 14, e.g. "R10" rows.
+ * @param o15 option 15, e.g. "C4" columns.
+ * @param o16 option 16, e.g. "T1" truncation.
+ * @param o17 option 17, e.g. "L1" show the data under the symbol.
+ * @param content the data.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_pdf417(paloma_printer* p, const char* x, const char* y,
+                                       const char* width, const char* height, const char* rotation,
+                                       const char* o6, const char* o7, const char* o8,
+                                       const char* o9, const char* o10, const char* o11,
+                                       const char* o12, const char* o13, const char* o14,
+                                       const char* o15, const char* o16, const char* o17,
+                                       const char* content);
+/** As rfidDetect(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rfiddetect(paloma_printer* p);
+/** As rfidRead(), on a printer handle.
+ * @param p the printer handle.
+ * @param a1 field 1.
+ * @param a2 field 2.
+ * @param a3 field 3.
+ * @param a4 field 4.
+ * @param a5 field 5.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rfidread(paloma_printer* p, const char* a1, const char* a2,
+                                         const char* a3, const char* a4, const char* a5);
+/** As rfidWrite(), on a printer handle.
+ * @param p the printer handle.
+ * @param a1 field 1.
+ * @param a2 field 2.
+ * @param a3 field 3.
+ * @param a4 field 4.
+ * @param a5 field 5.
+ * @param data the data to write.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_rfidwrite(paloma_printer* p, const char* a1, const char* a2,
+                                          const char* a3, const char* a4, const char* a5,
+                                          const char* data);
+/** As WiFi_DHCP(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_dhcp(paloma_printer* p);
+/** As WiFi_Port(), on a printer handle.
+ * @param p the printer handle.
+ * @param port the port.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_port(paloma_printer* p, int port);
+/** As WiFi_SSID(), on a printer handle.
+ * @param p the printer handle.
+ * @param ssid the name.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_ssid(paloma_printer* p, const char* ssid);
+/** As WiFi_StaticIP(), on a printer handle.
+ * @param p the printer handle.
+ * @param ip the address.
+ * @param mask the network mask.
+ * @param gateway the gateway.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_staticip(paloma_printer* p, const char* ip, const char* mask,
+                                              const char* gateway);
+/** As WiFi_WEP(), on a printer handle.
+ * @param p the printer handle.
+ * @param index key number.
+ * @param key the key.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_wep(paloma_printer* p, int index, const char* key);
+/** As WiFi_WPA(), on a printer handle.
+ * @param p the printer handle.
+ * @param key the key.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_wpa(paloma_printer* p, const char* key);
+/** As WiFi_Default(), on a printer handle.
+ * @param p the printer handle.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_wifi_default(paloma_printer* p);
+/** As windowsfont(), on a printer handle.
+ * @param p the printer handle.
+ * @param x reference point, dots from the left.
+ * @param y reference point, dots from the top.
+ * @param fontheight cell height (positive) or character height (negative) in pixels.
+ * @param rotation degrees counter-clockwise.
+ * @param fontstyle bit 0 italic, 2 or more bold.
+ * @param fontunderline non-zero low 8 bits underline.
+ * @param szFaceName the face name, at most 31 bytes.
+ * @param content the text.
+ * @return #PALOMA_OK when the printer took every byte; see the group. */
+PALOMA_API paloma_result paloma_windowsfont(paloma_printer* p, int x, int y, int fontheight,
+                                            int rotation, int fontstyle, int fontunderline,
+                                            const char* szFaceName, const char* content);
+/** Sends a file's bytes unchanged, then CR LF, on a printer handle (as
+ * sendfile(); the file streams, never whole in memory).
+ * @param p the printer handle.
+ * @param path the file on the host.
+ * @return #PALOMA_OK; #PALOMA_ERROR_OS when the file cannot be read (the
+ *         last error says why); otherwise as paloma_write(). */
+PALOMA_API paloma_result paloma_send_file(paloma_printer* p, const char* path);
+/** Stores a file on the printer under a name: "DOWNLOAD [memory,]"name",size,",
+ * the file's bytes, then CR LF (as downloadbmp(), downloadpcx() and
+ * downloadmemory()).
+ * @param p the printer handle.
+ * @param memory the memory ("F" flash, "E" expansion memory), or NULL for the
+ *        printer's default.
+ * @param path the file on the host.
+ * @param name the name on the printer.
+ * @return as paloma_send_file(); #PALOMA_ERROR_ARGUMENT for a missing name or
+ *         a header over 99 characters. */
+PALOMA_API paloma_result paloma_download(paloma_printer* p, const char* memory, const char* path,
+                                         const char* name);
+/** @} */
+/* PALOMA_SECTION handlebuilders */
 
 #ifdef __cplusplus
 } /* extern "C" */

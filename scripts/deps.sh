@@ -35,6 +35,7 @@ test_packages=(
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   python3 python3-pytest python3-setuptools python3-venv
   chromium
+  libpappl-dev cups-ipp-utils ghostscript
   clang libclang-rt-14-dev
 )
 wine_packages=(

@@ -41,6 +41,7 @@ cmake --build "$build" -j"$(nproc)" --target "${names[@]}"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/share/sanitizers/lsan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 for t in "${targets[@]}"; do
   IFS='|' read -r name dir corpora dict <<<"$t"

@@ -56,9 +56,22 @@ def run(cmd, cwd, timeout, log, env=None):
 def copy_tree(dest):
     """Brings the scratch tree to the working tree's content. A file whose
     content differs is rewritten with a fresh time, so that the build notices
-    it even when a run was stopped with a fault still in place."""
+    it even when a run was stopped with a fault still in place; a file copied
+    by an earlier run and gone from the tree since is removed (a source glob
+    would still build it)."""
     files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
                            check=True, capture_output=True, text=True).stdout.splitlines()
+    manifest = os.path.join(dest, ".mutants-files")
+    if os.path.isfile(manifest):
+        with open(manifest, encoding="utf-8") as fh:
+            gone = set(fh.read().splitlines()) - set(files)
+        for f in gone:
+            target = os.path.join(dest, f)
+            if os.path.isfile(target):
+                os.remove(target)
+    os.makedirs(dest, exist_ok=True)
+    with open(manifest, "w", encoding="utf-8") as fh:
+        fh.write("\n".join(files) + "\n")
     for f in files:
         src = os.path.join(ROOT, f)
         if not os.path.isfile(src):

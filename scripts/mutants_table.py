@@ -27,6 +27,7 @@ FAILURES = r"^(LastError|RealFailures)\."
 USB = r"^(Usb|Posix)"  # the emulated printers of tests/integration/usb, and the USB helpers
 VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|VPrinter)"
 VP_UNIT = r"^(StreamParser|Printer|Options)\."  # the parser, interpreter and command line
+VP_CARD = r"^(Printer|Labels|LabelHistory|WebPreview)\."  # what a label's card is made of
 CLI = r"^(Target|Status|Replies|Json|Progress|Cli[A-Za-z]+)\."  # unit and against the printer
 # The Python package's own tests (see scripts/mutants.py: "pytest[:ARGS]").
 PY = "pytest:python/tests/test_limits.py python/tests/test_errors.py python/tests/test_slots.py"
@@ -282,10 +283,24 @@ FAULTS = [
     Fault("vp-restart-keeps-rfid-tag", V + "printer.cc",
           "  rfidPending_ = false;\n}\n", "}\n", VP_UNIT),
     Fault("vp-cls-keeps-placeholder-row", V + "printer.cc",
-          "    canvas_.clear();\n    placeholderRow_ = 0;\n    return;",
-          "    canvas_.clear();\n    return;", VP_UNIT),
+          "    canvas_.clear();\n    placeholderRow_ = 0;\n    r.cleared = true;",
+          "    canvas_.clear();\n    r.cleared = true;", VP_UNIT),
     Fault("vp-label-keeps-errors", V + "printer.cc",
-          "  linesDropped = 0;\n  errors = 0;", "  linesDropped = 0;", VP_UNIT),
+          "  errorsSincePrint_ = 0;\n  historyDropped_ = 0;", "  historyDropped_ = 0;", VP_CARD),
+    Fault("vp-history-keeps-cleared-drawings", V + "printer.cc",
+          "  if (r.cleared) {\n    // Its drawings", "  if (false) {\n    // Its drawings", VP_CARD),
+    Fault("vp-history-keeps-setup-after-print", V + "printer.cc",
+          "[](const DrawnCommand& d) { return !d.onBuffer(); }",
+          "[](const DrawnCommand& d) { return d.text.empty(); }", VP_CARD),
+    Fault("vp-history-lists-queries", V + "printer.cc",
+          "if (query && !failed && !r.cleared) return;", "if (query && failed) return;", VP_CARD),
+    Fault("vp-drawn-box-short-by-a-dot", V + "canvas.cc",
+          "b.w = edge(x1, w_) - b.x;", "b.w = edge(x1, w_) - b.x - 1;", VP_CARD),
+    Fault("vp-fill-not-noted", V + "canvas.cc",
+          "noteUserBox(cr, x0, y0, x1, y1);\n  cairo_fill(cr);", "cairo_fill(cr);", VP_CARD),
+    Fault("vp-unknown-command-burnt-in", V + "printer.cc",
+          "  r.markText = text;\n}", "  r.markText = text;\n  text_->drawPlain(canvas_.cr(), x, y, px, text);\n}",
+          VP_CARD),
     Fault("vp-label-keeps-dropped-count", V + "printer.cc",
           "  lines.clear();\n  linesDropped = 0;", "  lines.clear();", VP_UNIT),
     Fault("vp-label-keeps-lines", V + "printer.cc",

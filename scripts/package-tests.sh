@@ -52,6 +52,18 @@ printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' >"$WORK/label.prn"
 "$PREFIX/bin/paloma" print "$WORK/label.prn" --to "tcp://127.0.0.1:$port" ||
   fail "the installed paloma could not print to the virtual printer"
 [ -f "$PREFIX/share/man/man1/paloma.1" ] || fail "the manual page paloma(1) was not installed"
+for supp in tsan.supp lsan.supp; do
+  [ -s "$PREFIX/share/paloma/sanitizers/$supp" ] ||
+    fail "the sanitizer suppression file share/paloma/sanitizers/$supp was not installed"
+done
+if pkg-config --exists pappl; then
+  log "the installed printer application"
+  [ -x "$PREFIX/bin/paloma-printer-app" ] || fail "paloma-printer-app was not installed"
+  "$PREFIX/bin/paloma-printer-app" --version | grep -qx "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")" ||
+    fail "paloma-printer-app --version does not give the project's version"
+  [ -f "$PREFIX/share/man/man1/paloma-printer-app.1" ] || fail "the manual page paloma-printer-app(1) was not installed"
+  [ -f "$PREFIX/lib/systemd/system/paloma-printer-app.service" ] || fail "the printer application's service unit was not installed"
+fi
 
 run_examples() {  # DIR: the examples built there run against the printer
   local dir=$1
@@ -191,6 +203,12 @@ for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/palom
   dpkg -x "$deb" "$debroot"
 done
 [ -f "$debroot/usr/share/doc/libpaloma1/copyright" ] || fail "libpaloma1 has no copyright file"
+if pkg-config --exists pappl; then
+  for f in usr/bin/paloma-printer-app usr/share/man/man1/paloma-printer-app.1 usr/lib/systemd/system/paloma-printer-app.service; do
+    [ -f "$debroot/$f" ] || fail "paloma-tools has no /$f"
+  done
+  dpkg-deb -f "$BUILD"/paloma-tools_*.deb Depends | grep -q libpappl || fail "paloma-tools does not depend on libpappl"
+fi
 mkdir -p "$WORK/consumer"
 cat >"$WORK/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.20)

@@ -49,7 +49,10 @@ if [ "$failed" -ne 0 ]; then
   print_summary
   exit 1
 fi
+# The shipped suppression files (the font libraries' own threads and caches).
+supp=$PWD/share/sanitizers
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$supp/lsan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 rm -f "$build/ctest-junit.xml" "$build/ctest-skips.txt"
 stage "unit and integration tests (ctest)" scripts/with-cupsd.sh ctest --test-dir "$build" \
@@ -64,7 +67,7 @@ tsan_run() {
   cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=Debug -DPALOMA_TSAN=ON -DPALOMA_WERROR=ON \
     -DPALOMA_TESTS=ON -DPALOMA_TOOLS=OFF >/dev/null &&
   cmake --build "$tsan" -j"$(nproc)" --target integration_concurrency &&
-  TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
+  TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp} \
     timeout 300 "$tsan/integration_concurrency"
 }
 stage "concurrency tests under ThreadSanitizer" tsan_run

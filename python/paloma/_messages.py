@@ -11,9 +11,10 @@ from . import raw
 logger = logging.getLogger("paloma")
 
 # icon -> logging level: 0 warning, 1 information, 2 exclamation, 3 none,
-# 4 debug detail.
+# 4 debug detail, 5 a console line (which the library would otherwise write
+# to standard output).
 _LEVELS = {0: logging.WARNING, 1: logging.INFO, 2: logging.WARNING, 3: logging.INFO,
-           raw.PALOMA_ICON_DEBUG: logging.DEBUG}
+           raw.PALOMA_ICON_DEBUG: logging.DEBUG, raw.PALOMA_ICON_CONSOLE: logging.INFO}
 
 # The ctypes callback object must outlive every call that may use it: the
 # library keeps only its address.

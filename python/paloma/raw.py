@@ -18,6 +18,7 @@ from ._library import Utf16, bind, utf16_at
 PALOMA_LOG_MESSAGES = 0
 PALOMA_LOG_DEBUG = 1
 PALOMA_ICON_DEBUG = 4
+PALOMA_ICON_CONSOLE = 5
 PALOMA_DITHER_THRESHOLD = 0
 PALOMA_DITHER_ORDERED = 1
 PALOMA_DITHER_DIFFUSION = 2
@@ -221,6 +222,34 @@ DECLARATIONS: dict = {
     "paloma_image_file": ("paloma_image_file", c_int, (c_void_p, c_int, c_int, c_char_p, c_int, c_int, POINTER(ImageOptions))),
     "paloma_image_memory": ("paloma_image_memory", c_int, (c_void_p, c_int, c_int, c_void_p, c_size_t, c_int, c_int, POINTER(ImageOptions))),
     "paloma_image_pixels": ("paloma_image_pixels", c_int, (c_void_p, c_int, c_int, c_void_p, c_int, c_int, c_size_t, c_int, c_int, c_int, POINTER(ImageOptions))),
+    "paloma_setup": ("paloma_setup", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_clearbuffer": ("paloma_clearbuffer", c_int, (c_void_p,)),
+    "paloma_formfeed": ("paloma_formfeed", c_int, (c_void_p,)),
+    "paloma_nobackfeed": ("paloma_nobackfeed", c_int, (c_void_p,)),
+    "paloma_printlabel": ("paloma_printlabel", c_int, (c_void_p, c_char_p, c_char_p)),
+    "paloma_restart": ("paloma_restart", c_int, (c_void_p,)),
+    "paloma_printerfont": ("paloma_printerfont", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_barcode": ("paloma_barcode", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_barcodecomplete": ("paloma_barcodecomplete", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_rss": ("paloma_rss", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_qrcode": ("paloma_qrcode", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_dmatrix": ("paloma_dmatrix", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_aztec": ("paloma_aztec", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_maxicode": ("paloma_maxicode", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_pdf417": ("paloma_pdf417", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_rfiddetect": ("paloma_rfiddetect", c_int, (c_void_p,)),
+    "paloma_rfidread": ("paloma_rfidread", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_rfidwrite": ("paloma_rfidwrite", c_int, (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_wifi_dhcp": ("paloma_wifi_dhcp", c_int, (c_void_p,)),
+    "paloma_wifi_port": ("paloma_wifi_port", c_int, (c_void_p, c_int)),
+    "paloma_wifi_ssid": ("paloma_wifi_ssid", c_int, (c_void_p, c_char_p)),
+    "paloma_wifi_staticip": ("paloma_wifi_staticip", c_int, (c_void_p, c_char_p, c_char_p, c_char_p)),
+    "paloma_wifi_wep": ("paloma_wifi_wep", c_int, (c_void_p, c_int, c_char_p)),
+    "paloma_wifi_wpa": ("paloma_wifi_wpa", c_int, (c_void_p, c_char_p)),
+    "paloma_wifi_default": ("paloma_wifi_default", c_int, (c_void_p,)),
+    "paloma_windowsfont": ("paloma_windowsfont", c_int, (c_void_p, c_int, c_int, c_int, c_int, c_int, c_int, c_char_p, c_char_p)),
+    "paloma_send_file": ("paloma_send_file", c_int, (c_void_p, c_char_p)),
+    "paloma_download": ("paloma_download", c_int, (c_void_p, c_char_p, c_char_p, c_char_p)),
     "usbportwrite": ("_Z12usbportwritePKc", c_int, (c_char_p,)),
     "muta1": ("_Z5muta1v", c_void_p, ()),
     "ComportSendData": ("_Z15ComportSendDataPKc", c_int, (c_char_p,)),

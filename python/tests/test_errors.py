@@ -78,6 +78,8 @@ def test_refused_arguments_send_nothing(vprinter) -> None:
             lambda: p.host_font_text(10, 10, ""),
             lambda: p.host_font_text(10, 10, "x", face="F" * 32),
             lambda: p.setting("SYSTEM", "INFO\"", "DPI"),
+            lambda: p.send(123),                                # not 123 NULs
+            lambda: p.send_raw(5),
         ]
         for call in refused:
             with pytest.raises(RefusedArgumentError):
@@ -87,6 +89,13 @@ def test_refused_arguments_send_nothing(vprinter) -> None:
         paloma.Printer.tcp("127.0.0.1", vprinter.port + 65536)  # would reach the same port
     with pytest.raises(RefusedArgumentError):
         paloma.Printer.serial("/dev/null", baud=1200)
+    # A host that is no text (123 is not 0.0.0.123) or holds a NUL.
+    for host in (123, 0x7F000001, b"127.0.0.1", "127.0.0.1\0x"):
+        with pytest.raises(RefusedArgumentError):
+            paloma.Printer.tcp(host, vprinter.port)
+    with pytest.raises(RefusedArgumentError, match="must be str or bytes, not int"):
+        with paloma.Printer.tcp("127.0.0.1", vprinter.port) as p:
+            p.send(123)
     with pytest.raises(RefusedArgumentError):
         paloma.Printer.tcp("127.0.0.1", vprinter.port, encoding="no-such-codec")
     assert vprinter.wait_for(lambda: vprinter.commands("CLS"))

@@ -27,8 +27,12 @@ bool tooLong(std::size_t capacity) {
 
 }  // namespace
 
-bool nullArgument() {
-  setLastError("a text argument is a null pointer");
+bool nullArgument(std::string_view keyword, std::string_view name) {
+  if (name.empty())
+    setLastError("a text argument is a null pointer");
+  else
+    setLastError(std::string(keyword) + ": the argument " + std::string(name) +
+                 " is a null pointer; nothing was sent");
   return false;
 }
 
@@ -75,7 +79,7 @@ bool noLineEndInFields(std::string_view keyword, std::size_t capacity, const cha
   std::size_t i = 0;
   for (const char* name : names) {
     const char* text = args[i++];
-    if (!text) continue;
+    if (!text) return nullArgument(keyword, name);
     const std::size_t n = boundedLength(text, capacity);
     for (std::size_t k = 0; k < n; ++k) {
       if (text[k] == '\r' || text[k] == '\n') {

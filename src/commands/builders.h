@@ -91,9 +91,9 @@ inline bool formatCommand(std::size_t capacity, std::string_view tmpl,
 // The printer ends every command at its line end, so a field can never hold
 // CR or LF: one that did would end the command early and make the rest of
 // the text a command of its own. True when no argument holds either byte
-// (each is read at most up to `capacity` bytes; null ones are left to the
-// formatter). Otherwise false, with the last error naming the first such
-// argument by its name in `names` and the command by `keyword`.
+// (each is read at most up to `capacity` bytes) and none is a null pointer.
+// Otherwise false, with the last error naming the first such argument by
+// its name in `names` and the command by `keyword`.
 bool noLineEndInFields(std::string_view keyword, std::size_t capacity, const char* const* args,
                        std::initializer_list<const char*> names);
 inline bool noLineEndInFields(std::string_view keyword, std::size_t capacity,
@@ -131,7 +131,7 @@ bool connectionOpen();
 bool connectionOrTransportActive();
 
 // Records that a text argument was a null pointer; returns false.
-bool nullArgument();
+bool nullArgument(std::string_view keyword = {}, std::string_view name = {});
 
 // The single-connection builder: 0 unless a connection is open, 0 when
 // `format` refuses, else the lines it made sent with sendCommands.

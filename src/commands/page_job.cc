@@ -8,7 +8,7 @@ namespace paloma::commands {
 bool formatSetup(const char* width, const char* height, const char* speed, const char* density,
                  const char* sensor, const char* gap, const char* offset, CommandLines* out) {
   out->clear();
-  if (!sensor) return nullArgument();
+  if (!sensor) return nullArgument("setup", "sensor");
   if (!noLineEndInFields("setup", kSetupCapacity, {width, height, speed, density, gap, offset},
                          {"width", "height", "speed", "density", "gap", "offset"}))
     return false;

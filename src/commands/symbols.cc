@@ -36,10 +36,10 @@ bool formatFields(std::size_t capacity, const char* keyword, const char* const* 
 
 bool formatQrcode(const char* const args[9], CommandLines* out) {
   out->clear();
-  if (anyNull(args, 9)) return false;
   if (!noLineEndInFields("QRCODE", kSymbolCapacity, args,
                          {"x", "y", "ecc", "cell", "mode", "rotation", "model", "mask", "content"}))
     return false;
+  if (anyNull(args, 9)) return false;
   const char* content = args[8];
   // Model and mask go together: if either is given, both fields are written.
   static constexpr std::size_t kPair[] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -51,10 +51,10 @@ bool formatQrcode(const char* const args[9], CommandLines* out) {
 
 bool formatDmatrix(const char* const args[8], CommandLines* out) {
   out->clear();
-  if (anyNull(args, 8)) return false;
   if (!noLineEndInFields("DMATRIX", kSymbolCapacity, args,
                          {"x", "y", "width", "height", "moduleSize", "rows", "columns", "content"}))
     return false;
+  if (anyNull(args, 8)) return false;
   const char* content = args[7];
   // Module size, rows and columns go together.
   static constexpr std::size_t kTriple[] = {1, 2, 3, 4, 5, 6, 7};
@@ -66,11 +66,11 @@ bool formatDmatrix(const char* const args[8], CommandLines* out) {
 
 bool formatAztec(const char* const args[10], CommandLines* out) {
   out->clear();
-  if (anyNull(args, 10)) return false;
   if (!noLineEndInFields("AZTEC", kSymbolCapacity, args,
                          {"x", "y", "rotation", "moduleSize", "errorControl", "flags", "menu",
                           "symbols", "reverse", "content"}))
     return false;
+  if (anyNull(args, 10)) return false;
   const char* content = args[9];
   // k: how many of arguments 4 to 9 are written, up to the last given one;
   // empty ones before it stay as empty fields.
@@ -84,10 +84,10 @@ bool formatAztec(const char* const args[10], CommandLines* out) {
 
 bool formatMaxicode(const char* const args[7], CommandLines* out) {
   out->clear();
-  if (anyNull(args, 7)) return false;
   if (!noLineEndInFields("MAXICODE", kSymbolCapacity, args,
                          {"x", "y", "mode", "cls", "country", "postal", "content"}))
     return false;
+  if (anyNull(args, 7)) return false;
   const char* content = args[6];
   bool bare = contentIsBare(content);
   const char mode = args[2][0];
@@ -129,11 +129,11 @@ bool formatMaxicode(const char* const args[7], CommandLines* out) {
 
 bool formatPdf417(const char* const args[18], CommandLines* out) {
   out->clear();
-  if (anyNull(args, 18)) return false;
   if (!noLineEndInFields("PDF417", kPdf417Capacity, args,
                          {"x", "y", "width", "height", "rotation", "o6", "o7", "o8", "o9", "o10",
                           "o11", "o12", "o13", "o14", "o15", "o16", "o17", "content"}))
     return false;
+  if (anyNull(args, 18)) return false;
   const char* content = args[17];
   auto given = [&](std::size_t n) { return isGiven(args[n - 1]); };
   bool ok;

@@ -55,7 +55,6 @@ bool formatRss(const char* x, const char* y, const char* type, const char* rotat
                const char* moduleWidth, const char* separatorHeight, const char* extra,
                const char* content, CommandLines* out) {
   out->clear();
-  if (!type || !extra || !content) return nullArgument();
   if (!noLineEndInFields(
           "RSS", kRssCapacity, {x, y, type, rotation, moduleWidth, separatorHeight, extra, content},
           {"x", "y", "type", "rotation", "moduleWidth", "separatorHeight", "extra", "content"}))

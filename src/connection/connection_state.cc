@@ -52,7 +52,11 @@ Handle openPath(std::string_view path, const OpenMode& mode) {
   Handle h = os().openFile(path, mode);
   if (h == kInvalidHandle) {
     const int error = os().lastOsError();
-    setLastOsError("open \"" + std::string(path) + "\"", error);
+    // The device actually tried, beside the name it was given as.
+    const std::string tried = os().deviceFor(path);
+    setLastOsError("open \"" + tried + "\"" +
+                       (tried != path ? " (for \"" + std::string(path) + "\")" : std::string()),
+                   error);
   }
   return h;
 }

@@ -125,8 +125,9 @@ int Ethernetsend(const char* text) {
   }
   if (got.result == 0) {
     showDiagnostic("Hi");
-    std::fputs("Connection Closed.\n", stdout);
-    std::fflush(stdout);
+    // A console line: standard output unless the application's handler
+    // routes it elsewhere.
+    os().message("Connection Closed.", "Console", static_cast<MessageIcon>(PALOMA_ICON_CONSOLE));
     return 1;
   }
   char number[16];

@@ -152,9 +152,19 @@ int openByName(std::string_view name, Flavor flavor) {
                  std::to_string(ConnectionState::kPortNameSize - 1) + " fit");
     return 0;
   }
+  // A queue on a print server (//SERVER/QUEUE, \\SERVER\QUEUE) is no port
+  // either: the spooler's reason (what the server did) is the one kept.
+  bool serverForm = (name.substr(0, 2) == "//" || name.substr(0, 2) == "\\\\") &&
+                    name.substr(2, 2) != ".\\" && name.substr(2, 2) != "?\\";
+  if (serverForm) setLastError("");
   if (trySpooler()) return 1;
 
   ConnectionState& c = conn();
+  if (serverForm && *paloma_last_error() != '\0') {
+    c.spoolerMode = 0;
+    c.isOpen = 0;
+    return 0;
+  }
   // Device paths are taken as they are, before any upper-casing.
   std::string_view given(c.portName);
   if (isSerialDevicePath(given))

@@ -58,8 +58,14 @@ int discoverWho(int waitMs, paloma_printer_found* found, int max) {
       sys.sendTo(s, kDiscoveryProbe, sizeof kDiscoveryProbe, kLimitedBroadcast, kDiscoveryPort);
   if (sent.result != static_cast<long>(sizeof kDiscoveryProbe)) {
     // Nothing can answer a probe that did not go out (no broadcast route).
-    setLastError("discovery: the probe could not be sent to 255.255.255.255:" +
-                 std::to_string(kDiscoveryPort) + " (no network with a broadcast route?)");
+    if (sent.result < 0 && sent.osError != 0)
+      setLastOsError("discovery: the probe could not be sent to 255.255.255.255:" +
+                         std::to_string(kDiscoveryPort) + " (no network with a broadcast route?)",
+                     sent.osError);
+    else
+      setLastError("discovery: the probe could not be sent to 255.255.255.255:" +
+                   std::to_string(kDiscoveryPort) + " (" + std::to_string(sent.result) + " of " +
+                   std::to_string(sizeof kDiscoveryProbe) + " bytes went out)");
     sys.closeSocket(s);
     sys.netCleanup();
     return -1;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "files/files.h"
+#include "platform/field_check.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
 
@@ -106,6 +107,20 @@ bool openFileSource(const char* path, FileSource* out) {
     warn(kFileReadUnsuccessfully, kReadFileCaption);
     return false;
   }
+  // A file whose size reads as 0 may still have content (the system's own
+  // files, such as those under /proc): sent as empty, it would lose it all.
+  if (size == 0) {
+    IoResult probe = os().readFile(out->file_, out->block_.get(), 1, ReadWait::Blocking,
+                                   kFileReadTimeoutMs);
+    if (probe.ok && !probe.timedOut && probe.count > 0) {
+      setLastError("\"" + std::string(path) +
+                   "\" gives its size as 0 bytes but has content (a file the system makes "
+                   "as it is read): it cannot be sent; copy it to a regular file first");
+      out->close();
+      warn(kFileReadUnsuccessfully, kReadFileCaption);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -151,6 +166,9 @@ bool formatDownloadHeader(const char* memory, const char* name, std::uint32_t si
     setLastError("the name argument is a null pointer");
     return false;
   }
+  if ((memory && !fieldTextSafe("DOWNLOAD", "memory", memory)) ||
+      !fieldTextSafe("DOWNLOAD", "name", name))
+    return false;
   std::string header = "DOWNLOAD ";
   if (memory) header.append(memory).append(",");
   header.append("\"").append(name).append("\",");

@@ -24,9 +24,17 @@ void replaceTextFile(std::string_view bytes) {
   mode.share = kShareNone;
   mode.disposition = Disposition::CreateAlways;
   mode.overlapped = false;
+  mode.noFollow = true;  // a link would have its target overwritten
   Handle h = os().openFile(kTextFileName, mode);
   if (h == kInvalidHandle) {
-    setLastOsError(std::string("open \"") + kTextFileName + "\"", os().lastOsError());
+    int err = os().lastOsError();
+    if (os().isSymbolicLink(kTextFileName))
+      setLastError(std::string("\"") + kTextFileName +
+                       "\" is a symbolic link: the text is never written through one "
+                       "(remove the link to save the text)",
+                   err);
+    else
+      setLastOsError(std::string("open \"") + kTextFileName + "\"", err);
     return;
   }
   std::size_t done = 0;

@@ -30,6 +30,14 @@ bool canDrawWide(const char* szFaceName, const paloma_wchar* content) {
   return true;
 }
 
+// windowsfont and windowsfontW draw nothing for an empty content or face
+// name: the call gives 0 and says which was empty.
+int refuseEmpty(const char* content) {
+  setLastError(content[0] == '\0' ? "the content is empty: there is no text to draw"
+                                  : "the face name is empty: name an installed font");
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -41,7 +49,11 @@ int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle, int f
     noteNoTransport();
     return 0;
   }
-  if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
+  if (!content || !szFaceName) {
+    noteNull(content ? "the face name" : "the content");
+    return 0;
+  }
+  if (content[0] == '\0' || szFaceName[0] == '\0') return refuseEmpty(content);
   HostText text;
   text.bytes = content;
   return sendTextBitmap(
@@ -55,12 +67,15 @@ int windowsfontW(int x, int y, int fontheight, int rotation, int fontstyle, int 
     noteNoTransport();
     return 0;
   }
-  if (!content || !szFaceName) return 0;
+  if (!content || !szFaceName) {
+    noteNull(content ? "the face name" : "the content");
+    return 0;
+  }
   // The content is narrowed byte per unit into the 256-byte working buffer;
   // a unit above U+00FF or a text too long for it refuses the call.
   std::string narrow;
   if (!narrowWide(content, kWideArgCapacity, &narrow)) return 0;
-  if (narrow.empty() || szFaceName[0] == '\0') return 0;
+  if (narrow.empty() || szFaceName[0] == '\0') return refuseEmpty(narrow.c_str());
   // Each narrowed byte is the code point it came from (ISO-8859-1), so the
   // text is drawn as those characters whatever the process's character set.
   std::u16string units;

@@ -14,11 +14,6 @@
 #include "query/info_queries.h"
 #include "query/info_table.h"
 
-struct paloma_printer {
-  std::mutex lock;
-  paloma::Link link;
-};
-
 namespace paloma {
 namespace {
 

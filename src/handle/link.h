@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,3 +71,9 @@ paloma_result linkQuery(Link& link, std::string_view request, ReplyEnd end,
 paloma_result fail(paloma_result r, std::string text, int osError = 0);
 
 }  // namespace paloma
+
+// A handle: one link and the lock that serialises the calls on it.
+struct paloma_printer {
+  std::mutex lock;
+  paloma::Link link;
+};

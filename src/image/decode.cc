@@ -17,6 +17,13 @@
 #pragma GCC diagnostic ignored "-Wcast-function-type"
 #pragma GCC diagnostic ignored "-Wdouble-promotion"
 #endif
+// The decoder copies zero bytes to a null pointer for an empty first IDAT
+// chunk of a PNG (legal, if odd): harmless, but undefined for memcpy, so its
+// copies go through one that leaves an empty copy alone.
+static inline void* pictureCopy(void* to, const void* from, std::size_t n) {
+  return n ? std::memcpy(to, from, n) : to;
+}
+#define memcpy pictureCopy
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
@@ -26,6 +33,7 @@
 #define STBI_ONLY_GIF
 #define STBI_ONLY_PNM
 #include <stb_image.h>
+#undef memcpy
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
@@ -85,6 +93,62 @@ Outcome tooLarge(const char* format, std::uint64_t w, std::uint64_t h) {
 bool beyondBounds(std::uint64_t w, std::uint64_t h) {
   return w > static_cast<std::uint64_t>(kMaxPictureSide) ||
          h > static_cast<std::uint64_t>(kMaxPictureSide) || w * h > kMaxPicturePixels;
+}
+
+// Whether every Huffman table of a JPEG holds at most 256 codes. The
+// decoder's table builder writes one entry per code into an array of 257
+// without checking (a crafted file overruns it), so such a file is refused
+// here, before the decoder sees it.
+//
+// A DHT segment is read as the decoder reads it: tables while its length
+// lasts, each a class byte, 16 counts and as many codes as they add up to,
+// even past the length (and past the data's end, as zeros). Before the
+// first scan the segments are walked as the decoder walks them (APPn and COM
+// skipped by their length, stray bytes one at a time); from the first scan
+// on, every FF C4 is checked, since the decoder takes one wherever its
+// entropy-coded data stops at it (valid entropy-coded data holds none).
+bool huffmanTablesFit(const std::uint8_t* d, std::size_t n, std::size_t at, std::size_t* next) {
+  // d[at] is the FF before C4.
+  std::size_t p = at + 4;
+  long left = at + 4 <= n ? ((long{d[at + 2]} << 8) | d[at + 3]) - 2 : 0;
+  // Past the end of the data the decoder reads zeros.
+  while (left > 0 && p < n) {
+    long codes = 0;
+    for (std::size_t i = 1; i <= 16 && p + i < n; ++i) codes += d[p + i];
+    if (codes > 256) return false;
+    p += 17 + static_cast<std::size_t>(codes);
+    left -= 17 + codes;
+  }
+  *next = p;
+  return true;
+}
+
+bool jpegTablesFit(const std::uint8_t* d, std::size_t n) {
+  std::size_t pos = 2;  // after SOI
+  while (pos < n) {
+    if (d[pos] != 0xFF) {
+      ++pos;  // stray bytes between segments, skipped one at a time
+      continue;
+    }
+    while (pos < n && d[pos] == 0xFF) ++pos;  // fill bytes
+    if (pos >= n) return true;
+    const std::size_t at = pos - 1;
+    const std::uint8_t marker = d[pos++];
+    if (marker == 0xD9) return true;  // EOI
+    if (marker == 0xDA) break;        // the first scan
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
+    if (marker == 0xC4) {
+      if (!huffmanTablesFit(d, n, at, &pos)) return false;
+      continue;
+    }
+    if (pos + 2 > n) return true;
+    pos += (std::size_t{d[pos]} << 8) | d[pos + 1];
+  }
+  for (std::size_t i = pos; i + 1 < n; ++i) {
+    std::size_t next = 0;
+    if (d[i] == 0xFF && d[i + 1] == 0xC4 && !huffmanTablesFit(d, n, i, &next)) return false;
+  }
+  return true;
 }
 
 // The encoded bytes as the decoder reads them, noting a read past their end:
@@ -162,6 +226,8 @@ Outcome decodePicture(const std::uint8_t* data, std::size_t size, DecodedPicture
     return fail(Status::UnknownFormat,
                 std::string("the data is a ") + format +
                     " file, which this library does not read; save it as PNG or JPEG");
+  if (std::strcmp(format, "JPEG") == 0 && !jpegTablesFit(data, size))
+    return fail(Status::Corrupt, "the JPEG data is damaged (a Huffman table of more than 256 codes)");
   std::uint64_t dw64 = 0, dh64 = 0;
   if (declaredSize(format, data, size, &dw64, &dh64) && beyondBounds(dw64, dh64))
     return tooLarge(format, dw64, dh64);

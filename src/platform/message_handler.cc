@@ -18,6 +18,13 @@ void deliverMessage(std::string_view text, std::string_view caption, MessageIcon
     g_handler(t.c_str(), c.c_str(), static_cast<int>(icon), g_user);
     return;
   }
+  // A console line goes to standard output as it is; a message to standard
+  // error with its caption.
+  if (static_cast<int>(icon) == PALOMA_ICON_CONSOLE) {
+    std::fprintf(stdout, "%s\n", t.c_str());
+    std::fflush(stdout);
+    return;
+  }
   std::fprintf(stderr, "%s: %s\n", c.c_str(), t.c_str());
 }
 

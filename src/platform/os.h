@@ -49,6 +49,9 @@ struct OpenMode {
   unsigned share = kShareNone;
   Disposition disposition = Disposition::OpenExisting;
   bool overlapped = false;  // the handle is used with the overlapped write/read forms
+  // A symbolic link (on Windows any reparse point) at the path is refused,
+  // never followed: a file the library creates is never written through one.
+  bool noFollow = false;
 };
 
 // How a read waits for data.
@@ -203,6 +206,11 @@ class Os {
   // a USB interface path from `usbInterfaces`, a device path ("/dev/...") or a
   // file name. Returns kInvalidHandle on failure.
   virtual Handle openFile(std::string_view path, const OpenMode& mode) = 0;
+  // The device or file openFile opens for `path` ("COM3" is /dev/ttyS2 on
+  // Linux), for reasons that name what was tried; `path` itself by default.
+  virtual std::string deviceFor(std::string_view path) { return std::string(path); }
+  // Whether `path` itself is a symbolic link (on Windows a reparse point).
+  virtual bool isSymbolicLink(std::string_view) { return false; }
   // Synchronous write: blocks until the bytes are handed on (device writes
   // are bounded by the backend's write time-out).
   virtual IoResult writeFile(Handle h, const void* data, std::size_t n) = 0;

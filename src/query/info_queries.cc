@@ -9,6 +9,7 @@
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
 #include "paloma.h"
+#include "platform/field_check.h"
 #include "platform/last_error.h"
 #include "query/bstr.h"
 #include "query/info_table.h"
@@ -59,6 +60,9 @@ std::size_t formatSettingRequest(const char* a, const char* b, const char* c, ch
     setLastError("a setting argument is a null pointer");
     return 0;
   }
+  if (!fieldTextSafe("GETSETTING$", "a", a) || !fieldTextSafe("GETSETTING$", "b", b) ||
+      !fieldTextSafe("GETSETTING$", "c", c))
+    return 0;
   int n = std::snprintf(block, kSettingBlockSize,
                         "OUT GETSETTING$(\"%s\",\"%s\",\"%s\")\r\nOUT CHR$(02)\r\n", a, b, c);
   if (n <= 0 || static_cast<std::size_t>(n) >= kSettingBlockSize) {

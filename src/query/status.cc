@@ -92,7 +92,13 @@ const char* networkStatusOn(Socket s) {
 }
 
 const char* usbStatusOn(Handle device) {
-  usbOverlappedWrite(device, kStatusRequest, static_cast<int>(sizeof kStatusRequest - 1));
+  // A printer the request cannot reach (unplugged, a device that fails) is
+  // never reported ready: "-1", the write's failure recorded.
+  if (usbOverlappedWrite(device, kStatusRequest, static_cast<int>(sizeof kStatusRequest - 1)) ==
+      0) {
+    rs().ReplyBuffer[0] = 0;
+    return "-1";
+  }
   rs().StatusByteMode = 1;
   usbReadWhile(&usbReadStatus, device);
   rs().StatusByteMode = 0;

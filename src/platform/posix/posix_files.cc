@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -71,42 +72,15 @@ class SigpipeBlock {
   bool raised_ = false;
 };
 
-// Writes all n bytes, waiting for writability up to the deadline. Returns the
-// count accepted; a failure after some bytes reports those bytes.
+// Writes all n bytes under the stall rule (the bound restarts whenever bytes
+// move). Returns the count accepted; a failure after some bytes reports
+// those bytes.
 IoResult writeDescriptor(int fd, const void* data, std::size_t n, int boundMs, bool pipe = false) {
   std::optional<SigpipeBlock> sigpipe;
   if (pipe) sigpipe.emplace();
-  const auto* p = static_cast<const unsigned char*>(data);
-  std::size_t done = 0;
-  Deadline deadline(boundMs);
-  bool readyButRefused = false;
-  while (done < n) {
-    ssize_t w = ::write(fd, p + done, n - done);
-    if (w > 0) {
-      done += static_cast<std::size_t>(w);
-      readyButRefused = false;
-      continue;
-    }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      int e = errno;
-      if (sigpipe) sigpipe->failedWith(e);
-      return done > 0 ? IoResult{true, done, 0, false} : failed(e);
-    }
-    // Nothing taken: wait for room. A device without poll support says
-    // "ready" at once; pause briefly then so the loop does not spin.
-    if (deadline.passed()) break;
-    if (readyButRefused) sleepFor(std::min(5, deadline.remainingMs()));
-    int r = pollFor(fd, POLLOUT, std::min(deadline.remainingMs(), 100));
-    if (r < 0) {
-      int e = errno;
-      return done > 0 ? IoResult{true, done, 0, false} : failed(e);
-    }
-    readyButRefused = r > 0;
-  }
-  if (done > 0) return {true, done, 0, false};
-  if (n == 0) return {true, 0, 0, false};
-  return {false, 0, ETIMEDOUT, true};
+  IoResult r = writeUnderStallBound(fd, data, n, boundMs);
+  if (!r.ok && sigpipe) sigpipe->failedWith(r.error);
+  return r;
 }
 
 // True when the far side of a descriptor has hung up (a terminal whose line
@@ -216,6 +190,49 @@ int deviceWriteTimeoutMs(std::size_t n) {
 
 }  // namespace posix
 
+namespace posix_internal {
+
+IoResult writeUnderStallBound(int fd, const void* data, std::size_t n, int stallMs,
+                              int sendFlags) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::size_t done = 0;
+  StallBound stall(stallMs);
+  bool readyButRefused = false;
+  while (done < n) {
+    ssize_t w = sendFlags >= 0 ? ::send(fd, p + done, n - done, sendFlags | MSG_DONTWAIT)
+                               : ::write(fd, p + done, n - done);
+    if (w > 0) {
+      done += static_cast<std::size_t>(w);
+      stall.moved();
+      readyButRefused = false;
+      continue;
+    }
+    if (w < 0 && errno == EINTR && !stall.passed()) continue;
+    if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      int e = errno;
+      return done > 0 ? IoResult{true, done, 0, false} : failed(e);
+    }
+    // Nothing taken: wait for room, a short slice at a time. A device
+    // without poll support says "ready" at once; pause briefly then so the
+    // loop does not spin.
+    if (stall.passed()) break;
+    if (readyButRefused) sleepFor(std::min(5, stall.remainingMs()));
+    int r = pollFor(fd, POLLOUT, std::min(stall.remainingMs(), sendFlags >= 0 ? 20 : 100));
+    if (r < 0) {
+      int e = errno;
+      return done > 0 ? IoResult{true, done, 0, false} : failed(e);
+    }
+    readyButRefused = r > 0;
+  }
+  if (done == n) return {true, done, 0, false};
+  // Nothing moved for the whole bound: the bytes taken before, marked as
+  // timed out, or the failure when there were none.
+  if (done > 0) return {true, done, ETIMEDOUT, true};
+  return {false, 0, ETIMEDOUT, true};
+}
+
+}  // namespace posix_internal
+
 // ---- files and devices -------------------------------------------------------
 
 // A serial opener's open: only a character device that is a terminal. The
@@ -234,7 +251,7 @@ Handle openTerminal(const posix::PortTarget& target, const OpenMode& mode) {
     errno = ENOTTY;
     return kInvalidHandle;
   }
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.noFollow ? O_NOFOLLOW : 0);
   bool read = mode.access & kAccessRead, write = mode.access & kAccessWrite;
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   int fd;
@@ -258,6 +275,17 @@ Handle openTerminal(const posix::PortTarget& target, const OpenMode& mode) {
 }
 }  // namespace
 
+std::string PosixOs::deviceFor(std::string_view path) {
+  posix::PortTarget target = posix::mapPortName(path);
+  return target.kind == posix::PortTarget::Invalid ? std::string(path) : target.path;
+}
+
+bool PosixOs::isSymbolicLink(std::string_view path) {
+  struct stat st {};
+  std::string p(path);
+  return p.find('\0') == std::string::npos && lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   posix::PortTarget target = posix::mapPortName(path);
   // Failures that come from no system call leave the errno that says why.
@@ -280,7 +308,7 @@ Handle PosixOs::openFile(std::string_view path, const OpenMode& mode) {
   // Waits are ours (poll with a bound), so no descriptor ever blocks; this
   // also keeps open() itself from waiting (a FIFO without a reader, a
   // printer port that is offline).
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.noFollow ? O_NOFOLLOW : 0);
   bool read = mode.access & kAccessRead, write = mode.access & kAccessWrite;
   if (read && write) flags |= O_RDWR;
   else if (write) flags |= O_WRONLY;
@@ -450,11 +478,27 @@ FileCopyResult PosixOs::copyFile(Handle file, std::uint64_t offset, std::size_t 
   // A peer or reader that has gone raises SIGPIPE (no MSG_NOSIGNAL here).
   std::optional<SigpipeBlock> sigpipe;
   if (socket || dst->pipe) sigpipe.emplace();
-  // The wait while the target takes nothing, renewed whenever bytes move: a
-  // socket's send time-out, a device's write bound.
+  // The stall rule: the wait while the target takes nothing, renewed
+  // whenever bytes move: a socket's send time-out, a device's write bound.
   const int boundMs = socket ? dst->sendTimeoutMs.load(std::memory_order_relaxed)
                              : writeBoundMs(*dst, std::min<std::size_t>(n, kFileCopyPieceBytes));
-  Deadline stall(boundMs);
+  StallBound stall(boundMs);
+  // A socket is made non-blocking for the copy: a blocked sender is woken
+  // only once much of its queue has drained, so a blocking copy would miss a
+  // printer that takes bytes slowly. Its mode is restored on every path.
+  struct NonBlocking {
+    int fd = -1, flags = 0;
+    ~NonBlocking() {
+      if (fd >= 0) fcntl(fd, F_SETFL, flags);
+    }
+  } nonBlocking;
+  if (socket) {
+    int flags = fcntl(dst->fd, F_GETFL);
+    if (flags >= 0 && fcntl(dst->fd, F_SETFL, flags | O_NONBLOCK) == 0) {
+      nonBlocking.fd = dst->fd;
+      nonBlocking.flags = flags;
+    }
+  }
   bool readyButRefused = false;
   off_t at = static_cast<off_t>(offset);
   while (result.count < n) {
@@ -462,7 +506,7 @@ FileCopyResult PosixOs::copyFile(Handle file, std::uint64_t offset, std::size_t 
     ssize_t moved = kernelSendfile(dst->fd, src->fd, &at, piece);
     if (moved > 0) {
       result.count += static_cast<std::size_t>(moved);
-      stall = Deadline(boundMs);
+      stall.moved();
       readyButRefused = false;
       continue;
     }
@@ -474,10 +518,11 @@ FileCopyResult PosixOs::copyFile(Handle file, std::uint64_t offset, std::size_t 
     if (e == EINTR && !stall.passed()) continue;
     if ((e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) && result.count == 0) return result;
     if (e == EAGAIN || e == EWOULDBLOCK) {
-      // A socket's blocking send ran out its time-out; a device has no room.
-      if (!socket && !stall.passed()) {
-        if (readyButRefused) sleepFor(std::min(5, stall.remainingMs()));
-        int r = pollFor(dst->fd, POLLOUT, std::min(stall.remainingMs(), 100));
+      // No room: wait for some, a short slice at a time, while the stall
+      // bound lasts.
+      if (!stall.passed()) {
+        if (readyButRefused && !socket) sleepFor(std::min(5, stall.remainingMs()));
+        int r = pollFor(dst->fd, POLLOUT, std::min(stall.remainingMs(), socket ? 20 : 100));
         if (r >= 0) {
           readyButRefused = r > 0;
           continue;

@@ -48,6 +48,38 @@ void sleepFor(int ms);
 // deadline. >0 ready, 0 timed out, <0 error.
 int pollFor(int fd, short events, int ms);
 
+// ---- bulk writes (posix_files.cc) --------------------------------------------
+
+// The one rule for every bulk write to a printer: it fails when no byte has
+// moved for the stall bound, and goes on as long as bytes keep moving,
+// however slowly (a slow printer is waited for; a printer that takes nothing
+// is given up on). Whatever sets the bound (a socket's send time-out, a
+// device's write bound, a per-printer setting) passes it in.
+class StallBound {
+ public:
+  explicit StallBound(int stallMs) : stallMs_(stallMs), left_(stallMs) {}
+  void moved() { left_ = Deadline(stallMs_); }
+  bool passed() const { return left_.passed(); }
+  int remainingMs() const { return left_.remainingMs(); }
+  int stallMs() const { return stallMs_; }
+
+ private:
+  int stallMs_;
+  Deadline left_;
+};
+
+// Writes `n` bytes to a descriptor under the stall rule: with send(2) and
+// `sendFlags` (MSG_DONTWAIT is added) for a socket, with write(2) when
+// `sendFlags` is negative. Waits for room in short slices and tries again
+// after each: a socket's sender is woken only once much of its queue has
+// drained, so a blocking wait would miss a printer that takes bytes slowly.
+// All n bytes written (ok); when nothing moved for `stallMs`, the bytes
+// taken before (ok, with ETIMEDOUT and timedOut set) or the failure
+// (ETIMEDOUT) when there were none; another error only when no byte was
+// written (else ok with the bytes written).
+IoResult writeUnderStallBound(int fd, const void* data, std::size_t n, int stallMs,
+                              int sendFlags = -1);
+
 // ---- bounds -----------------------------------------------------------------
 
 inline constexpr int kConnectTimeoutMs = 5000;          // TCP connect

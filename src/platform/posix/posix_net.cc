@@ -171,19 +171,16 @@ void PosixOs::setNoDelay(Socket s) {
 NetResult PosixOs::send(Socket s, const void* data, std::size_t n, bool more) {
   std::shared_ptr<Resource> r = socketOf(s);
   if (!r || (!data && n)) return netFailed(r ? EFAULT : EBADF);
-  int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
-  // A socket with a time-out never restarts its call after a signal, and a
-  // retry waits the whole time-out again: signals that come more often than
-  // that (a profiler's timer) would keep the wait going for ever. So retries
-  // stay within the time-out recorded when it was set, counted from the
-  // call's start.
-  Deadline deadline(r->sendTimeoutMs.load(std::memory_order_relaxed));
-  for (;;) {
-    ssize_t w = ::send(r->fd, data, n, flags);
-    if (w >= 0) return {static_cast<long>(w), kNetOk};
-    if (errno != EINTR) return netFailed(errno);
-    if (deadline.passed()) return netFailed(ETIMEDOUT);
-  }
+  // The stall rule of every bulk write, with the socket's send time-out as
+  // its bound: the call returns once some bytes were taken, and fails only
+  // when none moved for the whole bound (signals do not restart the wait).
+  IoResult w = writeUnderStallBound(r->fd, data, n,
+                                    r->sendTimeoutMs.load(std::memory_order_relaxed),
+                                    MSG_NOSIGNAL | (more ? MSG_MORE : 0));
+  // A send that stalled after some bytes fails too: the caller would only
+  // wait the whole bound again for the rest.
+  if (w.ok && !w.timedOut) return {static_cast<long>(w.count), kNetOk};
+  return netFailed(w.error);
 }
 
 NetResult PosixOs::recv(Socket s, void* buf, std::size_t cap) {

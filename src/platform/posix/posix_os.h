@@ -52,6 +52,8 @@ class PosixOs : public Os {
   ServerLookup spoolerPrinterOnServer(std::string_view port, SpoolerPrinter* out) override;
 
   Handle openFile(std::string_view path, const OpenMode& mode) override;
+  bool isSymbolicLink(std::string_view path) override;
+  std::string deviceFor(std::string_view path) override;
   IoResult writeFile(Handle h, const void* data, std::size_t n) override;
   IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
   IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) override;

@@ -311,6 +311,13 @@ class Win32Os final : public Os {
 
   // ---- files and devices ---------------------------------------------------
 
+  bool isSymbolicLink(std::string_view path) override {
+    std::string p(path);
+    if (p.find('\0') != std::string::npos) return false;
+    DWORD attributes = GetFileAttributesA(p.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  }
+
   Handle openFile(std::string_view path, const OpenMode& mode) override {
     std::string p(path);
     if (p.find('\0') != std::string::npos) return kInvalidHandle;
@@ -329,8 +336,27 @@ class Win32Os final : public Os {
     }
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (mode.overlapped ? FILE_FLAG_OVERLAPPED : 0);
     QuietErrors quiet;
+    // A reparse point (a symbolic link, a junction) is refused before it
+    // could be followed, and checked again on the handle, opened on the
+    // reparse point itself, so that one made in between is refused too.
+    if (mode.noFollow) {
+      if (isSymbolicLink(p)) {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return kInvalidHandle;
+      }
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    }
     HANDLE h = CreateFileA(p.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return kInvalidHandle;
+    if (mode.noFollow) {
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (GetFileInformationByHandle(h, &info) &&
+          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(h);
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return kInvalidHandle;
+      }
+    }
     if (mode.disposition == Disposition::OpenTerminal) {
       // Only a communications device: a file or any other device opened
       // (never created or changed) is closed again at once.

@@ -178,6 +178,30 @@ TEST(CliInfo, LinesAndJson) {
   EXPECT_EQ(r.out.rfind("{\"name\":null,", 0), 0u) << r.out;
 }
 
+// A printer answering with terminal escape sequences (a title, a screen
+// clear, a clipboard write, a C1 CSI in UTF-8): none reaches the terminal.
+TEST(CliInfo, EscapeSequencesFromThePrinterAreShownNotSent) {
+  const std::string evil =
+      "P\x1b]0;owned\x07\x1b[2J\x1b]52;c;ZWNobw==\x07\xC2\x9B" "31mna\x7fme\r\n\x02";
+  std::size_t answered = 0;
+  paloma::test::LoopbackPeer printer(paloma::test::LoopbackPeer::Options{
+      [&](const std::string& got) {
+        // One answer per request, which arrives whole and ends with its line end.
+        if (got.size() <= answered || (got.back() != '\n' && got.back() != '\r'))
+          return paloma::test::LoopbackPeer::Reply{};
+        answered = got.size();
+        return paloma::test::LoopbackPeer::Reply{evil};
+      },
+      true, 30000});
+  Outcome r = paloma({"info", "--to", "tcp://127.0.0.1:" + std::to_string(printer.port())}, 30000);
+  EXPECT_NE(r.out.find("name: P\\x1B]0;owned\\x07\\x1B[2J"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\\u009B31mna\\x7Fme"), std::string::npos) << r.out;
+  for (unsigned char c : r.out) {
+    EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << static_cast<int>(c);
+    if (!(c == '\n' || (c >= 0x20 && c < 0x7F))) break;
+  }
+}
+
 TEST(CliText, HostFontTextArrivesAsOneBitmapAtThePosition) {
   VPrinter vp({"--listen", "127.0.0.1:0"});
   Outcome r = paloma({"text", "Grüße", "--face", "DejaVu Sans", "--height", "40", "--x", "16", "--y",

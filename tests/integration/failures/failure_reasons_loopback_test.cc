@@ -72,6 +72,20 @@ TEST_F(RealFailures, OpenersSayWhatDidNotOpen) {
   EXPECT_EQ(openport("/dev/ttyPALOMA-none"), 0);
   EXPECT_EQ(reason(), std::string("open \"/dev/ttyPALOMA-none\": ") + std::strerror(ENOENT));
   EXPECT_EQ(paloma_last_error_code(), ENOENT);
+
+  // A COM name is opened as the terminal device it maps to: that device is
+  // the one named, beside the name given.
+  EXPECT_EQ(openport("COM200"), 0);
+  EXPECT_EQ(reason().rfind("open \"/dev/ttyS199\" (for \"\\\\.\\COM200\"): ", 0), 0u) << reason();
+}
+
+TEST_F(RealFailures, AFileWhoseSizeReadsZeroButHasContentIsRefused) {
+  LoopbackPeer peer;
+  ASSERT_EQ(openethernet("127.0.0.1", peer.port()), 1);
+  EXPECT_EQ(sendfile("/proc/self/maps"), 0);
+  EXPECT_NE(reason().find("\"/proc/self/maps\" gives its size as 0 bytes but has content"),
+            std::string::npos)
+      << reason();
 }
 
 TEST_F(RealFailures, MissingFileIsNamed) {

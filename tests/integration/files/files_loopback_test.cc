@@ -5,6 +5,12 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <mutex>
 
 #include <chrono>
 #include <cstdint>
@@ -172,6 +178,20 @@ TEST(FilesLoopback, SaveToTextLeavesExactlyTheNewText) {
   EXPECT_EQ(content(), "abc");
   EXPECT_EQ(savetotext(u"abc"), 0);
   EXPECT_EQ(content(), "a\0b\0c\0"s);
+
+  // A symbolic link named testfile.txt is never written through: its
+  // target keeps its content and the last error says why.
+  const std::string target = dir.write("precious.txt", "keep me");
+  std::remove("testfile.txt");
+  ASSERT_EQ(symlink(target.c_str(), "testfile.txt"), 0);
+  for (int wide = 0; wide < 2; ++wide) {
+    paloma_clear_error();
+    EXPECT_EQ(wide ? savetotext(u"gone") : savetotext_array("gone"), 0);
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+    EXPECT_NE(std::string(paloma_last_error()).find("symbolic link"), std::string::npos)
+        << paloma_last_error();
+  }
   ASSERT_EQ(chdir(old), 0);
 }
 
@@ -230,6 +250,119 @@ TEST(FilesLoopback, LargeFilesArriveWhole) {
   EXPECT_TRUE(got == serialWant) << "received " << got.size() << " of " << serialWant.size();
   closeport();
   close(master);
+}
+
+// A printer's side that accepts one connection on 127.0.0.1 and reads it
+// `piece` bytes every `everyMs` (never, when `piece` is 0), keeping what it
+// read, until the test ends it.
+class PacedReader {
+ public:
+  PacedReader(std::size_t piece, int everyMs) {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // A printer's small receive buffer: one that never reads takes nothing
+    // more once it is full (the system's own may grow to tens of megabytes).
+    if (piece == 0) {
+      int bytes = 64 * 1024;
+      setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this, piece, everyMs] {
+      int c = -1;
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!stop_ && std::chrono::steady_clock::now() < end) {
+        if (c < 0) {
+          pollfd p{listener_, POLLIN, 0};
+          if (poll(&p, 1, 20) > 0) c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+          continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+        if (piece == 0) continue;
+        std::vector<char> buf(piece);
+        ssize_t n = recv(c, buf.data(), buf.size(), MSG_DONTWAIT);
+        if (n > 0) {
+          std::lock_guard<std::mutex> g(m_);
+          got_.append(buf.data(), static_cast<std::size_t>(n));
+        }
+      }
+      if (c >= 0) close(c);
+    });
+  }
+  ~PacedReader() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  std::string got() {
+    std::lock_guard<std::mutex> g(m_);
+    return got_;
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex m_;
+  std::string got_;
+  std::thread thread_;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The rule for every bulk write: it fails once no byte has moved for the
+// stall bound (the connection's 1000 ms), and goes on as long as the
+// printer keeps taking bytes, however slowly.
+TEST(FilesLoopback, BulkWritesFailWhenNothingMovesAndWaitForASlowPrinter) {
+  ScratchDir dir;
+  std::string data(12 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string big = dir.write("big.prn", data);
+  {
+    PacedReader never(0, 50);
+    ASSERT_TRUE(connectTo(never.port()));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sendfile(big.c_str()), 0);
+    EXPECT_LT(secondsSince(start), 2.5);
+    disconnect();
+  }
+  {
+    PacedReader never(0, 50);
+    ASSERT_TRUE(connectTo(never.port()));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sendBinaryDataNoCRLF(reinterpret_cast<const unsigned char*>(data.data()),
+                                   8 * 1024 * 1024),
+              0);
+    EXPECT_LT(secondsSince(start), 2.5);
+    disconnect();
+  }
+  // 64 KB every 150 ms: far slower than the kernel's buffers fill, so every
+  // wait for room outlasts a second while the printer still takes bytes.
+  const std::string slow = data.substr(0, 3 * 1024 * 1024 / 2);
+  big = dir.write("slow.prn", slow);
+  {
+    PacedReader reader(64 * 1024, 150);
+    ASSERT_TRUE(connectTo(reader.port()));
+    EXPECT_EQ(sendfile(big.c_str()), 1) << paloma_last_error();
+    EXPECT_EQ(sendBinaryDataNoCRLF(reinterpret_cast<const unsigned char*>(slow.data()),
+                                   static_cast<int>(slow.size())),
+              1)
+        << paloma_last_error();
+    const std::string want = slow + "\r\n\0"s + slow;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         reader.got().size() < want.size() && std::chrono::steady_clock::now() < end;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(reader.got() == want) << "received " << reader.got().size() << " of " << want.size();
+    disconnect();
+  }
 }
 
 }  // namespace

@@ -15,8 +15,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -242,7 +247,8 @@ TEST(PrintServerAway, UnreachableOrSilentServerGivesZeroWithinTheBound) {
   auto start = std::chrono::steady_clock::now();
   paloma_clear_error();
   EXPECT_EQ(openport("\\\\127.0.0.1:1\\labels"), 0);
-  EXPECT_NE(std::string(paloma_last_error()).find("127.0.0.1:1"), std::string::npos)
+  EXPECT_NE(std::string(paloma_last_error()).find("127.0.0.1:1 refused the connection"),
+            std::string::npos)
       << paloma_last_error();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
 
@@ -260,6 +266,193 @@ TEST(PrintServerAway, UnreachableOrSilentServerGivesZeroWithinTheBound) {
   EXPECT_EQ(compareport(name.c_str()), 0);
   EXPECT_NE(std::string(paloma_last_error()).find("did not answer"), std::string::npos)
       << paloma_last_error();
+}
+
+// A print server that misbehaves, on 127.0.0.1: each connection it accepts
+// is read until the request has arrived, then handed to `act`. It stops
+// (and the connection it serves ends) when the test is done with it.
+class BadPrintServer {
+ public:
+  using Act = std::function<void(int fd, const std::atomic<bool>& stop)>;
+  explicit BadPrintServer(Act act) : act_(std::move(act)) {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    socklen_t len = sizeof a;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~BadPrintServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  std::string name() const { return "//127.0.0.1:" + std::to_string(port_) + "/labels"; }
+  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  // Sends all of `bytes`; false when the client has gone or the test ended.
+  static bool sendAll(int fd, const std::string& bytes, const std::atomic<bool>& stop) {
+    std::size_t done = 0;
+    while (done < bytes.size() && !stop) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return done == bytes.size();
+  }
+  // Sends `bytes` one byte every `ms` until the client goes or the test ends.
+  static void trickle(int fd, const std::string& bytes, int ms, const std::atomic<bool>& stop) {
+    for (std::size_t i = 0; !stop; i = (i + 1) % bytes.size()) {
+      if (!sendAll(fd, bytes.substr(i, 1), stop)) return;
+      usleep(static_cast<useconds_t>(ms) * 1000);
+    }
+  }
+
+ private:
+  void run() {
+    long long end = nowMs() + 60000;
+    while (!stop_ && nowMs() < end) {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      int c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) continue;
+      // The request: what arrives until the client pauses for 200 ms.
+      char buf[4096];
+      for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 200) > 0 && recv(c, buf, sizeof buf, 0) > 0;) {
+      }
+      act_(c, stop_);
+      close(c);
+    }
+  }
+
+  Act act_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Servers that keep the exchange going without ever finishing it: the
+// lookup's bound (5 s) holds for the whole exchange, with a second to spare.
+TEST(PrintServerMisbehaving, TricklingAndFloodingServersAreCutOffAtTheBound) {
+  struct Case {
+    const char* what;
+    BadPrintServer::Act act;
+  };
+  const Case cases[] = {
+      {"a status line, then a byte every 100 ms",
+       [](int fd, const std::atomic<bool>& stop) {
+         if (BadPrintServer::sendAll(fd, "HTTP/1.1 200 OK\r\n", stop))
+           BadPrintServer::trickle(fd, "X-Slow: yes\r\n", 100, stop);
+       }},
+      {"a whole header, then a body without end a byte every 100 ms",
+       [](int fd, const std::atomic<bool>& stop) {
+         if (BadPrintServer::sendAll(fd,
+                                     "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\n"
+                                     "Connection: close\r\n\r\n\x02",
+                                     stop))
+           BadPrintServer::trickle(fd, std::string(1, '\0'), 100, stop);
+       }},
+      {"a flood of 100 Continue",
+       [](int fd, const std::atomic<bool>& stop) {
+         while (BadPrintServer::sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n", stop)) usleep(1000);
+       }},
+  };
+  for (const Case& c : cases) {
+    BadPrintServer server(c.act);
+    std::string name = server.name();
+    auto start = std::chrono::steady_clock::now();
+    paloma_clear_error();
+    EXPECT_EQ(openport(name.c_str()), 0) << c.what;
+    double took = secondsSince(start);
+    EXPECT_LT(took, 6.0) << c.what;
+    std::string why = paloma_last_error();
+    EXPECT_NE(why.find(server.server()), std::string::npos) << c.what << ": " << why;
+    EXPECT_NE(why.find("did not answer within 5 s"), std::string::npos) << c.what << ": " << why;
+  }
+  // compareport and returndriver look the queue up the same way.
+  BadPrintServer trickling(cases[0].act);
+  std::string name = trickling.name();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(compareport(name.c_str()), 0);
+  EXPECT_LT(secondsSince(start), 6.0);
+}
+
+// Servers that end the exchange at once or answer what is no answer, each
+// told apart in the reason instead of a time-out that did not happen.
+TEST(PrintServerMisbehaving, ClosedResetAndGarbageAnswersAreNamed) {
+  struct Case {
+    const char* what;
+    BadPrintServer::Act act;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"closes", [](int, const std::atomic<bool>&) {}, "closed the connection"},
+      {"resets",
+       [](int fd, const std::atomic<bool>&) {
+         linger l{1, 0};
+         setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+       },
+       "reset the connection"},
+      {"answers garbage",
+       [](int fd, const std::atomic<bool>& stop) {
+         BadPrintServer::sendAll(fd, "SSH-2.0-nothing to do with printing\r\n\r\n", stop);
+       },
+       "not"},
+      {"announces a 100 MB answer",
+       [](int fd, const std::atomic<bool>& stop) {
+         BadPrintServer::sendAll(fd,
+                                 "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\n"
+                                 "Content-Length: 100000000\r\n\r\n",
+                                 stop);
+         BadPrintServer::trickle(fd, std::string(1, '\0'), 100, stop);
+       },
+       "more than 1 MB"},
+      {"answers garbage over HTTP",
+       [](int fd, const std::atomic<bool>& stop) {
+         BadPrintServer::sendAll(fd,
+                                 "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\n"
+                                 "Content-Length: 9\r\nConnection: close\r\n\r\nnot ipp!!",
+                                 stop);
+       },
+       "not with IPP"},
+      {"answers an HTTP error",
+       [](int fd, const std::atomic<bool>& stop) {
+         BadPrintServer::sendAll(fd, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", stop);
+       },
+       "403 Forbidden"},
+      {"answers a web page",
+       [](int fd, const std::atomic<bool>& stop) {
+         BadPrintServer::sendAll(fd,
+                                 "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                 "Content-Length: 5\r\nConnection: close\r\n\r\nhello",
+                                 stop);
+       },
+       "not with IPP (text/html)"},
+  };
+  for (const Case& c : cases) {
+    BadPrintServer server(c.act);
+    std::string name = server.name();
+    auto start = std::chrono::steady_clock::now();
+    paloma_clear_error();
+    EXPECT_EQ(openport(name.c_str()), 0) << c.what;
+    EXPECT_LT(secondsSince(start), 6.0) << c.what;
+    std::string why = paloma_last_error();
+    EXPECT_NE(why.find(server.server()), std::string::npos) << c.what << ": " << why;
+    EXPECT_NE(why.find(c.said), std::string::npos) << c.what << ": " << why;
+    EXPECT_EQ(why.find("did not answer"), std::string::npos) << c.what << ": " << why;
+    EXPECT_EQ(why.find("is not a port name"), std::string::npos) << c.what << ": " << why;
+  }
 }
 
 }  // namespace

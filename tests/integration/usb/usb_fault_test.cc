@@ -113,6 +113,18 @@ TEST_F(UsbFaults, UnplugMidTransferEndsTheCallWithAFailure) {
   EXPECT_LT(secondsSince(t0), 2.0);
 }
 
+// A printer gone from under a held handle is never reported ready.
+TEST_F(UsbFaults, AnUnpluggedPrinterIsNeverReportedReady) {
+  EmulatedPrinter& p = bench().plug(printerAt(1));
+  ASSERT_EQ(1, openusbportmult(1));
+  EXPECT_STREQ("00", usbprinterstatusmult(1));
+  bench().unplug(p);
+  paloma_clear_error();
+  EXPECT_STREQ("-1", usbprinterstatusmult(1));
+  EXPECT_STRNE("", paloma_last_error());
+  closeportmult(1);
+}
+
 TEST_F(UsbFaults, AfterReplugTheNextOpenReachesTheNewDevice) {
   EmulatedPrinter& old = bench().plug(printerAt(3));
   ASSERT_EQ(1, openport("USB"));

@@ -470,3 +470,36 @@ TEST(VPrinterManners, StopsWithinASecondOfTheSignalWhateverItIsDoing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Standard output on a pipe nobody reads (the test reads the announce lines
+// only until the port): a line per label would fill it after a few hundred
+// labels. Printing goes on for every connection; the lines that could not
+// wait are dropped and counted, never waited for under a lock.
+TEST(VPrinterManners, AnUnreadStandardOutputNeverStopsPrinting) {
+  VPrinter vp({"--listen", "127.0.0.1:0"});
+  const int port = vp.port();
+  ASSERT_NE(port, 0);
+  const std::string label = "SIZE 5 mm,3 mm\r\nCLS\r\nPRINT 1\r\n";
+  std::vector<std::thread> senders;
+  for (int c = 0; c < 4; ++c) {
+    senders.emplace_back([port, &label] {
+      int s = connectTo(port);
+      if (s < 0) return;
+      std::string batch;
+      for (int i = 0; i < 300; ++i) batch += label;
+      sendAll(s, batch);
+      close(s);
+    });
+  }
+  for (std::thread& t : senders) t.join();
+  // 1200 labels in all; the status still answers at once.
+  EXPECT_TRUE(waitForText(vp.log(), "label-001200.png", 60000));
+  int s = connectTo(port);
+  ASSERT_GE(s, 0);
+  EXPECT_GE(statusOn(s), 0);
+  close(s);
+}
+
+}  // namespace

@@ -3,6 +3,8 @@
 // failures with their reasons.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <string>
 #include <vector>
 
@@ -102,6 +104,12 @@ TEST(Discover, SetupFailuresGiveMinusOneWithAReasonAndNoMessageBox) {
         << c.what << ": " << paloma_last_error();
     EXPECT_TRUE(scope.fake().messages().empty()) << c.what;
     EXPECT_EQ(scope.fake().entries("recvfrom").size(), 0u) << c.what;
+    // A probe the system refused carries the system's error and its text.
+    if (std::string(c.what) == "probe refused") {
+      EXPECT_EQ(paloma_last_error_code(), EIO);
+      EXPECT_NE(std::string(paloma_last_error()).find("route?): "), std::string::npos)
+          << paloma_last_error();
+    }
   }
   {
     FakeOsScope scope;

@@ -195,7 +195,28 @@ const Cause kCauses[] = {
      [] {
        return str(barcode("1", "1", "128", "50", "1", "0", "2", "2", nullptr));
      },
-     "0", "a text argument is a null pointer", 0},
+     "0", "BARCODE: the argument content is a null pointer; nothing was sent", 0},
+    {"qrcode: a null argument names it", [](FakeOs& f) { openLpt(f); },
+     [] { return str(qrcode("1", "1", "L", "4", "A", "0", "M2", nullptr, "x")); }, "0",
+     "QRCODE: the argument mask is a null pointer; nothing was sent", 0},
+    {"windowsfont: an empty content", [](FakeOs& f) { openLpt(f); },
+     [] { return str(windowsfont(0, 0, 20, 0, 0, 0, "Sans", "")); }, "0",
+     "the content is empty: there is no text to draw", 0},
+    {"windowsfont: an empty face name", [](FakeOs& f) { openLpt(f); },
+     [] { return str(windowsfont(0, 0, 20, 0, 0, 0, "", "Hi")); }, "0",
+     "the face name is empty: name an installed font", 0},
+    {"windowsfontW: an empty content", [](FakeOs& f) { openLpt(f); },
+     [] {
+       const auto c = test::wide(u"");
+       return str(windowsfontW(0, 0, 20, 0, 0, 0, "Sans", c.c_str()));
+     },
+     "0", "the content is empty: there is no text to draw", 0},
+    {"windowsfontW: a null face name", [](FakeOs& f) { openLpt(f); },
+     [] {
+       const auto c = test::wide(u"Hi");
+       return str(windowsfontW(0, 0, 20, 0, 0, 0, nullptr, c.c_str()));
+     },
+     "0", "the face name is a null pointer", 0},
     {"printerfontW: a character with no byte", [](FakeOs& f) { openLpt(f); },
      [] {
        const auto c = test::wide(u"A\u0100");

@@ -139,6 +139,18 @@ TEST_F(Files, EmptyFileAnnouncesSizeZeroThenTheLineEnd) {
   f.clearJournal();
   EXPECT_EQ(sendfile("empty.pcx"), 1);
   EXPECT_EQ(f.wire(target), "\r\n\0"s);
+
+  // A file whose size reads as 0 but which has content (as the system's
+  // files under /proc do) would go out empty: it is refused, unsent.
+  f.addDevice("maps", "00400000-00452000 r-xp\n");
+  f.sizeOverride = 0;
+  f.clearJournal();
+  paloma_clear_error();
+  EXPECT_EQ(sendfile("maps"), 0);
+  EXPECT_NE(std::string(paloma_last_error()).find("has content"), std::string::npos)
+      << paloma_last_error();
+  EXPECT_EQ(downloadpcx("maps", "M.PCX"), 0);
+  EXPECT_TRUE(f.writes(target).empty());
 }
 
 TEST_F(Files, MemoryOperandStandsWithoutQuotes) {
@@ -171,6 +183,26 @@ TEST_F(Files, NullArgumentsAreRefusedBeforeAnyOpen) {
   EXPECT_EQ(savetotext(nullptr), 0);
   EXPECT_EQ(savetotext_array(nullptr), 0);
   EXPECT_TRUE(f.journal().empty());
+}
+
+// A line end or a double quote in the name (or the memory operand) would
+// end the DOWNLOAD header early and run the rest as commands.
+TEST_F(Files, NamesAndMemoriesWithALineEndOrQuoteAreRefusedUnsent) {
+  f.addDevice("a.bmp", "x");
+  connect(TransportKind::Network);
+  for (const char* bad : {"AX\r\nPRINT 9,9\r\n", "A\nB", "A\rB", "A\",6,X"}) {
+    paloma_clear_error();
+    EXPECT_EQ(downloadbmp("a.bmp", bad), 0) << bad;
+    EXPECT_NE(std::string(paloma_last_error()).find("argument name"), std::string::npos)
+        << paloma_last_error();
+    EXPECT_EQ(downloadpcx("a.bmp", bad), 0) << bad;
+    EXPECT_EQ(downloadmemory("E", "a.bmp", bad), 0) << bad;
+    paloma_clear_error();
+    EXPECT_EQ(downloadmemory(bad, "a.bmp", "A"), 0) << bad;
+    EXPECT_NE(std::string(paloma_last_error()).find("argument memory"), std::string::npos)
+        << paloma_last_error();
+  }
+  EXPECT_TRUE(f.writes().empty());
 }
 
 TEST_F(Files, LoaderFailuresShowTheirMessageAndSendNothing) {

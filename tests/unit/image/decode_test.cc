@@ -119,6 +119,24 @@ TEST(PictureDecode, RefusalsSayWhy) {
   EXPECT_EQ(decodePicture(bigGif.data(), bigGif.size(), &p).status, Status::TooLarge);
 }
 
+// A JPEG Huffman table of more than 256 codes would overrun the decoder's
+// table: refused before decoding (the sanitizers would see the overrun).
+TEST(PictureDecode, JpegHuffmanTableBeyond256CodesIsRefused) {
+  Bytes jpeg = test::encodeJpeg(5, 3, 1, kLevels);
+  std::size_t dht = 0;
+  for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC4) {
+      dht = i;
+      break;
+    }
+  ASSERT_NE(dht, 0u);
+  for (int k = 0; k < 16; ++k) jpeg[dht + 5 + static_cast<std::size_t>(k)] = 0x20;  // 512 codes
+  DecodedPicture p;
+  const Outcome r = decodePicture(jpeg.data(), jpeg.size(), &p);
+  EXPECT_EQ(r.status, Status::Corrupt);
+  EXPECT_NE(r.reason.find("Huffman"), std::string::npos) << r.reason;
+}
+
 TEST(PictureDecode, SniffNamesTheFormats) {
   EXPECT_STREQ(sniffFormat(reinterpret_cast<const std::uint8_t*>("\xFF\xD8\xFF\xE0"), 4), "JPEG");
   EXPECT_STREQ(sniffFormat(reinterpret_cast<const std::uint8_t*>("GIF87a"), 6), "GIF");

@@ -141,6 +141,27 @@ TEST_F(InfoRequestTest, SettingRequestsThatDoNotFitOrLackAnArgumentAreRefusedUns
   EXPECT_TRUE(f.writes().empty());
 }
 
+// A line end or a double quote in any of the three quoted fields would
+// close the field or the command and let the rest run as commands of its own.
+TEST_F(InfoRequestTest, SettingArgumentsWithALineEndOrQuoteAreRefusedUnsent) {
+  const char* bad[] = {"X\r\nPRINT 9,9\r\n", "A\nB", "A\rB", "C\")X"};
+  for (int arg = 0; arg < 3; ++arg) {
+    for (const char* text : bad) {
+      const char* args[3] = {"SYSTEM", "INFORMATION", "DPI"};
+      args[arg] = text;
+      const std::string argName(1, static_cast<char>('a' + arg));
+      openNetwork();
+      paloma_clear_error();
+      EXPECT_STREQ(ethernetprintersetting(args[0], args[1], args[2]), "-1") << text;
+      EXPECT_NE(std::string(paloma_last_error()).find("argument " + argName), std::string::npos)
+          << paloma_last_error();
+      openUsbConnection();
+      EXPECT_STREQ(usbprintersetting(args[0], args[1], args[2]), "") << text;
+      EXPECT_TRUE(f.writes().empty()) << text;
+    }
+  }
+}
+
 TEST_F(InfoRequestTest, RestartsSendTheirBytesAndTellWhetherTheyWereTaken) {
   openSerial();
   EXPECT_EQ(comportprinterrestart(), 1);

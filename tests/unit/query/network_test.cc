@@ -96,7 +96,11 @@ TEST_F(NetworkTest, DiagnosticExchange) {
   EXPECT_EQ(f.wire(kPrinterPeer), "~!T");
   EXPECT_EQ(f.messages(), (std::vector<std::string>{"Error Message|" + std::string(500, 'a'),
                                                     "Error Message|" + std::string(200, 'a'),
-                                                    "Error Message|Hi"}));
+                                                    "Error Message|Hi",
+                                                    "Console|Connection Closed."}));
+  // The closing line is a console line of the message channel, which an
+  // application may route away from its standard output.
+  EXPECT_EQ(f.entries("message").back().value, PALOMA_ICON_CONSOLE);
 
   // A closed connection keeps reading as closed: the next cases use peers
   // of their own.

@@ -237,6 +237,12 @@ TEST(Slots, FileTwinsAndTheirOpenChecks) {
   connection().isOpen = 1;
   EXPECT_EQ(downloadmemorymult(2, "F", "logo.bmp", "L"), 1);
   EXPECT_EQ(f.writes("spooler:Lab")[0].data, "DOWNLOAD F,\"L\",5,");
+  // A name or memory that would end the header early is refused, unsent.
+  f.clearJournal();
+  EXPECT_EQ(downloadbmpmult(2, "logo.bmp", "A\r\nPRINT 9,9\r\n"), 0);
+  EXPECT_EQ(downloadmemorymult(2, "F\"", "logo.bmp", "L"), 0);
+  EXPECT_EQ(downloadpcxmult(2, "logo.bmp", "L\",9"), 0);
+  EXPECT_TRUE(f.writes().empty());
   // A network-only slot takes no files.
   attachSocket(f, 5, 9105);
   f.clearJournal();

@@ -136,6 +136,48 @@ AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n) {
   return f;
 }
 
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i) {
+  auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+  bool ok = len > 0 && i + len <= text.size();
+  for (std::size_t k = 1; ok && k < len; ++k) ok = (at(i + k) & 0xC0) == 0x80;
+  if (ok && len == 3) {
+    unsigned cp = (c & 0x0Fu) << 12 | (at(i + 1) & 0x3Fu) << 6;
+    ok = cp >= 0x800 && !(cp >= 0xD800 && cp <= 0xDFFF);
+  }
+  if (ok && len == 4) {
+    unsigned cp = (c & 0x07u) << 18 | (at(i + 1) & 0x3Fu) << 12;
+    ok = cp >= 0x10000 && cp <= 0x10FFFF;
+  }
+  return ok ? len : 0;
+}
+
+std::string terminalText(std::string_view text) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t len = utf8SequenceAt(text, i);
+    char esc[12];
+    if (c < 0x20 || c == 0x7F || len == 0) {
+      // C0, DEL, and a byte that is no UTF-8 (a raw C1 among them).
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      out += esc;
+      ++i;
+    } else if (len == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      std::snprintf(esc, sizeof esc, "\\u%04X", static_cast<unsigned char>(text[i + 1]));
+      out += esc;
+      i += 2;
+    } else {
+      out.append(text.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
   std::size_t i = 0;
@@ -161,17 +203,16 @@ std::string jsonString(std::string_view text) {
       ++i;
       continue;
     }
-    // A whole, shortest-form UTF-8 sequence passes as it is.
-    std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    bool ok = len > 0 && i + len <= text.size();
-    for (std::size_t k = 1; ok && k < len; ++k) ok = (at(i + k) & 0xC0) == 0x80;
-    if (ok && len == 3) {
-      unsigned cp = (c & 0x0Fu) << 12 | (at(i + 1) & 0x3Fu) << 6;
-      ok = cp >= 0x800 && !(cp >= 0xD800 && cp <= 0xDFFF);
-    }
-    if (ok && len == 4) {
-      unsigned cp = (c & 0x07u) << 18 | (at(i + 1) & 0x3Fu) << 12;
-      ok = cp >= 0x10000 && cp <= 0x10FFFF;
+    // A whole, shortest-form UTF-8 sequence passes as it is; a C1 control
+    // (U+0080 to U+009F) is escaped like the C0 ones.
+    std::size_t len = utf8SequenceAt(text, i);
+    bool ok = len > 0;
+    if (len == 2 && c == 0xC2 && at(i + 1) < 0xA0) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", at(i + 1));
+      out += esc;
+      i += 2;
+      continue;
     }
     if (ok) {
       out.append(text.substr(i, len));

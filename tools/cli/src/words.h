@@ -66,8 +66,17 @@ struct AnswerFields {
 };
 AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n);
 
+// The length of the whole, shortest-form UTF-8 sequence at text[i] (1 for
+// ASCII), or 0 when none starts there.
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i);
+
+// A printer's text made safe for a terminal: C0 controls, DEL and bytes that
+// are no UTF-8 show as \xNN, C1 controls written in UTF-8 as \uNNNN, so
+// that no escape sequence from a printer reaches the terminal.
+std::string terminalText(std::string_view text);
+
 // A JSON string literal of `text` (quotes included); bytes that are not
-// UTF-8 become U+FFFD.
+// UTF-8 become U+FFFD; C0 and C1 controls are escaped.
 std::string jsonString(std::string_view text);
 
 // "[#####.....]  45%  1.2 MB of 2.6 MB  3.4 MB/s  0:02 left", fitting `width`

@@ -174,6 +174,24 @@ TEST(Json, StringsAreEscapedAndStayValidUtf8) {
   EXPECT_EQ(jsonString("ab\xE2\x82"), "\"ab\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(jsonString("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(jsonString("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  // C1 controls in UTF-8 (a CSI among them) are escaped too.
+  EXPECT_EQ(jsonString("a\xC2\x9B" "2J\xC2\xA0"), "\"a\\u009b2J\xC2\xA0\"");
+}
+
+// No escape sequence from a printer reaches the terminal: ESC, an OSC
+// title or clipboard write, a screen clear, a raw or UTF-8 C1 control all
+// show as visible escapes; text and UTF-8 letters stay as they are.
+TEST(Terminal, ControlsFromThePrinterAreShownNotObeyed) {
+  EXPECT_EQ(terminalText("PALOMA VP-203 caf\xC3\xA9"), "PALOMA VP-203 caf\xC3\xA9");
+  EXPECT_EQ(terminalText("\x1b]0;owned\x07"), "\\x1B]0;owned\\x07");
+  EXPECT_EQ(terminalText("\x1b]52;c;ZWNobw==\x1b\\"), "\\x1B]52;c;ZWNobw==\\x1B\\");
+  EXPECT_EQ(terminalText("\x1b[2J\x1b[H"), "\\x1B[2J\\x1B[H");
+  EXPECT_EQ(terminalText("\xC2\x9B" "2J\xC2\x9D"), "\\u009B2J\\u009D");
+  EXPECT_EQ(terminalText("\x9B" "2J\x7F\t"), "\\x9B2J\\x7F\\x09");
+  for (int c = 0; c < 256; ++c) {
+    std::string shown = terminalText(std::string(1, static_cast<char>(c)));
+    for (unsigned char b : shown) EXPECT_TRUE(b >= 0x20 && b < 0x7F) << c;
+  }
 }
 
 TEST(Progress, LineShowsShareBytesRateAndTimeLeftWithinItsWidth) {

@@ -14,6 +14,20 @@
 
 namespace vprinter {
 
+// A rectangle of dots: top-left (x, y), w x h; empty when w or h is 0.
+struct DotBox {
+  int x = 0, y = 0, w = 0, h = 0;
+  bool empty() const { return w <= 0 || h <= 0; }
+  // Widens this box to hold `o` too.
+  void add(const DotBox& o);
+};
+
+// cairo_fill and cairo_stroke on a canvas's context, noting the dots they
+// cover on the canvas (see Canvas::takeDrawn). On any other context they only
+// fill or stroke.
+void fillNoted(cairo_t* cr);
+void strokeNoted(cairo_t* cr);
+
 class Canvas {
  public:
   Canvas() = default;
@@ -44,6 +58,14 @@ class Canvas {
   // Ink values (0 white .. 255 black), w x h, placed at (x, y), black OR-ed in.
   void blitInk(long long x, long long y, int w, int h, const uint8_t* ink);
 
+  // The dots covered by fills, strokes and blits since the last call: what a
+  // command drew, whether or not a dot changed (black over black, white over
+  // white), clipped to the buffer.
+  DotBox takeDrawn();
+  // Notes the device-space rectangle from (x0, y0) to (x1, y1): the dots whose
+  // centres lie inside it, as a fill without antialiasing covers them.
+  void noteDrawn(double x0, double y0, double x1, double y1);
+
   bool isBlack(int x, int y);
   bool writePng(const std::string& path, std::string& error);
 
@@ -55,6 +77,7 @@ class Canvas {
   int w_ = 0, h_ = 0;
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
+  DotBox drawn_;
 };
 
 }  // namespace vprinter

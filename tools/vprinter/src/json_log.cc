@@ -156,6 +156,10 @@ void JsonLog::write(const JsonObject& obj) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (keep_) lines_.push_back(line);
   if (!file_) return;
+  if (file_ == stdout && sink_) {
+    sink_(line);
+    return;
+  }
   line.push_back('\n');
   if (owned_ && maxBytes_ && size_ > 0 && size_ + line.size() > maxBytes_) rotate();
   if (!file_) return;

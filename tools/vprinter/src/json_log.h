@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ class JsonLog {
   // Every line written is also kept here while `keep` is set (for tests).
   void keepLines(bool keep) { keep_ = keep; }
   const std::vector<std::string>& lines() const { return lines_; }
+  // When the log goes to standard output, its lines go to `sink` instead
+  // (a console that never blocks on the stream), not written under the lock.
+  void setStdoutSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
 
  private:
   void rotate();
@@ -58,6 +62,7 @@ class JsonLog {
   bool owned_ = false;
   bool keep_ = false;
   std::vector<std::string> lines_;
+  std::function<void(const std::string&)> sink_;
 };
 
 }  // namespace vprinter

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "options.h"
+#include "console.h"
 #include "printer.h"
 #include "server.h"
 #include "web_preview.h"
@@ -45,16 +46,21 @@ bool mkdirs(const std::string& dir) {
   return true;
 }
 
-std::mutex gOut;
-
-void say(const std::string& line) {
-  std::lock_guard<std::mutex> lock(gOut);
-  std::fprintf(stdout, "paloma-vprinter: %s\n", line.c_str());
-  std::fflush(stdout);
+// Standard output goes through a console of its own, so that nobody ever
+// waits for it while holding anything: a pipe nobody reads drops console
+// lines (counted) instead of stopping the printer. It is never destroyed,
+// as its writer may still be blocked on such a pipe when the program ends.
+vprinter::Console& console() {
+  static vprinter::Console* c = new vprinter::Console(stdout);
+  return *c;
 }
 
-// Everything is flushed; threads still rendering are not waited for.
+void say(const std::string& line) { console().say("paloma-vprinter: " + line); }
+
+// Everything is flushed (standard output for at most half a second); threads
+// still rendering are not waited for.
 [[noreturn]] void endNow(int code) {
+  console().flush(500);
   std::fflush(stdout);
   std::fflush(stderr);
   std::_Exit(code);
@@ -88,6 +94,7 @@ int main(int argc, char** argv) {
   po.outDir = cfg.outDir;
   std::string logPath = cfg.logGiven ? cfg.logPath : cfg.outDir + "/log.jsonl";
   vprinter::JsonLog log;
+  log.setStdoutSink([](const std::string& line) { console().say(line); });
   if (!log.open(logPath, cfg.maxLogBytes)) {
     std::fprintf(stderr, "paloma-vprinter: cannot open the log %s: %s; give another with --log\n",
                  logPath.c_str(), std::strerror(errno));
@@ -95,6 +102,7 @@ int main(int argc, char** argv) {
   }
   vprinter::Printer printer(po, &log);
   printer.setStopFlag(&gStop);
+  if (!printer.outDirSummary().empty()) say(printer.outDirSummary());
   vprinter::WebPreview* web = nullptr;
   printer.onLabel([&web](const vprinter::LabelRecord& l) {
     char line[512];
@@ -125,6 +133,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "paloma-vprinter: %zu label file(s) in %s, %llu command(s) with errors\n",
                  printer.written().size(), cfg.outDir.c_str(),
                  static_cast<unsigned long long>(printer.errors()));
+    console().flush(500);
     return printer.errors() ? 2 : 0;
   }
 
@@ -169,6 +178,7 @@ int main(int argc, char** argv) {
   long long stopAt = gStopAtMs.load();
   int left = stopAt ? static_cast<int>(900 - (nowMs() - stopAt)) : 900;
   if (cfg.http && !preview.stop(left > 50 ? left : 50)) endNow(0);
+  console().flush(500);
   return rc == 1 ? 1 : 0;
 }
 

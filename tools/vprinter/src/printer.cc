@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -122,7 +123,9 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
   bool statusRequest = name == "ESC !?" || name == "ESC !S";
   std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
   if (!statusRequest) lock.lock();
+  DotBox drawn;
   if (c.error.empty()) {
+    if (!statusRequest) canvas_.takeDrawn();
     if (name == "PRINT") {
       doPrint(c, r, job, endpoint);
     } else {
@@ -130,10 +133,12 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
     }
     std::string drawError;
     if (!statusRequest && !canvas_.recover(drawError) && r.error.empty()) r.error = drawError;
+    if (!statusRequest) drawn = canvas_.takeDrawn();
   }
   reply += r.reply;
   bool failed = !c.error.empty() || !r.error.empty();
   if (failed) ++errorCount_;
+  if (!statusRequest) remember(c, name, endpoint, r, drawn);
   if (job && failed) ++job->errors;
   bool tellError = failed && onError_ && (!job || job->errors <= 100);
   if (!log_ && !job && !tellError && r.labels.empty()) return;
@@ -170,8 +175,12 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
   }
   if (!r.ended) return;
   for (LabelRecord& label : r.labels) {
+    label.commands = history_;
+    label.commandsDropped = historyDropped_;
+    label.errors = errorsSincePrint_;
+    label.gapMm = gapMm_;
+    label.blackMark = blackMark_;
     if (job) {
-      label.errors = job->errors;
       label.logLines = job->lines;
       if (job->linesDropped) {
         label.logLines.insert(label.logLines.begin(),
@@ -182,20 +191,100 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
     if (onLabel_) onLabel_(label);
   }
   if (job) job->clearLines();
+  // What is still on the buffer stays for the next label; the rest was this one's.
+  errorsSincePrint_ = 0;
+  historyDropped_ = 0;
+  history_.erase(std::remove_if(history_.begin(), history_.end(),
+                                [](const DrawnCommand& d) { return !d.onBuffer(); }),
+                 history_.end());
+}
+
+namespace {
+
+// The command as received, readable: control bytes as \xNN, cut at kMaxText
+// bytes (not inside a UTF-8 sequence).
+std::string commandText(const Command& c) {
+  std::string t = c.name;
+  if (!c.args.empty()) t += " " + c.args;
+  std::string out;
+  for (char ch : t) {
+    auto b = static_cast<unsigned char>(ch);
+    if (b < 0x20 || b == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
+    } else {
+      out += ch;
+    }
+    if (out.size() > DrawnCommand::kMaxText) break;
+  }
+  if (out.size() > DrawnCommand::kMaxText) {
+    size_t n = DrawnCommand::kMaxText;
+    while (n > 0 && (static_cast<unsigned char>(out[n]) & 0xC0) == 0x80) --n;
+    out.resize(n);
+    out += "\u2026";
+  }
+  if (c.hasPayload) out += " + " + std::to_string(c.payload.size()) + " bytes";
+  return out;
+}
+
+}  // namespace
+
+std::vector<DrawnCommand> Printer::history() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return history_;
+}
+
+void Printer::remember(const Command& c, const std::string& name, const std::string& endpoint,
+                       Result& r, const DotBox& drawn) {
+  bool failed = !c.error.empty() || !r.error.empty();
+  if (failed) ++errorsSincePrint_;
+  // Queries leave the label as it was; only a failed one belongs to its story.
+  bool query = name == "OUT" || name.rfind("ESC", 0) == 0 || name.rfind("~!", 0) == 0;
+  if (query && !failed && !r.cleared) return;
+  if (r.cleared) {
+    // Its drawings are gone with the buffer; what set the label up stays.
+    history_.erase(std::remove_if(history_.begin(), history_.end(),
+                                  [](const DrawnCommand& d) { return d.onBuffer(); }),
+                   history_.end());
+  }
+  DrawnCommand d;
+  d.endpoint = endpoint;
+  d.text = commandText(c);
+  d.note = r.note;
+  d.error = c.error.empty() ? r.error : c.error;
+  d.box = drawn;
+  d.markBox = r.markBox;
+  d.markText = r.markText;
+  if (history_.size() >= kMaxHistory) {
+    history_.erase(history_.begin());
+    ++historyDropped_;
+  }
+  history_.push_back(std::move(d));
 }
 
 void Printer::run(const Command& c, const std::string& name, Result& r) {
   if (name == "SIZE") return doSize(c, r);
   if (name == "GAP" || name == "BLINE") {
     bool ok = c.fields.size() == 2;
+    double distance = 0;
     for (size_t i = 0; ok && i < 2; ++i) {
       std::string t = trim(c.fields[i].text);
       if (t.size() >= 2 && upper(t.substr(t.size() - 2)) == "MM") t = trim(t.substr(0, t.size() - 2));
       double v = 0;
       ok = parseNumber(t, v) && v >= 0;
+      if (ok && i == 0 && v > 0) ok = parseLength(c.fields[0].text, options_.dpi, v);
+      if (i == 0) distance = v;
     }
-    if (!ok) r.error = name + " needs two lengths (\"d mm,o mm\")";
+    if (!ok) {
+      r.error = name + " needs two lengths (\"d mm,o mm\")";
+      return;
+    }
     r.note = "media sensing only";
+    if (distance <= 1000) {
+      gapMm_ = distance;
+      blackMark_ = name == "BLINE";
+    }
     return;
   }
   if (name == "SPEED" || name == "DENSITY") {
@@ -208,6 +297,7 @@ void Printer::run(const Command& c, const std::string& name, Result& r) {
   if (name == "CLS") {
     canvas_.clear();
     placeholderRow_ = 0;
+    r.cleared = true;
     return;
   }
   if (name == "FORMFEED") {
@@ -261,13 +351,13 @@ void Printer::run(const Command& c, const std::string& name, Result& r) {
     if (!drawer(ctx, c.fields)) {
       r.error = ctx.error;
       bool variable = r.error.empty() && !c.fields.empty();
-      placeholder(c, variable ? name + " " + c.fields.back().text : name);
+      placeholder(c, variable ? name + " " + c.fields.back().text : name, r);
     }
     r.note = ctx.note;
     return;
   }
   r.error = "unknown command";
-  placeholder(c, c.name);
+  placeholder(c, c.name, r);
 }
 
 void Printer::doSize(const Command& c, Result& r) {
@@ -292,10 +382,13 @@ void Printer::doSize(const Command& c, Result& r) {
               " dots, --max-label-dots); the image buffer is unchanged";
     return;
   }
-  if ((wd != canvas_.width() || hd != canvas_.height()) && !canvas_.reset(wd, hd)) {
-    r.error = "no memory for an image buffer of " + std::to_string(wd) + " x " +
-              std::to_string(hd) + " dots";
-    return;
+  if (wd != canvas_.width() || hd != canvas_.height()) {
+    r.cleared = true;
+    if (!canvas_.reset(wd, hd)) {
+      r.error = "no memory for an image buffer of " + std::to_string(wd) + " x " +
+                std::to_string(hd) + " dots";
+      return;
+    }
   }
   r.note = "image buffer " + std::to_string(wd) + " x " + std::to_string(hd) + " dots";
 }
@@ -369,6 +462,7 @@ void Printer::doPrint(const Command& c, Result& r, Job* job, const std::string& 
       uint64_t bytes = ::stat(f.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
       fileBytes_[f] = bytes;
       diskUsed_ += bytes;
+      noteIndex(f.substr(f.rfind('/') + 1) + " " + std::to_string(bytes));
     }
     r.files.push_back(path);
     written_.push_back(path);
@@ -402,6 +496,7 @@ void Printer::keepDiskBound(uint64_t newest) {
     if (oldest->first == newest && labelFiles_.size() > 1) break;
     for (const std::string& f : oldest->second) {
       ::unlink(f.c_str());
+      noteIndex("-" + f.substr(f.rfind('/') + 1));
       auto b = fileBytes_.find(f);
       if (b != fileBytes_.end()) {
         diskUsed_ -= std::min(diskUsed_, b->second);
@@ -418,27 +513,100 @@ void Printer::keepDiskBound(uint64_t newest) {
   }
 }
 
+void Printer::noteIndex(const std::string& line) {
+  if (!index_) return;
+  std::fprintf(index_.get(), "%s\n", line.c_str());
+  std::fflush(index_.get());
+}
+
+namespace {
+
+// "label-<digits>.png" or ".prn": the label number, or 0 for any other name.
+uint64_t labelNumberOf(const char* n) {
+  if (std::strncmp(n, "label-", 6) != 0) return 0;
+  const char* digits = n + 6;
+  size_t len = std::strspn(digits, "0123456789");
+  if (len == 0 || len > 18) return 0;
+  std::string ext = digits + len;
+  if (ext != ".png" && ext != ".prn") return 0;
+  return std::strtoull(std::string(digits, len).c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+// The labels this printer wrote in earlier runs are those its index lists
+// with the size they had: only they count toward --max-disk and may be
+// removed. Any other file with a label's name (a user's, or one changed
+// since) is left alone; its number is still skipped, so it is never
+// overwritten either.
 void Printer::scanOutDir() {
-  DIR* d = ::opendir(options_.outDir.c_str());
-  if (!d) return;
-  while (dirent* e = ::readdir(d)) {
-    const char* n = e->d_name;
-    if (std::strncmp(n, "label-", 6) != 0) continue;
-    const char* digits = n + 6;
-    size_t len = std::strspn(digits, "0123456789");
-    if (len == 0 || len > 18) continue;
-    std::string ext = digits + len;
-    if (ext != ".png" && ext != ".prn") continue;
-    uint64_t number = std::strtoull(std::string(digits, len).c_str(), nullptr, 10);
-    pngCounter_ = std::max(pngCounter_, number);
-    std::string path = options_.outDir + "/" + n;
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    labelFiles_[number].push_back(path);
-    fileBytes_[path] = static_cast<uint64_t>(st.st_size);
-    diskUsed_ += static_cast<uint64_t>(st.st_size);
+  const std::string indexPath = options_.outDir + "/" + kIndexName;
+  std::map<std::string, uint64_t> listed;
+  if (FILE* in = std::fopen(indexPath.c_str(), "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, in)) {
+      std::string l(line);
+      while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+      if (!l.empty() && l[0] == '-') {
+        listed.erase(l.substr(1));
+        continue;
+      }
+      size_t space = l.find(' ');
+      if (space == std::string::npos) continue;
+      std::string name = l.substr(0, space);
+      if (labelNumberOf(name.c_str()) == 0) continue;
+      listed[name] = std::strtoull(l.c_str() + space + 1, nullptr, 10);
+    }
+    std::fclose(in);
   }
-  ::closedir(d);
+  uint64_t ownCount = 0, otherCount = 0, otherBytes = 0;
+  std::map<std::string, uint64_t> kept;
+  if (DIR* d = ::opendir(options_.outDir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const char* n = e->d_name;
+      uint64_t number = labelNumberOf(n);
+      if (number == 0) continue;
+      std::string path = options_.outDir + "/" + n;
+      struct stat st{};
+      if (::lstat(path.c_str(), &st) != 0) continue;
+      pngCounter_ = std::max(pngCounter_, number);
+      auto it = listed.find(n);
+      if (S_ISREG(st.st_mode) && it != listed.end() &&
+          it->second == static_cast<uint64_t>(st.st_size)) {
+        labelFiles_[number].push_back(path);
+        fileBytes_[path] = static_cast<uint64_t>(st.st_size);
+        diskUsed_ += static_cast<uint64_t>(st.st_size);
+        kept[n] = static_cast<uint64_t>(st.st_size);
+        ++ownCount;
+      } else {
+        ++otherCount;
+        otherBytes += S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+      }
+    }
+    ::closedir(d);
+  }
+  // The index again, with what is still there: written aside, then moved
+  // over the old one.
+  const std::string fresh = indexPath + ".new";
+  if (FILE* out = std::fopen(fresh.c_str(), "w")) {
+    bool ok = true;
+    for (const auto& [name, bytes] : kept)
+      ok = std::fprintf(out, "%s %llu\n", name.c_str(), static_cast<unsigned long long>(bytes)) > 0 && ok;
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok || ::rename(fresh.c_str(), indexPath.c_str()) != 0) ::unlink(fresh.c_str());
+  }
+  index_.reset(std::fopen(indexPath.c_str(), "a"));
+  if (ownCount || otherCount) {
+    outDirSummary_ = options_.outDir + " already holds ";
+    if (ownCount)
+      outDirSummary_ += std::to_string(ownCount) + " label file(s) of earlier runs (" +
+                        std::to_string(diskUsed_) + " bytes, counted toward --max-disk)";
+    if (ownCount && otherCount) outDirSummary_ += " and ";
+    if (otherCount)
+      outDirSummary_ += std::to_string(otherCount) + " file(s) with label names (" +
+                        std::to_string(otherBytes) +
+                        " bytes) this printer did not write: they are left alone";
+  }
 }
 
 void Printer::doText(const Command& c, Result& r) {
@@ -447,7 +615,7 @@ void Printer::doText(const Command& c, Result& r) {
   if (c.fields.size() != 7 || !fieldInt(c, 0, x) || !fieldInt(c, 1, y) || !fieldInt(c, 3, rot) ||
       !parseNumber(c.fields[4].text, xm) || !parseNumber(c.fields[5].text, ym)) {
     r.error = "TEXT needs x,y,\"font\",rotation,x-multiplier,y-multiplier,content";
-    placeholder(c, "TEXT");
+    placeholder(c, "TEXT", r);
     return;
   }
   const Field& font = c.fields[2];
@@ -492,7 +660,7 @@ void Printer::doBitmap(const Command& c, Result& r) {
   if (!ok || v[2] < 0 || v[3] < 0 ||
       c.payload.size() != static_cast<uint64_t>(v[2]) * static_cast<uint64_t>(v[3])) {
     r.error = "BITMAP needs x,y,width in bytes,height,mode, then a comma and the rows";
-    placeholder(c, "BITMAP");
+    placeholder(c, "BITMAP", r);
     return;
   }
   long long mode = v[4];
@@ -555,13 +723,13 @@ void Printer::doPut(const Command& c, const std::string& name, Result& r) {
   long long x = 0, y = 0;
   if (c.fields.size() < 3 || !fieldInt(c, 0, x) || !fieldInt(c, 1, y)) {
     r.error = name + " needs x,y,\"name\"";
-    placeholder(c, name);
+    placeholder(c, name, r);
     return;
   }
   std::string data;
   if (!findFile(c.fields[2].text, data)) {
     r.error = "no downloaded file named \"" + c.fields[2].text + "\"";
-    placeholder(c, name + " " + c.fields[2].text);
+    placeholder(c, name + " " + c.fields[2].text, r);
     return;
   }
   InkImage img;
@@ -569,7 +737,7 @@ void Printer::doPut(const Command& c, const std::string& name, Result& r) {
   bool ok = name == "PUTBMP" ? decodeBmp(data, img, err) : decodePcx(data, img, err);
   if (!ok) {
     r.error = err;
-    placeholder(c, name + " " + c.fields[2].text);
+    placeholder(c, name + " " + c.fields[2].text, r);
     return;
   }
   canvas_.blitInk(x, y, img.width, img.height, img.ink.data());
@@ -583,7 +751,7 @@ void Printer::doShape(const Command& c, const std::string& name, Result& r) {
   for (size_t i = 0; ok && i < need; ++i) ok = fieldInt(c, i, v[i]);
   if (!ok) {
     r.error = name + " needs " + std::to_string(need) + " whole numbers";
-    placeholder(c, name);
+    placeholder(c, name, r);
     return;
   }
   cairo_t* cr = canvas_.cr();
@@ -594,17 +762,17 @@ void Printer::doShape(const Command& c, const std::string& name, Result& r) {
     cairo_rectangle(cr, v[0], v[3] - t, v[2] - v[0], t);
     cairo_rectangle(cr, v[0], v[1], t, v[3] - v[1]);
     cairo_rectangle(cr, v[2] - t, v[1], t, v[3] - v[1]);
-    cairo_fill(cr);
+    fillNoted(cr);
   } else {
     if (name == "ERASE") cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
     if (name == "REVERSE") cairo_set_operator(cr, CAIRO_OPERATOR_XOR);
     cairo_rectangle(cr, v[0], v[1], v[2], v[3]);
-    cairo_fill(cr);
+    fillNoted(cr);
   }
   cairo_restore(cr);
 }
 
-void Printer::placeholder(const Command& c, const std::string& label) {
+void Printer::placeholder(const Command& c, const std::string& label, Result& r) {
   long long x = 0, y = 0;
   double px = std::max(12.0, std::round(options_.dpi * 0.1));
   std::string text = label;
@@ -618,15 +786,14 @@ void Printer::placeholder(const Command& c, const std::string& label) {
     y = 4 + placeholderRow_ * static_cast<long long>(px + 12);
     ++placeholderRow_;
   }
-  cairo_t* cr = canvas_.cr();
-  double w = text_->measurePlain(px, text) + 8;
-  double h = px + 8;
-  cairo_save(cr);
-  cairo_set_line_width(cr, 2);
-  cairo_rectangle(cr, x + 1, y + 1, w, h);
-  cairo_stroke(cr);
-  cairo_restore(cr);
-  text_->drawPlain(cr, x + 5, y + 4, px, text);
+  // The page outlines it over the label; the label itself is what the
+  // printer would print, which is nothing here.
+  double w = text_->measurePlain(px, text) + 10;
+  r.markBox.x = static_cast<int>(std::clamp(x, -1000000LL, 1000000LL));
+  r.markBox.y = static_cast<int>(std::clamp(y, -1000000LL, 1000000LL));
+  r.markBox.w = static_cast<int>(std::ceil(w));
+  r.markBox.h = static_cast<int>(px + 10);
+  r.markText = text;
 }
 
 void Printer::restart() {
@@ -657,6 +824,7 @@ void Printer::doEscape(const std::string& name, Result& r) {
       return;
     case 'R':
       restart();
+      r.cleared = true;
       r.note = "restarted: image buffer and files in volatile memory cleared";
       return;
     case 'C':

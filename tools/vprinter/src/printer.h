@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -42,6 +43,22 @@ struct PrinterOptions {
   std::string rfidTag = "E280116060000209A1B2C3D4";
 };
 
+// One command as the image buffer's history keeps it, for the label cards of
+// the preview.
+struct DrawnCommand {
+  static constexpr size_t kMaxText = 240;  // bytes of `text` kept
+  std::string endpoint;      // the stream it came on
+  std::string text;          // name and fields as received, control bytes as \xNN
+  std::string note, error;
+  DotBox box;                // the dots it drew (empty: it drew nothing)
+  // What it could not draw (an unknown command, a symbol whose content is a
+  // variable) is not burnt into the label: the page outlines `markBox` and
+  // writes `markText` in it.
+  DotBox markBox;
+  std::string markText;
+  bool onBuffer() const { return !box.empty() || !markBox.empty(); }
+};
+
 // One label as written: for the terminal and the live preview.
 struct LabelRecord {
   uint64_t number = 0;
@@ -55,6 +72,13 @@ struct LabelRecord {
   long long copies = 1;
   uint64_t errors = 0;       // commands with errors since the previous PRINT of the stream
   std::vector<std::string> logLines;  // the log lines of those commands, PRINT last
+  // Every command that made the label, whatever stream it came on, PRINT
+  // last: the drawings since the buffer was last cleared, the rest since the
+  // previous PRINT. `commandsDropped` older ones are only in the log.
+  std::vector<DrawnCommand> commands;
+  uint64_t commandsDropped = 0;
+  double gapMm = 0;          // GAP (or BLINE) distance between labels
+  bool blackMark = false;    // the distance is a black mark (BLINE), not a gap
 };
 
 // What one stream sent since its last PRINT: the bytes and the log lines that
@@ -111,10 +135,21 @@ class Printer {
   uint64_t nextLabelNumber() const { return pngCounter_ + 1; }
   // Bytes of label files in outDir (bounded by maxDisk).
   uint64_t diskUsed() const { return diskUsed_; }
+  // What outDir held at start, for a line on the console: the labels of
+  // earlier runs (which count toward maxDisk) and the files with label names
+  // that this printer did not write (which it never removes). "" when empty.
+  const std::string& outDirSummary() const { return outDirSummary_; }
+  // The file in outDir that lists the label files this printer wrote, with
+  // their sizes: only those are ever removed to keep within maxDisk.
+  static constexpr const char* kIndexName = ".paloma-vprinter-labels";
   const std::vector<std::string>& written() const { return written_; }
   const std::map<std::string, std::string>& files() const { return files_; }
   uint64_t labelsPrinted() const { return labelCount_; }
   uint64_t errors() const { return errorCount_.load(); }
+  // Commands kept for the next label's card at most; older ones are counted.
+  static constexpr size_t kMaxHistory = 2000;
+  // The commands the next label's card would list (see LabelRecord::commands).
+  std::vector<DrawnCommand> history();
   // A setting as OUT GETSETTING$ answers it ("" when unknown).
   std::string setting(const std::string& app, const std::string& sec, const std::string& key) const;
 
@@ -125,11 +160,17 @@ class Printer {
     long long copies = -1;
     bool ended = false;                 // a PRINT that ends the stream's job
     std::vector<LabelRecord> labels;    // label files written
+    DotBox markBox;                     // what could not be drawn, for the page
+    std::string markText;
+    bool cleared = false;               // the image buffer was cleared
   };
+  void remember(const Command& c, const std::string& name, const std::string& endpoint,
+                Result& r, const DotBox& drawn);
   void run(const Command& c, const std::string& name, Result& r);
   void doSize(const Command& c, Result& r);
   void doPrint(const Command& c, Result& r, Job* job, const std::string& endpoint);
   void scanOutDir();
+  void noteIndex(const std::string& line);
   void keepDiskBound(uint64_t newest);
   void runLocked(const Command& c, const std::string& name, const std::string& endpoint,
                  Result& r, Job* job);
@@ -141,7 +182,7 @@ class Printer {
   void doEscape(const std::string& name, Result& r);
   void doInfo(const std::string& name, Result& r);
   void doShape(const Command& c, const std::string& name, Result& r);
-  void placeholder(const Command& c, const std::string& label);
+  void placeholder(const Command& c, const std::string& label, Result& r);
   void restart();
   bool findFile(const std::string& name, std::string& data) const;
 
@@ -156,6 +197,8 @@ class Printer {
   std::map<uint64_t, std::vector<std::string>> labelFiles_;  // number -> files in outDir
   std::map<std::string, uint64_t> fileBytes_;
   uint64_t diskUsed_ = 0;
+  std::string outDirSummary_;
+  std::unique_ptr<FILE, int (*)(FILE*)> index_{nullptr, &std::fclose};
   Canvas canvas_;
   std::unique_ptr<TextRenderer> text_;
   double widthMm_, heightMm_;
@@ -167,6 +210,11 @@ class Printer {
   uint64_t labelCount_ = 0;
   double mileageMm_ = 0;
   int placeholderRow_ = 0;
+  std::vector<DrawnCommand> history_;          // the image buffer's, see LabelRecord
+  uint64_t historyDropped_ = 0;
+  uint64_t errorsSincePrint_ = 0;
+  double gapMm_ = 0;
+  bool blackMark_ = false;
   bool rfidPending_ = false;
 };
 

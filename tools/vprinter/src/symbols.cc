@@ -2,6 +2,8 @@
 
 #include <zint.h>
 
+#include "canvas.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -125,7 +127,7 @@ void drawModules(cairo_t* cr, const zint_symbol* s, double x, double y, int rota
     }
     yy += h;
   }
-  cairo_fill(cr);
+  fillNoted(cr);
   cairo_restore(cr);
 }
 
@@ -467,7 +469,7 @@ bool drawAztec(SymbolContext& ctx, const std::vector<Field>& f) {
     cairo_translate(cr, static_cast<double>(x), static_cast<double>(y));
     cairo_rotate(cr, rotation * M_PI / 180.0);
     cairo_rectangle(cr, -module, -module, (s->width + 2) * module, (s->rows + 2) * module);
-    cairo_fill(cr);
+    fillNoted(cr);
     cairo_restore(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
   }
@@ -566,16 +568,16 @@ bool drawMaxicode(SymbolContext& ctx, const std::vector<Field>& f) {
     }
     cairo_close_path(cr);
   }
-  cairo_fill(cr);
+  fillNoted(cr);
   for (const zint_vector_circle* c = v->circles; c; c = c->next) {
     cairo_set_operator(cr, c->colour ? CAIRO_OPERATOR_CLEAR : CAIRO_OPERATOR_OVER);
     if (c->width > 0) {
       cairo_set_line_width(cr, c->width);
       cairo_arc(cr, c->x, c->y, (c->diameter + c->width) / 2.0, 0, 2 * M_PI);
-      cairo_stroke(cr);
+      strokeNoted(cr);
     } else {
       cairo_arc(cr, c->x, c->y, c->diameter / 2.0, 0, 2 * M_PI);
-      cairo_fill(cr);
+      fillNoted(cr);
     }
   }
   cairo_restore(cr);

@@ -2,6 +2,8 @@
 
 #include <pango/pangocairo.h>
 
+#include "canvas.h"
+
 #include <cmath>
 
 namespace vprinter {
@@ -114,7 +116,7 @@ void TextRenderer::drawText(cairo_t* cr, double x, double y, const std::string& 
   // a character cell can be stretched in one direction only.
   cairo_new_path(cr);
   pango_cairo_layout_path(cr, l);
-  cairo_fill(cr);
+  fillNoted(cr);
   cairo_restore(cr);
   g_object_unref(l);
 }
@@ -135,7 +137,7 @@ double TextRenderer::drawPlain(cairo_t* cr, double x, double y, double px,
   cairo_scale(cr, s, s);
   cairo_new_path(cr);
   pango_cairo_layout_path(cr, l);
-  cairo_fill(cr);
+  fillNoted(cr);
   cairo_restore(cr);
   PangoRectangle logical;
   pango_layout_get_extents(l, nullptr, &logical);

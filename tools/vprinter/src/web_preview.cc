@@ -1,12 +1,18 @@
 #include "web_preview.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <httplib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "handle/status_conditions.h"
@@ -18,10 +24,122 @@ namespace vprinter {
 
 namespace {
 
+// A connection of the page's server, read within one deadline for the whole
+// request (head and body): a client trickling it, a byte now and then, is
+// cut off when the deadline passes, whatever each read waits. Writes wait at
+// most kWriteSeconds for room each.
+class DeadlineStream : public httplib::Stream {
+ public:
+  static constexpr int kWriteSeconds = 5;
+  DeadlineStream(socket_t sock, std::chrono::steady_clock::time_point readEnd)
+      : sock_(sock), readEnd_(readEnd) {}
+
+  bool is_readable() const override { return waitFor(POLLIN, leftMs()) > 0; }
+  bool is_writable() const override { return waitFor(POLLOUT, kWriteSeconds * 1000) > 0; }
+  ssize_t read(char* ptr, size_t size) override {
+    if (!is_readable()) return -1;
+    ssize_t n;
+    do n = ::recv(sock_, ptr, size, 0);
+    while (n < 0 && errno == EINTR);
+    return n;
+  }
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!is_writable()) return -1;
+    ssize_t n;
+    do n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n;
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    address(::getpeername, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    address(::getsockname, ip, port);
+  }
+  socket_t socket() const override { return sock_; }
+
+ private:
+  int leftMs() const {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        readEnd_ - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  }
+  int waitFor(short events, int ms) const {
+    pollfd p{sock_, events, 0};
+    int r;
+    do r = ::poll(&p, 1, ms);
+    while (r < 0 && errno == EINTR);
+    return r;
+  }
+  void address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    char host[INET6_ADDRSTRLEN] = "", serv[8] = "";
+    ip.clear();
+    port = 0;
+    if (get(sock_, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&a), len, host, sizeof host, serv, sizeof serv,
+                      NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+      ip = host;
+      port = std::atoi(serv);
+    }
+  }
+
+  socket_t sock_;
+  std::chrono::steady_clock::time_point readEnd_;
+};
+
+// The page's server, guarded so that one client cannot take the page away
+// from the others (slow clients holding every thread of the pool): each
+// connection carries one request, which must arrive whole (head and body)
+// within kRequestSeconds, and one client address holds at most
+// kConnectionsPerAddress connections at once (more are closed at once).
+// What the server writes, the event stream among it, is not bounded so.
+class GuardedServer : public httplib::Server {
+ public:
+  static constexpr int kRequestSeconds = 5;
+  static constexpr int kConnectionsPerAddress = 12;
+
+ private:
+  bool process_and_close_socket(socket_t sock) override {
+    std::string ip;
+    int port = 0;
+    DeadlineStream strm(sock, std::chrono::steady_clock::now() +
+                                  std::chrono::seconds(kRequestSeconds));
+    strm.get_remote_ip_and_port(ip, port);
+    bool admitted;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      int& open = perAddress_[ip];
+      admitted = open < kConnectionsPerAddress;
+      if (admitted) ++open;
+      else if (open == 0) perAddress_.erase(ip);
+    }
+    bool served = false;
+    if (admitted) {
+      bool closed = false;
+      served = process_request(strm, /*close_connection=*/true, closed, nullptr);
+      std::lock_guard<std::mutex> g(m_);
+      if (--perAddress_[ip] <= 0) perAddress_.erase(ip);
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return served;
+  }
+
+  std::mutex m_;
+  std::map<std::string, int> perAddress_;
+};
+
 std::string millimetres(double mm) {
   char b[32];
   std::snprintf(b, sizeof b, "%.1f", mm);
   return b;
+}
+
+std::string boxJson(const DotBox& b) {
+  return "[" + std::to_string(b.x) + "," + std::to_string(b.y) + "," + std::to_string(b.w) + "," +
+         std::to_string(b.h) + "]";
 }
 
 const WebAsset* findAsset(const std::string& path) {
@@ -66,19 +184,21 @@ std::string WebPreview::labelJson(const LabelRecord& l) {
     size_t slash = l.raw.rfind('/');
     raw = "/labels/" + l.raw.substr(slash == std::string::npos ? 0 : slash + 1);
   }
-  // The last lines are the ones that made the label; earlier ones are in the log file.
-  size_t first = l.logLines.size() > kMaxLogLinesSent ? l.logLines.size() - kMaxLogLinesSent : 0;
-  std::string lines = "[";
-  if (first > 0) {
-    JsonObject cut;
-    cut.add("note", std::to_string(first) + " earlier log lines of this label are in the log file");
-    lines += "\"" + jsonEscape(cut.str()) + "\"";
+  // The last commands are the ones nearest the label; earlier ones are in the log file.
+  size_t first = l.commands.size() > kMaxCommandsSent ? l.commands.size() - kMaxCommandsSent : 0;
+  std::string commands = "[";
+  for (size_t i = first; i < l.commands.size(); ++i) {
+    const DrawnCommand& d = l.commands[i];
+    JsonObject c;
+    c.add("endpoint", d.endpoint).add("text", d.text);
+    if (!d.box.empty()) c.addJson("box", boxJson(d.box));
+    if (!d.markBox.empty()) c.addJson("mark", boxJson(d.markBox)).add("mark_text", d.markText);
+    if (!d.note.empty()) c.add("note", d.note);
+    if (!d.error.empty()) c.add("error", d.error);
+    if (commands.size() > 1) commands += ",";
+    commands += c.str();
   }
-  for (size_t i = first; i < l.logLines.size(); ++i) {
-    if (lines.size() > 1) lines += ",";
-    lines += "\"" + jsonEscape(l.logLines[i]) + "\"";
-  }
-  lines += "]";
+  commands += "]";
   JsonObject o;
   o.add("number", static_cast<long long>(l.number))
       .add("png", png)
@@ -93,7 +213,10 @@ std::string WebPreview::labelJson(const LabelRecord& l) {
       .add("endpoint", l.endpoint)
       .add("copies", l.copies)
       .add("errors", static_cast<long long>(l.errors))
-      .addJson("log", lines);
+      .addJson("gap_mm", millimetres(l.gapMm))
+      .add("black_mark", l.blackMark)
+      .addJson("commands", commands)
+      .add("commands_dropped", static_cast<long long>(l.commandsDropped + first));
   return o.str();
 }
 
@@ -111,7 +234,29 @@ void WebPreview::publish(const std::string& event, const std::string& json) {
   changed_.notify_all();
 }
 
-void WebPreview::addLabel(const LabelRecord& label) { publish("label", labelJson(label)); }
+void WebPreview::addLabel(const LabelRecord& label) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto page = pageLabels_.find(label.endpoint);
+    if (page != pageLabels_.end()) ++page->second;
+  }
+  publish("label", labelJson(label));
+}
+
+void WebPreview::clearLabels() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto e = events_.begin(); e != events_.end();) {
+      if (e->text.find("\nevent: label\n") != std::string::npos) {
+        eventBytes_ -= e->text.size();
+        e = events_.erase(e);
+      } else {
+        ++e;
+      }
+    }
+  }
+  publish("clear", "{}");
+}
 
 void WebPreview::addProblem(const std::string& endpoint, const std::string& logLine) {
   JsonObject o;
@@ -174,14 +319,13 @@ std::string WebPreview::printerJson() {
 }
 
 bool WebPreview::start(const std::string& host, int port, std::string& error) {
-  server_ = std::make_unique<httplib::Server>();
+  server_ = std::make_unique<GuardedServer>();
   httplib::Server& s = *server_;
   // Each open page holds one thread for its event stream.
   s.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + 8); };
+  // Reads and writes are bounded by GuardedServer's own stream.
   s.set_keep_alive_timeout(1);
-  s.set_read_timeout(5, 0);
-  s.set_write_timeout(5, 0);
-  s.set_payload_max_length(4096);
+  s.set_payload_max_length(kMaxPrintBytes);  // a command file sent from the page
 
   // Only requests naming the printer by address: a web site whose name was
   // made to point at this machine (DNS rebinding) cannot read or set anything.
@@ -233,6 +377,54 @@ bool WebPreview::start(const std::string& host, int port, std::string& error) {
     JsonObject o;
     o.add("status", static_cast<long long>(status));
     publish("status", o.str());
+    res.set_content(o.str(), "application/json");
+  });
+
+  // Empties the list of labels on every open page, and for pages opened later.
+  s.Post("/api/clear", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_header("X-Paloma-Page")) {
+      res.status = 403;
+      res.set_content("the list is cleared from the printer's page (header X-Paloma-Page)\n",
+                      "text/plain");
+      return;
+    }
+    clearLabels();
+    res.set_content("{}", "application/json");
+  });
+
+  // Runs a command file pasted or chosen on the page, as a stream of its own.
+  s.Post("/api/print", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_header("X-Paloma-Page")) {
+      res.status = 403;
+      res.set_content("commands are sent from the printer's page (header X-Paloma-Page)\n",
+                      "text/plain");
+      return;
+    }
+    std::string endpoint;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      endpoint = "page#" + std::to_string(++pageRuns_);
+      pageLabels_[endpoint] = 0;
+    }
+    uint64_t errorsBefore = printer_.errors();
+    printer_.event(endpoint, "commands sent from the page (" + std::to_string(req.body.size()) +
+                                 " bytes)");
+    Session session(printer_, endpoint);
+    session.feed(reinterpret_cast<const uint8_t*>(req.body.data()), req.body.size());
+    session.finish();
+    printer_.event(endpoint, "done");
+    uint64_t labels = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      labels = pageLabels_[endpoint];
+      pageLabels_.erase(endpoint);
+    }
+    JsonObject o;
+    o.add("endpoint", endpoint)
+        .add("labels", static_cast<long long>(labels))
+        // Commands of other streams that failed meanwhile are counted too.
+        .add("errors", static_cast<long long>(printer_.errors() - errorsBefore))
+        .add("reply", session.takeReply());
     res.set_content(o.str(), "application/json");
   });
 

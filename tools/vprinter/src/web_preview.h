@@ -3,13 +3,21 @@
 // where the status can be changed.
 //
 //   GET  /                  the page (index.html, app.js, style.css)
-//   GET  /events            server-sent events: "label", "problem", "status";
+//   GET  /events            server-sent events: "label", "problem", "status", "clear";
 //                           a new reader gets the recent ones first
 //   GET  /api/printer       name, dpi, serial number, code page, settings, status
 //   POST /api/status?status=N   sets the status byte (needs the header
 //                           X-Paloma-Page, which a page of another site cannot
 //                           send without asking first)
+//   POST /api/clear         empties the list of labels on every page (X-Paloma-Page)
+//   POST /api/print         runs the body as a command stream of its own
+//                           ("page#N"; needs X-Paloma-Page too); answers the
+//                           labels made, the errors and what the printer replied
 //   GET  /labels/label-NNNNNN.png, .prn   a label's PNG and the bytes received for it
+//
+// Each connection carries one request, which must arrive whole within 5 s,
+// and one client address holds at most 12 connections at once, so that slow
+// clients cannot take the page away from others.
 #ifndef PALOMA_VPRINTER_WEB_PREVIEW_H
 #define PALOMA_VPRINTER_WEB_PREVIEW_H
 
@@ -17,6 +25,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,11 +59,15 @@ class WebPreview {
   // Called by the printer (any thread).
   void addLabel(const LabelRecord& label);
   void addProblem(const std::string& endpoint, const std::string& logLine);
+  // Forgets the labels sent so far; open pages empty their lists.
+  void clearLabels();
 
   // The JSON of a label event (for tests).
   static std::string labelJson(const LabelRecord& label);
   // Bounds of what the page is sent.
-  static constexpr size_t kMaxLogLinesSent = 300;
+  static constexpr size_t kMaxCommandsSent = 500;
+  // Bytes a page may send to be printed (POST /api/print).
+  static constexpr size_t kMaxPrintBytes = 4u << 20;
   static constexpr size_t kMaxEventsKept = 300;
   static constexpr size_t kMaxEventBytesKept = 32u << 20;
   static constexpr int kMaxStreams = 16;
@@ -84,6 +97,8 @@ class WebPreview {
   bool stopping_ = false;
   std::string tcpEndpoint_;
   std::atomic<int> streams_{0};
+  uint64_t pageRuns_ = 0;                       // command files sent from the page
+  std::map<std::string, uint64_t> pageLabels_;  // their endpoints -> labels made so far
 };
 
 }  // namespace vprinter

@@ -28,6 +28,41 @@ struct LabelRig : PrinterRig {
 
 const std::string kSmallLabel = "SIZE 10 mm,5 mm\r\nCLS\r\nBAR 1,1,20,20\r\nPRINT 1\r\n";
 
+// Files with label names that this printer did not write (a user's, or a
+// label changed since) are never removed to keep within --max-disk, nor
+// counted; the start says what the folder held.
+TEST(Labels, MaxDiskRemovesOnlyTheLabelsThisPrinterWrote) {
+  TempDir dir;
+  dir.put("label-000001.png", std::string(150000, 'u'));
+  dir.put("label-1.prn", "a user's notes");
+  dir.put("label-0000000002.png", std::string(60000, 'v'));
+  dir.put("label-000003.png", std::string(500, 'w'));     // listed, but changed since
+  dir.put("label-000004.png", std::string(3000, 'e'));    // an earlier run's label
+  dir.put(Printer::kIndexName, "label-000003.png 400\nlabel-000004.png 3000\n");
+  PrinterOptions o;
+  o.maxDisk = 4000;
+  LabelRig rig(dir, o);
+  EXPECT_EQ(rig.printer.diskUsed(), 3000u);
+  const std::string& said = rig.printer.outDirSummary();
+  EXPECT_NE(said.find("1 label file(s) of earlier runs (3000 bytes"), std::string::npos) << said;
+  EXPECT_NE(said.find("4 file(s) with label names"), std::string::npos) << said;
+  for (int i = 0; i < 8; ++i) rig.send(kSmallLabel);
+  ASSERT_EQ(rig.labels.size(), 8u);
+  EXPECT_EQ(dir.read("label-000001.png"), std::string(150000, 'u'));
+  EXPECT_EQ(dir.read("label-1.prn"), "a user's notes");
+  EXPECT_EQ(dir.read("label-0000000002.png"), std::string(60000, 'v'));
+  EXPECT_EQ(dir.read("label-000003.png"), std::string(500, 'w'));
+  EXPECT_FALSE(dir.has("label-000004.png"));  // its own: the oldest goes first
+  EXPECT_TRUE(dir.has("label-000012.png"));
+  EXPECT_LE(rig.printer.diskUsed(), 4000u);
+
+  // The next run knows the labels this one wrote, and still none of the user's.
+  LabelRig again(dir, o);
+  EXPECT_EQ(again.printer.diskUsed(), rig.printer.diskUsed());
+  EXPECT_NE(again.printer.outDirSummary().find("4 file(s) with label names"), std::string::npos)
+      << again.printer.outDirSummary();
+}
+
 TEST(Labels, NumberingContinuesAfterTheHighestLabelInTheFolder) {
   TempDir dir;
   dir.put("label-000041.png", "older run");
@@ -143,7 +178,8 @@ uint64_t folderBytes(const TempDir& dir) {
 
 TEST(Labels, TheOldestLabelsGoToKeepTheFolderWithinMaxDisk) {
   TempDir dir;
-  dir.put("label-000001.png", std::string(3000, 'x'));  // from an earlier run
+  dir.put("label-000001.png", std::string(3000, 'x'));  // from an earlier run,
+  dir.put(Printer::kIndexName, "label-000001.png 3000\n");  // as its index says
   PrinterOptions o;
   o.maxDisk = 4000;
   LabelRig rig(dir, o);

@@ -350,21 +350,46 @@ TEST(Printer, ADrawingErrorDoesNotBlankTheRestOfTheLabel) {
   EXPECT_TRUE(rig.printer.canvas().isBlack(12, 12));
 }
 
-TEST(Printer, WhatItCannotDrawIsABoxAndALoggedError) {
-  Rig rig;
+// What the printer cannot draw is outlined on the page, not burnt into the
+// label: the buffer stays white and the commands carry the outline.
+TEST(Printer, WhatItCannotDrawIsAnOutlineForThePageAndALoggedError) {
+  TempDir dir;
+  PrinterOptions o;
+  o.outDir = dir.path;
+  Rig rig(o);
+  std::vector<LabelRecord> labels;
+  rig.printer.onLabel([&](const LabelRecord& l) { labels.push_back(l); });
   rig.send("SIZE 50 mm,30 mm\r\nCLS\r\n");
   rig.send("FANCY 100,100,\"x\"\r\n");
   rig.send("BARCODE 10,150,\"NOPE\",50,0,0,2,4,\"123\"\r\n");
   rig.send("QRCODE 200,10,M,4,A,0,@VAR\r\n");
+  rig.send("PRINT 1\r\n");
   Canvas& c = rig.printer.canvas();
-  EXPECT_TRUE(c.isBlack(101, 101));  // the box outline at its place
-  EXPECT_TRUE(c.isBlack(11, 151));
-  EXPECT_TRUE(c.isBlack(201, 11));
+  for (int y = 0; y < c.height(); ++y) {
+    for (int x = 0; x < c.width(); ++x) ASSERT_FALSE(c.isBlack(x, y)) << x << "," << y;
+  }
   EXPECT_TRUE(rig.logHas("\"error\":\"unknown command\""));
   EXPECT_TRUE(rig.logHas("barcode type \\\"NOPE\\\" is not known"));
   // A variable is no error: its name is shown and noted.
   EXPECT_TRUE(rig.logHas("\"note\":\"content is the variable @VAR; variables are not evaluated"));
   EXPECT_EQ(rig.printer.errors(), 2u);
+  ASSERT_EQ(labels.size(), 1u);
+  const std::vector<DrawnCommand>& cmds = labels[0].commands;
+  ASSERT_EQ(cmds.size(), 6u);
+  struct Want {
+    const char* text;
+    int x, y;
+  };
+  const Want marks[] = {{"FANCY", 100, 100}, {"BARCODE", 10, 150}, {"QRCODE @VAR", 200, 10}};
+  for (size_t i = 0; i < 3; ++i) {
+    const DrawnCommand& d = cmds[i + 2];
+    EXPECT_EQ(d.markText, marks[i].text);
+    EXPECT_EQ(d.markBox.x, marks[i].x) << d.text;
+    EXPECT_EQ(d.markBox.y, marks[i].y) << d.text;
+    EXPECT_GT(d.markBox.w, 20) << d.text;
+    EXPECT_GT(d.markBox.h, 10) << d.text;
+    EXPECT_TRUE(d.box.empty()) << d.text;
+  }
 }
 
 TEST(Printer, MissingFieldsAreErrorsNotCrashes) {

@@ -2,12 +2,20 @@
 // the events a page gets, and that stopping ends open pages at once.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "web_preview.h"
 
@@ -15,19 +23,21 @@ namespace vprinter {
 namespace {
 
 struct PreviewRig {
-  PreviewRig() : printer(options(), nullptr), preview(printer, dir) {
+  explicit PreviewRig(bool writeLabels = false)
+      : printer(options(writeLabels), nullptr), preview(printer, dir) {
     std::string error;
     started = preview.start("127.0.0.1", 0, error);
   }
   ~PreviewRig() {
     preview.stop(2000);
-    unlink((dir + "/label-000007.png").c_str());
-    rmdir(dir.c_str());
+    if (dir != "/tmp" && std::system(("rm -rf '" + dir + "'").c_str()) != 0) {
+    }
   }
-  PrinterOptions options() {
+  PrinterOptions options(bool writeLabels) {
     char t[] = "/tmp/vprinter-web-XXXXXX";
     dir = mkdtemp(t) ? t : "/tmp";
     PrinterOptions o;
+    if (writeLabels) o.outDir = dir;
     o.status = 0x00;
     return o;
   }
@@ -136,14 +146,108 @@ TEST(WebPreview, ANewPageGetsTheRecentEventsInOrderAndNoMore) {
   label.number = 12;
   label.widthMm = 50;
   label.raw = "/somewhere/label-000012.prn";
-  label.logLines.assign(WebPreview::kMaxLogLinesSent + 5, "{\"command\":\"CLS\"}");
-  label.logLines.back() = "{\"command\":\"PRINT\"}";
+  label.commandsDropped = 3;
+  label.commands.resize(WebPreview::kMaxCommandsSent + 5);
+  label.commands.front().text = "CLS";
+  label.commands.back().text = "PRINT \"1\"";
+  label.commands.back().endpoint = "tcp#2";
+  label.commands.back().markBox = {4, 5, 60, 30};
+  label.commands.back().markText = "PRINT";
+  label.commands.back().error = "quoted";
   std::string json = WebPreview::labelJson(label);
   EXPECT_NE(json.find("\"png\":\"/labels/label-000012.png\",\"raw\":\"/labels/label-000012.prn\""),
             std::string::npos);
   EXPECT_NE(json.find("\"width_mm\":50.0"), std::string::npos);
-  EXPECT_NE(json.find("5 earlier log lines"), std::string::npos);
-  EXPECT_NE(json.find("PRINT"), std::string::npos) << "the last lines are kept";
+  EXPECT_EQ(json.find("\"text\":\"CLS\""), std::string::npos) << "the first are left out";
+  EXPECT_NE(json.find("\"commands_dropped\":8"), std::string::npos) << "and counted";
+  EXPECT_NE(json.find("{\"endpoint\":\"tcp#2\",\"text\":\"PRINT \\\"1\\\"\",\"mark\":[4,5,60,30],"
+                      "\"mark_text\":\"PRINT\",\"error\":\"quoted\"}]"),
+            std::string::npos)
+      << json;
+}
+
+// A command file sent from the page prints as a stream of its own; another
+// site's page cannot send one.
+TEST(WebPreview, ThePagePrintsACommandFile) {
+  PreviewRig rig(true);
+  ASSERT_TRUE(rig.started);
+  std::vector<LabelRecord> labels;
+  rig.printer.onLabel([&](const LabelRecord& l) {
+    labels.push_back(l);
+    rig.preview.addLabel(l);
+  });
+  const std::string file = "SIZE 20 mm,10 mm\r\nCLS\r\nBAR 1,1,8,8\r\nFROB\r\nPRINT 2\r\nOUT @LABEL\r\n";
+  auto refused = rig.client().Post("/api/print", file, "text/plain");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 403);
+  EXPECT_TRUE(labels.empty());
+  auto res = rig.client().Post("/api/print", {{"X-Paloma-Page", "1"}}, file, "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, "{\"endpoint\":\"page#1\",\"labels\":2,\"errors\":1,\"reply\":\"2\\r\\n\"}");
+  ASSERT_EQ(labels.size(), 2u);
+  EXPECT_EQ(labels[0].endpoint, "page#1");
+  ASSERT_EQ(labels[0].commands.size(), 5u);
+  EXPECT_EQ(labels[0].commands[3].markText, "FROB");
+  std::string ev = rig.events("label-000002.png");
+  EXPECT_NE(ev.find("\"text\":\"BAR 1,1,8,8\",\"box\":[1,1,8,8]"), std::string::npos) << ev;
+
+  // Cleared from the page, the labels are not sent to pages opened later.
+  rig.preview.addProblem("tcp#1", "kept;");
+  auto clear = rig.client().Post("/api/clear", {{"X-Paloma-Page", "1"}}, "", "text/plain");
+  ASSERT_TRUE(clear);
+  EXPECT_EQ(clear->status, 200);
+  ev = rig.events("event: clear");
+  EXPECT_EQ(ev.find("event: label"), std::string::npos) << ev;
+  EXPECT_NE(ev.find("kept;"), std::string::npos) << "problems stay";
+}
+
+// Sixty slow clients from one address (each sending a request head a byte
+// at a time) neither keep the page from another client nor hold their
+// connections beyond the request bound.
+TEST(WebPreview, SlowClientsOfOneAddressCannotTakeThePageFromOthers) {
+  PreviewRig rig;
+  ASSERT_TRUE(rig.started);
+  std::vector<int> slow;
+  for (int i = 0; i < 60; ++i) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);  // the slow clients' own address
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    to.sin_port = htons(static_cast<uint16_t>(rig.preview.port()));
+    if (bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+      close(s);
+      continue;
+    }
+    send(s, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n", 33, MSG_NOSIGNAL);
+    slow.push_back(s);
+  }
+  ASSERT_EQ(slow.size(), 60u);
+  auto start = std::chrono::steady_clock::now();
+  std::vector<bool> cut(slow.size(), false);
+  bool pageServed = false;
+  // A header byte every second from each, for at most 9 s.
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(9)) {
+    if (!pageServed) {
+      httplib::Result r = rig.client().Get("/");
+      pageServed = r && r->status == 200;
+    }
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+      if (cut[i]) continue;
+      pollfd p{slow[i], POLLIN, 0};
+      char b;
+      if (poll(&p, 1, 0) > 0 && recv(slow[i], &b, 1, MSG_DONTWAIT) <= 0) cut[i] = true;
+      else if (send(slow[i], "X", 1, MSG_NOSIGNAL) != 1) cut[i] = true;
+    }
+    if (pageServed && std::count(cut.begin(), cut.end(), true) == static_cast<long>(slow.size()))
+      break;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  EXPECT_TRUE(pageServed);
+  EXPECT_EQ(std::count(cut.begin(), cut.end(), true), static_cast<long>(slow.size()));
+  for (int s : slow) close(s);
 }
 
 TEST(WebPreview, StoppingEndsOpenPagesAtOnce) {
