@@ -108,9 +108,13 @@ def sendfile_figures(r):
 
 def handles_figures(r):
     out = {}
-    for name, label in (("BM_HandleRoundTrip/printers:1/silent:0", "one handle"),
-                        ("BM_HandleRoundTrip/printers:32/silent:0", "32 handles"),
-                        ("BM_HandleRoundTrip/printers:32/silent:1", "32 handles, one silent"),
+    for name, label in (("BM_HandleRoundTrip/printers:1/silent:0/pooled:0", "one handle"),
+                        ("BM_HandleRoundTrip/printers:32/silent:0/pooled:0", "32 handles"),
+                        ("BM_HandleRoundTrip/printers:32/silent:1/pooled:0", "32 handles, one silent"),
+                        ("BM_HandleRoundTrip/printers:32/silent:0/pooled:1",
+                         "32 handles, printers on one thread"),
+                        ("BM_HandleRoundTrip/printers:32/silent:1/pooled:1",
+                         "32 handles, one silent, printers on one thread"),
                         ("BM_LegacySlotRoundTrip/slots:1/silent:0", "legacy, one slot"),
                         ("BM_LegacySlotRoundTrip/slots:5/silent:1", "legacy, 5 slots, one silent")):
         b = r.get(name)
