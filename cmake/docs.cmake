@@ -33,4 +33,15 @@ if(PALOMA_TESTS AND PALOMA_DEBIAN_PYTHON AND NOT WIN32)
            COMMAND ${PALOMA_DEBIAN_PYTHON} -m pytest -p no:cacheprovider -q tests/docs/test_guide.py
            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
   set_tests_properties(docs_guide PROPERTIES LABELS unit TIMEOUT 120)
+  # The Python and command-line chapters: their examples print their pictures
+  # again on this build's library, virtual printer and paloma tool.
+  if(TARGET paloma-cli AND TARGET paloma-vprinter)
+    add_test(NAME docs_guide_chapters
+             COMMAND ${CMAKE_COMMAND} -E env PALOMA_LIBRARY=$<TARGET_FILE:paloma>
+                     PALOMA_VPRINTER=$<TARGET_FILE:paloma-vprinter> PALOMA_CLI=$<TARGET_FILE:paloma-cli>
+                     ${PALOMA_DEBIAN_PYTHON} -m pytest -p no:cacheprovider -q
+                     tests/docs/test_guide_chapters.py
+             WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+    set_tests_properties(docs_guide_chapters PROPERTIES LABELS integration TIMEOUT 300)
+  endif()
 endif()

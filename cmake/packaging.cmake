@@ -1,7 +1,8 @@
 # Packages: `cpack -G DEB` makes libpaloma1 (the shared library), libpaloma-dev
 # (header, static library, pkg-config and CMake files) and paloma-tools (the
-# virtual printer and the command-line tool, when built); `cpack -G TGZ` makes
-# one archive of all three.
+# virtual printer and the command-line tool, when built) and python3-paloma
+# (the Python package for Debian's python3); `cpack -G TGZ` makes one archive
+# of them all.
 set(CPACK_PACKAGE_NAME paloma)
 set(CPACK_PACKAGE_VENDOR "The PALOMA authors")
 set(CPACK_PACKAGE_CONTACT "The PALOMA authors <paloma@localhost>")
@@ -9,7 +10,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SDK that lets application programs drive thermal label printers")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_FILE_NAME paloma-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME})
-set(CPACK_COMPONENTS_ALL runtime dev tools)
+set(CPACK_COMPONENTS_ALL runtime dev tools python)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -38,9 +39,32 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "PALOMA tools: the virtual label printer, 
 # The printer application renders PDF jobs with Ghostscript.
 set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "ghostscript")
 
+# python3-paloma: the package's modules where Debian's python3 finds them,
+# with the metadata pip and importlib.metadata read. Pure Python: it loads
+# libpaloma.so.1 of libpaloma1 through ctypes.
+set(PALOMA_PYTHON_DIR lib/python3/dist-packages)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/paloma/ DESTINATION ${PALOMA_PYTHON_DIR}/paloma
+        COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "*.pyi" PATTERN "py.typed"
+        PATTERN "__pycache__" EXCLUDE)
+file(WRITE ${PROJECT_BINARY_DIR}/python-dist-info/METADATA
+     "Metadata-Version: 2.1\nName: paloma\nVersion: ${PROJECT_VERSION}\n"
+     "Summary: Drive thermal label printers from Python through the PALOMA library\n")
+file(WRITE ${PROJECT_BINARY_DIR}/python-dist-info/INSTALLER "dpkg\n")
+install(FILES ${PROJECT_BINARY_DIR}/python-dist-info/METADATA
+              ${PROJECT_BINARY_DIR}/python-dist-info/INSTALLER
+        DESTINATION ${PALOMA_PYTHON_DIR}/paloma-${PROJECT_VERSION}.dist-info COMPONENT python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-paloma)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libpaloma1 (= ${PROJECT_VERSION}), python3 (>= 3.9)")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "paloma-tools, python3-pytest")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "PALOMA label printer SDK: the Python package (ctypes), with a pytest plugin that prints on the virtual printer")
+
 # Debian wants the licence as each package's copyright file.
-foreach(c runtime dev tools)
-  if(c STREQUAL runtime)
+foreach(c runtime dev tools python)
+  if(c STREQUAL python)
+    set(pkg python3-paloma)
+  elseif(c STREQUAL runtime)
     set(pkg libpaloma1)
   elseif(c STREQUAL dev)
     set(pkg libpaloma-dev)

@@ -24,7 +24,7 @@ set -euo pipefail
 demo_packages=(
   build-essential cmake pkg-config
   libcups2-dev libusb-1.0-0-dev libpango1.0-dev libcairo2-dev libzint-dev libspng-dev
-  libcpp-httplib-dev libstb-dev fonts-dejavu-core
+  libcpp-httplib-dev libstb-dev fonts-dejavu-core nlohmann-json3-dev
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libudev-dev

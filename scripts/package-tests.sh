@@ -182,7 +182,7 @@ cmake --build "$BUILD" --target docs >"$WORK/docs.log" 2>&1 || { cat "$WORK/docs
 
 log "DEB and TGZ packages"
 (cd "$BUILD" && cpack -G "DEB;TGZ" >"$WORK/cpack.log") || { cat "$WORK/cpack.log"; fail "cpack failed"; }
-for p in libpaloma1 libpaloma-dev paloma-tools; do
+for p in libpaloma1 libpaloma-dev paloma-tools python3-paloma; do
   ls "$BUILD"/${p}_*.deb >/dev/null 2>&1 || fail "no $p package"
 done
 ls "$BUILD"/paloma-*.tar.gz >/dev/null 2>&1 || fail "no .tar.gz package"
@@ -194,14 +194,48 @@ for d in libcups2-dev libpango1.0-dev libusb-1.0-0-dev libstdc++-dev; do
 done
 dpkg-deb -f "$BUILD"/paloma-tools_*.deb Recommends | grep -q fonts-noto-cjk ||
   fail "paloma-tools does not recommend a CJK font"
-for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb; do
+for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb \
+           "$BUILD"/python3-paloma_*.deb; do
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb is version $(dpkg-deb -f "$deb" Version), not $version"
 done
 ls "$BUILD"/paloma-"$version"-*.tar.gz >/dev/null 2>&1 || fail "no .tar.gz named for version $version"
 debroot=$WORK/debroot
-for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb; do
+for deb in "$BUILD"/libpaloma1_*.deb "$BUILD"/libpaloma-dev_*.deb "$BUILD"/paloma-tools_*.deb \
+           "$BUILD"/python3-paloma_*.deb; do
   dpkg -x "$deb" "$debroot"
 done
+# python3-paloma: pure Python on libpaloma1, importable by Debian's python3
+# with its plugin and typed declarations, and printing on the virtual printer.
+pydeb=$(ls "$BUILD"/python3-paloma_*.deb)
+dpkg-deb -f "$pydeb" Depends | grep -q "libpaloma1 (= $version)" ||
+  fail "python3-paloma does not depend on libpaloma1 $version: $(dpkg-deb -f "$pydeb" Depends)"
+[ "$(dpkg-deb -f "$pydeb" Architecture)" = all ] || fail "python3-paloma is not Architecture: all"
+pysite=$debroot/usr/lib/python3/dist-packages
+for f in paloma/__init__.py paloma/testing.py paloma/raw.pyi paloma/py.typed \
+         "paloma-$version.dist-info/METADATA"; do
+  [ -f "$pysite/$f" ] || fail "python3-paloma has no /usr/lib/python3/dist-packages/$f"
+done
+mkdir -p "$WORK/pylabels"
+"$PREFIX/bin/paloma-vprinter" --listen 127.0.0.1:0 --out "$WORK/pylabels" >"$WORK/pyvprinter.out" 2>&1 &
+pyvp_pid=$!
+for _ in $(seq 50); do grep -q "listening on" "$WORK/pyvprinter.out" && break; sleep 0.1; done
+pyport=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$WORK/pyvprinter.out" | head -n1)
+PYTHONPATH=$pysite PALOMA_LIBRARY=$(ls "$debroot"/usr/lib/*/libpaloma.so.1 "$debroot"/usr/lib/libpaloma.so.1 2>/dev/null | head -n1) \
+  /usr/bin/python3 - "$pyport" "$version" <<'PY' || { kill "$pyvp_pid"; fail "python3-paloma does not print from Debian's python3"; }
+import importlib.metadata, sys
+import paloma, paloma.testing
+assert "/usr/lib/python3/dist-packages/paloma/" in paloma.__file__, paloma.__file__
+assert importlib.metadata.version("paloma") == sys.argv[2]
+with paloma.Printer.open(f"tcp://127.0.0.1:{sys.argv[1]}") as p:
+    p.setup(40, 20)
+    p.clear()
+    p.bar(10, 10, 100, 20)
+    p.print()
+PY
+for _ in $(seq 50); do ls "$WORK"/pylabels/label-*.png >/dev/null 2>&1 && break; sleep 0.1; done
+kill "$pyvp_pid"; wait "$pyvp_pid" 2>/dev/null || true
+ls "$WORK"/pylabels/label-*.png >/dev/null 2>&1 || fail "the label from python3-paloma was not printed"
+[ -f "$debroot/usr/share/doc/python3-paloma/copyright" ] || fail "python3-paloma has no copyright file"
 [ -f "$debroot/usr/share/doc/libpaloma1/copyright" ] || fail "libpaloma1 has no copyright file"
 if pkg-config --exists pappl; then
   for f in usr/bin/paloma-printer-app usr/share/man/man1/paloma-printer-app.1 usr/lib/systemd/system/paloma-printer-app.service; do

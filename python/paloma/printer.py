@@ -26,7 +26,7 @@ import threading
 import weakref
 from ctypes import byref, c_ubyte, c_void_p, create_string_buffer
 from pathlib import Path
-from typing import Any, Callable, NoReturn, Optional, Union
+from typing import Any, Callable, NoReturn, Optional, Sequence, Union
 
 from . import _commands as cmd
 from . import raw
@@ -624,6 +624,94 @@ class Printer:
             return
         args = [self._bytes(f, "a QRCODE field") for f in fields] + [self._bytes(content, "content")]
         self._written("qrcode", raw.qrcode(*args), "the QRCODE command")
+
+    def _symbol(self, name: str, legacy: str, fields: list[str], body: str) -> None:
+        """A two-dimensional symbol or DataBar through the library's builder
+        `legacy` (its handle form on a handle), which picks the fields to
+        write from those given (an optional field is given when not empty)."""
+        self._ready()
+        what = f"the {name} command"
+        if self._slot is not None:
+            self._unsupported(f"the {name} command (open the printer with Printer.open(uri) "
+                              "for it)")
+        args = [self._bytes(f, f"a {name} field") for f in fields] + \
+               [self._bytes(cmd.field(body, "content"), "content")]
+        if self._handle is not None:
+            self._call(f"paloma_{legacy}", f"the printer did not take {what}", *args)
+        else:
+            self._written(legacy, getattr(raw, legacy)(*args), what)
+
+    def _drawing_line(self, line: str, what: str) -> None:
+        self._ready()
+        if self._handle is not None or self._slot is not None:
+            self._send_line(line, what)
+        else:
+            self._written("sendcommand", raw.sendcommand(self._bytes(line, what)), what)
+
+    def datamatrix(self, x: int, y: int, content: str, *, width: int = 400, height: int = 400,
+                   module: int = 0, rows: int = 0, columns: int = 0) -> None:
+        """A DataMatrix in the area of width x height dots at (x, y); module
+        size in dots, rows and columns when not 0 (else the printer picks)."""
+        opt = [cmd.number(v, n) if v else "" for v, n in
+               ((module, "module"), (rows, "rows"), (columns, "columns"))]
+        self._symbol("DMATRIX", "dmatrix", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(width, "width"), cmd.number(height, "height")] + opt, content)
+
+    def pdf417(self, x: int, y: int, content: str, *, width: int = 400, height: int = 200,
+               rotation: int = 0, options: Sequence[str] = ()) -> None:
+        """A PDF417 in the area of width x height dots at (x, y); `options`
+        as the printer takes them, up to 12 (as "P1" error level, "E3" module
+        width, "R10" rows, "C4" columns, "T1" truncated)."""
+        if isinstance(options, str) or len(options) > 12:
+            raise RefusedArgumentError("options is a list of at most 12 option texts")
+        opt = [cmd.field(o, "an option") for o in options] + [""] * (12 - len(options))
+        self._symbol("PDF417", "pdf417", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(width, "width"), cmd.number(height, "height"),
+                     cmd.number(rotation, "rotation")] + opt, content)
+
+    def aztec(self, x: int, y: int, content: str, *, rotation: int = 0, module: int = 0,
+              error_control: int = 0, flags: int = 0, menu: int = 0, symbols: int = 0,
+              reverse: bool = False) -> None:
+        """An Aztec code at (x, y): module size in dots and the rest of the
+        printer's fields when not 0 (else its defaults)."""
+        opt = [cmd.number(v, n) if v else "" for v, n in
+               ((module, "module"), (error_control, "error_control"), (flags, "flags"),
+                (menu, "menu"), (symbols, "symbols"), (int(reverse), "reverse"))]
+        self._symbol("AZTEC", "aztec", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(rotation, "rotation")] + opt, content)
+
+    def maxicode(self, x: int, y: int, content: str, *, mode: int = 4, service_class: str = "",
+                 country: str = "", postal_code: str = "") -> None:
+        """A MaxiCode at (x, y): mode 2 to 5; modes 2 and 3 carry the service
+        class, country and postal code."""
+        opt = [cmd.field(v, n) for v, n in ((service_class, "service_class"),
+                                            (country, "country"), (postal_code, "postal_code"))]
+        self._symbol("MAXICODE", "maxicode", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.number(mode, "mode")] + opt, content)
+
+    def databar(self, x: int, y: int, content: str, *, type: str = "RSS14", rotation: int = 0,
+                module: int = 2, separator: int = 1, extra: int = 0) -> None:
+        """A GS1 DataBar at (x, y): `type` "RSS14", "RSSLIM", "RSSEXP", ...,
+        module width and separator height in dots, and for the expanded and
+        composite types the segment width or linear height (`extra`, when
+        not 0)."""
+        self._symbol("RSS", "rss", [cmd.number(x, "x"), cmd.number(y, "y"),
+                     cmd.field(type, "type"), cmd.number(rotation, "rotation"),
+                     cmd.number(module, "module"), cmd.number(separator, "separator"),
+                     cmd.number(extra, "extra") if extra else ""], content)
+
+    def box(self, x: int, y: int, x_end: int, y_end: int, thickness: int = 1) -> None:
+        """A rectangle's outline from (x, y) to (x_end, y_end) dots, lines
+        `thickness` dots wide."""
+        fields = [cmd.number(v, n) for v, n in ((x, "x"), (y, "y"), (x_end, "x_end"),
+                                                (y_end, "y_end"), (thickness, "thickness"))]
+        self._drawing_line("BOX " + ",".join(fields), "the BOX command")
+
+    def bar(self, x: int, y: int, width: int, height: int) -> None:
+        """A filled black rectangle of width x height dots at (x, y)."""
+        fields = [cmd.number(v, n) for v, n in ((x, "x"), (y, "y"), (width, "width"),
+                                                (height, "height"))]
+        self._drawing_line("BAR " + ",".join(fields), "the BAR command")
 
     def host_font_text(self, x: int, y: int, text: str, *, height: int = 32,
                        face: str = "DejaVu Sans", bold: bool = False, italic: bool = False,

@@ -26,98 +26,31 @@ sys.path.insert(0, str(TREE / "python"))
 
 import paloma  # noqa: E402
 from paloma import _library  # noqa: E402
+from paloma.testing import VirtualPrinter, find_vprinter, vprinter, vprinters  # noqa: E402,F401
 
 
 def _find_vprinter() -> Path:
-    env = os.environ.get("PALOMA_VPRINTER")
-    if env:
-        return Path(env)
+    """The program: PALOMA_VPRINTER, beside the library, or in a build tree."""
     lib = Path(_library.library_path() or "")
-    for base in ([lib.parent] if lib.name else []) + sorted(TREE.glob("build*")):
-        p = base / "tools" / "vprinter" / "paloma-vprinter"
-        if p.is_file():
-            return p
-    pytest.fail("paloma-vprinter was not found: build it (cmake --build build --target "
-                "paloma-vprinter) or set PALOMA_VPRINTER")
+    beside = lib.parent / "tools" / "vprinter" / "paloma-vprinter"
+    if not os.environ.get("PALOMA_VPRINTER") and not (lib.name and beside.is_file()):
+        for base in sorted(TREE.glob("build*")):
+            p = base / "tools" / "vprinter" / "paloma-vprinter"
+            if p.is_file():
+                os.environ["PALOMA_VPRINTER"] = str(p)
+                break
+    return find_vprinter()
 
 
-@dataclass
-class VPrinter:
-    port: int
-    out: Path
-    process: subprocess.Popen
-    serial: str = ""  # the pseudo-terminal of --serial
-
-    def labels(self) -> list[Path]:
-        return sorted(self.out.glob("label-*.png"))
-
-    def log(self) -> list[dict]:
-        path = self.out / "log.jsonl"
-        if not path.exists():
-            return []
-        return [json.loads(line) for line in path.read_text().splitlines() if line.strip()]
-
-    def commands(self, name: str) -> list[dict]:
-        return [e for e in self.log() if e.get("command") == name]
-
-    def wait_for(self, predicate: Callable[[], bool], seconds: float = 5.0) -> bool:
-        """Polls until `predicate` holds (the printer handles bytes as they
-        arrive, a little after the library returns)."""
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            if predicate():
-                return True
-            time.sleep(0.02)
-        return predicate()
+# The package's own plugin serves these tests too.
+VPrinter = VirtualPrinter
 
 
 @pytest.fixture
-def start_vprinter(tmp_path: Path) -> Iterator[Callable[..., VPrinter]]:
-    """Starts paloma-vprinter on a free port of 127.0.0.1 with its own
-    output folder; stopped after the test."""
+def start_vprinter(tmp_path: Path) -> Iterator[Callable[..., VirtualPrinter]]:
     paloma.library_version()  # loads the library first, so the printer is found beside it
-    exe = _find_vprinter()
-    started: list[VPrinter] = []
-
-    def start(*args: str) -> VPrinter:
-        out = tmp_path / f"vprinter{len(started)}"
-        out.mkdir()
-        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-        proc = subprocess.Popen([str(exe), "--listen", "127.0.0.1:0", "--out", str(out), *args],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                env=env)
-        lines = [_read_line_within(proc, 10.0) for _ in range(2 if "--serial" in args else 1)]
-        prefix = "paloma-vprinter: listening on 127.0.0.1:"
-        serial = [ln.split(" port ", 1)[1].strip() for ln in lines if " serial port " in ln]
-        if not lines[0].startswith(prefix) or ("--serial" in args and not serial):
-            proc.kill()
-            _, err = proc.communicate(timeout=5)
-            pytest.fail(f"paloma-vprinter did not start: {lines!r} {err}")
-        vp = VPrinter(int(lines[0][len(prefix):].strip()), out, proc, serial[0] if serial else "")
-        started.append(vp)
-        return vp
-
-    yield start
-    for vp in started:
-        vp.process.terminate()
-        try:
-            vp.process.communicate(timeout=5)
-        except subprocess.TimeoutExpired:
-            vp.process.kill()
-            vp.process.communicate(timeout=5)
-
-
-def _read_line_within(proc: subprocess.Popen, seconds: float) -> str:
-    box: list[str] = []
-    t = threading.Thread(target=lambda: box.append(proc.stdout.readline()), daemon=True)
-    t.start()
-    t.join(seconds)
-    return box[0] if box else ""
-
-
-@pytest.fixture
-def vprinter(start_vprinter: Callable[..., VPrinter]) -> VPrinter:
-    return start_vprinter()
+    _find_vprinter()
+    yield from vprinters(tmp_path)
 
 
 class Peer:

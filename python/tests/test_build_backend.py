@@ -10,7 +10,9 @@ import csv
 import hashlib
 import importlib.util
 import io
+import os
 import shutil
+import subprocess
 import tarfile
 import zipfile
 from pathlib import Path
@@ -108,3 +110,44 @@ def test_a_tree_without_the_package_is_refused_with_the_reason(tree, tmp_path: P
     shutil.rmtree(root / "paloma")
     with pytest.raises(FileNotFoundError, match="__init__.py"):
         backend.build_wheel(str(tmp_path))
+
+
+def _debian_python_has(module: str) -> bool:
+    return subprocess.run(["/usr/bin/python3", "-c", f"import {module}"],
+                          capture_output=True, timeout=60).returncode == 0
+
+
+@pytest.mark.parametrize("frontend", ["pip wheel", "build --no-isolation"])
+def test_the_usual_frontends_make_the_wheel_offline(tree, tmp_path: Path, frontend: str) -> None:
+    """`pip wheel ./python` and `python3 -m build --no-isolation` with no package
+    index: the wheel holds the plugin and the typed declarations; installed in a
+    fresh virtual environment, the package imports and pytest finds the plugin."""
+    root, _ = tree
+    module = "pip" if frontend == "pip wheel" else "build"
+    if not _debian_python_has(module):
+        pytest.skip(f"/usr/bin/python3 has no {module} module (apt-get install python3-{module})")
+    out = tmp_path / "out"
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    env.update(PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
+    command = (["/usr/bin/python3", "-m", "pip", "wheel", "--no-deps", "-w", str(out), str(root)]
+               if module == "pip" else
+               ["/usr/bin/python3", "-m", "build", "--no-isolation", "--wheel", "-o", str(out),
+                str(root)])
+    run = subprocess.run(command, capture_output=True, text=True, timeout=300, env=env)
+    assert run.returncode == 0, run.stdout + run.stderr
+    [wheel] = list(out.glob("paloma-*.whl"))
+    names = set(zipfile.ZipFile(wheel).namelist())
+    assert {"paloma/testing.py", "paloma/raw.pyi", "paloma/py.typed"} <= names
+
+    venv = tmp_path / "venv"
+    subprocess.run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", str(venv)],
+                   check=True, timeout=120, env=env)
+    run = subprocess.run([str(venv / "bin" / "python"), "-m", "pip", "install", "--no-deps",
+                          str(wheel)], capture_output=True, text=True, timeout=300, env=env)
+    assert run.returncode == 0, run.stdout + run.stderr
+    run = subprocess.run([str(venv / "bin" / "python"), "-c",
+                          "import paloma.testing, paloma.raw, sys; "
+                          "print(paloma.testing.__file__)"],
+                         capture_output=True, text=True, timeout=60, env=env, cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.startswith(str(venv)), run.stdout

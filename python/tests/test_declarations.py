@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import ast
 import ctypes
 import importlib.util
 import os
@@ -33,6 +34,31 @@ def test_checked_in_declarations_match_the_header() -> None:
     _, functions, _ = generate_raw.parse(HEADER)
     declared = {f.name for f in functions}
     assert declared == set(raw.DECLARATIONS) | set(generate_raw.LEFT_OUT)
+
+
+def test_checked_in_types_match_the_header_and_cover_every_function(tmp_path) -> None:
+    stub = (TREE / "python" / "paloma" / "raw.pyi").read_text(encoding="utf-8")
+    assert stub == generate_raw.generate_stub(HEADER), (
+        "paloma/raw.pyi is stale: run python3 python/tools/generate_raw.py")
+    tree = ast.parse(stub)
+    typed = {n.name: n for n in tree.body if isinstance(n, ast.FunctionDef)}
+    assert set(raw.DECLARATIONS) <= set(typed)
+    for name, (_, _, argtypes) in raw.DECLARATIONS.items():
+        args = typed[name].args
+        # Positional only, one a C argument, each annotated.
+        assert not args.args and len(args.posonlyargs) == len(argtypes), name
+        assert all(a.annotation is not None for a in args.posonlyargs), name
+    assert ast.unparse(typed["paloma_status_text"].returns) == "Optional[bytes]"
+    assert ast.unparse(typed["windowsfontUnicode"].args.posonlyargs[-1].annotation) == \
+        "Optional[str]"
+
+    # --check reports a stale stub as it does a stale raw.py.
+    (tmp_path / "raw.py").write_text(generate_raw.generate(HEADER), encoding="utf-8")
+    (tmp_path / "raw.pyi").write_text(stub.replace("-> int", "-> str", 1), encoding="utf-8")
+    run = subprocess.run([sys.executable, str(TREE / "python" / "tools" / "generate_raw.py"),
+                          "--check", "--output", str(tmp_path / "raw.py")],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 1 and "raw.pyi does not match" in run.stderr, run.stderr
 
 
 def test_every_declaration_is_exported_by_the_library() -> None:

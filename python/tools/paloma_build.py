@@ -94,7 +94,7 @@ def _package_files() -> list[tuple[str, Path]]:
     folder = ROOT / PACKAGE
     if not (folder / "__init__.py").is_file():
         raise FileNotFoundError(f"no {folder}/__init__.py: is this the python/ folder of the tree?")
-    files = {p for p in folder.glob("*.py")}
+    files = {p for p in folder.glob("*.py")} | {p for p in folder.glob("*.pyi")}
     files |= {p for p in [folder / "py.typed"] if p.is_file()}
     for pattern in _LIBRARY_PATTERNS:
         files |= {p for p in folder.glob(pattern) if p.is_file()}

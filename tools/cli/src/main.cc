@@ -11,11 +11,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "label.h"
 #include "paloma.h"
+#include "printers.h"
 #include "target.h"
 #include "words.h"
 
@@ -48,9 +51,14 @@ const char* const kOverview =
     "\n"
     "Commands:\n"
     "  print FILE... --to URI       send files of label commands to the printer unchanged\n"
+    "                               ('-' reads standard input)\n"
+    "  label [FILE] [--text|--barcode|--qr X,Y,...] [--data CSV] --to URI\n"
+    "                               compose a label (or one per CSV row) and print it\n"
+    "  printers                     the named printers and the default one\n"
     "  image FILE --to URI [--width N] [--height N] [--dither KIND] [--print N]\n"
     "                               print a picture (PNG, JPEG, GIF, BMP, PNM)\n"
     "  send COMMAND... --to URI     send label commands, each with its line end\n"
+    "                               ('-' reads them from standard input, one a line)\n"
     "  status --to URI              the printer's status in words\n"
     "  info --to URI [--json]       name, serial number, dpi, code page, memory, mileage\n"
     "  text TEXT --to URI --face NAME --height N\n"
@@ -58,9 +66,15 @@ const char* const kOverview =
     "  discover [--wait SECONDS] [--json]\n"
     "                               list the printers that answer on the local network\n"
     "\n"
+    "Every command takes -v (--verbose): the library's debug messages too (which\n"
+    "font stood in, each transport step), on standard error.\n"
+    "\n"
     "Printer addresses (URI):\n";
 
 const char* const kTail =
+    "\n"
+    "Without --to a command goes to PALOMA_PRINTER or the configured default\n"
+    "printer ('paloma printers --help').\n"
     "\n"
     "'paloma COMMAND --help' tells more about a command; 'paloma --version' the version.\n";
 
@@ -119,13 +133,18 @@ struct Options {
   std::string width, dpi, dither, threshold, print;
   bool invert = false, raw = false;
   std::vector<std::string> operands;
+  // label
+  std::string size, data, gap;
+  bool check = false;
+  std::vector<std::pair<ItemKind, std::string>> items;  // in command-line order
 };
 
 enum OptionId {
   kOptTo = 1000, kOptJson, kOptHelp, kOptProgress, kOptNoProgress, kOptFace, kOptHeight,
   kOptX, kOptY, kOptRotate, kOptBold, kOptItalic, kOptUnderline, kOptWait,
   kOptVerbose,
-  kOptWidth, kOptDpi, kOptDither, kOptThreshold, kOptInvert, kOptPrint, kOptRaw
+  kOptWidth, kOptDpi, kOptDither, kOptThreshold, kOptInvert, kOptPrint, kOptRaw,
+  kOptSize, kOptText, kOptBarcode, kOptQr, kOptData, kOptGap, kOptCheck
 };
 
 // Parses the options a command allows (`allowed` names them by id); returns
@@ -155,12 +174,19 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       {"invert", no_argument, nullptr, kOptInvert},
       {"print", required_argument, nullptr, kOptPrint},
       {"raw", no_argument, nullptr, kOptRaw},
+      {"size", required_argument, nullptr, kOptSize},
+      {"text", required_argument, nullptr, kOptText},
+      {"barcode", required_argument, nullptr, kOptBarcode},
+      {"qr", required_argument, nullptr, kOptQr},
+      {"data", required_argument, nullptr, kOptData},
+      {"gap", required_argument, nullptr, kOptGap},
+      {"check", no_argument, nullptr, kOptCheck},
       {nullptr, 0, nullptr, 0}};
   std::vector<option> mine;
   for (const option& op : kAll) {
     if (!op.name) break;
     for (int id : allowed)
-      if (id == op.val || op.val == kOptHelp) {
+      if (id == op.val || op.val == kOptHelp || op.val == kOptVerbose) {
         mine.push_back(op);
         break;
       }
@@ -171,7 +197,7 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
   int c;
   // "-" first: operands come back in place, so options may follow them;
   // ":" then: a missing value is told apart from an unknown option.
-  while ((c = getopt_long(argc, argv, "-:h", mine.data(), nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "-:hv", mine.data(), nullptr)) != -1) {
     switch (c) {
       case 1: o->operands.push_back(optarg); break;
       case 'h':
@@ -189,6 +215,7 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       case kOptItalic: o->italic = true; break;
       case kOptUnderline: o->underline = true; break;
       case kOptWait: o->wait = optarg; break;
+      case 'v':
       case kOptVerbose: o->verbose = true; break;
       case kOptWidth: o->width = optarg; break;
       case kOptDpi: o->dpi = optarg; break;
@@ -197,6 +224,13 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
       case kOptInvert: o->invert = true; break;
       case kOptPrint: o->print = optarg; break;
       case kOptRaw: o->raw = true; break;
+      case kOptSize: o->size = optarg; break;
+      case kOptText: o->items.emplace_back(ItemKind::Text, optarg); break;
+      case kOptBarcode: o->items.emplace_back(ItemKind::Barcode, optarg); break;
+      case kOptQr: o->items.emplace_back(ItemKind::Qr, optarg); break;
+      case kOptData: o->data = optarg; break;
+      case kOptGap: o->gap = optarg; break;
+      case kOptCheck: o->check = true; break;
       case ':':
         *exitCode = usageError(cmd, std::string(argv[optind - 1]) + " needs a value");
         return false;
@@ -206,6 +240,10 @@ bool parseOptions(const char* cmd, int argc, char** argv, std::initializer_list<
     }
   }
   for (int i = optind; i < argc; ++i) o->operands.push_back(argv[i]);  // after "--"
+  if (o->verbose) {
+    g_verbose = true;
+    paloma_set_log_level(PALOMA_LOG_DEBUG);
+  }
   return true;
 }
 
@@ -221,20 +259,54 @@ bool parseInt(const std::string& s, long lo, long hi, long* out) {
 
 // ---- connections ---------------------------------------------------------------
 
-// The --to option parsed, or a usage error.
-bool takeTarget(const char* cmd, const Options& o, Target* t, int* exitCode) {
-  if (o.to.empty()) {
-    *exitCode = usageError(cmd, "say which printer with --to URI");
+// Reads the configuration file's named printers (none when it does not exist).
+bool loadPrinterBook(PrinterBook* book, std::string* why) {
+  const std::string path = configPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  if (path.empty()) return true;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    if (errno == ENOENT) return true;
+    *why = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20)) text.append(buf, n);
+  const bool bad = std::ferror(f);
+  std::fclose(f);
+  if (bad) {
+    *why = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!parsePrinterBook(text, book, why)) {
+    *why = path + ": " + *why;
+    return false;
+  }
+  return true;
+}
+
+// The printer a command goes to (--to, PALOMA_PRINTER or the configured
+// default), its address put in o->to; or a usage error.
+bool takeTarget(const char* cmd, Options& o, Target* t, int* exitCode) {
   std::string why;
+  auto chosen = choosePrinter(o.to, std::getenv("PALOMA_PRINTER"), loadPrinterBook, &why);
+  if (!chosen) {
+    *exitCode = usageError(cmd, why);
+    return false;
+  }
+  o.to = chosen->uri;
   auto parsed = parseTarget(o.to, &why);
   if (!parsed) {
-    std::fprintf(stderr, "paloma: %s: %s\nA printer is one of:\n%s", cmd, why.c_str(),
-                 kTargetForms);
+    std::fprintf(stderr, "paloma: %s: %s%s\nA printer is one of:\n%s", cmd,
+                 chosen->source == "--to" ? "" : (chosen->source + " gives " + o.to + ": ").c_str(),
+                 why.c_str(), kTargetForms);
     *exitCode = kExitUsage;
     return false;
   }
+  if (g_verbose)
+    std::fprintf(stderr, "paloma: debug: printer %s (from %s)\n", o.to.c_str(),
+                 chosen->source.c_str());
   *t = *parsed;
   return true;
 }
@@ -298,7 +370,8 @@ constexpr std::size_t kChunk = 64 * 1024;
 // `bar`: the file's bytes, then the line end (CR LF).
 bool sendFile(paloma_printer* p, const std::string& path, std::uint64_t total, bool bar,
               std::string* why) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  const bool fromStdin = path == "-";
+  FILE* f = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
   if (!f) {
     *why = "cannot read " + path + ": " + std::strerror(errno);
     return false;
@@ -333,7 +406,7 @@ bool sendFile(paloma_printer* p, const std::string& path, std::uint64_t total, b
       lastDraw = now;
     }
   }
-  std::fclose(f);
+  if (!fromStdin) std::fclose(f);
   if (bar) std::fputc('\n', stderr);
   if (!ok) return false;
   paloma_clear_error();
@@ -373,7 +446,8 @@ int runPrint(int argc, char** argv) {
         "left) on standard error; --progress shows it anywhere, --no-progress never.\n"
         "A file that is a picture or a document (PNG, JPEG, GIF, BMP, TIFF, WebP, PNM,\n"
         "PDF, PostScript) is refused: print a picture with 'paloma image'. --raw sends\n"
-        "such a file unchanged all the same.\n\n"
+        "such a file unchanged all the same. FILE '-' is standard input, sent as it\n"
+        "comes (not checked for pictures).\n\n"
         "Printer addresses (URI):\n%s",
         kTargetForms);
     return kExitOk;
@@ -385,6 +459,13 @@ int runPrint(int argc, char** argv) {
   // mistake does not leave half a job in the printer.
   std::vector<std::uint64_t> sizes;
   for (const std::string& path : o.operands) {
+    if (path == "-") {
+      // Standard input streams as it comes; its size is not known.
+      if (std::count(o.operands.begin(), o.operands.end(), "-") > 1)
+        return usageError("print", "standard input ('-') can be read once");
+      sizes.push_back(0);
+      continue;
+    }
     struct stat st{};
     if (stat(path.c_str(), &st) != 0) return fail("cannot read " + path + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return fail(path + " is not a regular file");
@@ -538,7 +619,8 @@ int runSend(int argc, char** argv) {
     std::printf(
         "Usage: paloma send COMMAND... --to URI\n\n"
         "Sends each command of the label language as one line, with its line end\n"
-        "(CR LF), in the order given, e.g.\n"
+        "(CR LF), in the order given. COMMAND '-' reads commands from standard input,\n"
+        "one a line (LF or CR LF), e.g.\n"
         "  paloma send \"SIZE 50 mm,30 mm\" CLS \"TEXT 10,10,\\\"3\\\",0,1,1,\\\"Hi\\\"\" "
         "\"PRINT 1\" --to tcp://127.0.0.1\n\n"
         "Printer addresses (URI):\n%s",
@@ -546,6 +628,31 @@ int runSend(int argc, char** argv) {
     return kExitOk;
   }
   if (o.operands.empty()) return usageError("send", "give at least one command to send");
+  if (std::count(o.operands.begin(), o.operands.end(), "-") > 1)
+    return usageError("send", "standard input ('-') can be read once");
+  // Standard input's lines take the place of its '-', read whole before the
+  // printer is reached.
+  for (std::size_t i = 0; i < o.operands.size(); ++i) {
+    if (o.operands[i] != "-") continue;
+    std::vector<std::string> lines;
+    std::string line;
+    int ch;
+    while ((ch = std::getc(stdin)) != EOF) {
+      if (ch == '\n') {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        line.clear();
+      } else {
+        line += static_cast<char>(ch);
+      }
+    }
+    if (std::ferror(stdin)) return fail(std::string("cannot read standard input: ") + std::strerror(errno));
+    if (!line.empty()) lines.push_back(line);
+    o.operands.erase(o.operands.begin() + static_cast<std::ptrdiff_t>(i));
+    o.operands.insert(o.operands.begin() + static_cast<std::ptrdiff_t>(i), lines.begin(), lines.end());
+    break;
+  }
+  if (o.operands.empty()) return usageError("send", "standard input held no command");
   for (const std::string& c : o.operands)
     if (c.find_first_of("\r\n") != std::string::npos)
       return usageError("send", "a command is one line; give each line as its own argument");
@@ -842,12 +949,211 @@ int runDiscover(int argc, char** argv) {
   return kExitOk;
 }
 
+// ---- label ------------------------------------------------------------------------------
+
+const char* const kLabelHelp =
+    "Usage: paloma label [FILE.json] [--size WxH(mm|in)] [--gap G] [--text X,Y,TEXT]...\n"
+    "                    [--barcode X,Y,TYPE,DATA]... [--qr X,Y,DATA]...\n"
+    "                    [--data TABLE.csv] [--print N] [--check] --to URI\n\n"
+    "Composes a label and prints N copies of it (default 1): the label size when\n"
+    "given (--size 100x150mm, 4x6in; --gap in mm, default 2), CLS, each item, PRINT.\n"
+    "  --text X,Y,TEXT            text in the printer's font 3\n"
+    "  --barcode X,Y,TYPE,DATA    a barcode (TYPE 128, 39, EAN13, ...), 100 dots high\n"
+    "  --qr X,Y,DATA              a QR code, cells of 6 dots, error correction M\n"
+    "X and Y are dots from the label's top-left corner, or lengths as 15mm, 0.5in\n"
+    "(at 203 dpi). The data is the rest of the value, commas and all. Example:\n"
+    "  paloma label --size 100x150mm --text \"40,40,Hello\" \\\n"
+    "    --barcode \"40,120,128,PALOMA-0001\" --qr \"40,300,https://example.com\" --print 1\n\n"
+    "FILE is a label file, one JSON object:\n"
+    "  {\"size\": \"100x150mm\", \"gap\": \"3mm\", \"dpi\": 203, \"speed\": 4, \"density\": 8,\n"
+    "   \"items\": [\n"
+    "     {\"text\": \"Order {order}\", \"x\": 40, \"y\": 40, \"font\": \"3\", \"scale\": 2},\n"
+    "     {\"barcode\": \"{order}\", \"x\": 40, \"y\": \"15mm\", \"type\": \"128\", \"height\": 100,\n"
+    "      \"readable\": 2, \"narrow\": 2, \"wide\": 2},\n"
+    "     {\"qr\": \"https://example.com/o/{order}\", \"x\": 40, \"y\": 300, \"cell\": 6,\n"
+    "      \"ecc\": \"M\"}]}\n"
+    "Every item also takes \"rotation\"; text \"x_scale\" and \"y_scale\". Items given\n"
+    "on the command line come after the file's, and --size replaces the file's.\n\n"
+    "--data TABLE.csv prints one label per row of the table (its first line names\n"
+    "the columns): \"{order}\" in an item's data is the row's \"order\" field,\n"
+    "\"{counter}\" the row's number from 1; \"{{\" and \"}}\" are braces. Data with a\n"
+    "double quote is refused (the printer would end the text there); data that starts\n"
+    "with @ names a variable of the printer. Every label\n"
+    "is checked by the library's builders before the first byte goes to the\n"
+    "printer; --check only checks. Exit code 0 printed (or checked), 1 the printer\n"
+    "failed, 2 a wrong command line, label file or table.\n\n"
+    "Printer addresses (URI):\n";
+
+// Reads a whole file ('-' standard input), at most `max` bytes; false with
+// the reason.
+bool readWhole(const std::string& path, std::size_t max, std::string* out, std::string* why) {
+  FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *why = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string text;
+  char buf[65536];
+  std::size_t n;
+  bool tooBig = false;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (text.size() + n > max) {
+      tooBig = true;
+      break;
+    }
+    text.append(buf, n);
+  }
+  const bool bad = std::ferror(f);
+  const int err = errno;
+  if (f != stdin) std::fclose(f);
+  if (bad) *why = "cannot read " + path + ": " + std::strerror(err);
+  if (tooBig) *why = path + " is over " + humanBytes(static_cast<double>(max));
+  if (bad || tooBig) return false;
+  *out = std::move(text);
+  return true;
+}
+
+int runLabel(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("label", argc, argv,
+                    {kOptTo, kOptSize, kOptGap, kOptText, kOptBarcode, kOptQr, kOptData, kOptPrint,
+                     kOptCheck},
+                    &o, &rc))
+    return rc;
+  if (o.help) {
+    std::printf("%s%s", kLabelHelp, kTargetForms);
+    return kExitOk;
+  }
+  if (o.operands.size() > 1) return usageError("label", "give at most one label FILE");
+  constexpr std::size_t kMaxFile = 16u << 20;
+  LabelDesign design;
+  std::string why;
+  if (!o.operands.empty()) {
+    std::string text;
+    if (!readWhole(o.operands[0], kMaxFile, &text, &why)) return fail(why);
+    if (!parseLabelFile(text, &design, &why)) return usageError("label", o.operands[0] + ": " + why);
+  }
+  if (!o.size.empty() && !parseLabelSize(o.size, &design.widthMm, &design.heightMm, &why))
+    return usageError("label", "--size: " + why);
+  if (!o.gap.empty()) {
+    LabelDesign gapOnly;
+    const std::string json = "{\"gap\":" + jsonString(o.gap) + ",\"items\":[]}";
+    if (!parseLabelFile(json, &gapOnly, &why)) return usageError("label", "--gap: " + why);
+    design.gapMm = gapOnly.gapMm;
+  }
+  for (const auto& [kind, value] : o.items) {
+    LabelItem item;
+    if (!parseItemOption(kind, value, design.dpi, &item, &why))
+      return usageError("label", value + ": " + why);
+    design.items.push_back(std::move(item));
+  }
+  if (design.items.empty())
+    return usageError("label", "the label has nothing on it: give --text, --barcode, --qr or a FILE");
+  long copies = 1;
+  if (!o.print.empty() && !parseInt(o.print, 1, 999999, &copies))
+    return usageError("label", "--print is a number of labels from 1 to 999999");
+  Table table;
+  if (!o.data.empty()) {
+    std::string text;
+    if (!readWhole(o.data, kMaxFile, &text, &why)) return fail(why);
+    if (!parseCsv(text, &table, &why)) return usageError("label", o.data + ": " + why);
+    if (table.rows.empty()) return usageError("label", o.data + " has no rows under its header");
+  } else {
+    table.rows.emplace_back();  // one label, no variable data
+  }
+  // Every label goes through the library's builders into nothing first, so
+  // that a refused field stops the job before the printer sees any of it.
+  {
+    paloma_printer* sink = nullptr;
+    if (paloma_open("file:/dev/null", &sink) != PALOMA_OK)
+      return fail("cannot check the labels: " + reason("/dev/null does not open"));
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+      if (sendLabel(sink, design, table.columns, table.rows[i], i + 1, copies, &why) != PALOMA_OK) {
+        paloma_close(sink);
+        return usageError("label", (o.data.empty() ? "" : "row " + std::to_string(i + 1) + ": ") + why);
+      }
+    }
+    paloma_close(sink);
+  }
+  if (o.check) {
+    std::printf("%zu label%s checked\n", table.rows.size(), table.rows.size() == 1 ? "" : "s");
+    return kExitOk;
+  }
+  Target t;
+  if (!takeTarget("label", o, &t, &rc)) return rc;
+  Connection c;
+  if (!c.open(o.to, t, &why)) return fail(why);
+  int result = kExitOk;
+  for (std::size_t i = 0; i < table.rows.size(); ++i) {
+    if (sendLabel(c.get(), design, table.columns, table.rows[i], i + 1, copies, &why) != PALOMA_OK) {
+      result = fail("sending " + (o.data.empty() ? std::string("the label") : "row " + std::to_string(i + 1)) +
+                    " to " + describe(t) + " failed: " + why);
+      break;
+    }
+  }
+  if (!c.close(&why) && result == kExitOk)
+    result = fail("ending the job on " + describe(t) + " failed: " + why);
+  return result;
+}
+
+// ---- printers ---------------------------------------------------------------------------
+
+int runPrinters(int argc, char** argv) {
+  Options o;
+  int rc = 0;
+  if (!parseOptions("printers", argc, argv, {kOptJson}, &o, &rc)) return rc;
+  if (o.help) {
+    std::printf(
+        "Usage: paloma printers [--json]\n\n"
+        "Lists the printers named in the configuration file, one \"NAME  URI\" line\n"
+        "each, the default one marked with '*', and says which printer a command\n"
+        "without --to goes to. --json prints one object: {\"printers\":[{\"name\":...,\n"
+        "\"uri\":...}],\"default\":URI or null,\"from\":...}.\n\n%s",
+        kDefaultPrinterHelp);
+    return kExitOk;
+  }
+  if (!o.operands.empty()) return usageError("printers", "unexpected " + o.operands[0]);
+  std::string why;
+  PrinterBook book;
+  if (!loadPrinterBook(&book, &why)) return fail(why);
+  std::string defaultUri, from;
+  if (auto chosen = choosePrinter("", std::getenv("PALOMA_PRINTER"),
+                                  [&](PrinterBook* b, std::string*) {
+                                    *b = book;
+                                    return true;
+                                  },
+                                  &why)) {
+    defaultUri = chosen->uri;
+    from = chosen->source;
+  }
+  const std::string path = configPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  if (o.json) {
+    std::string list;
+    for (const auto& [name, uri] : book.printers)
+      list += (list.empty() ? "" : ",") + std::string("{\"name\":") + jsonString(name) +
+              ",\"uri\":" + jsonString(uri) + "}";
+    std::printf("{\"printers\":[%s],\"default\":%s,\"from\":%s,\"config\":%s}\n", list.c_str(),
+                defaultUri.empty() ? "null" : jsonString(defaultUri).c_str(),
+                from.empty() ? "null" : jsonString(from).c_str(), jsonString(path).c_str());
+    return kExitOk;
+  }
+  for (const auto& [name, uri] : book.printers)
+    std::printf("%c %-16s %s\n", uri == defaultUri ? '*' : ' ', terminalText(name).c_str(),
+                terminalText(uri).c_str());
+  if (defaultUri.empty())
+    std::printf("No default printer: %s\n", why.c_str());
+  else
+    std::printf("Without --to: %s (from %s)\n", terminalText(defaultUri).c_str(), from.c_str());
+  return kExitOk;
+}
+
 // ---- dispatch ---------------------------------------------------------------------------------
 
 const Command kCommands[] = {
     {"print", runPrint}, {"send", runSend}, {"status", runStatus},
     {"info", runInfo},   {"text", runText}, {"discover", runDiscover},
-    {"image", runImage},
+    {"image", runImage}, {"label", runLabel}, {"printers", runPrinters},
 };
 
 void printOverview(FILE* to) { std::fprintf(to, "%s%s%s", kOverview, kTargetForms, kTail); }
@@ -863,6 +1169,40 @@ int main(int argc, char** argv) {
   std::string first = argv[1];
   if (first == "--help" || first == "-h") {
     printOverview(stdout);
+    return kExitOk;
+  }
+  if (first == "--help-all") {
+    // Every help text, for the manual page (help2man reads this).
+    printOverview(stdout);
+    static char helpFlag[] = "--help";
+    const std::string addresses = std::string("Printer addresses (URI):\n") + kTargetForms;
+    for (const Command& c : kCommands) {
+      // Each command's help once more, without the addresses the overview has.
+      std::fflush(stdout);
+      FILE* captured = std::tmpfile();
+      const int saved = captured ? dup(STDOUT_FILENO) : -1;
+      if (saved < 0 || dup2(fileno(captured), STDOUT_FILENO) < 0) {
+        if (captured) std::fclose(captured);
+        if (saved >= 0) close(saved);
+        return fail("cannot write the help texts");
+      }
+      char* helpArgv[] = {const_cast<char*>(c.name), helpFlag, nullptr};
+      c.run(2, helpArgv);
+      std::fflush(stdout);
+      dup2(saved, STDOUT_FILENO);
+      close(saved);
+      std::string text;
+      std::rewind(captured);
+      char buf[4096];
+      std::size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, captured)) > 0) text.append(buf, n);
+      std::fclose(captured);
+      if (text.size() >= addresses.size() &&
+          text.compare(text.size() - addresses.size(), addresses.size(), addresses) == 0)
+        text.resize(text.size() - addresses.size());
+      while (!text.empty() && text.back() == '\n') text.pop_back();
+      std::printf("\nThe %s command:\n\n%s\n", c.name, text.c_str());
+    }
     return kExitOk;
   }
   if (first == "--version") {
