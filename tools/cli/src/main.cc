@@ -1059,11 +1059,11 @@ const char* const kLabelHelp =
     "--data TABLE.csv prints one label per row of the table (its first line names\n"
     "the columns): \"{order}\" in an item's data is the row's \"order\" field,\n"
     "\"{counter}\" the row's number from 1; \"{{\" and \"}}\" are braces. Data with a\n"
-    "double quote is refused (the printer would end the text there); data that starts\n"
-    "with @ names a variable of the printer. Every label\n"
-    "is checked by the library's builders before the first byte goes to the\n"
-    "printer; --check only checks. Exit code 0 printed (or checked), 1 the printer\n"
-    "failed, 2 a wrong command line, label file or table.\n\n"
+    "double quote is refused (the printer would end the text there); data starting\n"
+    "with @ names a variable of the printer. Every label is checked by the library's\n"
+    "builders before the first byte goes to the printer; --check only checks.\n"
+    "Exit code 0 printed (or checked), 1 the printer failed, 2 a wrong command\n"
+    "line, label file or table.\n\n"
     "Printer addresses (URI):\n";
 
 // Reads a whole file ('-' standard input), at most `max` bytes; false with
