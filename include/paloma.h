@@ -68,8 +68,8 @@
  * twins) under ThreadSanitizer or LeakSanitizer sees reports from the font
  * libraries (Pango's font-configuration thread, fontconfig's caches kept
  * until exit), which are not built for them. The package ships suppression
- * files for both in <prefix>/share/paloma/sanitizers/: tsan.supp
- * (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
+ * files for both in share/paloma/sanitizers/ under the installation prefix:
+ * tsan.supp (TSAN_OPTIONS=suppressions=.../tsan.supp) and lsan.supp
  * (LSAN_OPTIONS=suppressions=.../lsan.supp).
  *
  * Memory: nothing returned by the library is released by the caller, except
@@ -1681,7 +1681,8 @@ typedef enum paloma_result {
  * The forms:
  *  - `tcp://HOST[:PORT]`: a networked printer; HOST a name or IPv4 address,
  *    PORT 9100 when not given. Connects within the connect bound.
- *  - `serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]`: a serial port; N one
+ *  - `serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]` (or `serial:COM3...`,
+ *    COM1 being /dev/ttyS0 on Linux): a serial port; N one
  *    of 2400..115200 (the port's own speed when not given), P none, odd or
  *    even, B 7 or 8, S 1 or 2.
  *  - `usb:`: the maker's USB printer (the last one found, as openport("USB"));
@@ -1804,62 +1805,6 @@ PALOMA_API paloma_result paloma_info(paloma_printer* p, const char* key, char* b
 PALOMA_API const char* paloma_result_text(paloma_result r);
 /** @} */
 /* PALOMA_SECTION handles */
-/** @defgroup pictures_handles Pictures on a printer handle
- * @brief The picture functions of @ref pictures on a #paloma_printer.
- *
- * The picture is converted first, with no lock held, then written with
- * paloma_write() in one piece (the handle's lock, its stall bound). A
- * refused picture sends nothing.
- * @{
- */
-/** Prints a picture file (PNG, JPEG, GIF, BMP, PNM) on the handle.
- * @param p the handle.
- * @param x left edge on the label, dots.
- * @param y top edge on the label, dots.
- * @param path the file (a regular file).
- * @param width printed width in dots; 0 follows the height.
- * @param height printed height in dots; 0 follows the width.
- * @param options null for the defaults (paloma_image_options_init()).
- * @return #PALOMA_OK; #PALOMA_ERROR_ARGUMENT for a picture or option refused
- *         (unknown format, damaged, zero size, larger than the label's dots);
- *         #PALOMA_ERROR_OS when the file cannot be read (a directory, a FIFO,
- *         missing) or memory ran out; #PALOMA_ERROR_NOT_CONNECTED for NULL;
- *         otherwise as paloma_write(). */
-PALOMA_API paloma_result paloma_image_file(paloma_printer* p, int x, int y, const char* path,
-                                           int width, int height,
-                                           const paloma_image_options* options);
-/** paloma_image_file() for an encoded picture in memory.
- * @param p the handle.
- * @param x left edge, dots.
- * @param y top edge, dots.
- * @param data the encoded bytes.
- * @param size their count.
- * @param width printed width in dots, or 0.
- * @param height printed height in dots, or 0.
- * @param options null for the defaults.
- * @return as paloma_image_file(). */
-PALOMA_API paloma_result paloma_image_memory(paloma_printer* p, int x, int y, const void* data,
-                                             size_t size, int width, int height,
-                                             const paloma_image_options* options);
-/** paloma_image_file() for pixels in memory.
- * @param p the handle.
- * @param x left edge, dots.
- * @param y top edge, dots.
- * @param pixels the first row; rows follow `stride` bytes apart, top first.
- * @param pixel_width pixels a row.
- * @param pixel_height rows.
- * @param stride bytes from one row to the next.
- * @param format PALOMA_PIXELS_GRAY8, _GRAY_ALPHA8, _RGB8 or _RGBA8.
- * @param width printed width in dots, or 0.
- * @param height printed height in dots, or 0.
- * @param options null for the defaults.
- * @return as paloma_image_file(). */
-PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, const void* pixels,
-                                             int pixel_width, int pixel_height, size_t stride,
-                                             int format, int width, int height,
-                                             const paloma_image_options* options);
-/** @} */
-/* PALOMA_SECTION pictures-handles */
 /** @defgroup handlebuilders Label commands on a handle
  * @brief The label commands, and host-font text, on a printer handle.
  *
@@ -2158,6 +2103,62 @@ PALOMA_API paloma_result paloma_download(paloma_printer* p, const char* memory, 
                                          const char* name);
 /** @} */
 /* PALOMA_SECTION handlebuilders */
+/** @defgroup pictures_handles Pictures on a printer handle
+ * @brief The picture functions of @ref pictures on a #paloma_printer.
+ *
+ * The picture is converted first, with no lock held, then written with
+ * paloma_write() in one piece (the handle's lock, its stall bound). A
+ * refused picture sends nothing.
+ * @{
+ */
+/** Prints a picture file (PNG, JPEG, GIF, BMP, PNM) on the handle.
+ * @param p the handle.
+ * @param x left edge on the label, dots.
+ * @param y top edge on the label, dots.
+ * @param path the file (a regular file).
+ * @param width printed width in dots; 0 follows the height.
+ * @param height printed height in dots; 0 follows the width.
+ * @param options null for the defaults (paloma_image_options_init()).
+ * @return #PALOMA_OK; #PALOMA_ERROR_ARGUMENT for a picture or option refused
+ *         (unknown format, damaged, zero size, larger than the label's dots);
+ *         #PALOMA_ERROR_OS when the file cannot be read (a directory, a FIFO,
+ *         missing) or memory ran out; #PALOMA_ERROR_NOT_CONNECTED for NULL;
+ *         otherwise as paloma_write(). */
+PALOMA_API paloma_result paloma_image_file(paloma_printer* p, int x, int y, const char* path,
+                                           int width, int height,
+                                           const paloma_image_options* options);
+/** paloma_image_file() for an encoded picture in memory.
+ * @param p the handle.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param data the encoded bytes.
+ * @param size their count.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return as paloma_image_file(). */
+PALOMA_API paloma_result paloma_image_memory(paloma_printer* p, int x, int y, const void* data,
+                                             size_t size, int width, int height,
+                                             const paloma_image_options* options);
+/** paloma_image_file() for pixels in memory.
+ * @param p the handle.
+ * @param x left edge, dots.
+ * @param y top edge, dots.
+ * @param pixels the first row; rows follow `stride` bytes apart, top first.
+ * @param pixel_width pixels a row.
+ * @param pixel_height rows.
+ * @param stride bytes from one row to the next.
+ * @param format PALOMA_PIXELS_GRAY8, _GRAY_ALPHA8, _RGB8 or _RGBA8.
+ * @param width printed width in dots, or 0.
+ * @param height printed height in dots, or 0.
+ * @param options null for the defaults.
+ * @return as paloma_image_file(). */
+PALOMA_API paloma_result paloma_image_pixels(paloma_printer* p, int x, int y, const void* pixels,
+                                             int pixel_width, int pixel_height, size_t stride,
+                                             int format, int width, int height,
+                                             const paloma_image_options* options);
+/** @} */
+/* PALOMA_SECTION pictures-handles */
 
 #ifdef __cplusplus
 } /* extern "C" */

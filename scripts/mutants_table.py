@@ -29,6 +29,8 @@ VPRINTER = r"^(StreamParser|Printer|Labels|Options|Discovery|JsonLog|WebPreview|
 VP_UNIT = r"^(StreamParser|Printer|Options)\."  # the parser, interpreter and command line
 VP_CARD = r"^(Printer|Labels|LabelHistory|WebPreview)\."  # what a label's card is made of
 CLI = r"^(Target|Status|Replies|Json|Progress|Cli[A-Za-z]+)\."  # unit and against the printer
+URI = r"^(Target|PrinterUri|Handle|Cli[A-Za-z]+)\."  # the library's URI forms, in the CLI too
+PRINTAPP = r"^(StatusReasons|ServerOptions|Arguments|PageCommands|Bands)\."
 # The Python package's own tests (see scripts/mutants.py: "pytest[:ARGS]").
 PY = "pytest:python/tests/test_limits.py python/tests/test_errors.py python/tests/test_slots.py"
 PY_ALL = "pytest"
@@ -42,6 +44,7 @@ P = "src/platform/posix/"
 V = "tools/vprinter/src/"
 CL = "tools/cli/src/"
 PP = "python/paloma/"
+PA = "tools/printer-app/src/"
 
 FAULTS = [
     # ---- connection ----------------------------------------------------------------------
@@ -221,8 +224,7 @@ FAULTS = [
           "    case ETIMEDOUT:\n      return kNetTimedOut;",
           "    case ETIMEDOUT:\n      return kNetWouldBlock;", POSIX),
     Fault("posix-send-may-raise-sigpipe", P + "posix_net.cc",
-          "int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);",
-          "int flags = more ? MSG_MORE : 0;", POSIX),
+          "MSG_NOSIGNAL | (more ? MSG_MORE : 0));", "(more ? MSG_MORE : 0));", POSIX),
     Fault("posix-lpt-device-number", P + "posix_files.cc",
           '"/dev/lp" + std::to_string(i - 1)', '"/dev/lp" + std::to_string(i)', POSIX),
     Fault("posix-com-device-number", P + "posix_files.cc",
@@ -350,25 +352,45 @@ FAULTS = [
     Fault("cli-folder-sent", CL + "main.cc",
           "if (!S_ISREG(st.st_mode)) return fail(path + \" is not a regular file\");\n    if (access",
           "if (false) return fail(path + \" is not a regular file\");\n    if (access", CLI),
-    Fault("cli-port-max-refused", CL + "target.cc",
-          "if (v < 1 || v > 65535) return false;", "if (v < 1 || v >= 65535) return false;", CLI),
-    Fault("cli-queue-name-past-max", CL + "target.cc",
-          "q.size() > 127", "q.size() > 128", CLI),
-    Fault("cli-lowest-baud-refused", CL + "target.cc",
-          '{"2400", "4800",', '{"4800",', CLI),
-    Fault("cli-longest-host-refused", CL + "target.cc",
-          "h.size() > 253", "h.size() >= 253", CLI),
-    Fault("cli-five-digit-port-refused", CL + "target.cc",
-          "if (text.empty() || text.size() > 5) return false;",
-          "if (text.empty() || text.size() > 4) return false;", CLI),
+    # The printer addresses the CLI takes are the library's URI forms.
+    Fault("uri-port-max-refused", "src/handle/uri.cc",
+          "parseNumber(hp.substr(colon + 1), 1, 65535, &v)",
+          "parseNumber(hp.substr(colon + 1), 1, 65534, &v)", URI),
+    Fault("uri-queue-name-past-max", "src/handle/uri.cc",
+          "q.size() > 127", "q.size() > 128", URI),
+    Fault("uri-lowest-baud-refused", "src/handle/uri.cc",
+          "{1200L, 2400L,", "{2400L,", URI),
+    Fault("uri-longest-host-refused", "src/handle/uri.cc",
+          "h.size() > 253", "h.size() >= 253", URI),
+    Fault("uri-five-digit-port-refused", "src/handle/uri.cc",
+          "if (text.empty() || text.size() > 9) return false;",
+          "if (text.empty() || text.size() > 4) return false;", URI),
     Fault("cli-unit-starts-late", CL + "words.cc",
           "while (bytes >= 1000.0 && u < 4)", "while (bytes > 1000.0 && u < 4)", CLI),
     Fault("cli-status-last-condition", CL + "words.cc",
-          "if (r.exitCode == kExitOk) r.exitCode = c.exitCode;", "r.exitCode = c.exitCode;", CLI),
+          "      default: r.exitCode = kExitOtherError; break;\n    }\n    break;\n",
+          "      default: r.exitCode = kExitOtherError; break;\n    }\n", CLI),
     Fault("cli-json-del-raw", CL + "words.cc",
           "if (c < 0x20 || c == 0x7F) {", "if (c < 0x20) {", CLI),
     Fault("cli-answer-port-max", CL + "words.cc",
           "port >= 1 && port <= 65535", "port >= 1 && port < 65535", CLI),
+
+    # ---- printer application ----------------------------------------------------------
+    Fault("pa-printing-blocks-jobs", PA + "status_reasons.cc",
+          '{"printing", PAPPL_PREASON_NONE, false},', '{"printing", PAPPL_PREASON_NONE, true},',
+          PRINTAPP),
+    Fault("pa-unknown-condition-lets-jobs-run", PA + "status_reasons.cc",
+          "      r.blocksPrinting = true;\n      continue;", "      continue;", PRINTAPP),
+    Fault("pa-ribbon-as-paper", PA + "status_reasons.cc",
+          '{"ribbon empty", PAPPL_PREASON_MARKER_SUPPLY_EMPTY, true},',
+          '{"ribbon empty", PAPPL_PREASON_MEDIA_EMPTY, true},', PRINTAPP),
+    Fault("pa-port-max-refused", PA + "app_options.cc",
+          "parseNumber(v, 1, 65535, &port)", "parseNumber(v, 1, 65534, &port)", PRINTAPP),
+    Fault("pa-fault-wait-zero-refused", PA + "app_options.cc",
+          '{"fault-wait", 0, 7 * 24 * 3600,', '{"fault-wait", 1, 7 * 24 * 3600,', PRINTAPP),
+    Fault("pa-number-minimum-refused", PA + "app_options.cc",
+          "if (errno || v < min || v > max) return false;",
+          "if (errno || v <= min || v > max) return false;", PRINTAPP),
 
     # ---- Python --------------------------------------------------------------------------
     Fault("py-timeout-errno-is-os-error", PP + "printer.py",

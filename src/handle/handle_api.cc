@@ -177,6 +177,7 @@ paloma_result paloma_set_stall_timeout(paloma_printer* p, int ms) {
   p->link.bounds.stallMs = ms;
   if (p->link.transport == LinkTransport::Network)
     os().setSocketTimeouts(p->link.socket, ms, p->link.bounds.replyMs);
+  if (p->link.transport == LinkTransport::Serial) applySerialTimeouts(p->link);
   return PALOMA_OK;
 }
 

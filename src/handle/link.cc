@@ -110,13 +110,9 @@ paloma_result openSerial(Link& link, const PrinterUri& u) {
     }
   }
   os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
-  SerialTimeouts t;
-  t.readInterval = 0xFFFFFFFFu;
-  t.writeTotalMultiplier = 10;
-  t.writeTotalConstant = static_cast<std::uint32_t>(link.bounds.stallMs);
-  os().serialSetTimeouts(h, t);
   link.handle = h;
   link.transport = LinkTransport::Serial;
+  applySerialTimeouts(link);
   return PALOMA_OK;
 }
 
@@ -267,6 +263,14 @@ bool isBlank(unsigned char c) {
 }
 
 }  // namespace
+
+void applySerialTimeouts(const Link& link) {
+  SerialTimeouts t;
+  t.readInterval = 0xFFFFFFFFu;  // reads return what has arrived; queries bound their own waits
+  t.writeTotalMultiplier = 10;
+  t.writeTotalConstant = static_cast<std::uint32_t>(link.bounds.stallMs);
+  os().serialSetTimeouts(link.handle, t);
+}
 
 paloma_result fail(paloma_result r, std::string text, int osError) {
   setLastError(std::move(text), osError);

@@ -67,6 +67,10 @@ paloma_result linkStatus(Link& link, std::uint8_t* byte);
 paloma_result linkQuery(Link& link, std::string_view request, ReplyEnd end,
                         std::string_view* text);
 
+// Gives a serial link its port's time-outs: reads return what has arrived,
+// a write may take the stall bound (and 10 ms a byte).
+void applySerialTimeouts(const Link& link);
+
 // Records `text` as the calling thread's last error and gives `r`.
 paloma_result fail(paloma_result r, std::string text, int osError = 0);
 

@@ -47,6 +47,24 @@ inline std::uint32_t overWhite(std::uint32_t v, std::uint32_t alpha) {
   return (v * alpha + kWhite * (255 - alpha) + 127) / 255;
 }
 
+// kLinear[i] times each luminance weight, so that a pixel takes three
+// look-ups and no multiplication.
+struct WeightedTables {
+  std::uint32_t r[256], g[256], b[256];
+  WeightedTables() {
+    for (int i = 0; i < 256; ++i) {
+      r[i] = kLinear[i] * kWeightR;
+      g[i] = kLinear[i] * kWeightG;
+      b[i] = kLinear[i] * kWeightB;
+    }
+  }
+};
+const WeightedTables kWeighted;
+
+inline std::uint32_t luminance(const std::uint8_t* p) {
+  return (kWeighted.r[p[0]] + kWeighted.g[p[1]] + kWeighted.b[p[2]] + 32768) >> 16;
+}
+
 // One row of pixels to linear gray.
 void linearRow(const std::uint8_t* p, int width, PixelFormat f, std::uint16_t* out) {
   switch (f) {
@@ -58,18 +76,11 @@ void linearRow(const std::uint8_t* p, int width, PixelFormat f, std::uint16_t* o
         out[x] = static_cast<std::uint16_t>(overWhite(kLinear[p[0]], p[1]));
       break;
     case PixelFormat::Rgb8:
-      for (int x = 0; x < width; ++x, p += 3)
-        out[x] = static_cast<std::uint16_t>(
-            (kLinear[p[0]] * kWeightR + kLinear[p[1]] * kWeightG + kLinear[p[2]] * kWeightB +
-             32768) >> 16);
+      for (int x = 0; x < width; ++x, p += 3) out[x] = static_cast<std::uint16_t>(luminance(p));
       break;
     case PixelFormat::Rgba8:
-      for (int x = 0; x < width; ++x, p += 4) {
-        const std::uint32_t y =
-            (kLinear[p[0]] * kWeightR + kLinear[p[1]] * kWeightG + kLinear[p[2]] * kWeightB +
-             32768) >> 16;
-        out[x] = static_cast<std::uint16_t>(overWhite(y, p[3]));
-      }
+      for (int x = 0; x < width; ++x, p += 4)
+        out[x] = static_cast<std::uint16_t>(overWhite(luminance(p), p[3]));
       break;
   }
 }
@@ -100,6 +111,28 @@ struct AxisMap {
       }
     }
   }
+};
+
+// floor(n / d) for n < 2^62 and d >= 1 by one multiplication: m is 2^k / d
+// rounded up, k = 63 + floor(log2 d), so that m < 2^64 and the excess
+// n (m - 2^k / d) / 2^k stays below 1 / d, too little to reach the next
+// whole number. Exact, like the division it replaces, and several times
+// faster.
+class Divider {
+ public:
+  explicit Divider(std::uint64_t d) {
+    unsigned log2 = 0;
+    while ((d >> log2) > 1) ++log2;
+    shift_ = 63 + log2;
+    multiplier_ = static_cast<std::uint64_t>(((static_cast<unsigned __int128>(1) << shift_) / d) + 1);
+  }
+  std::uint64_t operator()(std::uint64_t n) const {
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(n) * multiplier_) >> shift_);
+  }
+
+ private:
+  std::uint64_t multiplier_ = 1;
+  unsigned shift_ = 0;
 };
 
 }  // namespace
@@ -196,28 +229,33 @@ Outcome scaleToGray(const PixelView& px, int outW, int outH, int rotation, GrayI
     scaled.width = sw;
     scaled.height = sh;
     scaled.values.resize(static_cast<std::size_t>(sw) * static_cast<std::size_t>(sh));
+    // Sums are kept whole until the end, so that every dot is rounded once:
+    // across, an input row gives sums of up to 65535 x px.width; down, those
+    // add up to 65535 x px.width x px.height (< 2^48).
     std::vector<std::uint16_t> line(static_cast<std::size_t>(px.width));
-    std::vector<std::uint16_t> row(static_cast<std::size_t>(sw));  // one input row, scaled across
+    std::vector<std::uint32_t> row(static_cast<std::size_t>(sw));  // one input row, summed across
     std::vector<std::uint64_t> sum(static_cast<std::size_t>(sw));
     int rowOf = -1;                                                // the input row in `row`
     const bool sameWidth = px.width == sw;
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(sameWidth ? 1 : across.total) * down.total;
+    const Divider divide(total);
     for (int oy = 0; oy < sh; ++oy) {
       std::fill(sum.begin(), sum.end(), 0);
       for (int k = 0; k < down.count[oy]; ++k) {
         const int iy = down.first[oy] + k;
         if (iy != rowOf) {
           const std::uint8_t* src = px.data + static_cast<std::size_t>(iy) * px.stride;
+          linearRow(src, px.width, px.format, line.data());
           if (sameWidth) {
-            linearRow(src, px.width, px.format, row.data());
+            for (int ox = 0; ox < sw; ++ox) row[ox] = line[ox];
           } else {
-            linearRow(src, px.width, px.format, line.data());
             for (int ox = 0; ox < sw; ++ox) {
               const std::uint32_t* w = across.weights.data() + across.offset[ox];
               const std::uint16_t* in = line.data() + across.first[ox];
-              std::uint64_t s = 0;
-              for (int j = 0; j < across.count[ox]; ++j)
-                s += static_cast<std::uint64_t>(in[j]) * w[j];
-              row[ox] = static_cast<std::uint16_t>((s + across.total / 2) / across.total);
+              std::uint32_t acc = 0;
+              for (int j = 0; j < across.count[ox]; ++j) acc += in[j] * w[j];
+              row[ox] = acc;
             }
           }
           rowOf = iy;
@@ -227,7 +265,7 @@ Outcome scaleToGray(const PixelView& px, int outW, int outH, int rotation, GrayI
       }
       std::uint16_t* o = scaled.values.data() + static_cast<std::size_t>(oy) * sw;
       for (int ox = 0; ox < sw; ++ox)
-        o[ox] = static_cast<std::uint16_t>((sum[ox] + down.total / 2) / down.total);
+        o[ox] = static_cast<std::uint16_t>(divide(sum[ox] + total / 2));
     }
     *out = rotation == 0 ? std::move(scaled) : rotateGray(scaled, rotation);
   } catch (const std::bad_alloc&) {
@@ -246,11 +284,6 @@ constexpr std::uint8_t kBayer8[8][8] = {
     {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
 };
 
-inline void setBlack(BitImage& b, int x, int y) {
-  b.bytes[static_cast<std::size_t>(y) * static_cast<std::size_t>(b.rowBytes) +
-          static_cast<std::size_t>(x >> 3)] &= static_cast<std::uint8_t>(~(0x80u >> (x & 7)));
-}
-
 }  // namespace
 
 BitImage toOneBit(const GrayImage& g, const Options& o) {
@@ -259,51 +292,62 @@ BitImage toOneBit(const GrayImage& g, const Options& o) {
   b.height = g.height;
   b.rowBytes = (g.width + 7) / 8;
   b.bytes.assign(static_cast<std::size_t>(b.rowBytes) * static_cast<std::size_t>(g.height), 0xFF);
-  auto value = [&](int x, int y) -> std::int32_t {
-    const std::int32_t v = g.at(x, y);
-    return o.invert ? static_cast<std::int32_t>(kWhite) - v : v;
-  };
+  const int W = g.width;
+  // Inverted, a value v stands for 65535 - v.
+  const std::int32_t flip = o.invert ? static_cast<std::int32_t>(kWhite) : 0;
+  const std::int32_t sign = o.invert ? -1 : 1;
   switch (o.dither) {
     case Dither::Threshold: {
       // Level 0 leaves every dot white; 255 makes all but pure white black.
       const std::int32_t level = o.threshold <= 0 ? 0 : kLinear[std::min(o.threshold, 255)];
-      for (int y = 0; y < g.height; ++y)
-        for (int x = 0; x < g.width; ++x)
-          if (value(x, y) < level) setBlack(b, x, y);
+      for (int y = 0; y < g.height; ++y) {
+        const std::uint16_t* in = g.values.data() + static_cast<std::size_t>(y) * W;
+        std::uint8_t* out = b.bytes.data() + static_cast<std::size_t>(y) * b.rowBytes;
+        for (int x = 0; x < W; ++x)
+          if (flip + sign * in[x] < level)
+            out[x >> 3] &= static_cast<std::uint8_t>(~(0x80u >> (x & 7)));
+      }
       break;
     }
     case Dither::Ordered: {
       // Cell value k stands for the level (2k + 1) / 128 of white: a gray of
       // linear value v has round(v x 64) of the 64 cells white.
-      for (int y = 0; y < g.height; ++y)
-        for (int x = 0; x < g.width; ++x)
-          if (value(x, y) < (2 * kBayer8[y & 7][x & 7] + 1) * 512) setBlack(b, x, y);
+      for (int y = 0; y < g.height; ++y) {
+        const std::uint16_t* in = g.values.data() + static_cast<std::size_t>(y) * W;
+        std::uint8_t* out = b.bytes.data() + static_cast<std::size_t>(y) * b.rowBytes;
+        const std::uint8_t* cells = kBayer8[y & 7];
+        for (int x = 0; x < W; ++x)
+          if (flip + sign * in[x] < (2 * cells[x & 7] + 1) * 512)
+            out[x >> 3] &= static_cast<std::uint8_t>(~(0x80u >> (x & 7)));
+      }
       break;
     }
     case Dither::Diffusion: {
-      // Errors of this row and the next, with a cell of margin on each side.
-      const std::size_t n = static_cast<std::size_t>(g.width) + 2;
+      // Errors of this row and the next, with a cell of margin on each side:
+      // the error of dot x is at x + 1.
+      const std::size_t n = static_cast<std::size_t>(W) + 2;
       std::vector<std::int32_t> cur(n, 0), next(n, 0);
       for (int y = 0; y < g.height; ++y) {
-        const bool leftToRight = (y & 1) == 0;
-        const int dir = leftToRight ? 1 : -1;
-        for (int i = 0; i < g.width; ++i) {
-          const int x = leftToRight ? i : g.width - 1 - i;
-          const std::size_t c = static_cast<std::size_t>(x) + 1;
-          const std::int32_t v = value(x, y) + cur[c];
+        const std::uint16_t* in = g.values.data() + static_cast<std::size_t>(y) * W;
+        std::uint8_t* out = b.bytes.data() + static_cast<std::size_t>(y) * b.rowBytes;
+        std::int32_t* here = cur.data() + 1;
+        std::int32_t* below = next.data() + 1;
+        // Even rows run left to right, odd rows back.
+        const int dir = (y & 1) == 0 ? 1 : -1;
+        for (int i = 0, x = dir > 0 ? 0 : W - 1; i < W; ++i, x += dir) {
+          const std::int32_t v = flip + sign * in[x] + here[x];
           std::int32_t err;
           if (v < 32768) {
-            setBlack(b, x, y);
+            out[x >> 3] &= static_cast<std::uint8_t>(~(0x80u >> (x & 7)));
             err = v;
           } else {
             err = v - static_cast<std::int32_t>(kWhite);
           }
           const std::int32_t e7 = err * 7 / 16, e3 = err * 3 / 16, e5 = err * 5 / 16;
-          const std::int32_t e1 = err - e7 - e3 - e5;
-          cur[c + dir] += e7;
-          next[c - dir] += e3;
-          next[c] += e5;
-          next[c + dir] += e1;
+          here[x + dir] += e7;
+          below[x - dir] += e3;
+          below[x] += e5;
+          below[x + dir] += err - e7 - e3 - e5;
         }
         cur.swap(next);
         std::fill(next.begin(), next.end(), 0);

@@ -186,9 +186,12 @@ TEST(CliInfo, EscapeSequencesFromThePrinterAreShownNotSent) {
   std::size_t answered = 0;
   paloma::test::LoopbackPeer printer(paloma::test::LoopbackPeer::Options{
       [&](const std::string& got) {
-        // One answer per 200-byte request block.
-        if (got.size() / 200 <= answered) return paloma::test::LoopbackPeer::Reply{};
-        answered = got.size() / 200;
+        // One answer per request: each information request holds one OUT.
+        std::size_t requests = 0;
+        for (std::size_t at = got.find("OUT"); at != std::string::npos; at = got.find("OUT", at + 3))
+          ++requests;
+        if (requests <= answered) return paloma::test::LoopbackPeer::Reply{};
+        answered = requests;
         return paloma::test::LoopbackPeer::Reply{evil};
       },
       true, 30000});

@@ -56,6 +56,7 @@ TEST(PrinterUri, AcceptedFormsAndWhatTheyName) {
   EXPECT_EQ(u->dataBits, 7);
   EXPECT_EQ(u->stopBits, 2);
 
+  EXPECT_EQ(parsePrinterUri("serial:COM3?baud=9600", &why)->path, "\\\\.\\COM3");
   EXPECT_EQ(parsePrinterUri("usb:", &why)->location, "");
   EXPECT_EQ(parsePrinterUri("usb:1-1.4", &why)->location, "b001p1.4");
   EXPECT_EQ(parsePrinterUri("usb:b003p2", &why)->location, "b003p2");
@@ -73,7 +74,7 @@ TEST(PrinterUri, AcceptedFormsAndWhatTheyName) {
 TEST(PrinterUri, RefusedFormsSayWhy) {
   for (const char* bad :
        {"", "tcp://", "tcp://host:0", "tcp://host:65536", "tcp://ho st", "tcp://a:9100x",
-        "serial:ttyS0", "serial:/dev/ttyS0?baud=9601", "serial:/dev/ttyS0?speed=9600",
+        "serial:ttyS0", "serial:COM0", "serial:COM1x", "serial:/dev/ttyS0?baud=9601", "serial:/dev/ttyS0?speed=9600",
         "serial:/dev/ttyS0?parity=mark", "serial:/dev/ttyS0?bits=9", "usb:1-", "usb:x",
         "usb:1-1.2.3.4.5.6.7.8", "queue:", "queue:a/b", "queue:a b", "queue://server",
         "file:", "file:a\nb", "/dev/", "/dev/tty\r", "http://printer", "COM1"}) {
@@ -310,6 +311,30 @@ TEST(Handle, CloseEndsTheConnectionWithoutThePause) {
   EXPECT_FALSE(r.f.isOpen(kPeer));
   EXPECT_EQ(r.f.openSockets(), 0);
   EXPECT_TRUE(r.f.sleeps().empty());
+}
+
+TEST(Handle, ReconnectOpensTheSameAddressAgainWithTheHandlesBounds) {
+  Rig r;
+  paloma_printer* p = r.tcp();
+  r.f.queueRecvClosed(kPeer);
+  std::uint8_t byte = 0;
+  ASSERT_EQ(paloma_status(p, &byte), PALOMA_ERROR_CLOSED);
+  ASSERT_EQ(paloma_reconnect(p), PALOMA_OK) << paloma_last_error();
+  EXPECT_EQ(r.f.openSockets(), 1);  // the old connection was closed
+  r.f.clearJournal();
+  ASSERT_EQ(paloma_send_command(p, "CLS"), PALOMA_OK);
+  EXPECT_EQ(r.f.wire(kPeer), "CLS\r\n");
+  // A reconnect that fails leaves the handle, unconnected, until the next one.
+  paloma_printer* q = nullptr;
+  r.f.addTcpPeer("127.0.0.2:9100");
+  ASSERT_EQ(paloma_open("tcp://127.0.0.2", &q), PALOMA_OK);
+  r.f.failSocket(true);
+  EXPECT_NE(paloma_reconnect(q), PALOMA_OK);
+  EXPECT_EQ(paloma_send_command(q, "CLS"), PALOMA_ERROR_NOT_CONNECTED);
+  r.f.failSocket(false);
+  EXPECT_EQ(paloma_reconnect(q), PALOMA_OK);
+  EXPECT_EQ(paloma_send_command(q, "CLS"), PALOMA_OK);
+  EXPECT_EQ(paloma_close(q), PALOMA_OK);
 }
 
 TEST(Handle, TheLegacyLockNeverHoldsAHandleBack) {

@@ -70,11 +70,11 @@ TEST(PictureSameBits, CommandChecksumsAreThoseOfEveryPlatform) {
     int rotation, width, height;
     std::uint64_t sum;
   } cases[] = {
-      {"JPEG diffusion", &jpeg, Dither::Diffusion, 0, 203, 0, 0x5af53d1bb7c3fe73ull},
+      {"JPEG diffusion", &jpeg, Dither::Diffusion, 0, 203, 0, 0x9379eb0fbd247b81ull},
       {"JPEG ordered 90", &jpeg, Dither::Ordered, 90, 0, 300, 0xe6aa7a4368e64f8bull},
       {"JPEG threshold 270", &jpeg, Dither::Threshold, 270, 97, 0, 0xfd7137f5c3ab430dull},
       {"PNG RGBA diffusion 180", &png, Dither::Diffusion, 180, 0, 0, 0xe20edcd8d53a3726ull},
-      {"PNG RGBA ordered enlarged", &png, Dither::Ordered, 0, 401, 0, 0x84281a1898ec4f69ull},
+      {"PNG RGBA ordered enlarged", &png, Dither::Ordered, 0, 401, 0, 0xb9f44373e021aca9ull},
       {"GIF threshold", &gif, Dither::Threshold, 0, 80, 0, 0x01ce03953784e4deull},
   };
   // The encoder that made the JPEG must agree too, or the sums below say

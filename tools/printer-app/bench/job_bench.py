@@ -11,7 +11,7 @@ printed to the virtual printer:
   - picture: picture_path (bench/picture_path.cc): a printer handle, SIZE, CLS,
              paloma_image_file, PRINT, paloma_close (the library's own path);
   - cli:     `paloma image PICTURE --to tcp://... --print 1` (the same through
-             the command-line tool, whose close keeps the 1 s network pause).
+             the command-line tool).
 Each time is from the start of the submitting command to the label's PNG
 appearing in the virtual printer's output (its last byte taken and drawn),
 min / median / max over N runs. Then M jobs in a row, with the application's

@@ -1,6 +1,6 @@
-// Queries on an open device: the status byte and the dpi. A device of
-// the framework's own schemes (socket://) is asked with the raw request and
-// its reply read back; a paloma: device asks through its PALOMA handle.
+// Queries of a printer: the status byte and the dpi. A socket:// printer is
+// asked over a short connection of its own through the library (tcp://); a
+// paloma: device asks through its own PALOMA handle.
 #ifndef PALOMA_PRINTAPP_DEVICE_LINK_H
 #define PALOMA_PRINTAPP_DEVICE_LINK_H
 
@@ -24,6 +24,9 @@ void addPalomaScheme();
 // The PALOMA URI inside a "paloma:" device URI ("paloma:tcp://h:9100" ->
 // "tcp://h:9100"); empty when `deviceUri` is not one.
 std::string palomaUriOf(const char* deviceUri);
+// The library's URI of a socket:// device ("socket://h:9100/x?y" ->
+// "tcp://h:9100"); empty when it is none the library opens.
+std::string tcpUriOfSocket(const char* deviceUri);
 
 }  // namespace paloma::printapp
 

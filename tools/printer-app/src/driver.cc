@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -61,21 +62,62 @@ int resolutionOfDriver(const char* name) {
 
 // The dpi the printer reports through the information query, or 0.
 int askPrinterDpi(const char* deviceUri) {
-  pappl_device_t* device = papplDeviceOpen(deviceUri, "dpi", nullptr, nullptr);
-  if (!device) return 0;
+  // A socket:// printer is asked on a connection of the query's own; a
+  // paloma: device through its handle.
+  const bool socket = !tcpUriOfSocket(deviceUri).empty();
+  pappl_device_t* device = socket ? nullptr : papplDeviceOpen(deviceUri, "dpi", nullptr, nullptr);
+  if (!socket && !device) return 0;
   int dpi = 0;
   std::string reply;
   if (queryDpi(device, deviceUri, settings().replyTimeoutMs, &reply)) {
     dpi = std::atoi(reply.c_str());
     if (dpi != 203 && dpi != 300 && dpi != 600) dpi = 0;
   }
-  papplDeviceClose(device);
+  if (device) papplDeviceClose(device);
   return dpi;
+}
+
+// The dpi each printer last reported, kept in a file beside the state so
+// that a printer switched off when the server starts keeps its resolution.
+std::mutex dpiLock;
+
+std::map<std::string, int> loadDpis() {
+  std::map<std::string, int> dpis;
+  if (settings().dpiFile.empty()) return dpis;
+  std::ifstream in(settings().dpiFile);
+  std::string uri;
+  int dpi;
+  while (in >> dpi && std::getline(in >> std::ws, uri))
+    if (dpi == 203 || dpi == 300 || dpi == 600) dpis[uri] = dpi;
+  return dpis;
+}
+
+int rememberedDpi(const std::string& uri) {
+  std::lock_guard<std::mutex> guard(dpiLock);
+  const auto dpis = loadDpis();
+  const auto it = dpis.find(uri);
+  return it == dpis.end() ? 0 : it->second;
+}
+
+void rememberDpi(const std::string& uri, int dpi) {
+  if (settings().dpiFile.empty() || uri.find_first_of("\r\n") != std::string::npos) return;
+  std::lock_guard<std::mutex> guard(dpiLock);
+  auto dpis = loadDpis();
+  if (dpis[uri] == dpi) return;
+  dpis[uri] = dpi;
+  const std::string temp = settings().dpiFile + ".new";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    for (const auto& [u, d] : dpis) out << d << ' ' << u << '\n';
+    if (!out) return;
+  }
+  std::rename(temp.c_str(), settings().dpiFile.c_str());
 }
 
 struct JobState {
   PageSetup setup;
   int copies = 1;
+  bool statusUnanswered = false;  // the printer did not answer: not asked again in this job
   std::unique_ptr<BandWriter> writer;
 };
 
@@ -87,7 +129,8 @@ bool writeAll(pappl_device_t* device, const void* data, size_t size) {
 
 // Waits while the printer reports a fault that stops printing, up to the
 // fault wait; false when the job was cancelled or the wait ran out.
-bool waitWhileFaulted(pappl_job_t* job, pappl_device_t* device) {
+bool waitWhileFaulted(pappl_job_t* job, pappl_device_t* device, JobState* state) {
+  if (state->statusUnanswered) return true;
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const int interval = std::max(1, std::min(settings().statusIntervalSeconds, 5));
   int waited = 0;
@@ -96,7 +139,9 @@ bool waitWhileFaulted(pappl_job_t* job, pappl_device_t* device) {
     uint8_t byte = 0;
     if (!readStatusByte(printer, device, &byte)) {
       // A printer that does not answer status queries still takes jobs.
-      papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "The printer did not answer the status query.");
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                  "The printer did not answer the status query; printing without it.");
+      state->statusUnanswered = true;
       return true;
     }
     applyStatus(printer, true, byte);
@@ -135,17 +180,24 @@ const char* autoaddCallback(const char*, const char*, const char* deviceId, void
   return nullptr;
 }
 
-bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceUri,
+bool driverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char*, pappl_pr_driver_data_t* data, ipp_t**, void*) {
   int dpi = resolutionOfDriver(driverName);
   if (dpi == 0) {
     if (std::strcmp(driverName, "paloma") != 0) {
-      papplLog(nullptr, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName);
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName);
       return false;
     }
     dpi = deviceUri ? askPrinterDpi(deviceUri) : 0;
-    if (dpi == 0) {
-      papplLog(nullptr, PAPPL_LOGLEVEL_WARN,
+    if (dpi != 0 && deviceUri) {
+      rememberDpi(deviceUri, dpi);
+    } else if (deviceUri && (dpi = rememberedDpi(deviceUri)) != 0) {
+      // Off when the server started: what it answered last time.
+      papplLog(system, PAPPL_LOGLEVEL_WARN,
+               "The printer at \"%s\" did not report its resolution; %d dpi, as it last did.",
+               deviceUri, dpi);
+    } else {
+      papplLog(system, PAPPL_LOGLEVEL_WARN,
                "The printer at \"%s\" did not report its resolution; 203 dpi is assumed.",
                deviceUri ? deviceUri : "(none)");
       dpi = 203;
@@ -255,17 +307,19 @@ bool pollStatus(pappl_printer_t* printer) {
     auto it = offlineSince.find(printer);
     if (it != offlineSince.end() && time(nullptr) - it->second < kOfflineRetrySeconds) return true;
   }
-  if (papplPrinterGetNumberOfActiveJobs(printer) > 0 &&
-      papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
-    return true;  // the job asks the printer itself
-  pappl_device_t* device = papplPrinterOpenDevice(printer);
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return true;  // the job asks
   uint8_t byte = 0;
   bool answered = false;
-  if (device) {
-    answered = readStatusByte(printer, device, &byte);
-    papplPrinterCloseDevice(printer);
-  } else if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) {
-    return true;  // held by a job
+  const char* uri = papplPrinterGetDeviceURI(printer);
+  if (!tcpUriOfSocket(uri).empty()) {
+    answered = queryStatus(nullptr, uri, settings().replyTimeoutMs, &byte);
+  } else {
+    // A device that does not open is offline (or, rarely, just taken by a
+    // job starting now, which then sets the reasons itself).
+    if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
+      answered = readStatusByte(printer, device, &byte);
+      papplPrinterCloseDevice(printer);
+    }
   }
   applyStatus(printer, answered, byte);
   std::lock_guard<std::mutex> guard(lock);
@@ -336,7 +390,7 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u of %s: PRINT 1,%d.", page + 1,
               documentFormat ? documentFormat : "?", state->copies);
 
-  if (!waitWhileFaulted(job, device)) return false;
+  if (!waitWhileFaulted(job, device, state)) return false;
 
   const std::string start = pageStartCommands(setup);
   if (!writeAll(device, start.data(), start.size())) return false;

@@ -7,6 +7,7 @@
 #include <pappl/pappl.h>
 
 #include <cstdint>
+#include <string>
 
 namespace paloma::printapp {
 
@@ -17,6 +18,7 @@ struct AppSettings {
   int maxPdfPages = 1000;         // pages of one PDF job
   int pdfPageSeconds = 60;        // the converter's time for one page
   int replyTimeoutMs = 2000;      // a query's answer
+  std::string dpiFile;            // each printer's last reported dpi ("" keeps none)
 };
 AppSettings& settings();
 

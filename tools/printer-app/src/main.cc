@@ -14,7 +14,7 @@
 #include "device_link.h"
 #include "driver.h"
 #include "pdf_filter.h"
-#include "png_filter.h"
+#include "picture_filter.h"
 
 #ifndef PALOMA_VERSION
 #define PALOMA_VERSION "0"
@@ -47,6 +47,7 @@ pappl_system_t* createSystem(int n, cups_option_t* options, void*) {
     return nullptr;
   }
   pa::settings() = config.app;
+  if (!config.stateFile.empty()) pa::settings().dpiFile = config.stateFile + ".dpi";
 
   pappl_system_t* system = papplSystemCreate(
       static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
@@ -74,9 +75,12 @@ pappl_system_t* createSystem(int n, cups_option_t* options, void*) {
   papplSystemSetMIMECallback(system, detectFormat, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pa::pdfFilter,
                            nullptr);
-  // In place of the framework's own PNG reader, which loops on a file cut short.
-  papplSystemAddMIMEFilter(system, "image/png", "application/vnd.paloma-label", pa::pngFilter,
-                           nullptr);
+  // In place of the framework's own readers: its PNG reader loops on a file
+  // cut short, and its JPEG reader prints what came of one as half a label.
+  papplSystemAddMIMEFilter(system, "image/png", "application/vnd.paloma-label",
+                           pa::pictureFilter, nullptr);
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/vnd.paloma-label",
+                           pa::pictureFilter, nullptr);
   papplSystemAddTimerCallback(system, 0, config.app.statusIntervalSeconds, pollAll, nullptr);
 
   static std::string stateFile;

@@ -150,3 +150,10 @@ def pwg_bytes(canvas, dpi, one_bit=True, header=None):
         hdr = header or pwg_header(w, h, dpi, 8, 18, size_pt)
         lines = [_encode_line(row) for row in canvas.rows]
     return b"RaS2" + hdr + b"".join(lines)
+
+
+def urf_bytes(canvas, dpi):
+    """The canvas as a one-page Apple raster: 8-bit sGray."""
+    page = struct.pack(">BBBB8xIII8x", 8, 0, 1, 4, canvas.width, canvas.height, dpi)
+    return (b"UNIRAST\0" + struct.pack(">I", 1) + page +
+            b"".join(_encode_line(row) for row in canvas.rows))

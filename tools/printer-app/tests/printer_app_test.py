@@ -60,19 +60,31 @@ class Rig:
         self.env = dict(os.environ, SNAP_COMMON=os.path.join(self.dir, "run"))
         os.makedirs(self.env["SNAP_COMMON"])
         self.app_log = os.path.join(self.dir, "app.log")
+        self.app_stderr = open(os.path.join(self.dir, "app.stderr"), "w+")
+        self.start_app()
+        self.printer = "lab"
+        self.run_app("add", self.printer, "--device-uri", "socket://127.0.0.1:%d" % self.vp_port,
+                     "--driver", "paloma")
+        self.uri = "ipp://localhost:%d/ipp/print/%s" % (self.port, self.printer)
+
+    def start_app(self):
         self.app = subprocess.Popen(
             [APP, "server", "-o", "server-port=%d" % self.port,
              "-o", "state-file=" + os.path.join(self.dir, "state"),
              "-o", "spool-directory=" + os.path.join(self.dir, "spool"),
              "-o", "log-file=" + self.app_log, "-o", "log-level=debug",
              "-o", "status-interval=1", "-o", "max-pdf-pages=20"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env=self.env, stdout=subprocess.DEVNULL, stderr=self.app_stderr)
         if not wait_for(lambda: self._connects(self.port), 20):
             raise RuntimeError("the application did not listen on port %d" % self.port)
-        self.printer = "lab"
-        self.run_app("add", self.printer, "--device-uri", "socket://127.0.0.1:%d" % self.vp_port,
-                     "--driver", "paloma")
-        self.uri = "ipp://localhost:%d/ipp/print/%s" % (self.port, self.printer)
+
+    def stop_app(self):
+        try:
+            subprocess.run([APP, "shutdown"], env=self.env, timeout=20, capture_output=True)
+            self.app.wait(timeout=20)
+        except (subprocess.TimeoutExpired, OSError):
+            self.app.kill()
+            self.app.wait(timeout=10)
 
     def _vp_line(self, pattern):
         def found():
@@ -111,12 +123,7 @@ class Rig:
         return sorted(f for f in os.listdir(self.out) if re.fullmatch(r"label-\d+\.png", f))
 
     def close(self):
-        try:
-            subprocess.run([APP, "shutdown"], env=self.env, timeout=20, capture_output=True)
-            self.app.wait(timeout=20)
-        except (subprocess.TimeoutExpired, OSError):
-            self.app.kill()
-            self.app.wait(timeout=10)
+        self.stop_app()
         self.vp.send_signal(signal.SIGTERM)
         try:
             self.vp.wait(timeout=10)
@@ -124,6 +131,11 @@ class Rig:
             self.vp.kill()
             self.vp.wait(timeout=10)
         self.vp_log.close()
+        # A sanitizer's report on the server's standard error is a failure.
+        self.app_stderr.seek(0)
+        self.server_errors = [line for line in self.app_stderr.read().splitlines()
+                              if "Sanitizer" in line or "runtime error" in line]
+        self.app_stderr.close()
         if os.environ.get("PALOMA_KEEP_TEST_DIR"):
             print("kept", self.dir, file=sys.stderr)
         else:
@@ -151,6 +163,8 @@ class PrinterAppTest(unittest.TestCase):
     def tearDownClass(cls):
         if cls.rig:
             cls.rig.close()
+            if cls.rig.server_errors:
+                raise AssertionError("the server reported: " + "\n".join(cls.rig.server_errors))
 
     # ---- helpers
 
@@ -261,13 +275,15 @@ class PrinterAppTest(unittest.TestCase):
                       prn)
         self.assertTrue(prn.endswith(b"PRINT 1,1\r\n"), prn[-40:])
 
-    def test_03_pwg_raster_one_bit_and_gray(self):
+    def test_03_pwg_raster_one_bit_and_gray_and_apple_raster(self):
         c = self.picture()
         for one_bit in (True, False):
             with self.subTest(one_bit=one_bit):
                 label = self.print_and_get_label(pictures.pwg_bytes(c, DPI, one_bit),
                                                  "image/pwg-raster", "pic.pwg")
                 self.assert_label_matches(label, c)
+        label = self.print_and_get_label(pictures.urf_bytes(c, DPI), "image/urf", "pic.urf")
+        self.assert_label_matches(label, c)
 
     def test_04_jpeg_and_pdf_carry_a_qr_code(self):
         eps = os.path.join(self.tmp, "qr.eps")
@@ -322,8 +338,16 @@ class PrinterAppTest(unittest.TestCase):
         good = pictures.pwg_bytes(c, DPI)
         bad_header = bytearray(good)
         bad_header[4 + 384:4 + 392] = bytes([0, 0, 0, 3, 0, 0, 0, 3])  # 3 bits a dot
+        eps = os.path.join(self.tmp, "bad.eps")
+        jpg = os.path.join(self.tmp, "bad.jpg")
+        subprocess.run(["qrencode", "-t", "EPS", "-o", eps, "cut short"], check=True, timeout=20)
+        subprocess.run(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dEPSCrop",
+                        "-sDEVICE=jpeggray", "-r203", "-sOutputFile=" + jpg, eps], check=True,
+                       timeout=60)
+        jpeg = read_file(jpg)
         cases = [
             ("truncated PNG", png[:len(png) // 2], "image/png", "", ""),
+            ("truncated JPEG", jpeg[:len(jpeg) // 2], "image/jpeg", "", ""),
             ("PWG with a bad header", bytes(bad_header), "image/pwg-raster", "", ""),
             ("PDF of 100,000 pages", pdf_bomb(100000), "application/pdf", "", ""),
             ("not a PDF", b"%PDF-1.4\n" + b"garbage " * 1000, "application/pdf", "", ""),
@@ -367,11 +391,16 @@ class PrinterAppTest(unittest.TestCase):
             self.assertTrue(wait_for(lambda: self.printer_attrs().get(
                 "printer-state-reasons") == "none", 5), self.printer_attrs())
             # Each condition of the byte has its reason.
+            # (A paused printer pauses the queue: "paused" with the state stopped.)
             for byte, reason in ((0x01, "cover-open"), (0x02, "media-jam"),
-                                 (0x08, "marker-supply-empty")):
+                                 (0x08, "marker-supply-empty"), (0x10, "paused")):
                 self.rig.set_status(byte)
                 self.assertTrue(wait_for(lambda: reason in self.printer_attrs().get(
                     "printer-state-reasons", ""), 5), (reason, self.printer_attrs()))
+            self.assertEqual(self.printer_attrs()["printer-state"], "stopped")
+            self.rig.set_status(0)
+            self.assertTrue(wait_for(lambda: self.printer_attrs().get("printer-state") == "idle",
+                                     5), self.printer_attrs())
         finally:
             self.rig.set_status(0)
 
@@ -412,6 +441,31 @@ class PrinterAppTest(unittest.TestCase):
         finally:
             self.rig.uri = uri
         self.assert_still_serving()
+
+    def test_12_a_printer_off_at_start_keeps_its_resolution(self):
+        """The dpi a printer reported is kept: after a restart with the
+        printer off, its queue still has that resolution."""
+        out = os.path.join(self.tmp, "hires")
+        with open(os.path.join(self.tmp, "hires.txt"), "w+") as log:
+            vp = subprocess.Popen([VPRINTER, "--listen", "127.0.0.1:0", "--dpi", "300", "--out",
+                                   out], stdout=log, stderr=subprocess.STDOUT)
+            try:
+                port = wait_for(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)",
+                                                  open(log.name).read()), 10)
+                self.rig.run_app("add", "hires", "--device-uri",
+                                 "socket://127.0.0.1:%s" % port.group(1), "--driver", "paloma")
+            finally:
+                vp.send_signal(signal.SIGTERM)
+                vp.wait(timeout=10)
+        self.rig.stop_app()
+        self.rig.start_app()
+        uri = self.rig.uri
+        self.rig.uri = "ipp://localhost:%d/ipp/print/hires" % self.rig.port
+        try:
+            self.assertEqual(self.printer_attrs()["printer-resolution-supported"], "300dpi")
+        finally:
+            self.rig.uri = uri
+        self.assert_still_serving()  # and the first printer came back too
 
     def test_09_lp_through_cups(self):
         if not shutil.which("lpadmin") or not shutil.which("lp"):

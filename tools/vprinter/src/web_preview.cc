@@ -15,6 +15,7 @@
 #include <map>
 #include <sstream>
 
+#include "handle/status_conditions.h"
 #include "json_log.h"
 #include "options.h"
 #include "web_assets.h"
@@ -280,6 +281,20 @@ bool WebPreview::nextEvents(uint64_t& cursor, std::string& out, int ms) {
   return true;
 }
 
+// The status bits and their names as the page shows them: the library's own
+// table, so that the page, the SDK and its tools use the same words.
+namespace {
+std::string statusConditionsJson() {
+  std::string list = "[";
+  for (const paloma::StatusCondition& c : paloma::kStatusConditions) {
+    JsonObject o;
+    o.add("bit", static_cast<long long>(c.bit)).add("name", c.name);
+    list += (list.size() > 1 ? "," : "") + o.str();
+  }
+  return list + "]";
+}
+}  // namespace
+
 std::string WebPreview::printerJson() {
   const PrinterOptions& o = printer_.options();
   JsonObject settings;
@@ -298,7 +313,8 @@ std::string WebPreview::printerJson() {
       .add("code_page", o.codePage)
       .add("status", static_cast<long long>(printer_.status()))
       .add("tcp", tcp)
-      .addJson("settings", settings.str());
+      .addJson("settings", settings.str())
+      .addJson("status_conditions", statusConditionsJson());
   return j.str();
 }
 

@@ -93,6 +93,15 @@ TEST(WebPreview, OnlyThePrintersOwnPageChangesTheStatus) {
   auto facts = rig.client().Get("/api/printer");
   ASSERT_TRUE(facts);
   EXPECT_NE(facts->body.find("\"status\":0"), std::string::npos) << facts->body;
+  // The page names the bits with the library's table, every bit once.
+  EXPECT_NE(facts->body.find("\"status_conditions\":[{\"bit\":1,\"name\":\"head open\"},"
+                             "{\"bit\":2,\"name\":\"paper jam\"},{\"bit\":4,\"name\":\"paper empty\"},"
+                             "{\"bit\":8,\"name\":\"ribbon empty\"},{\"bit\":16,\"name\":\"paused\"},"
+                             "{\"bit\":32,\"name\":\"printing\"},"
+                             "{\"bit\":64,\"name\":\"unknown condition\"},"
+                             "{\"bit\":128,\"name\":\"other error\"}]"),
+            std::string::npos)
+      << facts->body;
   // Each change reached the pages.
   std::string ev = rig.events("\"status\":0}");
   EXPECT_NE(ev.find("event: status\ndata: {\"status\":17}"), std::string::npos) << ev;

@@ -4,10 +4,9 @@
 // file pasted or chosen here is printed as a stream of its own.
 'use strict';
 
-const STATUS_BITS = [
-  [0x01, 'head open'], [0x02, 'paper jam'], [0x04, 'out of paper'], [0x08, 'out of ribbon'],
-  [0x10, 'paused'], [0x20, 'printing'], [0x80, 'other error'],
-];
+// The status bits and their names, [bit, name], as the printer gives them
+// (/api/printer: the library's own table).
+let STATUS_BITS = [];
 
 function $(sel, root) { return (root || document).querySelector(sel); }
 
@@ -47,6 +46,22 @@ async function sendStatus(byte) {
   }
 }
 
+// One checkbox per condition of the table, before the Ready button.
+function setStatusConditions(conditions) {
+  STATUS_BITS = conditions.map((c) => [c.bit, c.name]);
+  const form = $('#status-form');
+  for (const old of form.querySelectorAll('label')) old.remove();
+  const ready = $('#status-ready');
+  for (const [bit, name] of STATUS_BITS) {
+    const label = document.createElement('label');
+    const box = document.createElement('input');
+    box.type = 'checkbox';
+    box.value = String(bit);
+    label.append(box, ' ' + name);
+    form.insertBefore(label, ready);
+  }
+}
+
 function formStatus() {
   let byte = 0;
   for (const box of document.querySelectorAll('#status-form input')) {
@@ -74,6 +89,7 @@ async function loadPrinter() {
   fact(facts, 'resolution', p.dpi + ' dpi');
   fact(facts, 'serial number', p.serial_number);
   fact(facts, 'code page', p.code_page);
+  if (Array.isArray(p.status_conditions)) setStatusConditions(p.status_conditions);
   if (p.tcp) fact(facts, 'listening on', p.tcp);
   const body = $('#settings tbody');
   body.replaceChildren();

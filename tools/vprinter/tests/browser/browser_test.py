@@ -6,7 +6,7 @@ over the DevTools protocol on a pipe: no port, nothing downloaded), then:
   1. a label printed with the SDK appears on the open page within 2 s, without
      a reload, and the picture the page shows has the dots of the PNG on disk;
   2. a stream with an error shows the error, on its label and in the problems;
-  3. ticking "out of paper" on the page makes the SDK's status query answer
+  3. ticking "paper empty" on the page makes the SDK's status query answer
      "04"; "Ready" makes it "00" again;
   4. a label built over three connections lists all its commands, readable;
      clicking one outlines the dots it drew; an unknown command is outlined on
@@ -538,8 +538,8 @@ def run(args, work):
         browser.js("document.querySelector('#status-form input[value=\"4\"]').click()")
         wait_for("the page's status", lambda: browser.js("document.body.dataset.status") == "4", 5)
         status = sdk(args.client, printer.tcp, "status")
-        check(status == "04", f"after 'out of paper' on the page the SDK read {status}")
-        check(browser.js("document.querySelector('#status-words').textContent") == "out of paper",
+        check(status == "04", f"after 'paper empty' on the page the SDK read {status}")
+        check(browser.js("document.querySelector('#status-words').textContent") == "paper empty",
               "the status in words")
         browser.js("document.querySelector('#status-ready').click()")
         wait_for("the page's status", lambda: browser.js("document.body.dataset.status") == "0", 5)
