@@ -326,8 +326,16 @@ class Connection {
   bool open(const std::string& uri, const Target& t, std::string* why) {
     paloma_clear_error();
     g_lastMessage.clear();
+    const auto start = std::chrono::steady_clock::now();
+    if (g_verbose) std::fprintf(stderr, "paloma: debug: opening %s\n", describe(t).c_str());
     paloma_result r = paloma_open(uri.c_str(), &p_);
-    if (r == PALOMA_OK) return true;
+    if (r == PALOMA_OK) {
+      if (g_verbose)
+        std::fprintf(stderr, "paloma: debug: %s open after %.0f ms\n", describe(t).c_str(),
+                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               start).count());
+      return true;
+    }
     std::string fallback =
         t.kind == TargetKind::Tcp ? "no printer answered"
         : t.kind == TargetKind::Usb ? "no USB printer of the maker is connected"
@@ -347,6 +355,8 @@ class Connection {
     paloma_clear_error();
     paloma_result r = paloma_close(p_);
     p_ = nullptr;
+    if (g_verbose)
+      std::fprintf(stderr, "paloma: debug: connection closed: %s\n", paloma_result_text(r));
     if (r == PALOMA_OK) return true;
     if (why) *why = reason(paloma_result_text(r));
     return false;
