@@ -183,6 +183,8 @@ TEST(CliVerbose, DebugMessagesOnlyWhenAsked) {
   EXPECT_EQ(loud.rc, 0) << loud.err;
   EXPECT_EQ(quiet.err.find("debug:"), std::string::npos) << quiet.err;
   EXPECT_NE(loud.err.find("paloma: debug: printer " + peerUri(peer)), std::string::npos) << loud.err;
+  EXPECT_NE(loud.err.find("paloma: debug: opening " + peerUri(peer)), std::string::npos) << loud.err;
+  EXPECT_NE(loud.err.find("paloma: debug: connection closed"), std::string::npos) << loud.err;
 }
 
 }  // namespace

@@ -323,8 +323,16 @@ class Connection {
   bool open(const std::string& uri, const Target& t, std::string* why) {
     paloma_clear_error();
     g_lastMessage.clear();
+    const auto start = std::chrono::steady_clock::now();
+    if (g_verbose) std::fprintf(stderr, "paloma: debug: opening %s\n", describe(t).c_str());
     paloma_result r = paloma_open(uri.c_str(), &p_);
-    if (r == PALOMA_OK) return true;
+    if (r == PALOMA_OK) {
+      if (g_verbose)
+        std::fprintf(stderr, "paloma: debug: %s open after %.0f ms\n", describe(t).c_str(),
+                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               start).count());
+      return true;
+    }
     std::string fallback =
         t.kind == TargetKind::Tcp ? "no printer answered"
         : t.kind == TargetKind::Usb ? "no USB printer of the maker is connected"
@@ -344,6 +352,8 @@ class Connection {
     paloma_clear_error();
     paloma_result r = paloma_close(p_);
     p_ = nullptr;
+    if (g_verbose)
+      std::fprintf(stderr, "paloma: debug: connection closed: %s\n", paloma_result_text(r));
     if (r == PALOMA_OK) return true;
     if (why) *why = reason(paloma_result_text(r));
     return false;
@@ -977,11 +987,11 @@ const char* const kLabelHelp =
     "--data TABLE.csv prints one label per row of the table (its first line names\n"
     "the columns): \"{order}\" in an item's data is the row's \"order\" field,\n"
     "\"{counter}\" the row's number from 1; \"{{\" and \"}}\" are braces. Data with a\n"
-    "double quote is refused (the printer would end the text there); data that starts\n"
-    "with @ names a variable of the printer. Every label\n"
-    "is checked by the library's builders before the first byte goes to the\n"
-    "printer; --check only checks. Exit code 0 printed (or checked), 1 the printer\n"
-    "failed, 2 a wrong command line, label file or table.\n\n"
+    "double quote is refused (the printer would end the text there); data starting\n"
+    "with @ names a variable of the printer. Every label is checked by the library's\n"
+    "builders before the first byte goes to the printer; --check only checks.\n"
+    "Exit code 0 printed (or checked), 1 the printer failed, 2 a wrong command\n"
+    "line, label file or table.\n\n"
     "Printer addresses (URI):\n";
 
 // Reads a whole file ('-' standard input), at most `max` bytes; false with
