@@ -166,6 +166,94 @@ class BenchPrinter {
   std::thread thread_;
 };
 
+// Many answering printers served by one thread (poll over every listener and
+// connection), so that the callers do not share the cores with a thread per
+// printer. Printer `silent` (or none, -1) reads and never answers.
+class PrinterPool {
+ public:
+  PrinterPool(int count, int silent) : silent_(silent) {
+    for (int i = 0; i < count; ++i) {
+      int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t len = sizeof a;
+      if (l < 0 || bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(l, 4) != 0 ||
+          getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (l >= 0) close(l);
+        ports_.push_back(0);
+        continue;
+      }
+      ports_.push_back(ntohs(a.sin_port));
+      slots_.push_back({l, -1, i, {}});
+    }
+    thread_ = std::thread([this] { run(); });
+  }
+  ~PrinterPool() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (Slot& s : slots_) {
+      if (s.conn >= 0) close(s.conn);
+      close(s.listener);
+    }
+  }
+  PrinterPool(const PrinterPool&) = delete;
+  PrinterPool& operator=(const PrinterPool&) = delete;
+
+  std::string uri(int i) const {
+    return "tcp://127.0.0.1:" + std::to_string(ports_[static_cast<std::size_t>(i)]);
+  }
+
+ private:
+  struct Slot {
+    int listener;
+    int conn;
+    int index;
+    std::string carry;
+  };
+
+  void run() {
+    std::vector<pollfd> fds;
+    std::vector<char> buf(64 * 1024);
+    static const std::string kStatus = "\x1b!?";
+    while (!stop_) {
+      fds.clear();
+      for (Slot& s : slots_) fds.push_back({s.conn >= 0 ? s.conn : s.listener, POLLIN, 0});
+      if (poll(fds.data(), fds.size(), 50) <= 0) continue;
+      for (std::size_t k = 0; k < slots_.size(); ++k) {
+        if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        Slot& s = slots_[k];
+        if (s.conn < 0) {
+          s.conn = accept4(s.listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+          continue;
+        }
+        ssize_t n = recv(s.conn, buf.data(), buf.size(), 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+          close(s.conn);
+          s.conn = -1;
+          s.carry.clear();
+          continue;
+        }
+        if (n < 0 || s.index == silent_) continue;
+        std::string text = s.carry + std::string(buf.data(), static_cast<std::size_t>(n));
+        std::string answer;
+        std::size_t from = 0;
+        for (std::size_t at; (at = text.find(kStatus, from)) != std::string::npos;
+             from = at + kStatus.size())
+          answer.push_back('\0');
+        s.carry = text.substr(std::max(from, text.size() > 4 ? text.size() - 4 : 0));
+        if (!answer.empty()) send(s.conn, answer.data(), answer.size(), MSG_NOSIGNAL);
+      }
+    }
+  }
+
+  int silent_;
+  std::vector<int> ports_;
+  std::vector<Slot> slots_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 std::string uriOf(const BenchPrinter& p) { return "tcp://127.0.0.1:" + std::to_string(p.port()); }
 
 double percentile(std::vector<double> v, double p) {
@@ -189,18 +277,28 @@ constexpr int kSilentBoundMs = 1000;
 
 // Handles: `printers` printers from as many threads, the last silent when
 // `silent` (its handle waits out a 1 s reply bound, again and again, until
-// the others are done).
+// the others are done); the printers a thread each, or all on one thread
+// when `pooled`.
 void BM_HandleRoundTrip(benchmark::State& state) {
   const int printers = static_cast<int>(state.range(0));
   const bool silent = state.range(1) != 0;
+  const bool pooled = state.range(2) != 0;
   std::vector<std::unique_ptr<BenchPrinter>> peers;
+  std::unique_ptr<PrinterPool> pool;
+  if (pooled) pool = std::make_unique<PrinterPool>(printers, silent ? printers - 1 : -1);
   std::vector<paloma_printer*> handles;
   for (int i = 0; i < printers; ++i) {
-    peers.push_back(std::make_unique<BenchPrinter>(silent && i == printers - 1
-                                                       ? BenchPrinter::Mode::Silent
-                                                       : BenchPrinter::Mode::Answer));
+    std::string uri;
+    if (pooled) {
+      uri = pool->uri(i);
+    } else {
+      peers.push_back(std::make_unique<BenchPrinter>(silent && i == printers - 1
+                                                         ? BenchPrinter::Mode::Silent
+                                                         : BenchPrinter::Mode::Answer));
+      uri = uriOf(*peers.back());
+    }
     paloma_printer* p = nullptr;
-    if (paloma_open(uriOf(*peers.back()).c_str(), &p) != PALOMA_OK) {
+    if (paloma_open(uri.c_str(), &p) != PALOMA_OK) {
       state.SkipWithError("a loopback printer did not open");
       for (paloma_printer* h : handles) paloma_close(h);
       return;
@@ -245,10 +343,12 @@ void BM_HandleRoundTrip(benchmark::State& state) {
   state.counters["silent_waits"] = silentWaits;
 }
 BENCHMARK(BM_HandleRoundTrip)
-    ->ArgNames({"printers", "silent"})
-    ->Args({1, 0})
-    ->Args({32, 0})
-    ->Args({32, 1})
+    ->ArgNames({"printers", "silent", "pooled"})
+    ->Args({1, 0, 0})
+    ->Args({32, 0, 0})
+    ->Args({32, 1, 0})
+    ->Args({32, 0, 1})
+    ->Args({32, 1, 1})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
@@ -565,9 +665,9 @@ int main(int argc, char** argv) {
       return f.get(name).counter(counter);
     };
     std::printf("\nAgainst the targets:\n");
-    const double one = figure("BM_HandleRoundTrip/printers:1/silent:0", "p99_ms");
+    const double one = figure("BM_HandleRoundTrip/printers:1/silent:0/pooled:0", "p99_ms");
     const double many =
-        figure("BM_HandleRoundTrip/printers:32/silent:1", "p99_ms");
+        figure("BM_HandleRoundTrip/printers:32/silent:1/pooled:1", "p99_ms");
     const double legacy =
         figure("BM_LegacySlotRoundTrip/slots:5/silent:1", "p99_ms");
     std::printf("  round trip p99: one handle %.2f ms; 32 handles, one silent %.2f ms (target < 5); "

@@ -5,6 +5,7 @@ figures the targets are stated in, as min / median / max over the processes.
   bench/repeat.py build-rel/bench/fonttext_bench
   bench/repeat.py build-rel/bench/latency_bench --runs 7
   bench/repeat.py build-rel/bench/sendfile_bench --baseline OLD/bench/sendfile_bench
+  bench/repeat.py build-rel/bench/handles_bench
 
 Each process writes its results as JSON (Google Benchmark's --benchmark_out);
 a ratio is taken within one process, so that both sides of it saw the same
@@ -105,8 +106,54 @@ def sendfile_figures(r):
     return out
 
 
+def handles_figures(r):
+    out = {}
+    for name, label in (("BM_HandleRoundTrip/printers:1/silent:0/pooled:0", "one handle"),
+                        ("BM_HandleRoundTrip/printers:32/silent:0/pooled:0", "32 handles"),
+                        ("BM_HandleRoundTrip/printers:32/silent:1/pooled:0", "32 handles, one silent"),
+                        ("BM_HandleRoundTrip/printers:32/silent:0/pooled:1",
+                         "32 handles, printers on one thread"),
+                        ("BM_HandleRoundTrip/printers:32/silent:1/pooled:1",
+                         "32 handles, one silent, printers on one thread"),
+                        ("BM_LegacySlotRoundTrip/slots:1/silent:0", "legacy, one slot"),
+                        ("BM_LegacySlotRoundTrip/slots:5/silent:1", "legacy, 5 slots, one silent")):
+        b = r.get(name)
+        if b:
+            out[f"round trip p50 ms, {label}"] = b["p50_ms"]
+            out[f"round trip p99 ms, {label}"] = b["p99_ms"]
+    one, eight = r.get("BM_SlowReaders/printers:1"), r.get("BM_SlowReaders/printers:8")
+    if one and eight:
+        out["slow readers: 8 printers / one, throughput"] = \
+            eight["bytes_per_second"] / one["bytes_per_second"]
+        out["slow readers: one printer, MB/s"] = one["bytes_per_second"] / 1e6
+    for reply in ("5", "0"):
+        p1, p16 = r.get(f"BM_StatusPoll/threads:1/reply_ms:{reply}"), \
+            r.get(f"BM_StatusPoll/threads:16/reply_ms:{reply}")
+        if p1 and p16:
+            out[f"status polls/s, one handle, {reply} ms printer"] = p1["polls_per_s"]
+            out[f"status polls/s, 16 handles, {reply} ms printer"] = p16["polls_per_s"]
+            out[f"status polling: 16 handles / one, {reply} ms printer"] = \
+                p16["polls_per_s"] / p1["polls_per_s"]
+    for threads in ("1", "5"):
+        b = r.get(f"BM_LegacyStatusPoll/threads:{threads}/reply_ms:5")
+        if b:
+            out[f"legacy status polls/s, {threads} slots"] = b["polls_per_s"]
+    b = r.get("BM_QueriesResident")
+    if b:
+        out["resident growth over 100,000 query pairs, KB"] = b["rss_growth_kb"]
+    for name, label in (("BM_HandleOpenStatusClose", "handle open+status+close, ms"),
+                        ("BM_LegacyOpenStatusClose", "legacy open+status+close, ms"),
+                        ("BM_CliStatus", "paloma status process, ms")):
+        b = r.get(name)
+        if b:
+            out[label] = b["real_time"]
+    return out
+
+
 def figures(runs):
     names = " ".join(runs)
+    if "BM_HandleRoundTrip" in names:
+        return handles_figures(runs)
     if "BM_Windowsfont" in names:
         return fonttext_figures(runs)
     if "BM_LibraryRound" in names:

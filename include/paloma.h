@@ -1681,8 +1681,7 @@ typedef enum paloma_result {
  * The forms:
  *  - `tcp://HOST[:PORT]`: a networked printer; HOST a name or IPv4 address,
  *    PORT 9100 when not given. Connects within the connect bound.
- *  - `serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]` (or `serial:COM3...`,
- *    COM1 being /dev/ttyS0 on Linux): a serial port; N one
+ *  - `serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]`: a serial port; N one
  *    of 2400..115200 (the port's own speed when not given), P none, odd or
  *    even, B 7 or 8, S 1 or 2.
  *  - `usb:`: the maker's USB printer (the last one found, as openport("USB"));

@@ -72,6 +72,8 @@ run_examples() {  # DIR: the examples built there run against the printer
   "$dir/hostfont_scripts" 127.0.0.1 "$port" || fail "$dir/hostfont_scripts failed"
   "$dir/five_slots" 127.0.0.1:"$port" 127.0.0.1:"$port" 127.0.0.1:"$port" 127.0.0.1:"$port" \
     127.0.0.1:"$port" >/dev/null || fail "$dir/five_slots failed"
+  "$dir/many_printers" "tcp://127.0.0.1:$port" "tcp://127.0.0.1:$port" | grep -q ready ||
+    fail "$dir/many_printers failed"
 }
 
 log "examples with find_package(paloma)"
@@ -85,7 +87,7 @@ mkdir -p "$WORK/ex-pc" "$WORK/ex-pcs"
 cflags=$(pkg-config --cflags paloma | xargs)
 [ "$cflags" = "-I$PREFIX/lib/pkgconfig/../../include" ] || fail "pkg-config --cflags gives more than the include folder: $cflags"
 static_libs=$(pkg-config --static --libs paloma | sed 's/-lpaloma\b//')
-for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c; do
+for ex in label_demo.cc status_poll.c hostfont_scripts.cc five_slots.c many_printers.c; do
   name=${ex%.*}
   case $ex in *.cc) cc=(g++ -std=c++17 -Wall -Werror) ;; *) cc=(gcc -std=c11 -Wall -Werror) ;; esac
   # shellcheck disable=SC2046,SC2086

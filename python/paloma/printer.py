@@ -745,7 +745,11 @@ class Printer:
         args = (*numbers, style, 1 if underline else 0, face_bytes, text)
         narrow = len(text) <= NARROW_TEXT_LIMIT and all(ord(c) <= 0xFF for c in text)
         if self._handle is not None:
-            self._unsupported("host_font_text (it has no handle form yet)")
+            # Any text goes as UTF-8 on a handle.
+            self._call("paloma_windowsfont", "the text was not sent (it may lie wholly off the "
+                       "label or exceed 2400 x 12000 dots, or the printer did not take it)",
+                       *numbers, style, 1 if underline else 0, face_bytes, text.encode("utf-8"))
+            return
         if self._slot is None:
             fn = "windowsfontW" if narrow else "windowsfontM"
             result = getattr(raw, fn)(*args)
@@ -867,13 +871,19 @@ class Printer:
         name), in `memory` ("F" flash, "E" expansion) when given. The file
         is read whole and sent in one piece: blocks for the transfer."""
         self._ready()
-        if self._handle is not None:
-            self._unsupported("download (it has no handle form yet)")
         local = os.fsencode(path)
         target = cmd.field(name if name is not None else Path(os.fsdecode(local)).name, "name")
         if '"' in target or not target:
             raise RefusedArgumentError(f"name {target!r} is empty or holds a double quote")
         name_bytes = self._bytes(target, "name")
+        if self._handle is not None:
+            if b"\0" in local:
+                raise RefusedArgumentError("the path holds a NUL")
+            mem_arg = None if memory is None else \
+                self._bytes(cmd.field(memory, "memory"), "memory")
+            self._handle_file_call("paloma_download", f"the download of {os.fsdecode(local)}",
+                                   local, mem_arg, local, name_bytes)
+            return
         if memory is not None:
             mem = self._bytes(cmd.field(memory, "memory"), "memory")
             fn = "downloadmemory" if self._slot is None else "downloadmemorymult"
@@ -893,20 +903,22 @@ class Printer:
         if self._handle is not None:
             if b"\0" in local:
                 raise RefusedArgumentError("the path holds a NUL")
-            try:
-                with open(local, "rb") as f:
-                    data = f.read()
-            except OSError as e:
-                raise PalomaOSError(f"cannot read {os.fsdecode(local)}", function="send_file",
-                                    reason=e.strerror or "", code=e.errno or 0,
-                                    filename=os.fsdecode(local)) from None
-            self._write(data + b"\r\n", os.fsdecode(local))
+            self._handle_file_call("paloma_send_file", os.fsdecode(local), local, local)
             return
         if self._slot is None:
             fn, call = "sendfile", (lambda: raw.sendfile(local))
         else:
             fn, call = "sendfilemult", (lambda: raw.sendfilemult(self._slot, local))
         self._file_call(fn, call, local, os.fsdecode(local))
+
+    def _handle_file_call(self, fn: str, what: str, local: bytes, *args: Any) -> None:
+        """A file function on the handle; a file that cannot be read comes
+        out as PalomaOSError with its name."""
+        try:
+            self._call(fn, f"{what} failed", *args)
+        except PalomaOSError as e:
+            e.filename = os.fsdecode(local)
+            raise
 
     def _file_call(self, fn: str, call: Callable[[], int], local: bytes, what: str) -> None:
         if b"\0" in local:

@@ -103,7 +103,7 @@ def test_a_silent_printer_stalls_only_its_own_handle(start_vprinter, silent_peer
 
 
 def test_refusals_and_the_closed_handle(tmp_path: Path) -> None:
-    for bad in ("", "tcp://", "http://127.0.0.1", "queue:a b", "serial:COM1", "tcp://h:0"):
+    for bad in ("", "tcp://", "http://127.0.0.1", "queue:a b", "serial:COM0", "serial:COM257", "tcp://h:0"):
         with pytest.raises(paloma.RefusedArgumentError):
             paloma.Printer.open(bad)
     with pytest.raises(paloma.RefusedArgumentError):
@@ -113,8 +113,6 @@ def test_refusals_and_the_closed_handle(tmp_path: Path) -> None:
     p = paloma.Printer.open("file:" + str(tmp_path / "capture.prn"))
     with pytest.raises(paloma.UnsupportedError):
         p.status()
-    with pytest.raises(paloma.UnsupportedError):
-        p.host_font_text(0, 0, "x")
     p.close()
     p.close()  # again: nothing
     assert p.closed
@@ -144,6 +142,7 @@ def test_a_handle_sends_what_the_library_builders_send(tmp_path: Path) -> None:
         p.image(picture, 8, 9, width=4)
         p.send("DIRECTION 1")
         p.send_raw(b"\x1b!R")
+        p.host_font_text(10, 10, "Hello", height=24, bold=True)
         p.print(sets=2, copies=3)
 
     received = []
@@ -159,15 +158,21 @@ def test_a_handle_sends_what_the_library_builders_send(tmp_path: Path) -> None:
             peer.stop()
     assert received[0] and received[0] == received[1]
 
-    # A file goes out as it is, then CR LF.
+    # A file goes out as it is, then CR LF (the network's single connection
+    # ends it with CR LF NUL instead); a download has its header first.
     commands = tmp_path / "cmds.txt"
     commands.write_bytes(b"CLS\r\nPRINT 1,1")
     capture = tmp_path / "capture.prn"
     with paloma.Printer.open(f"file:{capture}") as p:
         p.send_file(commands)
-        with pytest.raises(paloma.PalomaOSError):
+        p.download(picture, "DOT.PGM")
+        p.download(picture, "DOT2.PGM", memory="F")
+        with pytest.raises(paloma.PalomaOSError) as missing:
             p.send_file(tmp_path / "missing.txt")
-    assert capture.read_bytes() == b"CLS\r\nPRINT 1,1\r\n"
+        assert missing.value.filename == str(tmp_path / "missing.txt")
+    pgm = picture.read_bytes()
+    assert capture.read_bytes() == (b"CLS\r\nPRINT 1,1\r\n" + b'DOWNLOAD "DOT.PGM",15,' + pgm +
+                                    b"\r\n" + b'DOWNLOAD F,"DOT2.PGM",15,' + pgm + b"\r\n")
 
 
 def test_found_printer_uri_takes_the_answers_tcp_port() -> None:

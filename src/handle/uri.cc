@@ -176,14 +176,8 @@ std::optional<PrinterUri> parsePrinterUri(std::string_view uri, std::string* why
     auto q = rest.find('?');
     u.kind = UriKind::Serial;
     u.path = std::string(rest.substr(0, q));
-    long comNumber = 0;
-    if (startsWith(u.path, "COM") && parseNumber(std::string_view(u.path).substr(3), 1, 256,
-                                                 &comNumber)) {
-      // A port by its Windows name (COM1 is /dev/ttyS0 on Linux).
-      u.path = "\\\\.\\" + u.path;
-    } else if (!validDevicePath(u.path)) {
-      *why = "a serial port is a device path under /dev/ or a name COM1 to COM256, as in "
-             "serial:/dev/ttyUSB0 or serial:COM3";
+    if (!validDevicePath(u.path)) {
+      *why = "a serial port is a device path under /dev/, as in serial:/dev/ttyUSB0";
       return std::nullopt;
     }
     if (q != std::string_view::npos && !parseSerialOptions(rest.substr(q + 1), &u, why))

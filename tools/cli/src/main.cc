@@ -2,10 +2,7 @@
 // a label printer, draw host-font text, and find printers on the network.
 #include <getopt.h>
 #include <iconv.h>
-#include <netdb.h>
-#include <arpa/inet.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -365,86 +362,6 @@ class Connection {
  private:
   paloma_printer* p_ = nullptr;
 };
-
-// A host name or dotted address as the dotted IPv4 address openethernet takes.
-bool resolveIPv4(const std::string& host, std::string* dotted, std::string* why) {
-  in_addr a{};
-  if (inet_pton(AF_INET, host.c_str(), &a) == 1) {
-    *dotted = host;
-    return true;
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
-  if (rc != 0 || !res) {
-    *why = "cannot find the IPv4 address of " + host + ": " + gai_strerror(rc);
-    return false;
-  }
-  char buf[INET_ADDRSTRLEN];
-  auto* sin = reinterpret_cast<sockaddr_in*>(res->ai_addr);
-  inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf);
-  freeaddrinfo(res);
-  *dotted = buf;
-  return true;
-}
-
-// Opens the library's single connection to `t`, for the drawing that has no
-// handle form yet (host-font text).
-bool openSingleConnection(const Target& t, std::string* why) {
-  paloma_clear_error();
-  g_lastMessage.clear();
-  std::string name = describe(t);
-  switch (t.kind) {
-    case TargetKind::Tcp: {
-      std::string address;
-      if (!resolveIPv4(t.host, &address, why)) return false;
-      if (openethernet(address.c_str(), t.port) == 1) return true;
-      *why = "cannot connect to " + name + ": " +
-             reason("no printer answered at " + address + " port " + std::to_string(t.port));
-      return false;
-    }
-    case TargetKind::Serial: {
-      if (t.parity >= 0 || t.dataBits || t.stopBits) {
-        *why = "host-font text goes to a serial port at its own parity, data and stop bits; "
-               "give only baud=N";
-        return false;
-      }
-      if (std::strcmp(opencomport(t.path.c_str()), "1") != 0) {
-        *why = "cannot open " + t.path + ": " +
-               reason("the port does not exist or is in use (check the path and its permissions)");
-        return false;
-      }
-      if (t.baud && SetRS232(std::to_string(t.baud).c_str(), "", "", "") != 1) {
-        *why = "cannot set " + t.path + " to " + std::to_string(t.baud) + " baud: " +
-               reason("the port refused the setting");
-        closeport();
-        return false;
-      }
-      return true;
-    }
-    default: {
-      if (t.kind == TargetKind::Usb && !t.location.empty()) {
-        *why = "host-font text goes to the maker's first USB printer only; use usb:";
-        return false;
-      }
-      std::string portName = t.kind == TargetKind::Usb ? "USB"
-                             : t.kind == TargetKind::File ? t.path
-                                                          : paloma::spoolerNameOf(t);
-      if (openport(portName.c_str()) == 1) return true;
-      std::string fallback =
-          t.kind == TargetKind::Usb ? "no USB printer of the maker is connected"
-          : t.kind == TargetKind::File
-              ? "the device does not exist or cannot be opened (check the path and permissions)"
-              : "no such printer queue, or the print server does not answer";
-      *why = "cannot open " + name + ": " +
-             reason(g_lastMessage.empty() ? fallback : g_lastMessage);
-      return false;
-    }
-  }
-  return false;
-}
 
 // ---- print -----------------------------------------------------------------------
 
@@ -970,22 +887,23 @@ int runText(int argc, char** argv) {
   Target t;
   if (!takeTarget("text", o, &t, &rc)) return rc;
   std::string why;
-  if (!openSingleConnection(t, &why)) return fail(why);
+  Connection c;
+  if (!c.open(o.to, t, &why)) return fail(why);
   int style = (o.italic ? 1 : 0) | (o.bold ? 2 : 0);
   g_verbose = o.verbose;
   if (o.verbose) paloma_set_log_level(PALOMA_LOG_DEBUG);
   paloma_clear_error();
-  int ok = windowsfontUnicode(static_cast<int>(x), static_cast<int>(y), static_cast<int>(height),
-                              static_cast<int>(rotate), style, o.underline ? 1 : 0,
-                              o.face.c_str(), text.c_str());
-  closeport();
-  if (ok != 1)
+  // The text goes as UTF-8 (checked above).
+  paloma_result r = paloma_windowsfont(c.get(), static_cast<int>(x), static_cast<int>(y),
+                                       static_cast<int>(height), static_cast<int>(rotate), style,
+                                       o.underline ? 1 : 0, o.face.c_str(), o.operands[0].c_str());
+  std::string warning = r == PALOMA_OK && paloma_last_error() ? paloma_last_error() : "";
+  if (r != PALOMA_OK)
     return fail("sending the text to " + describe(t) + " failed: " +
-                reason("the text could not be drawn or the printer did not take it"));
-  // Sent, but the library noted a fault in the drawing (characters without
-  // a glyph in any installed font).
-  if (const char* w = paloma_last_error(); w && *w)
-    std::fprintf(stderr, "paloma: warning: %s\n", w);
+                reason(std::string(paloma_result_text(r)) +
+                       ": the text could not be drawn or the printer did not take it"));
+  if (!c.close(&why)) return fail("ending the job on " + describe(t) + " failed: " + why);
+  if (!warning.empty()) std::fprintf(stderr, "paloma: warning: %s\n", warning.c_str());
   return kExitOk;
 }
 
