@@ -36,8 +36,9 @@ set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "PALOMA label printer SDK: the shared library")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "PALOMA label printer SDK: header, static library, pkg-config and CMake files")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "PALOMA tools: the virtual label printer, the paloma command and the printer application")
-# The printer application renders PDF jobs with Ghostscript.
-set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "ghostscript")
+# The printer application renders PDF jobs with Ghostscript (both
+# recommendations in one list: a second set() would drop the font).
+set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "fonts-noto-cjk, ghostscript")
 
 # python3-paloma: the package's modules where Debian's python3 finds them,
 # with the metadata pip and importlib.metadata read. Pure Python: it loads
