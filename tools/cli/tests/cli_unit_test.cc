@@ -57,7 +57,7 @@ TEST(Target, RefusedFormsSayWhy) {
   // queue name with a slash must not reach openport as a path).
   const char* bad[] = {
       "", "tcp://", "tcp://host:", "tcp://host:0", "tcp://host:65536", "tcp://host:91x",
-      "tcp://ho st", "tcp://[::1]:9100", "serial:", "serial:COM0", "serial:COM257", "serial:/dev/ttyS0?baud=1234",
+      "tcp://ho st", "tcp://[::1]:9100", "serial:", "serial:COM1", "serial:/dev/ttyS0?baud=1234",
       "serial:/dev/ttyS0?parity=E", "usb:1", "serial:/dev/ttyS0?baud=9600&flow=on", "queue:", "queue:a/b", "queue:has space",
       "queue://server", "queue://server/", "queue://ser ver/q", "queue://server/a/b",
       "/dev/", "/tmp/file", "http://127.0.0.1", "127.0.0.1:9100", "queue:lab\"els",
