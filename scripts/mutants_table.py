@@ -146,10 +146,10 @@ FAULTS = [
     Fault("query-append-clamp", Q + "readers.cc",
           "if (i > kBufferSize) i = kBufferSize;", "if (i >= kBufferSize) i = kBufferSize;",
           QUERY, "when i equals the buffer size the clamp assigns the value it already has"),
-    Fault("query-sticky-error-cleared", Q + "reply_state.cc",
-          "std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);\n  r.ReplyPosition = 0;\n}",
-          "std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);\n  r.ReplyPosition = 0;\n"
-          "  r.NetworkError = 0;\n}", QUERY),
+    Fault("query-sticky-error-cleared", C + "connection_state.cc",
+          "std::memset(ReplyBuffer, 0, sizeof ReplyBuffer);\n  ReplyPosition = 0;\n}",
+          "std::memset(ReplyBuffer, 0, sizeof ReplyBuffer);\n  ReplyPosition = 0;\n"
+          "  NetworkError = 0;\n}", QUERY),
     Fault("query-reply-bound-x10", "src/platform/deadline.h",
           "kReplyBoundMs = 5000;", "kReplyBoundMs = 50000;", QUERY),
     Fault("query-info-failure-entry", Q + "info_table.h",
@@ -180,7 +180,7 @@ FAULTS = [
     Fault("slots-last-slot-refused", S + "slot_table.cc",
           "n >= 1 && n <= kSlotCount", "n >= 1 && n < kSlotCount", SLOTS),
     Fault("slots-two-byte-end-slot", S + "slot_table.cc",
-          "&& n != 2) term = kCrlfNul;", "&& n != 3) term = kCrlfNul;", SLOTS),
+          "network[1].networkLineEnd = kCrlf;", "network[2].networkLineEnd = kCrlf;", SLOTS),
     Fault("slots-usb-path-of-slot-one", S + "slot_open.cc",
           "record.slotPaths[n - 1]", "record.slotPaths[0]", SLOTS),
     Fault("slots-network-flag-kept", S + "slot_open.cc",
