@@ -142,7 +142,7 @@ FAULTS = [
           "(r.error == kNetWouldBlock || r.error == kNetOk)",
           "(r.error == kNetWouldBlock || r.error == kNetTimedOut)", QUERY),
     Fault("query-frame-end-ignored", Q + "readers.cc",
-          "if (b == kEtx) {\n      rs().FrameMode = 0;", "if (b == kEtx) {", QUERY),
+          "if (b == kEtx) {\n      r.FrameMode = 0;", "if (b == kEtx) {", QUERY),
     Fault("query-append-clamp", Q + "readers.cc",
           "if (i > kBufferSize) i = kBufferSize;", "if (i >= kBufferSize) i = kBufferSize;",
           QUERY, "when i equals the buffer size the clamp assigns the value it already has"),

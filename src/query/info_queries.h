@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "connection/printer_link.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -80,29 +81,28 @@ extern const char kEmptyText[];    // ""
 std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block);
 
 // The per-transport runners. Each carries one row out on the given handle or
-// socket and returns the row's result text.
-const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port);
-const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s);
-// On a device handle the caller holds (kInvalidHandle: the write and the
-// read fail, and the row's failure rule applies).
-const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device);
+// socket, reads into `r` and returns the row's result text (a buffer of `r`
+// or a constant text).
+const char* runSerialInfoQuery(ReplyState& r, const InfoFamilyRow& row, Handle port);
+const char* runNetworkInfoQuery(ReplyState& r, const InfoFamilyRow& row, Socket s);
 // Finds the printer, opens a query handle of its own, runs, closes. With no
 // printer attached there is no handle: the row's failure text comes at once.
-const char* runUsbInfoQuery(const InfoFamilyRow& row);
+const char* runUsbInfoQuery(ReplyState& r, const InfoFamilyRow& row);
 
 // A USB packet reader: true means call again. The queries call theirs with
 // usbReadWhile (readers.h), which ends the loop once kReplyBoundMs have
 // passed, so a printer that never ends its reply cannot hold the caller.
-using UsbPacketReader = bool (*)(Handle);
+using UsbPacketReader = bool (*)(ReplyState&, Handle);
 
 // The setting queries. Network: sends the 1024-byte block on `s`, reads with
 // ReadNetworkSetting; "-1" while NetworkError is set (not cleared here), or
 // when the request is refused; else NetworkReceiveBuffer.
-const char* runNetworkSettingQuery(Socket s, const char* a, const char* b, const char* c);
+const char* runNetworkSettingQuery(ReplyState& r, Socket s, const char* a, const char* b,
+                                   const char* c);
 // USB: writes the text (no NUL) with the USB request write on `device`, then
 // calls `reader` while it asks; returns ReplyBuffer, or the empty text when
 // the request is refused (nothing is written then).
-const char* runUsbSettingQuery(Handle device, const char* a, const char* b, const char* c,
-                               UsbPacketReader reader);
+const char* runUsbSettingQuery(ReplyState& r, Handle device, const char* a, const char* b,
+                               const char* c, UsbPacketReader reader);
 
 }  // namespace paloma
