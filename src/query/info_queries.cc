@@ -17,11 +17,14 @@
 #include "platform/api_lock.h"
 
 namespace paloma {
+namespace {
 
+// The failure text of the queries, and the constant empty text.
 const char kQueryFailed[] = "-1";
 const char kEmptyText[] = "";
 
-namespace {
+// The setting request block.
+constexpr std::size_t kSettingBlockSize = 1024;
 
 constexpr int kUsbSerialNumberPauseMs = 100;
 
@@ -52,6 +55,13 @@ const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query) {
   return nullptr;
 }
 
+namespace {
+
+// Fills `block` (kSettingBlockSize bytes) with
+// OUT GETSETTING$("a","b","c") CR LF OUT CHR$(02) CR LF, then NUL bytes to
+// the end. Returns the text's length, or 0 when refused: a null argument, or
+// a text that does not leave room for its NUL in the block. A refused block
+// is left all NUL.
 std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block) {
   std::memset(block, 0, kSettingBlockSize);
   if (!a || !b || !c) {
@@ -72,6 +82,9 @@ std::size_t formatSettingRequest(const char* a, const char* b, const char* c, ch
   return static_cast<std::size_t>(n);
 }
 
+// The per-transport runners. Each carries one row out on the given handle or
+// socket, reads into `r` and returns the row's result text (a buffer of `r`
+// or a constant text).
 const char* runSerialInfoQuery(ReplyState& r, const InfoFamilyRow& row, Handle port) {
   r.clearReply();
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
@@ -101,8 +114,6 @@ const char* runNetworkInfoQuery(ReplyState& r, const InfoFamilyRow& row, Socket 
   return resultBuffer(r, row.result);
 }
 
-namespace {
-
 // On a device handle the caller holds (kInvalidHandle: the write and the
 // read fail, and the row's failure rule applies).
 const char* runUsbInfoQueryOn(ReplyState& r, const InfoFamilyRow& row, Handle device) {
@@ -127,8 +138,8 @@ const char* runUsbInfoQueryOn(ReplyState& r, const InfoFamilyRow& row, Handle de
   return text;
 }
 
-}  // namespace
-
+// Finds the printer, opens a query handle of its own, runs, closes. With no
+// printer attached there is no handle: the row's failure text comes at once.
 const char* runUsbInfoQuery(ReplyState& r, const InfoFamilyRow& row) {
   UsbDeviceRecord record;
   findUsbDevice(record);
@@ -137,6 +148,8 @@ const char* runUsbInfoQuery(ReplyState& r, const InfoFamilyRow& row) {
   if (device != kInvalidHandle) os().closeHandle(device);
   return result;
 }
+
+}  // namespace
 
 const char* runNetworkSettingQuery(ReplyState& r, Socket s, const char* a, const char* b,
                                    const char* c) {

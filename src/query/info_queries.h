@@ -1,8 +1,9 @@
 // The printer information queries: one fixed request per query and
 // transport, one reply reader, one result buffer. The family table in
 // info_table.h says, for every query, what is sent and how the reply is
-// framed; the runners here carry a row of it out on a transport. The slot
-// queries reuse the runners with a slot's own handle or socket.
+// framed; the runners in info_queries.cc carry a row of it out on a
+// transport. The setting queries declared here serve the slots too, on a
+// slot's own handle or socket.
 #pragma once
 
 #include <cstddef>
@@ -65,29 +66,6 @@ struct InfoFamilyRow {
 
 // The row of one query on one transport; null if the family has no such member.
 const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query);
-
-inline constexpr std::size_t kSettingBlockSize = 1024;
-
-// The failure text of the queries.
-extern const char kQueryFailed[];  // "-1"
-// The constant empty text.
-extern const char kEmptyText[];    // ""
-
-// Fills `block` (kSettingBlockSize bytes) with
-// OUT GETSETTING$("a","b","c") CR LF OUT CHR$(02) CR LF, then NUL bytes to
-// the end. Returns the text's length, or 0 when refused: a null argument, or
-// a text that does not leave room for its NUL in the block. A refused block
-// is left all NUL.
-std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block);
-
-// The per-transport runners. Each carries one row out on the given handle or
-// socket, reads into `r` and returns the row's result text (a buffer of `r`
-// or a constant text).
-const char* runSerialInfoQuery(ReplyState& r, const InfoFamilyRow& row, Handle port);
-const char* runNetworkInfoQuery(ReplyState& r, const InfoFamilyRow& row, Socket s);
-// Finds the printer, opens a query handle of its own, runs, closes. With no
-// printer attached there is no handle: the row's failure text comes at once.
-const char* runUsbInfoQuery(ReplyState& r, const InfoFamilyRow& row);
 
 // A USB packet reader: true means call again. The queries call theirs with
 // usbReadWhile (readers.h), which ends the loop once kReplyBoundMs have

@@ -24,6 +24,19 @@
 namespace paloma {
 namespace {
 
+// The marker that ends a string reply.
+constexpr char kStringMarker[] = "ENDLINE\r\n";
+
+// Why a reply did not come: silence for `waitedMs` ("no reply within 1 s"),
+// a closed connection, or a receive that failed (with its OS error).
+void noteSilence(int waitedMs);
+void noteReceiveFailure(const NetResult& r, int waitedMs);
+
+// Searches all of r's ReplyBuffer for "ENDLINE\r\n"; on success removes it,
+// copies the text into a new 1024-byte block, stores it in StringResult and
+// returns true.
+bool takeStringResult(ReplyState& r);
+
 constexpr unsigned char kStx = 0x02;
 constexpr unsigned char kEtx = 0x03;
 constexpr unsigned char kCr = 0x0D;
@@ -175,8 +188,6 @@ bool usbQueryPacket(Handle h, int pauseBeforeMs, int pauseAfterMs, unsigned char
   return true;
 }
 
-}  // namespace
-
 std::string secondsText(int ms) {
   char text[32];
   if (ms % 1000 == 0)
@@ -196,6 +207,8 @@ void noteReceiveFailure(const NetResult& r, int waitedMs) {
   else
     noteNetworkFailure(r, "receive from the printer");
 }
+
+}  // namespace
 
 void noteNoMarker(bool full) {
   if (full)
@@ -430,8 +443,6 @@ bool usbReadSettingPacket(ReplyState& r, Handle h, int pauseBeforeMs, int pauseA
   return true;
 }
 
-bool usbReadJudge(ReplyState& r, Handle h) { return usbReadJudge(r, h, Deadline()); }
-
 bool usbReadJudge(ReplyState& r, Handle h, const Deadline& bound) {
   r.clearReply();
   os().sleepMs(50);
@@ -468,6 +479,8 @@ void usbReadWhile(bool (*reader)(ReplyState&, Handle), ReplyState& r, Handle h) 
 
 // ---- the string result -----------------------------------------------------
 
+namespace {
+
 bool takeStringResult(ReplyState& r) {
   std::size_t at = 0;
   if (!findMarker(r, &at)) return false;
@@ -483,6 +496,8 @@ bool takeStringResult(ReplyState& r) {
   r.StringResult = block;
   return true;
 }
+
+}  // namespace
 
 }  // namespace paloma
 
@@ -502,7 +517,7 @@ bool UsbReadData(void* device, bool) {
 }
 bool UsbRead_judge(void* device) {
   paloma::ApiLock lock;
-  return paloma::usbReadJudge(paloma::replies(), handleOf(device));
+  return paloma::usbReadJudge(paloma::replies(), handleOf(device), paloma::Deadline());
 }
 bool UsbReadStatus(void* device, bool) {
   paloma::ApiLock lock;

@@ -45,28 +45,19 @@ bool usbReadData(ReplyState& r, Handle h);
 // at ReplyPosition (every packet's bytes are kept). usbReadData pauses 50 ms
 // before; a slot's reader 100 ms before and after.
 bool usbReadSettingPacket(ReplyState& r, Handle h, int pauseBeforeMs, int pauseAfterMs);
-bool usbReadJudge(ReplyState& r, Handle h);
-// The same read, ending (false) when `bound` has passed.
+// The USB string read: packets joined until the marker comes (true, the text
+// in StringResult) or `bound` passes (false).
 bool usbReadJudge(ReplyState& r, Handle h, const Deadline& bound);
 
 // Calls a USB reader on `h` while it returns true, but no longer than
 // kReplyBoundMs in all: the loop every USB query runs after its request.
 void usbReadWhile(bool (*reader)(ReplyState&, Handle), ReplyState& r, Handle h);
 
-// Records why a reply did not come: silence for `waitedMs` ("no reply within
-// 1 s"), a closed connection, a receive that failed (with its OS error), or a
-// reply without its end marker (`full`: one that filled ReplyBuffer).
-void noteSilence(int waitedMs);
-void noteReceiveFailure(const NetResult& r, int waitedMs);
+// Records that a string reply did not end in its marker within the bound, or
+// (`full`) filled ReplyBuffer without it.
 void noteNoMarker(bool full);
 
-// The marker that ends a string reply, and the line that asks for it.
-inline constexpr char kStringMarker[] = "ENDLINE\r\n";
+// The line that asks the printer to end a string reply with its marker.
 inline constexpr char kMarkerRequest[] = "OUT \"ENDLINE\"\r\n";
-
-// Searches all of r's ReplyBuffer for "ENDLINE\r\n"; on success removes it,
-// copies the text into a new 1024-byte block, stores it in StringResult and
-// returns true.
-bool takeStringResult(ReplyState& r);
 
 }  // namespace paloma

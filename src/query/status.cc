@@ -29,6 +29,14 @@ const char* statusText(unsigned char byte, StatusFamily family) {
   return family == StatusFamily::SerialPort ? "-2" : "other error";
 }
 
+namespace {
+
+// The network sends every status and information request as one 200-byte
+// block: the request, then NUL bytes.
+constexpr int kNetworkRequestBlock = 200;
+
+// statusText for a byte the printer sent: a byte outside the table is also
+// recorded as the reason the call failed.
 const char* answeredStatusText(unsigned char byte, StatusFamily family) {
   const char* text = statusText(byte, family);
   // The texts of a byte outside the table.
@@ -40,8 +48,6 @@ const char* answeredStatusText(unsigned char byte, StatusFamily family) {
   }
   return text;
 }
-
-namespace {
 
 ConnectionState& conn() { return connection(); }
 

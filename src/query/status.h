@@ -17,17 +17,11 @@ enum class StatusFamily { SerialPort, NetworkOrUsb };
 // The result is a static text.
 const char* statusText(unsigned char byte, StatusFamily family);
 
-// statusText for a byte the printer sent: a byte outside the table is also
-// recorded as the reason the call failed.
-const char* answeredStatusText(unsigned char byte, StatusFamily family);
-
 // The status request: ESC "!?" CR LF.
 inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
-// The network sends every status and information request as one 200-byte
-// block: the request, then NUL bytes.
-inline constexpr int kNetworkRequestBlock = 200;
-
-// Sends `request` on the socket as that block; a short send is continued.
+// Sends `request` on the socket as one 200-byte block, the request and then
+// NUL bytes, as the network takes every status and information request; a
+// short send is continued.
 // True when the whole block was sent.
 bool sendRequestBlock(Socket s, std::string_view request);
 
