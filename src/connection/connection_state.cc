@@ -1,6 +1,8 @@
 #include "connection/connection_state.h"
 
+#include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -8,19 +10,31 @@
 
 namespace paloma {
 
+// The end bytes sit directly behind their buffers.
+static_assert(offsetof(ReplyState, ReplyBufferEnd) ==
+              offsetof(ReplyState, ReplyBuffer) + ReplyState::kBufferSize);
+static_assert(offsetof(ReplyState, NetworkReceiveBufferEnd) ==
+              offsetof(ReplyState, NetworkReceiveBuffer) + ReplyState::kBufferSize);
+
 namespace {
+ReplyState g_replies;
 ConnectionState g_connection;
+}  // namespace
+
+void ReplyState::clearReply() {
+  std::memset(ReplyBuffer, 0, sizeof ReplyBuffer);
+  ReplyPosition = 0;
 }
 
-std::int32_t& ConnectionState::flag(TransportKind kind) {
-  switch (kind) {
-    case TransportKind::Spooler: return spoolerMode;
-    case TransportKind::LptFile: return lptMode;
-    case TransportKind::UsbDevice: return usbMode;
-    case TransportKind::Serial: return serialMode;
-    case TransportKind::Network: return networkMode;
+ConnectionState::ConnectionState() {
+  for (PrinterLink* link : {&device, &network}) {
+    link->replies = &g_replies;
+    link->commandBuffer = commandBuffer;
   }
-  return networkMode;
+}
+
+ModeFlag ConnectionState::flag(TransportKind kind) {
+  return ModeFlag(kind == TransportKind::Network ? network : device, kind);
 }
 
 bool ConnectionState::setPortName(std::string_view name) {
@@ -47,6 +61,8 @@ void releaseHandle(ConnectionState& c) {
 }
 
 ConnectionState& connection() { return g_connection; }
+
+ReplyState& sharedReplies() { return g_replies; }
 
 Handle openPath(std::string_view path, const OpenMode& mode) {
   Handle h = os().openFile(path, mode);

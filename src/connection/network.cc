@@ -12,7 +12,6 @@
 #include "platform/deadline.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
-#include "query/reply_state.h"
 #include "platform/api_lock.h"
 
 namespace paloma {
@@ -77,7 +76,7 @@ extern "C" {
 
 int openethernet(const char* address, int port) {
   paloma::ApiLock lock;
-  replies().NetworkError = 0;
+  conn().network.replies->NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
   if (s == kInvalidSocket) return 0;
   ConnectionState& c = conn();
@@ -106,8 +105,8 @@ int Ethernetsend(const char* text) {
     noteNull("the text");
     return 0;
   }
-  clearReply();
-  ReplyState& r = replies();
+  ReplyState& r = *conn().network.replies;
+  r.clearReply();
   Socket s = conn().socket;
   writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, text, std::strlen(text));
   std::memset(r.NetworkReceiveBuffer, 0, ReplyState::kBufferSize);

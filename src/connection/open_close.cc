@@ -83,7 +83,7 @@ bool isFileDevicePath(std::string_view p) {
 bool openTransport(TransportKind kind, std::string_view path, const OpenMode& mode) {
   ConnectionState& c = conn();
   Handle h = openPath(path, mode);
-  std::int32_t& flag = c.flag(kind);
+  ModeFlag flag = c.flag(kind);
   if (h == kInvalidHandle) {
     flag = 0;
     c.isOpen = 0;

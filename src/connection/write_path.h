@@ -84,8 +84,4 @@ int refuseText(const void* text);
 // Nothing open, a negative length, or null data with a length.
 int refuseData(const void* data, int length);
 
-// The "\r\n" line end and the network's three-byte form.
-inline constexpr std::string_view kCrlf{"\r\n", 2};
-inline constexpr std::string_view kCrlfNul{"\r\n\0", 3};
-
 }  // namespace paloma

@@ -14,23 +14,24 @@
 #include "query/bstr.h"
 #include "query/info_table.h"
 #include "query/readers.h"
-#include "query/reply_state.h"
 #include "platform/api_lock.h"
 
 namespace paloma {
+namespace {
 
+// The failure text of the queries, and the constant empty text.
 const char kQueryFailed[] = "-1";
 const char kEmptyText[] = "";
 
-namespace {
+// The setting request block.
+constexpr std::size_t kSettingBlockSize = 1024;
 
 constexpr int kUsbSerialNumberPauseMs = 100;
 
 // A buffer handed back as text keeps every byte of the reply: a reply that
 // fills the whole buffer still ends at the zero byte the record keeps behind
 // it (ReplyState's ...End bytes).
-const char* resultBuffer(InfoBuffer which) {
-  ReplyState& r = replies();
+const char* resultBuffer(const ReplyState& r, InfoBuffer which) {
   return reinterpret_cast<const char*>(which == InfoBuffer::Reply ? r.ReplyBuffer
                                                                   : r.NetworkReceiveBuffer);
 }
@@ -54,6 +55,13 @@ const InfoFamilyRow* findInfoRow(InfoTransport transport, InfoQuery query) {
   return nullptr;
 }
 
+namespace {
+
+// Fills `block` (kSettingBlockSize bytes) with
+// OUT GETSETTING$("a","b","c") CR LF OUT CHR$(02) CR LF, then NUL bytes to
+// the end. Returns the text's length, or 0 when refused: a null argument, or
+// a text that does not leave room for its NUL in the block. A refused block
+// is left all NUL.
 std::size_t formatSettingRequest(const char* a, const char* b, const char* c, char* block) {
   std::memset(block, 0, kSettingBlockSize);
   if (!a || !b || !c) {
@@ -74,25 +82,26 @@ std::size_t formatSettingRequest(const char* a, const char* b, const char* c, ch
   return static_cast<std::size_t>(n);
 }
 
-const char* runSerialInfoQuery(const InfoFamilyRow& row, Handle port) {
-  ReplyState& r = replies();
-  clearReply();
+// The per-transport runners. Each carries one row out on the given handle or
+// socket, reads into `r` and returns the row's result text (a buffer of `r`
+// or a constant text).
+const char* runSerialInfoQuery(ReplyState& r, const InfoFamilyRow& row, Handle port) {
+  r.clearReply();
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineBefore || row.mode == ArmMode::LineAfter) r.LineMode = 1;
   // The raw serial write of ComportSendData, on the given port. A failed
   // write leaves the reader nothing to find: the result is the empty text.
   serialWriteAll(port, row.request.data(), row.request.size(), SerialEventUse::WithEvent);
-  ReadSerialReply(port);
-  return resultBuffer(row.result);
+  ReadSerialReply(r, port);
+  return resultBuffer(r, row.result);
 }
 
-const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
-  ReplyState& r = replies();
-  clearReply();
+const char* runNetworkInfoQuery(ReplyState& r, const InfoFamilyRow& row, Socket s) {
+  r.clearReply();
   sendRequestBlock(s, row.request);
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineAfter || row.mode == ArmMode::LineBefore) r.LineMode = 1;
-  if (ReadNetworkReply(s) && r.NetworkError != 0) noteEarlierNetworkError();
+  if (ReadNetworkReply(r, s) && r.NetworkError != 0) noteEarlierNetworkError();
   if (row.failure == InfoFailure::MinusOneOnError) {
     if (r.NetworkError != 0) {
       // Reporting the error clears it; a serial-number query's LineMode
@@ -102,23 +111,24 @@ const char* runNetworkInfoQuery(const InfoFamilyRow& row, Socket s) {
     }
     if (row.mode == ArmMode::LineAfter) r.LineMode = 0;
   }
-  return resultBuffer(row.result);
+  return resultBuffer(r, row.result);
 }
 
-const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device) {
-  ReplyState& r = replies();
+// On a device handle the caller holds (kInvalidHandle: the write and the
+// read fail, and the row's failure rule applies).
+const char* runUsbInfoQueryOn(ReplyState& r, const InfoFamilyRow& row, Handle device) {
   if (row.mode == ArmMode::LineBefore) r.LineMode = 1;
   // The request write clears ReplyBuffer and ReplyPosition itself.
-  usbOverlappedWrite(device, row.request.data(), static_cast<int>(row.request.size()));
+  usbOverlappedWrite(r, device, row.request.data(), static_cast<int>(row.request.size()));
   if (row.mode == ArmMode::Frame) r.FrameMode = 1;
   if (row.mode == ArmMode::LineAfter) r.LineMode = 1;
   if (row.reads == UsbReads::OnceAfterPause) {
     os().sleepMs(kUsbSerialNumberPauseMs);
-    usbReadDataToBuffer(device);
+    usbReadDataToBuffer(r, device);
   } else {
-    usbReadWhile(&usbReadDataToBuffer, device);
+    usbReadWhile(&usbReadDataToBuffer, r, device);
   }
-  const char* text = resultBuffer(InfoBuffer::Reply);
+  const char* text = resultBuffer(r, InfoBuffer::Reply);
   if (row.failure == InfoFailure::MinusOneWhenEmpty && text[0] == '\0') {
     // A device that did not open has its reason recorded already.
     if (device != kInvalidHandle) setLastError("the USB printer sent no reply");
@@ -128,36 +138,40 @@ const char* runUsbInfoQueryOn(const InfoFamilyRow& row, Handle device) {
   return text;
 }
 
-const char* runUsbInfoQuery(const InfoFamilyRow& row) {
+// Finds the printer, opens a query handle of its own, runs, closes. With no
+// printer attached there is no handle: the row's failure text comes at once.
+const char* runUsbInfoQuery(ReplyState& r, const InfoFamilyRow& row) {
   UsbDeviceRecord record;
   findUsbDevice(record);
   Handle device = openUsbQueryHandle(record);
-  const char* result = runUsbInfoQueryOn(row, device);
+  const char* result = runUsbInfoQueryOn(r, row, device);
   if (device != kInvalidHandle) os().closeHandle(device);
   return result;
 }
 
-const char* runNetworkSettingQuery(Socket s, const char* a, const char* b, const char* c) {
+}  // namespace
+
+const char* runNetworkSettingQuery(ReplyState& r, Socket s, const char* a, const char* b,
+                                   const char* c) {
   char block[kSettingBlockSize];
   if (formatSettingRequest(a, b, c, block) == 0) return kQueryFailed;
-  ReplyState& r = replies();
-  clearReply();
+  r.clearReply();
   sendBlock(s, block, sizeof block);
-  if (ReadNetworkSetting(s) && r.NetworkError != 0) noteEarlierNetworkError();
+  if (ReadNetworkSetting(r, s) && r.NetworkError != 0) noteEarlierNetworkError();
   // An error left by any earlier network read also answers "-1"; the flag
   // stays set for the queries that report and clear it.
   if (r.NetworkError != 0) return kQueryFailed;
-  return resultBuffer(InfoBuffer::NetworkReceive);
+  return resultBuffer(r, InfoBuffer::NetworkReceive);
 }
 
-const char* runUsbSettingQuery(Handle device, const char* a, const char* b, const char* c,
-                               UsbPacketReader reader) {
+const char* runUsbSettingQuery(ReplyState& r, Handle device, const char* a, const char* b,
+                               const char* c, UsbPacketReader reader) {
   char block[kSettingBlockSize];
   std::size_t n = formatSettingRequest(a, b, c, block);
   if (n == 0) return kEmptyText;
-  usbOverlappedWrite(device, block, static_cast<int>(n));
-  usbReadWhile(reader, device);
-  const char* text = resultBuffer(InfoBuffer::Reply);
+  usbOverlappedWrite(r, device, block, static_cast<int>(n));
+  usbReadWhile(reader, r, device);
+  const char* text = resultBuffer(r, InfoBuffer::Reply);
   if (text[0] == '\0') setLastError("the USB printer sent no reply");
   return text;
 }
@@ -174,15 +188,19 @@ const InfoFamilyRow& row(InfoTransport t, InfoQuery q) { return *findInfoRow(t, 
 // library's lock for it.
 const char* comport(InfoQuery q) {
   paloma::ApiLock lock;
-  return runSerialInfoQuery(row(InfoTransport::Serial, q), connection().handle);
+  PrinterLink& port = connection().device;
+  return runSerialInfoQuery(*port.replies, row(InfoTransport::Serial, q), port.handle);
 }
 const char* ethernet(InfoQuery q) {
   paloma::ApiLock lock;
-  return runNetworkInfoQuery(row(InfoTransport::Network, q), connection().socket);
+  PrinterLink& net = connection().network;
+  return runNetworkInfoQuery(*net.replies, row(InfoTransport::Network, q), net.socket);
 }
+// The USB queries open a device handle of their own; the answer goes where
+// the connection's device link keeps its replies.
 const char* usb(InfoQuery q) {
   paloma::ApiLock lock;
-  return runUsbInfoQuery(row(InfoTransport::Usb, q));
+  return runUsbInfoQuery(*connection().device.replies, row(InfoTransport::Usb, q));
 }
 
 // The vb6 form of a USB query: on success all of ReplyBuffer (the reply and
@@ -192,7 +210,7 @@ paloma_bstr usbVb6(InfoQuery q) {
   paloma::ApiLock lock;
   const char* text = usb(q);
   if (text == kQueryFailed) return bstrFromText(kQueryFailed);
-  return bstrAlloc(replies().ReplyBuffer, ReplyState::kBufferSize);
+  return bstrAlloc(connection().device.replies->ReplyBuffer, ReplyState::kBufferSize);
 }
 
 }  // namespace
@@ -213,7 +231,7 @@ const char* comportprinterserial(void) { return comport(InfoQuery::SerialNumber)
 
 int comportprinterrestart(void) {
   paloma::ApiLock lock;
-  clearReply();
+  connection().device.replies->clearReply();
   return ComportSendData("\x1b!R\n");
 }
 
@@ -236,7 +254,8 @@ int ethernetprinterrestart(void) {
 
 const char* ethernetprintersetting(const char* a, const char* b, const char* c) {
   paloma::ApiLock lock;
-  return runNetworkSettingQuery(connection().socket, a, b, c);
+  PrinterLink& net = connection().network;
+  return runNetworkSettingQuery(*net.replies, net.socket, a, b, c);
 }
 
 // ---- USB ----
@@ -255,7 +274,8 @@ paloma_bstr usbprinterserialvb6(void) { return usbVb6(InfoQuery::SerialNumber); 
 
 const char* usbprintersetting(const char* a, const char* b, const char* c) {
   paloma::ApiLock lock;
-  return runUsbSettingQuery(connection().handle, a, b, c, &usbReadData);
+  PrinterLink& device = connection().device;
+  return runUsbSettingQuery(*device.replies, device.handle, a, b, c, &usbReadData);
 }
 
 int usbprinterrestart(void) {

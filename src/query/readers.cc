@@ -1,4 +1,5 @@
-// The readers: how a reply is received and recognised on each transport.
+// The readers: how a reply is received and recognised on each transport,
+// into the reply record their caller gives (its link's).
 //
 // Query replies end with STX (0x02); in FrameMode the reply is an STX ... ETX
 // frame; in LineMode a carriage return ends it; in StatusByteMode only the
@@ -23,6 +24,19 @@
 namespace paloma {
 namespace {
 
+// The marker that ends a string reply.
+constexpr char kStringMarker[] = "ENDLINE\r\n";
+
+// Why a reply did not come: silence for `waitedMs` ("no reply within 1 s"),
+// a closed connection, or a receive that failed (with its OS error).
+void noteSilence(int waitedMs);
+void noteReceiveFailure(const NetResult& r, int waitedMs);
+
+// Searches all of r's ReplyBuffer for "ENDLINE\r\n"; on success removes it,
+// copies the text into a new 1024-byte block, stores it in StringResult and
+// returns true.
+bool takeStringResult(ReplyState& r);
+
 constexpr unsigned char kStx = 0x02;
 constexpr unsigned char kEtx = 0x03;
 constexpr unsigned char kCr = 0x0D;
@@ -33,8 +47,6 @@ constexpr std::size_t kUsbPacketSize = 64;
 constexpr std::size_t kBufferSize = ReplyState::kBufferSize;
 constexpr std::size_t kMarkerSize = sizeof kStringMarker - 1;
 
-ReplyState& rs() { return replies(); }
-
 // A position as an index into ReplyBuffer; one outside the buffer starts
 // over at 0.
 std::size_t indexOf(std::int32_t pos) {
@@ -43,21 +55,21 @@ std::size_t indexOf(std::int32_t pos) {
 }
 
 // Appends one byte at `pos`, which returns to 0 when it reaches the end.
-void appendWrap(std::int32_t& pos, unsigned char byte) {
+void appendWrap(ReplyState& r, std::int32_t& pos, unsigned char byte) {
   std::size_t i = indexOf(pos);
-  rs().ReplyBuffer[i] = byte;
+  r.ReplyBuffer[i] = byte;
   ++i;
   pos = static_cast<std::int32_t>(i == kBufferSize ? 0 : i);
 }
 
 // Appends bytes at `pos` without wrapping; what does not fit is dropped.
 // Returns false when something was dropped.
-bool appendBounded(std::int32_t& pos, const unsigned char* data, std::size_t n) {
+bool appendBounded(ReplyState& r, std::int32_t& pos, const unsigned char* data, std::size_t n) {
   std::size_t i = pos < 0 ? 0 : static_cast<std::size_t>(pos);
   if (i > kBufferSize) i = kBufferSize;
   std::size_t room = kBufferSize - i;
   std::size_t take = n < room ? n : room;
-  if (take) std::memcpy(rs().ReplyBuffer + i, data, take);
+  if (take) std::memcpy(r.ReplyBuffer + i, data, take);
   pos = static_cast<std::int32_t>(i + take);
   return take == n;
 }
@@ -69,26 +81,26 @@ bool bufferFull(std::int32_t pos) { return pos >= 0 && static_cast<std::size_t>(
 
 // FrameMode: the block from its first byte into ReplyBuffer from index 0,
 // every STX left out, up to an ETX (not copied; it ends the frame).
-void copyFrame(const unsigned char* block, std::size_t n) {
+void copyFrame(ReplyState& r, const unsigned char* block, std::size_t n) {
   std::size_t out = 0;
   for (std::size_t i = 0; i < n; ++i) {
     unsigned char b = block[i];
     if (b == kEtx) {
-      rs().FrameMode = 0;
+      r.FrameMode = 0;
       return;
     }
     if (b == kStx) continue;
-    if (out < kBufferSize) rs().ReplyBuffer[out++] = b;
+    if (out < kBufferSize) r.ReplyBuffer[out++] = b;
   }
 }
 
 // The STX case shared by the query readers of every transport.
-void onStx(const unsigned char* block, std::size_t n) {
-  if (rs().StatusByteMode) {
-    rs().ReplyBuffer[0] = block[0];
-    rs().StatusByteMode = 0;
-  } else if (rs().FrameMode) {
-    copyFrame(block, n);
+void onStx(ReplyState& r, const unsigned char* block, std::size_t n) {
+  if (r.StatusByteMode) {
+    r.ReplyBuffer[0] = block[0];
+    r.StatusByteMode = 0;
+  } else if (r.FrameMode) {
+    copyFrame(r, block, n);
   }
 }
 
@@ -130,24 +142,24 @@ std::size_t usbPacket(Handle h, unsigned char* packet, int waitMs, bool* failed)
 // The receive loop of the network query readers: a pause, then recv into
 // NetworkReceiveBuffer, until data comes. A receive error, a closed
 // connection or the bound passing sets NetworkError. Returns the count.
-long networkReceive(Socket s, bool clearStatusFlag) {
+long networkReceive(ReplyState& rs, Socket s, bool clearStatusFlag) {
   Deadline bound;
   for (;;) {
     os().sleepMs(50);
-    if (clearStatusFlag) rs().StatusByteMode = 0;
-    NetResult r = os().recv(s, rs().NetworkReceiveBuffer, kBufferSize);
+    if (clearStatusFlag) rs.StatusByteMode = 0;
+    NetResult r = os().recv(s, rs.NetworkReceiveBuffer, kBufferSize);
     if (r.result > 0) return r.result;
     bool retry = r.result < 0 && (r.error == kNetWouldBlock || r.error == kNetOk);
     if (!retry || bound.passed()) {
       noteReceiveFailure(r, retry ? kReplyBoundMs : kReceiveTimeoutMs);
-      rs().NetworkError = 1;
+      rs.NetworkError = 1;
       return 0;
     }
   }
 }
 
-bool findMarker(std::size_t* at) {
-  const unsigned char* buf = rs().ReplyBuffer;
+bool findMarker(const ReplyState& r, std::size_t* at) {
+  const unsigned char* buf = r.ReplyBuffer;
   const unsigned char* end = buf + kBufferSize;
   const unsigned char* p = buf;
   while (static_cast<std::size_t>(end - p) >= kMarkerSize) {
@@ -176,8 +188,6 @@ bool usbQueryPacket(Handle h, int pauseBeforeMs, int pauseAfterMs, unsigned char
   return true;
 }
 
-}  // namespace
-
 std::string secondsText(int ms) {
   char text[32];
   if (ms % 1000 == 0)
@@ -198,6 +208,8 @@ void noteReceiveFailure(const NetResult& r, int waitedMs) {
     noteNetworkFailure(r, "receive from the printer");
 }
 
+}  // namespace
+
 void noteNoMarker(bool full) {
   if (full)
     setLastError("the reply filled " + std::to_string(ReplyState::kBufferSize) +
@@ -208,8 +220,8 @@ void noteNoMarker(bool full) {
 
 // ---- the USB request write ------------------------------------------------
 
-int usbOverlappedWrite(Handle device, const void* data, int length) {
-  clearReply();
+int usbOverlappedWrite(ReplyState& r, Handle device, const void* data, int length) {
+  r.clearReply();
   if (length < 0 || (!data && length > 0)) return 0;
   Event ev = os().createEvent();
   if (ev == kInvalidEvent) {
@@ -237,7 +249,7 @@ int usbOverlappedWrite(Handle device, const void* data, int length) {
 
 // ---- serial ---------------------------------------------------------------
 
-void ReadSerialStatus(Handle h) {
+void ReadSerialStatus(ReplyState& r, Handle h) {
   unsigned char area[kSerialReadSize];
   os().sleepMs(500);
   bool failed = false;
@@ -245,14 +257,14 @@ void ReadSerialStatus(Handle h) {
   if (failed) return;
   if (n == 0) {
     noteSilence(500);
-    rs().ReplyBuffer[0] = 0xFF;
+    r.ReplyBuffer[0] = 0xFF;
     return;
   }
-  rs().ReplyBuffer[0] = area[0];
-  rs().StatusByteMode = 0;
+  r.ReplyBuffer[0] = area[0];
+  r.StatusByteMode = 0;
 }
 
-void ReadSerialReply(Handle h) {
+void ReadSerialReply(ReplyState& r, Handle h) {
   unsigned char area[kSerialReadSize];
   os().sleepMs(500);
   bool failed = false;
@@ -264,18 +276,18 @@ void ReadSerialReply(Handle h) {
   for (std::size_t i = 0; i < n; ++i) {
     unsigned char b = area[i];
     if (b == kStx) {
-      onStx(area, n);
+      onStx(r, area, n);
       return;
     }
-    if (b == kCr && rs().LineMode) {
-      rs().LineMode = 0;
+    if (b == kCr && r.LineMode) {
+      r.LineMode = 0;
       return;
     }
-    appendWrap(rs().ReplyPosition, b);
+    appendWrap(r, r.ReplyPosition, b);
   }
 }
 
-StringStep ReadSerialString(Handle h) {
+StringStep ReadSerialString(ReplyState& r, Handle h) {
   unsigned char area[kSerialReadSize];
   os().sleepMs(100);
   bool failed = false;
@@ -285,75 +297,75 @@ StringStep ReadSerialString(Handle h) {
   // An empty read is a pause in the printer's output: the bytes gathered so
   // far are kept and the next read continues after them.
   if (n == 0) return StringStep::NotYet;
-  appendBounded(rs().SerialStringPosition, area, n);
-  if (!takeStringResult()) return StringStep::NotYet;
-  rs().SerialStringPosition = 0;
+  appendBounded(r, r.SerialStringPosition, area, n);
+  if (!takeStringResult(r)) return StringStep::NotYet;
+  r.SerialStringPosition = 0;
   return StringStep::Found;
 }
 
 // ---- network --------------------------------------------------------------
 
-bool ReadNetworkStatus(Socket s) {
-  std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize - 1);
-  if (networkReceive(s, /*clearStatusFlag=*/true) == 0) return false;
-  rs().ReplyBuffer[0] = rs().NetworkReceiveBuffer[0];
+bool ReadNetworkStatus(ReplyState& r, Socket s) {
+  std::memset(r.NetworkReceiveBuffer, 0, kBufferSize - 1);
+  if (networkReceive(r, s, /*clearStatusFlag=*/true) == 0) return false;
+  r.ReplyBuffer[0] = r.NetworkReceiveBuffer[0];
   return true;
 }
 
-bool ReadNetworkReply(Socket s) {
-  std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
-  long n = networkReceive(s, false);
+bool ReadNetworkReply(ReplyState& r, Socket s) {
+  std::memset(r.NetworkReceiveBuffer, 0, kBufferSize);
+  long n = networkReceive(r, s, false);
   if (n == 0) return false;
-  const unsigned char* block = rs().NetworkReceiveBuffer;
+  const unsigned char* block = r.NetworkReceiveBuffer;
   unsigned char first = block[0];
   if (first == kStx) {
-    onStx(block, static_cast<std::size_t>(n));
-  } else if (first == kCr && rs().LineMode) {
-    rs().LineMode = 0;
+    onStx(r, block, static_cast<std::size_t>(n));
+  } else if (first == kCr && r.LineMode) {
+    r.LineMode = 0;
   } else {
-    rs().StatusByteMode = 0;
-    appendWrap(rs().NetworkPosition, first);
+    r.StatusByteMode = 0;
+    appendWrap(r, r.NetworkPosition, first);
   }
   return true;
 }
 
-bool ReadNetworkSetting(Socket s) {
-  rs().NetworkPosition = 0;
-  std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
-  return networkReceive(s, false) > 0;
+bool ReadNetworkSetting(ReplyState& r, Socket s) {
+  r.NetworkPosition = 0;
+  std::memset(r.NetworkReceiveBuffer, 0, kBufferSize);
+  return networkReceive(r, s, false) > 0;
 }
 
-StringStep ReadNetworkString(Socket s, const Deadline& bound) {
-  rs().NetworkPosition = 0;
+StringStep ReadNetworkString(ReplyState& rs, Socket s, const Deadline& bound) {
+  rs.NetworkPosition = 0;
   int lastError = kNetOk;
   NetResult lastFailure;
   for (;;) {
-    std::memset(rs().NetworkReceiveBuffer, 0, kBufferSize);
+    std::memset(rs.NetworkReceiveBuffer, 0, kBufferSize);
     os().sleepMs(100);
     if (lastError != kNetWouldBlock && lastError != kNetOk) {
       noteReceiveFailure(lastFailure, kReceiveTimeoutMs);
-      rs().NetworkError = 1;
+      rs.NetworkError = 1;
       return StringStep::Failed;
     }
-    NetResult r = os().recv(s, rs().NetworkReceiveBuffer, kBufferSize);
+    NetResult r = os().recv(s, rs.NetworkReceiveBuffer, kBufferSize);
     lastError = r.error;
     lastFailure = r;
     if (r.result == 0) {
       // The printer closed the connection: no marker can come any more.
       setLastError("the printer closed the connection before the end marker ENDLINE");
-      rs().NetworkPosition = 0;
-      rs().NetworkError = 1;
+      rs.NetworkPosition = 0;
+      rs.NetworkError = 1;
       return StringStep::Failed;
     }
     if (r.result > 0) {
-      appendBounded(rs().NetworkPosition, rs().NetworkReceiveBuffer,
+      appendBounded(rs, rs.NetworkPosition, rs.NetworkReceiveBuffer,
                     static_cast<std::size_t>(r.result));
-      if (takeStringResult()) {
-        rs().NetworkPosition = 0;
+      if (takeStringResult(rs)) {
+        rs.NetworkPosition = 0;
         return StringStep::Found;
       }
       // A reply that has filled ReplyBuffer without the marker cannot be taken.
-      if (bufferFull(rs().NetworkPosition)) {
+      if (bufferFull(rs.NetworkPosition)) {
         noteNoMarker(/*full=*/true);
         return StringStep::Failed;
       }
@@ -363,9 +375,9 @@ StringStep ReadNetworkString(Socket s, const Deadline& bound) {
       if (r.result < 0 && lastError != kNetWouldBlock && lastError != kNetOk &&
           lastError != kNetTimedOut) {
         noteNetworkFailure(r, "receive from the printer");
-        rs().NetworkError = 1;
+        rs.NetworkError = 1;
       } else {
-        if (r.result < 0 && lastError == kNetTimedOut) rs().NetworkError = 1;
+        if (r.result < 0 && lastError == kNetTimedOut) rs.NetworkError = 1;
         noteNoMarker(/*full=*/false);
       }
       return StringStep::Failed;
@@ -375,50 +387,50 @@ StringStep ReadNetworkString(Socket s, const Deadline& bound) {
 
 // ---- USB --------------------------------------------------------------------
 
-bool usbReadStatus(Handle h) {
+bool usbReadStatus(ReplyState& r, Handle h) {
   unsigned char packet[kUsbPacketSize];
   std::size_t n = 0;
   if (!usbQueryPacket(h, 100, 100, packet, &n) || n == 0) return false;
-  if (rs().StatusByteMode) {
-    rs().ReplyBuffer[0] = packet[0];
-    rs().StatusByteMode = 0;
+  if (r.StatusByteMode) {
+    r.ReplyBuffer[0] = packet[0];
+    r.StatusByteMode = 0;
     return false;
   }
   // Each byte lands on the same slot; the packet's last byte stays.
-  std::size_t at = indexOf(rs().ReplyPosition);
-  for (std::size_t i = 0; i < n; ++i) rs().ReplyBuffer[at] = packet[i];
+  std::size_t at = indexOf(r.ReplyPosition);
+  for (std::size_t i = 0; i < n; ++i) r.ReplyBuffer[at] = packet[i];
   return true;
 }
 
-bool usbReadDataToBuffer(Handle h) {
+bool usbReadDataToBuffer(ReplyState& r, Handle h) {
   unsigned char packet[kUsbPacketSize];
   std::size_t n = 0;
   if (!usbQueryPacket(h, 100, 0, packet, &n) || n == 0) return false;
   for (std::size_t i = 0; i < n; ++i) {
     unsigned char b = packet[i];
     if (b == kStx) {
-      onStx(packet, n);
+      onStx(r, packet, n);
       return true;
     }
-    if (b == kCr && rs().LineMode) {
-      rs().LineMode = 0;
+    if (b == kCr && r.LineMode) {
+      r.LineMode = 0;
       return true;
     }
-    appendWrap(rs().ReplyPosition, b);
-    rs().StatusByteMode = 0;
+    appendWrap(r, r.ReplyPosition, b);
+    r.StatusByteMode = 0;
     if (b == kCr) return false;
   }
   return true;
 }
 
-bool usbReadData(Handle h) { return usbReadSettingPacket(h, 50, 0); }
+bool usbReadData(ReplyState& r, Handle h) { return usbReadSettingPacket(r, h, 50, 0); }
 
-bool usbReadSettingPacket(Handle h, int pauseBeforeMs, int pauseAfterMs) {
+bool usbReadSettingPacket(ReplyState& r, Handle h, int pauseBeforeMs, int pauseAfterMs) {
   unsigned char packet[kUsbPacketSize];
   std::size_t n = 0;
   if (!usbQueryPacket(h, pauseBeforeMs, pauseAfterMs, packet, &n)) return false;
   if (n == 0) {
-    rs().ReplyPosition = 0;
+    r.ReplyPosition = 0;
     return false;
   }
   // The bytes of earlier packets stay: a reply in several packets is joined.
@@ -426,15 +438,13 @@ bool usbReadSettingPacket(Handle h, int pauseBeforeMs, int pauseAfterMs) {
     unsigned char b = packet[i];
     if (b == kStx) return false;
     if (b == kCr || b == kLf) continue;
-    if (!appendBounded(rs().ReplyPosition, &b, 1)) return false;
+    if (!appendBounded(r, r.ReplyPosition, &b, 1)) return false;
   }
   return true;
 }
 
-bool usbReadJudge(Handle h) { return usbReadJudge(h, Deadline()); }
-
-bool usbReadJudge(Handle h, const Deadline& bound) {
-  clearReply();
+bool usbReadJudge(ReplyState& r, Handle h, const Deadline& bound) {
+  r.clearReply();
   os().sleepMs(50);
   Event ev = os().createEvent();
   if (ev == kInvalidEvent) {
@@ -448,31 +458,33 @@ bool usbReadJudge(Handle h, const Deadline& bound) {
     std::size_t n = usbPacket(h, packet, bound.remainingMs(kUsbReadTimeoutMs), &failed);
     if (failed) break;  // the device is gone: nothing more will come
     if (n == 0) continue;
-    appendBounded(rs().ReplyPosition, packet, n);
-    if (takeStringResult()) {
-      rs().ReplyPosition = 0;
+    appendBounded(r, r.ReplyPosition, packet, n);
+    if (takeStringResult(r)) {
+      r.ReplyPosition = 0;
       taken = true;
       break;
     }
-    if (bufferFull(rs().ReplyPosition)) break;
+    if (bufferFull(r.ReplyPosition)) break;
   }
-  if (!taken && !failed) noteNoMarker(bufferFull(rs().ReplyPosition));
+  if (!taken && !failed) noteNoMarker(bufferFull(r.ReplyPosition));
   os().closeEvent(ev);
   return taken;
 }
 
-void usbReadWhile(bool (*reader)(Handle), Handle h) {
+void usbReadWhile(bool (*reader)(ReplyState&, Handle), ReplyState& r, Handle h) {
   Deadline bound;
-  while (reader(h) && !bound.passed()) {
+  while (reader(r, h) && !bound.passed()) {
   }
 }
 
 // ---- the string result -----------------------------------------------------
 
-bool takeStringResult() {
+namespace {
+
+bool takeStringResult(ReplyState& r) {
   std::size_t at = 0;
-  if (!findMarker(&at)) return false;
-  unsigned char* buf = rs().ReplyBuffer;
+  if (!findMarker(r, &at)) return false;
+  unsigned char* buf = r.ReplyBuffer;
   std::memmove(buf + at, buf + at + kMarkerSize, kBufferSize - at - kMarkerSize);
   std::memset(buf + kBufferSize - kMarkerSize, 0, kMarkerSize);
   char* block = newStringBlock();
@@ -481,9 +493,11 @@ bool takeStringResult() {
                         : kStringBlockSize - 1;
   std::memcpy(block, buf, len);
   block[len] = '\0';
-  rs().StringResult = block;
+  r.StringResult = block;
   return true;
 }
+
+}  // namespace
 
 }  // namespace paloma
 
@@ -495,17 +509,17 @@ paloma::Handle handleOf(void* device) { return reinterpret_cast<paloma::Handle>(
 
 bool UsbReadDataToBuffer(void* device, bool) {
   paloma::ApiLock lock;
-  return paloma::usbReadDataToBuffer(handleOf(device));
+  return paloma::usbReadDataToBuffer(paloma::replies(), handleOf(device));
 }
 bool UsbReadData(void* device, bool) {
   paloma::ApiLock lock;
-  return paloma::usbReadData(handleOf(device));
+  return paloma::usbReadData(paloma::replies(), handleOf(device));
 }
 bool UsbRead_judge(void* device) {
   paloma::ApiLock lock;
-  return paloma::usbReadJudge(handleOf(device));
+  return paloma::usbReadJudge(paloma::replies(), handleOf(device), paloma::Deadline());
 }
 bool UsbReadStatus(void* device, bool) {
   paloma::ApiLock lock;
-  return paloma::usbReadStatus(handleOf(device));
+  return paloma::usbReadStatus(paloma::replies(), handleOf(device));
 }

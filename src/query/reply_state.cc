@@ -1,23 +1,13 @@
 #include "query/reply_state.h"
 
-#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 namespace paloma {
 
-// The end bytes sit directly behind their buffers.
-static_assert(offsetof(ReplyState, ReplyBufferEnd) ==
-              offsetof(ReplyState, ReplyBuffer) + ReplyState::kBufferSize);
-static_assert(offsetof(ReplyState, NetworkReceiveBufferEnd) ==
-              offsetof(ReplyState, NetworkReceiveBuffer) + ReplyState::kBufferSize);
-
 namespace {
-ReplyState& storage() {
-  static ReplyState state;
-  return state;
-}
+ReplyState& storage() { return sharedReplies(); }
 std::vector<std::unique_ptr<char[]>>& blocks() {
   static std::vector<std::unique_ptr<char[]>> b;
   return b;
@@ -26,11 +16,7 @@ std::vector<std::unique_ptr<char[]>>& blocks() {
 
 ReplyState& replies() { return storage(); }
 
-void clearReply() {
-  ReplyState& r = storage();
-  std::memset(r.ReplyBuffer, 0, sizeof r.ReplyBuffer);
-  r.ReplyPosition = 0;
-}
+void clearReply() { storage().clearReply(); }
 
 char* newStringBlock() {
   blocks().push_back(std::make_unique<char[]>(kStringBlockSize));

@@ -1,38 +1,18 @@
-// The query side's process-wide record: the reply buffers, the append
-// positions, the reply-mode flags, the sticky network error and the latest
-// string result.
+// The legacy queries' reply record (the one the single connection and the
+// slots share) and the blocks the string reads hand back.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+
+#include "connection/connection_state.h"
 
 namespace paloma {
 
-struct ReplyState {
-  static constexpr std::size_t kBufferSize = 65536;
-
-  unsigned char ReplyBuffer[kBufferSize] = {};
-  // Always zero: a text that fills ReplyBuffer to its last byte still ends
-  // here. Nothing writes it.
-  unsigned char ReplyBufferEnd = 0;
-  unsigned char NetworkReceiveBuffer[kBufferSize] = {};
-  // Always zero: a network reply of a full 65,536 bytes still reads as a
-  // terminated text. Nothing writes it.
-  unsigned char NetworkReceiveBufferEnd = 0;
-  std::int32_t ReplyPosition = 0;
-  std::int32_t NetworkPosition = 0;
-  std::int32_t SerialStringPosition = 0;
-  std::int32_t StatusByteMode = 0;
-  std::int32_t FrameMode = 0;
-  std::int32_t LineMode = 0;
-  std::int32_t NetworkError = 0;
-  const char* StringResult = "";
-};
-
+// The record the legacy queries fill.
 ReplyState& replies();
 
-// Zeroes ReplyBuffer and puts ReplyPosition back to its start, as every
-// query does before it asks.
+// Zeroes the shared ReplyBuffer and puts ReplyPosition back to its start, as
+// every query does before it asks.
 void clearReply();
 
 // Size of each block a string read fills; a longer text is cut at 1023

@@ -11,7 +11,6 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "query/readers.h"
-#include "query/reply_state.h"
 #include "platform/api_lock.h"
 
 namespace paloma {
@@ -30,6 +29,14 @@ const char* statusText(unsigned char byte, StatusFamily family) {
   return family == StatusFamily::SerialPort ? "-2" : "other error";
 }
 
+namespace {
+
+// The network sends every status and information request as one 200-byte
+// block: the request, then NUL bytes.
+constexpr int kNetworkRequestBlock = 200;
+
+// statusText for a byte the printer sent: a byte outside the table is also
+// recorded as the reason the call failed.
 const char* answeredStatusText(unsigned char byte, StatusFamily family) {
   const char* text = statusText(byte, family);
   // The texts of a byte outside the table.
@@ -42,9 +49,6 @@ const char* answeredStatusText(unsigned char byte, StatusFamily family) {
   return text;
 }
 
-namespace {
-
-ReplyState& rs() { return replies(); }
 ConnectionState& conn() { return connection(); }
 
 // The serial status read: the request, then the read with StatusByteMode
@@ -54,17 +58,19 @@ ConnectionState& conn() { return connection(); }
 // the table as the reason for its "-2"; to the integer queries every byte is
 // a result.
 unsigned char serialStatusByte(unsigned char unanswered) {
-  clearReply();
+  PrinterLink& port = conn().device;
+  ReplyState& r = *port.replies;
+  r.clearReply();
   ComportSendData(kStatusRequest);
-  rs().StatusByteMode = 1;
-  rs().ReplyBuffer[0] = unanswered;
-  ReadSerialStatus(conn().handle);
+  r.StatusByteMode = 1;
+  r.ReplyBuffer[0] = unanswered;
+  ReadSerialStatus(r, port.handle);
   // The read disarms the mode when it stores the printer's byte.
-  const bool answered = rs().StatusByteMode == 0;
-  rs().StatusByteMode = 0;
+  const bool answered = r.StatusByteMode == 0;
+  r.StatusByteMode = 0;
   if (answered && unanswered == 0xFF)
-    answeredStatusText(rs().ReplyBuffer[0], StatusFamily::SerialPort);
-  return rs().ReplyBuffer[0];
+    answeredStatusText(r.ReplyBuffer[0], StatusFamily::SerialPort);
+  return r.ReplyBuffer[0];
 }
 
 }  // namespace
@@ -81,28 +87,29 @@ bool sendRequestBlock(Socket s, std::string_view request) {
   return writeAll(WriteTarget{TransportKind::Network, kInvalidHandle, s}, block, sizeof block);
 }
 
-const char* networkStatusOn(Socket s) {
-  clearReply();
-  sendRequestBlock(s, kStatusRequest);
-  rs().StatusByteMode = 1;
-  if (ReadNetworkStatus(s) && rs().NetworkError) noteEarlierNetworkError();
-  if (rs().NetworkError) return "-1";
-  rs().StatusByteMode = 0;
-  return answeredStatusText(rs().NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
+const char* networkStatusOn(PrinterLink& link) {
+  ReplyState& r = *link.replies;
+  r.clearReply();
+  sendRequestBlock(link.socket, kStatusRequest);
+  r.StatusByteMode = 1;
+  if (ReadNetworkStatus(r, link.socket) && r.NetworkError) noteEarlierNetworkError();
+  if (r.NetworkError) return "-1";
+  r.StatusByteMode = 0;
+  return answeredStatusText(r.NetworkReceiveBuffer[0], StatusFamily::NetworkOrUsb);
 }
 
-const char* usbStatusOn(Handle device) {
+const char* usbStatusOn(ReplyState& r, Handle device) {
   // A printer the request cannot reach (unplugged, a device that fails) is
   // never reported ready: "-1", the write's failure recorded.
-  if (usbOverlappedWrite(device, kStatusRequest, static_cast<int>(sizeof kStatusRequest - 1)) ==
-      0) {
-    rs().ReplyBuffer[0] = 0;
+  if (usbOverlappedWrite(r, device, kStatusRequest,
+                         static_cast<int>(sizeof kStatusRequest - 1)) == 0) {
+    r.ReplyBuffer[0] = 0;
     return "-1";
   }
-  rs().StatusByteMode = 1;
-  usbReadWhile(&usbReadStatus, device);
-  rs().StatusByteMode = 0;
-  return statusText(rs().ReplyBuffer[0], StatusFamily::NetworkOrUsb);
+  r.StatusByteMode = 1;
+  usbReadWhile(&usbReadStatus, r, device);
+  r.StatusByteMode = 0;
+  return statusText(r.ReplyBuffer[0], StatusFamily::NetworkOrUsb);
 }
 
 }  // namespace paloma
@@ -132,12 +139,12 @@ int comportqueryprinter_port(const char* port) {
   os().sleepMs(50);
   serialStatusByte(0);
   closeport();
-  return static_cast<signed char>(rs().ReplyBuffer[0]);
+  return static_cast<signed char>(conn().device.replies->ReplyBuffer[0]);
 }
 
 const char* ethernetprinterstatus(void) {
   paloma::ApiLock lock;
-  return networkStatusOn(conn().socket);
+  return networkStatusOn(conn().network);
 }
 
 const char* usbprinterstatus(void) {
@@ -148,7 +155,7 @@ const char* usbprinterstatus(void) {
   Handle h = openPath(record.devicePath, kUsbQueryOpenMode);
   // A printer that is there but does not open has no status to give.
   if (h == kInvalidHandle) return "-1";
-  const char* result = usbStatusOn(h);
+  const char* result = usbStatusOn(*conn().device.replies, h);
   os().closeHandle(h);
   return result;
 }

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "connection/printer_link.h"
 #include "platform/os.h"
 
 namespace paloma {
@@ -16,28 +17,23 @@ enum class StatusFamily { SerialPort, NetworkOrUsb };
 // The result is a static text.
 const char* statusText(unsigned char byte, StatusFamily family);
 
-// statusText for a byte the printer sent: a byte outside the table is also
-// recorded as the reason the call failed.
-const char* answeredStatusText(unsigned char byte, StatusFamily family);
-
 // The status request: ESC "!?" CR LF.
 inline constexpr char kStatusRequest[] = "\x1b!?\r\n";
-// The network sends every status and information request as one 200-byte
-// block: the request, then NUL bytes.
-inline constexpr int kNetworkRequestBlock = 200;
-
-// Sends `request` on the socket as that block; a short send is continued.
+// Sends `request` on the socket as one 200-byte block, the request and then
+// NUL bytes, as the network takes every status and information request; a
+// short send is continued.
 // True when the whole block was sent.
 bool sendRequestBlock(Socket s, std::string_view request);
 
-// The network status query on a socket: the 200-byte request block, the
-// status read, "-1" while NetworkError is set, else the byte's text
-// (outside the table: "other error").
-const char* networkStatusOn(Socket s);
+// The network status query on a link's socket: the 200-byte request block,
+// the status read into the link's reply record, "-1" while its NetworkError
+// is set, else the byte's text (outside the table: "other error").
+const char* networkStatusOn(PrinterLink& link);
 
-// The USB status query on an open device handle: the request by the USB
-// request write, one status packet, the byte's text ("00" when nothing came).
-const char* usbStatusOn(Handle device);
+// The USB status query on an open device handle, read into `r`: the request
+// by the USB request write, one status packet, the byte's text ("00" when
+// nothing came).
+const char* usbStatusOn(ReplyState& r, Handle device);
 
 // Records that a network query answered "-1" for an error an earlier read
 // left recorded, though its own read went well.

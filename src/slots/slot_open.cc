@@ -8,7 +8,6 @@
 #include "paloma.h"
 #include "platform/last_error.h"
 #include "platform/os.h"
-#include "query/reply_state.h"
 #include "slots/slot_table.h"
 #include "platform/api_lock.h"
 
@@ -140,10 +139,10 @@ int openethernetmult(int n, const char* address, int port) {
     noteBadSlot(n);
     return 0;
   }
-  replies().NetworkError = 0;
+  SlotRef ref = slot(n);
+  ref.network.replies->NetworkError = 0;
   Socket s = connectPrinterSocket(address, port);
   if (s == kInvalidSocket) return 0;  // the slot keeps what it held
-  SlotRef ref = slot(n);
   if (ref.socket != kInvalidSocket) os().closeSocket(ref.socket);
   ref.socket = s;
   os().sleepMs(kNetworkSettlePauseMs);

@@ -1,7 +1,7 @@
 // Status and settings of the printer in a slot: the single connection's
-// queries, run on the slot's own device handle or socket. The reply buffers
-// and the sticky network error are shared by every slot and the single
-// connection.
+// queries, run on the slot's own device handle or socket, read into the
+// slot's reply record (which every slot shares with the single connection,
+// the sticky network error included).
 #include <string>
 
 #include "paloma.h"
@@ -28,7 +28,7 @@ const char* slotLacks(int n, const char* what, const char* result) {
 }
 
 // One packet of a slot's setting reply: 100 ms before and after the read.
-bool slotSettingPacket(Handle h) { return usbReadSettingPacket(h, 100, 100); }
+bool slotSettingPacket(ReplyState& r, Handle h) { return usbReadSettingPacket(r, h, 100, 100); }
 }  // namespace
 }  // namespace paloma
 
@@ -42,8 +42,9 @@ const char* usbprinterstatusmult(int n) {
     noteBadSlot(n);
     return kBadSlot;
   }
-  if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoPrinter);
-  return usbStatusOn(slot(n).handle);
+  SlotRef s = slot(n);
+  if (s.usbMode != 1) return slotLacks(n, "USB printer", kNoPrinter);
+  return usbStatusOn(*s.device.replies, s.handle);
 }
 
 const char* ethernetprinterstatusmult(int n) {
@@ -53,7 +54,7 @@ const char* ethernetprinterstatusmult(int n) {
     return kBadSlot;
   }
   if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
-  return networkStatusOn(slot(n).socket);
+  return networkStatusOn(slot(n).network);
 }
 
 const char* usbprintersettingmult(int n, const char* a, const char* b, const char* c) {
@@ -62,8 +63,9 @@ const char* usbprintersettingmult(int n, const char* a, const char* b, const cha
     noteBadSlot(n);
     return kBadSlot;
   }
-  if (slot(n).usbMode != 1) return slotLacks(n, "USB printer", kNoSetting);
-  return runUsbSettingQuery(slot(n).handle, a, b, c, &slotSettingPacket);
+  SlotRef s = slot(n);
+  if (s.usbMode != 1) return slotLacks(n, "USB printer", kNoSetting);
+  return runUsbSettingQuery(*s.device.replies, s.handle, a, b, c, &slotSettingPacket);
 }
 
 const char* ethernetprintersettingmult(int n, const char* a, const char* b, const char* c) {
@@ -72,13 +74,14 @@ const char* ethernetprintersettingmult(int n, const char* a, const char* b, cons
     noteBadSlot(n);
     return kBadSlot;
   }
-  if (slot(n).networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
-  return runNetworkSettingQuery(slot(n).socket, a, b, c);
+  SlotRef s = slot(n);
+  if (s.networkMode != 1) return slotLacks(n, "network connection", kNoPrinter);
+  return runNetworkSettingQuery(*s.network.replies, s.socket, a, b, c);
 }
 
 }  // extern "C"
 
 bool UsbReadData_mult(void* device, bool) {
   paloma::ApiLock lock;
-  return slotSettingPacket(static_cast<Handle>(reinterpret_cast<std::intptr_t>(device)));
+  return slotSettingPacket(sharedReplies(), static_cast<Handle>(reinterpret_cast<std::intptr_t>(device)));
 }

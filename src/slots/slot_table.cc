@@ -1,26 +1,45 @@
 #include "slots/slot_table.h"
 
+#include <initializer_list>
 #include <string>
 
 #include "platform/last_error.h"
 
 namespace paloma {
 namespace {
-SlotTable g_slots;
+
+struct SlotTable {
+  SlotTable() {
+    ConnectionState& c = connection();
+    for (PrinterLink* link : {&ownDevice[0], &ownDevice[1], &ownDevice[2], &ownDevice[3],
+                              &network[0], &network[1], &network[2], &network[3], &network[4]}) {
+      link->replies = c.network.replies;
+      link->commandBuffer = c.commandBuffer;
+    }
+    // Slot 2 ends a command on the network with CR LF alone.
+    network[1].networkLineEnd = kCrlf;
+  }
+  // Slots 2 to 5; slot 1's device is the single connection's.
+  PrinterLink ownDevice[kSlotCount - 1];
+  PrinterLink network[kSlotCount];
+};
+
+SlotTable& table() {
+  static SlotTable t;
+  return t;
 }
+
+}  // namespace
 
 bool validSlot(int n) { return n >= 1 && n <= kSlotCount; }
 
 SlotRef slot(int n) {
-  PrinterSlot& s = g_slots.slots[n - 1];
-  if (n == 1) {
-    ConnectionState& c = connection();
-    return {c.handle, c.spoolerMode, c.usbMode, s.networkMode, s.socket};
-  }
-  return {s.handle, s.spoolerMode, s.usbMode, s.networkMode, s.socket};
+  SlotTable& t = table();
+  PrinterLink& device = n == 1 ? connection().device : t.ownDevice[n - 2];
+  return {device, t.network[n - 1]};
 }
 
-void resetSlotTable() { g_slots = SlotTable{}; }
+void resetSlotTable() { table() = SlotTable(); }
 
 void noteBadSlot(int n) {
   setLastError("there is no printer slot " + std::to_string(n) + ": slots are numbered 1 to " +
@@ -48,9 +67,9 @@ int slotCommandWrite(int n, std::string_view text) {
   if (!copyToCommandBuffer(text)) return 0;
   auto t = slotTarget(n, /*allowNetwork=*/true);
   if (!t) return 0;
-  std::string_view term = kCrlf;
-  if (t->kind == TransportKind::Network && n != 2) term = kCrlfNul;
-  return writeWithEnd(*t, connection().commandBuffer, text.size(), term) ? 1 : 0;
+  SlotRef s = slot(n);
+  std::string_view term = t->kind == TransportKind::Network ? s.network.networkLineEnd : kCrlf;
+  return writeWithEnd(*t, s.device.commandBuffer, text.size(), term) ? 1 : 0;
 }
 
 int slotBinaryWrite(int n, std::string_view text) {

@@ -125,15 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   r.NetworkPosition = start;
 
   switch (reader) {
-    case 0: ReadSerialStatus(connection().handle); break;
-    case 1: ReadSerialReply(connection().handle); break;
+    case 0: ReadSerialStatus(replies(), connection().handle); break;
+    case 1: ReadSerialReply(replies(), connection().handle); break;
     case 2: comport_getstring("C", 0); break;
     case 3: ethernetprinterstatus(); break;
-    case 4: ReadNetworkReply(connection().socket); break;
-    case 5: ReadNetworkSetting(connection().socket); break;
+    case 4: ReadNetworkReply(replies(), connection().socket); break;
+    case 5: ReadNetworkSetting(replies(), connection().socket); break;
     case 6: ethernet_getstring("C", 0); break;
-    case 7: usbReadWhile(&usbReadDataToBuffer, usb); break;
-    case 8: usbReadWhile(&usbReadData, usb); break;
+    case 7: usbReadWhile(&usbReadDataToBuffer, replies(), usb); break;
+    case 8: usbReadWhile(&usbReadData, replies(), usb); break;
     case 9: usb_getstring("C", 0); break;
     case 10: usbprinterstatus(); break;
     case 11: comportprinterstatus(); break;

@@ -32,7 +32,7 @@ TEST_F(ReadersTest, SerialReplyFraming) {
     rs().LineMode = c.lineMode;
     rs().FrameMode = c.frameMode;
     f.queueRead(kTty, c.reply);
-    ReadSerialReply(connection().handle);
+    ReadSerialReply(replies(), connection().handle);
     EXPECT_EQ(replyText(), c.kept) << c.name;
     EXPECT_EQ(rs().LineMode, 0) << c.name;
   }
@@ -42,7 +42,7 @@ TEST_F(ReadersTest, SerialReplyFraming) {
   rs().FrameMode = 0;
   rs().ReplyPosition = 65535;
   f.queueRead(kTty, "XY\x02");
-  ReadSerialReply(connection().handle);
+  ReadSerialReply(replies(), connection().handle);
   EXPECT_EQ(rs().ReplyBuffer[65535], 'X');
   EXPECT_EQ(rs().ReplyBuffer[0], 'Y');
   EXPECT_EQ(rs().ReplyPosition, 1);
@@ -53,24 +53,24 @@ TEST_F(ReadersTest, NetworkReplyLooksAtItsFirstByte) {
   openNetwork();
   rs().FrameMode = 1;
   f.queueRecv(kPrinterPeer, "\x02" "A\x02" "B\x03" "C");
-  EXPECT_TRUE(ReadNetworkReply(connection().socket));
+  EXPECT_TRUE(ReadNetworkReply(replies(), connection().socket));
   EXPECT_EQ(replyText(), "AB");
   EXPECT_EQ(rs().FrameMode, 0);
 
   rs().StatusByteMode = 1;
   f.queueRecv(kPrinterPeer, "Q rest");
-  EXPECT_TRUE(ReadNetworkReply(connection().socket));
+  EXPECT_TRUE(ReadNetworkReply(replies(), connection().socket));
   EXPECT_EQ(rs().StatusByteMode, 0);
   EXPECT_EQ(rs().ReplyBuffer[0], 'Q');
   EXPECT_STREQ(reinterpret_cast<char*>(rs().NetworkReceiveBuffer), "Q rest");
 
   // A full 65,536-byte block still reads as a terminated text.
   f.queueRecv(kPrinterPeer, std::string(65536, 'z'));
-  EXPECT_TRUE(ReadNetworkSetting(connection().socket));
+  EXPECT_TRUE(ReadNetworkSetting(replies(), connection().socket));
   EXPECT_EQ(std::strlen(reinterpret_cast<char*>(rs().NetworkReceiveBuffer)), 65536u);
 
   f.queueRecvClosed(kPrinterPeer);
-  EXPECT_FALSE(ReadNetworkReply(connection().socket));
+  EXPECT_FALSE(ReadNetworkReply(replies(), connection().socket));
   EXPECT_EQ(rs().NetworkError, 1);
 }
 
@@ -78,7 +78,7 @@ TEST_F(ReadersTest, UsbQueryReader) {
   Handle h = openUsbHandle();
   // Name and CR in one packet: kept with the CR, no wait for a time-out.
   f.queueRead(usbPath(), "NAME\rmore");
-  usbReadWhile(&usbReadDataToBuffer, h);
+  usbReadWhile(&usbReadDataToBuffer, replies(), h);
   EXPECT_EQ(replyText(), "NAME\r");
   EXPECT_EQ(f.now(), 100u);
 
@@ -89,7 +89,7 @@ TEST_F(ReadersTest, UsbQueryReader) {
   f.queueRead(usbPath(), std::string(64, 'a'));
   f.queueRead(usbPath(), "bb\rcc");
   std::uint64_t t0 = f.now();
-  usbReadWhile(&usbReadDataToBuffer, h);
+  usbReadWhile(&usbReadDataToBuffer, replies(), h);
   EXPECT_EQ(replyText(), std::string(64, 'a') + "bb");
   EXPECT_EQ(rs().LineMode, 0);
   EXPECT_EQ(f.now() - t0, 100u + 100u + 100u + 2000u);
@@ -97,30 +97,30 @@ TEST_F(ReadersTest, UsbQueryReader) {
   // A printer that keeps sending without CR is cut off at the bound.
   for (int i = 0; i < 200; ++i) f.queueRead(usbPath(), std::string(64, 'x'));
   t0 = f.now();
-  usbReadWhile(&usbReadDataToBuffer, h);
+  usbReadWhile(&usbReadDataToBuffer, replies(), h);
   EXPECT_LE(f.now() - t0, static_cast<std::uint64_t>(kReplyBoundMs) + 100);
 }
 
 TEST_F(ReadersTest, UsbSettingReaderJoinsPackets) {
   Handle h = openUsbHandle();
   f.queueRead(usbPath(), "123\r\n\x02\r\n");
-  usbReadWhile(&usbReadData, h);
+  usbReadWhile(&usbReadData, replies(), h);
   EXPECT_EQ(replyText(), "123");
 
   std::memset(rs().ReplyBuffer, 0, sizeof rs().ReplyBuffer);
   rs().ReplyPosition = 0;
   f.queueRead(usbPath(), std::string(64, 'p'));
   f.queueRead(usbPath(), "q\r\n\x02");
-  usbReadWhile(&usbReadData, h);
+  usbReadWhile(&usbReadData, replies(), h);
   EXPECT_EQ(replyText(), std::string(64, 'p') + "q");
 
   // Silence: the position starts over.
-  EXPECT_FALSE(usbReadData(h));
+  EXPECT_FALSE(usbReadData(replies(), h));
   EXPECT_EQ(rs().ReplyPosition, 0);
   // The appending stops at the end of the buffer.
   rs().ReplyPosition = 65534;
   f.queueRead(usbPath(), "ABCD");
-  EXPECT_FALSE(usbReadData(h));
+  EXPECT_FALSE(usbReadData(replies(), h));
   EXPECT_EQ(rs().ReplyBuffer[65535], 'B');
   EXPECT_EQ(rs().ReplyBufferEnd, 0);
 }
@@ -130,19 +130,19 @@ TEST_F(ReadersTest, UsbRequestWrite) {
   rs().ReplyBuffer[7] = 'x';
   rs().ReplyPosition = 9;
   f.limitWrite(usbPath(), 2);
-  EXPECT_EQ(usbOverlappedWrite(h, "\x1b!?\r\n", 5), 5);  // continued after a part
+  EXPECT_EQ(usbOverlappedWrite(replies(), h, "\x1b!?\r\n", 5), 5);  // continued after a part
   EXPECT_EQ(f.wire(usbPath()), "\x1b!?\r\n");
   EXPECT_EQ(rs().ReplyBuffer[7], 0);
   EXPECT_EQ(rs().ReplyPosition, 0);
 
   rs().ReplyBuffer[7] = 'x';
   f.failWritesAfter(usbPath(), 0);
-  EXPECT_EQ(usbOverlappedWrite(h, "abc", 3), 0);
+  EXPECT_EQ(usbOverlappedWrite(replies(), h, "abc", 3), 0);
   EXPECT_EQ(rs().ReplyBuffer[7], 0) << "cleared even when the write fails";
 
   f.failEvents(true);
-  EXPECT_EQ(usbOverlappedWrite(h, "abc", 3), 0);
-  EXPECT_FALSE(usbReadDataToBuffer(h));
+  EXPECT_EQ(usbOverlappedWrite(replies(), h, "abc", 3), 0);
+  EXPECT_FALSE(usbReadDataToBuffer(replies(), h));
   EXPECT_EQ(f.entries("write-failed").size(), 1u) << "nothing written without an event";
 }
 

@@ -151,17 +151,13 @@ TEST(Slots, OpeningSlotOneClosesTheConnectionsPortFirst) {
   EXPECT_EQ(f.wire(usbPath("one")), "CLS\r\n");
 }
 
-TEST(Slots, CloseUsbBeforeSpoolerThenFallBack) {
+TEST(Slots, CloseTheSlotsDeviceThenFallBack) {
   FakeOsScope scope;
   FakeOs& f = scope.fake();
   f.addPrinter("A", "a");
   ASSERT_EQ(openportmult(3, "A"), 1);
-  // A slot carrying both flags loses its USB device first.
-  slot(3).usbMode = 1;
   EXPECT_EQ(closeportmult(3), 1);
   EXPECT_EQ(slot(3).usbMode, 0);
-  EXPECT_EQ(slot(3).spoolerMode, 1);
-  EXPECT_EQ(closeportmult(3), 1);
   EXPECT_EQ(slot(3).spoolerMode, 0);
   EXPECT_EQ(f.entries("spooler-end-doc").size(), 1u);
   // Nothing open in slot 3: the single connection's parallel port closes.
