@@ -1,6 +1,6 @@
 // Why a call failed, on the fake: each row makes one cause happen and checks
 // the result, the sentence and the OS error number the call leaves for the
-// calling thread.
+// calling thread; a refusal on the first check sends nothing.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,10 +20,6 @@ namespace paloma {
 namespace {
 
 using test::FakeOs;
-void resetLibraryStateForTest() {
-  test::resetLibraryState();
-  paloma_clear_error();
-}
 using test::FakeOsScope;
 
 const std::string kVid = PALOMA_USB_VENDOR_ID;
@@ -408,102 +403,6 @@ TEST(LastError, FirstLineRefusalsSendNothing) {
   // The port stays usable after the refusals.
   EXPECT_EQ(sendcommand("CLS"), 1);
   EXPECT_EQ(f.wire("LPT1"), "CLS\r\n");
-}
-
-TEST(LastError, SuccessKeepsTheReasonAndClearingForgetsIt) {
-  FakeOsScope scope;
-  FakeOs& f = scope.fake();
-  EXPECT_EQ(openport("nope"), 0);
-  const std::string reason = paloma_last_error();
-  ASSERT_FALSE(reason.empty());
-  // Successful calls of every kind leave the record alone.
-  openLpt(f);
-  EXPECT_EQ(sendcommand("CLS"), 1);
-  EXPECT_EQ(printlabel("1", "1"), 1);
-  EXPECT_EQ(closeport(), 1);
-  EXPECT_EQ(paloma_last_error(), reason);
-  paloma_clear_error();
-  EXPECT_STREQ(paloma_last_error(), "");
-  EXPECT_EQ(paloma_last_error_code(), 0);
-}
-
-TEST(LastError, EachThreadKeepsItsOwn) {
-  FakeOsScope scope;
-  EXPECT_EQ(openethernet("127.0.0.1", 1), 0);
-  std::string other = "unset";
-  int otherCode = -1;
-  std::thread t([&] {
-    other = paloma_last_error();
-    otherCode = paloma_last_error_code();
-  });
-  t.join();
-  EXPECT_EQ(other, "");
-  EXPECT_EQ(otherCode, 0);
-  EXPECT_EQ(paloma_last_error_code(), ECONNREFUSED);
-}
-
-TEST(LastError, DebugDetailReachesTheHandlerOnlyWhenAskedFor) {
-  struct Seen {
-    std::string text, caption;
-    int icon = -1, count = 0;
-  } seen;
-  auto handler = [](const char* text, const char* caption, int icon, void* user) {
-    auto* s = static_cast<Seen*>(user);
-    s->text = text;
-    s->caption = caption;
-    s->icon = icon;
-    ++s->count;
-  };
-  paloma_message_handler previous = paloma_set_message_handler(handler, &seen);
-  debugMessage("detail");
-  EXPECT_EQ(seen.count, 0) << "debug detail is off by default";
-  EXPECT_EQ(paloma_set_log_level(PALOMA_LOG_DEBUG), PALOMA_LOG_MESSAGES);
-  debugMessage("detail");
-  EXPECT_EQ(seen.count, 1);
-  EXPECT_EQ(seen.text, "detail");
-  EXPECT_EQ(seen.caption, "Debug");
-  EXPECT_EQ(seen.icon, PALOMA_ICON_DEBUG);
-  EXPECT_EQ(paloma_set_log_level(PALOMA_LOG_MESSAGES), PALOMA_LOG_DEBUG);
-  paloma_set_message_handler(previous, nullptr);
-}
-
-// A fake whose font lookup answers with a face of its own.
-class SubstitutingOs : public FakeOs {
- public:
-  std::string fontFaceUsed(const FontSpec& font) override {
-    ++lookups;
-    return font.faceName == "Missing Face" ? "Stand In" : font.faceName;
-  }
-  int lookups = 0;
-};
-
-TEST(LastError, ASubstitutedFaceIsDebugDetailNotAFailure) {
-  resetLibraryStateForTest();
-  SubstitutingOs f;
-  setOs(&f);
-  std::vector<std::string> debug;
-  auto handler = [](const char* text, const char*, int icon, void* user) {
-    if (icon == PALOMA_ICON_DEBUG) static_cast<std::vector<std::string>*>(user)->push_back(text);
-  };
-  paloma_message_handler previous = paloma_set_message_handler(handler, &debug);
-  f.addDevice("LPT1");
-  ASSERT_EQ(openport("LPT1"), 1);
-  f.setTextExtent(16, 16);
-  paloma_clear_error();
-
-  EXPECT_EQ(windowsfont(0, 0, 16, 0, 0, 0, "Missing Face", "Hi"), 1);
-  EXPECT_EQ(f.lookups, 0) << "the face is looked for only when debug detail is asked for";
-  paloma_set_log_level(PALOMA_LOG_DEBUG);
-  EXPECT_EQ(windowsfont(0, 0, 16, 0, 0, 0, "Missing Face", "Hi"), 1);
-  EXPECT_EQ(windowsfont(0, 0, 16, 0, 0, 0, "Stand In", "Hi"), 1);
-  paloma_set_log_level(PALOMA_LOG_MESSAGES);
-  ASSERT_EQ(debug.size(), 1u);
-  EXPECT_EQ(debug[0], "font \"Missing Face\" is not installed; \"Stand In\" stands in for it");
-  EXPECT_STREQ(paloma_last_error(), "") << "a substituted face is no failure";
-
-  paloma_set_message_handler(previous, nullptr);
-  setOs(nullptr);
-  resetLibraryStateForTest();
 }
 
 }  // namespace
