@@ -1,5 +1,5 @@
-// Files and images: reading a local file whole and framing it as a DOWNLOAD
-// command for the printer.
+// Files: streaming a local file to the printer, raw or framed as a DOWNLOAD
+// command.
 //
 // A download is three pieces sent back to back: the header (without line
 // end), exactly as many payload bytes as the header announces, and the line
