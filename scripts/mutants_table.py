@@ -107,7 +107,7 @@ FAULTS = [
           COMMANDS),
     Fault("cmd-restart-byte", CMD + "builders.h",
           "{0x1B, 0x21, 0x52, 0x0D, 0x00}", "{0x1B, 0x21, 0x51, 0x0D, 0x00}", COMMANDS),
-    Fault("cmd-symbol-capacity-x10", CMD + "builders.h",
+    Fault("cmd-symbol-capacity-x10", CMD + "symbols.cc",
           "kSymbolCapacity = 100;", "kSymbolCapacity = 1000;", COMMANDS),
     Fault("cmd-rss-bare-comparison", CMD + "text_barcode.cc",
           'std::strcmp(type, "RSSEXP") <= 0', 'std::strcmp(type, "RSSEXP") < 0', COMMANDS),
@@ -213,7 +213,7 @@ FAULTS = [
           "  paloma::lastError().code = 0;\n", "", FAILURES),
 
     # ---- POSIX backend -------------------------------------------------------------------
-    Fault("posix-connect-bound-x10", P + "posix_internal.h",
+    Fault("posix-connect-bound-x10", P + "posix_net.cc",
           "kConnectTimeoutMs = 5000;", "kConnectTimeoutMs = 50000;", POSIX),
     Fault("posix-parity-read-back", P + "posix_serial.cc",
           "(t.c_cflag & PARENB) ? (odd ? 1 : 2) : 0", "(t.c_cflag & PARENB) ? (odd ? 2 : 1) : 0",

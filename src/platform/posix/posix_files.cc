@@ -30,6 +30,24 @@ using namespace posix_internal;
 
 namespace {
 
+constexpr int kUsbArrivedMs = 1;                        // a USB "what has arrived" read
+constexpr std::size_t kFileCopyPieceBytes = 1u << 30;  // one sendfile call at most
+
+// The stall rule of the bulk writes (see writeUnderStallBound): the time
+// left before a write that moves nothing fails, renewed whenever bytes move.
+class StallBound {
+ public:
+  explicit StallBound(int stallMs) : stallMs_(stallMs), left_(stallMs) {}
+  void moved() { left_ = Deadline(stallMs_); }
+  bool passed() const { return left_.passed(); }
+  int remainingMs() const { return left_.remainingMs(); }
+  int stallMs() const { return stallMs_; }
+
+ private:
+  int stallMs_;
+  Deadline left_;
+};
+
 // ---- descriptor I/O ----------------------------------------------------------
 
 // Keeps SIGPIPE from this thread while it lives: a write to a pipe whose

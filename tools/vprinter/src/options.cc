@@ -86,6 +86,9 @@ bool parseStatusByte(const std::string& text, uint8_t& value) {
   return true;
 }
 
+namespace {
+
+// A whole number from `min` to `max`, digits only.
 bool parseBounded(const std::string& text, long long min, long long max, long long& value) {
   if (text.empty() || text.size() > 18) return false;
   for (char c : text) {
@@ -97,6 +100,7 @@ bool parseBounded(const std::string& text, long long min, long long max, long lo
   return true;
 }
 
+// "[HOST:]PORT" with an IPv4 HOST (default `host` unchanged) and PORT 0-65535.
 bool parseEndpoint(const std::string& text, std::string& host, int& port) {
   size_t colon = text.rfind(':');
   std::string h = colon == std::string::npos ? host : text.substr(0, colon);
@@ -109,6 +113,7 @@ bool parseEndpoint(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
+// A size in bytes: digits with an optional K, M or G (powers of 1024).
 bool parseSize(const std::string& text, uint64_t& bytes) {
   if (text.empty()) return false;
   std::string digits = text;
@@ -123,8 +128,6 @@ bool parseSize(const std::string& text, uint64_t& bytes) {
   bytes = static_cast<uint64_t>(v) * unit;
   return true;
 }
-
-namespace {
 
 constexpr const char* kEndpointForm = "[HOST:]PORT, an IPv4 address and a port from 0 to 65535";
 constexpr const char* kSizeForm = "a size in bytes, or with K, M or G (64M, 1G)";
