@@ -1692,7 +1692,19 @@ typedef enum paloma_result {
  *    even, B 7 or 8, S 1 or 2.
  *  - `usb:`: the maker's USB printer (the last one found, as openport("USB"));
  *    `usb:BUS-PORTS` (as `1-1.4`, or the library's own `b001p1.4`) the one at
- *    that place on the buses.
+ *    that place on the buses; `usb:SERIAL` the one whose USB device reports
+ *    that serial number. Each of the maker's printers is asked for its
+ *    number (at most about a second each; one that cannot be asked counts
+ *    as having none). An exact match is taken, else one that differs only in
+ *    the letters' case; no match, or more than one, is #PALOMA_ERROR_OS, and
+ *    the last error names the serial number and lists those seen (or says
+ *    that no USB printer of the maker is attached), or the bus places of the
+ *    printers that share it. In SERIAL, a `%` and two hex digits stand for a
+ *    byte (a blank is `%20`, `%` is `%25`); a text that starts with digits
+ *    and a `-`, or as `b001p`, is a bus place, so a serial number that
+ *    starts so is written with its first character escaped (`usb:%31-2` for
+ *    the number `1-2`). Plain `usb:` and a bus place ask no device for its
+ *    number.
  *  - `queue:NAME`: a printer (raw queue) of the local print spooler;
  *    `queue://SERVER[:PORT]/NAME`: one on a print server. One spooler document
  *    is started at open and ended at close.

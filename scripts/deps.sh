@@ -33,7 +33,8 @@ test_packages=(
   fonts-liberation fonts-noto-cjk
   zbar-tools socat iproute2 util-linux procps qrencode
   umockdev libumockdev-dev gir1.2-umockdev-1.0
-  python3 python3-pytest python3-setuptools python3-venv
+  python3 python3-pytest python3-setuptools python3-venv python3-pip python3-build python3-wheel
+  python3-numpy
   chromium
   libpappl-dev cups-ipp-utils ghostscript
   clang libclang-rt-14-dev

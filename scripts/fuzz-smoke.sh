@@ -21,9 +21,7 @@ targets=(
   "readers_fuzz|tests/fuzz|tests/fuzz/corpus/readers|"
   "builders_fuzz|tests/fuzz|tests/fuzz/corpus/builders|"
   "fonttext_fuzz|tests/fuzz|tests/fuzz/corpus/fonttext|"
-  # picture_fuzz is out of the smoke run until the decoder reads no table past
-  # its end on a damaged JPEG (stb_image.h:2102, stbi__bmask[18]); the target
-  # builds and runs by hand: build-fuzz/tests/fuzz/picture_fuzz
+  "picture_fuzz|tests/fuzz|tests/fuzz/corpus/picture|"
   "vprinter_fuzz|tools/vprinter/fuzz|tools/vprinter/fuzz/corpus/vprinter tools/vprinter/fuzz/seeds|tools/vprinter/fuzz/vprinter.dict"
   "vprinter_label_fuzz|tools/vprinter/fuzz|tools/vprinter/fuzz/corpus/label tools/vprinter/fuzz/seeds|tools/vprinter/fuzz/vprinter.dict"
   "vprinter_session_fuzz|tools/vprinter/fuzz|tools/vprinter/fuzz/corpus/session tools/vprinter/fuzz/seeds|tools/vprinter/fuzz/vprinter.dict"

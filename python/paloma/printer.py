@@ -202,7 +202,8 @@ class Printer:
              stall_timeout: Optional[float] = None) -> "Printer":
         """Opens a printer handle by URI: "tcp://HOST[:PORT]",
         "serial:/dev/TTY[?baud=N&parity=P&bits=B&stop=S]", "usb:" (or
-        "usb:BUS-PORTS" for the one at that place), "queue:NAME",
+        "usb:BUS-PORTS" for the one at that place, "usb:SERIAL" for the one
+        with that serial number), "queue:NAME",
         "queue://SERVER[:PORT]/NAME", "file:PATH" or a "/dev/" path.
 
         Each handle has its own connection state and lock: open as many as

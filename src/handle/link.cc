@@ -3,8 +3,10 @@
 // is reached only through its own handle.
 #include "handle/link.h"
 
+#include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "connection/usb_search.h"
 #include "connection/write_path.h"
@@ -116,21 +118,107 @@ paloma_result openSerial(Link& link, const PrinterUri& u) {
   return PALOMA_OK;
 }
 
+// Texts of the serial numbers seen, for a refusal: each quoted, at most a
+// dozen, and how many printers had none to tell.
+std::string serialsSeen(const std::vector<std::string>& serials, std::size_t without) {
+  constexpr std::size_t kShown = 12;
+  std::string list;
+  for (std::size_t i = 0; i < serials.size() && i < kShown; ++i)
+    list += (i ? ", \"" : "\"") + serials[i] + "\"";
+  if (serials.size() > kShown) list += " and " + std::to_string(serials.size() - kShown) + " more";
+  if (without > 0) {
+    if (!list.empty()) list += "; ";
+    list += std::to_string(without) + (without == 1 ? " printer" : " printers") +
+            " without one that could be read";
+  }
+  return list;
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (std::tolower(x) != std::tolower(y)) return false;
+  }
+  return true;
+}
+
+// The bus places of interface paths that carry one ("1-1.4"), for a refusal.
+std::string placesOf(const std::vector<std::string>& paths) {
+  std::string list;
+  for (const std::string& p : paths) {
+    auto first = p.find('#');
+    auto second = first == std::string::npos ? first : p.find('#', first + 1);
+    auto third = second == std::string::npos ? second : p.find('#', second + 1);
+    std::string location;
+    if (third == std::string::npos ||
+        !usbLocationFromText(std::string_view(p).substr(second + 1, third - second - 1),
+                             &location))
+      continue;
+    list += (list.empty() ? "" : ", ") + usbPlaceText(location);
+  }
+  return list;
+}
+
+// Of the maker's printers, the one whose serial number is `serial`: an exact
+// match, else one that differs only in the letters' case (a system may
+// report the number in capitals). None or more than one is refused.
+paloma_result pickBySerial(const std::vector<std::string>& paths, const std::string& serial,
+                           std::string* chosen) {
+  std::vector<std::string> exact, caseless, seen;
+  std::size_t without = 0;
+  for (const std::string& p : paths) {
+    std::string reported;
+    if (!os().usbSerialNumber(p, &reported)) {
+      ++without;
+      continue;
+    }
+    seen.push_back(reported);
+    if (reported == serial) exact.push_back(p);
+    else if (sameIgnoringCase(reported, serial)) caseless.push_back(p);
+  }
+  const std::vector<std::string>& matches = exact.empty() ? caseless : exact;
+  if (matches.size() == 1) {
+    *chosen = matches.front();
+    return PALOMA_OK;
+  }
+  if (paths.empty())
+    return fail(PALOMA_ERROR_OS, "no USB printer with serial number \"" + serial +
+                                     "\": no USB printer of the maker is connected");
+  if (matches.empty())
+    return fail(PALOMA_ERROR_OS, "no USB printer of the maker has serial number \"" + serial +
+                                     "\"; serial numbers seen: " + serialsSeen(seen, without));
+  const std::string places = placesOf(matches);
+  return fail(PALOMA_ERROR_OS,
+              std::to_string(matches.size()) + " USB printers of the maker have serial number \"" +
+                  serial + "\", so it names none of them" +
+                  (places.empty() ? std::string()
+                                  : ": pick one by its bus place instead (" + places + ")"));
+}
+
 // The maker's USB printer: the last one listed (as the single connection
-// takes it), or the one at the address's bus place.
+// takes it), the one at the address's bus place, or the one with the
+// address's serial number.
 paloma_result openUsb(Link& link, const PrinterUri& u) {
   std::vector<std::string> paths;
   if (!os().usbInterfaces(&paths))
     return fail(PALOMA_ERROR_OS, "the list of USB devices cannot be had");
-  std::string chosen;
+  std::vector<std::string> maker;
   for (const std::string& p : paths) {
     if (!usbPathMatches(p.c_str())) continue;
     if (!u.location.empty() && p.find("#" + u.location + "#") == std::string::npos) continue;
-    chosen = p;
+    maker.push_back(p);
+  }
+  std::string chosen;
+  if (!u.serial.empty()) {
+    paloma_result r = pickBySerial(maker, u.serial, &chosen);
+    if (r != PALOMA_OK) return r;
+  } else if (!maker.empty()) {
+    chosen = maker.back();
   }
   if (chosen.empty()) {
     if (u.location.empty()) return fail(PALOMA_ERROR_OS, "no USB printer of the maker is connected");
-    return fail(PALOMA_ERROR_OS, "no USB printer of the maker at " + u.location);
+    return fail(PALOMA_ERROR_OS, "no USB printer of the maker at " + usbPlaceText(u.location));
   }
   Handle h = os().openFile(chosen, kUsbQueryOpenMode);
   if (h == kInvalidHandle) return failOpen("open the USB printer", os().lastOsError());

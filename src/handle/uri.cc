@@ -130,7 +130,92 @@ bool parseSerialOptions(std::string_view query, PrinterUri* u, std::string* why)
   return true;
 }
 
+// Whether a usb: text starts as a bus place does: digits and a '-', or "b",
+// three digits and "p". Such a text is a bus place or a mistake, never a
+// serial number.
+bool looksLikeUsbPlace(std::string_view t) {
+  std::size_t digits = 0;
+  while (digits < t.size() && t[digits] >= '0' && t[digits] <= '9') ++digits;
+  if (digits > 0 && digits < t.size() && t[digits] == '-') return true;
+  return t.size() >= 5 && t[0] == 'b' && t[4] == 'p' &&
+         std::isdigit(static_cast<unsigned char>(t[1])) &&
+         std::isdigit(static_cast<unsigned char>(t[2])) &&
+         std::isdigit(static_cast<unsigned char>(t[3]));
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The serial number a usb: text names, %XX escapes decoded. A serial number
+// is 1 to 400 bytes (a USB string descriptor holds at most 126 UTF-16
+// units) without control characters; blanks and '%' are written escaped.
+bool usbSerialFromText(std::string_view text, std::string* serial, std::string* why) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c == '%') {
+      int hi = i + 2 < text.size() ? hexDigit(text[i + 1]) : -1;
+      int lo = hi >= 0 ? hexDigit(text[i + 2]) : -1;
+      if (lo < 0) {
+        *why = "\"" + std::string(text) +
+               "\": a '%' in a serial number starts an escape of two hex digits, as %25 for '%'";
+        return false;
+      }
+      c = static_cast<unsigned char>(hi * 16 + lo);
+      i += 2;
+    } else if (c <= 0x20) {
+      *why = "a serial number is written without blanks or control characters (a blank as %20)";
+      return false;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      *why = "a serial number holds no control characters";
+      return false;
+    }
+    out.push_back(static_cast<char>(c));
+  }
+  if (out.empty() || out.size() > 400) {
+    *why = "a serial number is 1 to 400 bytes long";
+    return false;
+  }
+  *serial = std::move(out);
+  return true;
+}
+
 }  // namespace
+
+std::string usbPlaceText(std::string_view location) {
+  long bus = 0;
+  if (location.size() < 6 || location[0] != 'b' || location[4] != 'p' ||
+      !parseNumber(location.substr(1, 3), 0, 255, &bus))
+    return std::string(location);
+  return std::to_string(bus) + "-" + std::string(location.substr(5));
+}
+
+std::string usbSerialUri(std::string_view serial) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (char ch : serial) {
+    auto c = static_cast<unsigned char>(ch);
+    const bool letterOrDigit =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (letterOrDigit || c == '-' || c == '.' || c == '_' || c == '~') {
+      text.push_back(ch);
+    } else {
+      text += '%';
+      text += kHex[c >> 4];
+      text += kHex[c & 15];
+    }
+  }
+  if (!text.empty() && looksLikeUsbPlace(text)) {
+    auto c = static_cast<unsigned char>(text[0]);
+    text.replace(0, 1, std::string{'%', kHex[c >> 4], kHex[c & 15]});
+  }
+  return "usb:" + text;
+}
 
 bool usbLocationFromText(std::string_view text, std::string* location) {
   long bus = 0, port = 0;
@@ -192,9 +277,16 @@ std::optional<PrinterUri> parsePrinterUri(std::string_view uri, std::string* why
     u.kind = UriKind::Usb;
     std::string_view rest = uri.substr(4);
     if (startsWith(rest, "//")) rest = rest.substr(2);
+    // A text that starts as a bus place is one; anything else is a serial
+    // number.
+    if (!looksLikeUsbPlace(rest)) {
+      if (!usbSerialFromText(rest, &u.serial, why)) return std::nullopt;
+      return u;
+    }
     if (!usbLocationFromText(rest, &u.location)) {
       *why = "\"" + std::string(rest) +
-             "\" is not a USB bus place such as 1-1.4 (bus 1, port 4 of the hub on port 1)";
+             "\" is not a USB bus place such as 1-1.4 (bus 1, port 4 of the hub on port 1); "
+             "a serial number that starts so is written with its first character as %XX";
       return std::nullopt;
     }
     return u;
@@ -247,7 +339,7 @@ std::optional<PrinterUri> parsePrinterUri(std::string_view uri, std::string* why
     return u;
   }
   *why = "\"" + std::string(uri) +
-         "\" is not a printer address (tcp://HOST[:PORT], serial:/dev/TTY, usb:, "
+         "\" is not a printer address (tcp://HOST[:PORT], serial:/dev/TTY, usb:[SERIAL], "
          "queue:NAME, queue://SERVER/NAME, file:PATH or /dev/...)";
   return std::nullopt;
 }

@@ -2,6 +2,7 @@
 // header has no signature, so bytes of any kind would pass for one.
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "image/image.h"
@@ -24,6 +25,19 @@ static inline void* pictureCopy(void* to, const void* from, std::size_t n) {
   return n ? std::memcpy(to, from, n) : to;
 }
 #define memcpy pictureCopy
+// The decoder's own state comes cleared. Its JPEG state is one block of
+// about 18 KiB whose Huffman tables are set up only as DHT segments define
+// them; a damaged file that decodes with one it never defined (refused
+// before decoding, below) would otherwise follow whatever the memory held.
+// Pixel planes, larger, are left as they come: clearing them would cost a
+// few percent of a photo's decode, and what a damaged file leaves in them is
+// only printed, never followed.
+static inline void* pictureAllocate(std::size_t n) {
+  return n <= (64u << 10) ? std::calloc(1, n) : std::malloc(n);
+}
+#define STBI_MALLOC(n) pictureAllocate(n)
+#define STBI_REALLOC(p, n) std::realloc(p, n)
+#define STBI_FREE(p) std::free(p)
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
@@ -59,9 +73,38 @@ std::int64_t le32s(const std::uint8_t* p) {
   return static_cast<std::int32_t>(le16(p) | (le16(p + 2) << 16));
 }
 
+// The width, height and maximum value of a PNM header, read as the decoder
+// reads them (white space and # comments between them), each held at
+// kPnmNumberCap at most. The decoder adds the digits into an int without a
+// bound, so a long number overflows before its own checks see it: a size
+// beyond the bounds and a maximum value over 65535 are refused from these
+// first.
+constexpr std::uint64_t kPnmNumberCap = 0xFFFFFFFFu;
+
+void pnmNumbers(const std::uint8_t* d, std::size_t n, std::uint64_t numbers[3]) {
+  // `c` is the byte at i; the data ends when there is none after it.
+  std::size_t i = 2;
+  auto c = [&] { return i < n ? d[i] : std::uint8_t{0}; };
+  auto more = [&] { return i + 1 < n; };
+  for (int k = 0; k < 3; ++k) {
+    for (;;) {
+      while (more() && (isSpace(c()) || c() == '\v' || c() == '\f')) ++i;
+      if (!more() || c() != '#') break;
+      while (more() && c() != '\n' && c() != '\r') ++i;
+    }
+    std::uint64_t v = 0;
+    while (more() && c() >= '0' && c() <= '9') {
+      v = std::min(v * 10 + (c() - '0'), kPnmNumberCap);
+      ++i;
+    }
+    numbers[k] = v;
+  }
+}
+
 // The size the header declares, where it stands at a fixed place (PNG, GIF,
-// BMP), so that a size beyond the bounds is named as such: the decoder's own
-// header check refuses some of them with a less telling reason.
+// BMP) or as the first numbers (PNM), so that a size beyond the bounds is
+// named as such: the decoder's own header check refuses some of them with a
+// less telling reason, and a PNM's only after its int has overflowed.
 bool declaredSize(const char* format, const std::uint8_t* d, std::size_t n, std::uint64_t* w,
                   std::uint64_t* h) {
   if (std::strcmp(format, "PNG") == 0 && n >= 24 && std::memcmp(d + 12, "IHDR", 4) == 0) {
@@ -72,6 +115,13 @@ bool declaredSize(const char* format, const std::uint8_t* d, std::size_t n, std:
   if (std::strcmp(format, "GIF") == 0 && n >= 10) {
     *w = le16(d + 6);
     *h = le16(d + 8);
+    return true;
+  }
+  if (std::strcmp(format, "PNM") == 0) {
+    std::uint64_t numbers[3];
+    pnmNumbers(d, n, numbers);
+    *w = numbers[0];
+    *h = numbers[1];
     return true;
   }
   if (std::strcmp(format, "BMP") == 0 && n >= 26 && le16(d + 14) >= 40) {
@@ -95,61 +145,179 @@ bool beyondBounds(std::uint64_t w, std::uint64_t h) {
          h > static_cast<std::uint64_t>(kMaxPictureSide) || w * h > kMaxPicturePixels;
 }
 
-// Whether every Huffman table of a JPEG holds at most 256 codes. The
-// decoder's table builder writes one entry per code into an array of 257
-// without checking (a crafted file overruns it), so such a file is refused
-// here, before the decoder sees it.
+// What in a JPEG's Huffman tables the decoder would trip over, or empty:
+//  - a table of more than 256 codes: its table builder writes one entry per
+//    code into an array of 257 without checking;
+//  - a scan that decodes with a table no DHT segment before it defined: the
+//    decoder's tables are not set up until a DHT defines them, and with one
+//    left as the memory was it reads past its own tables (its bit masks, its
+//    symbols) wherever the garbage leads.
+// The symbol values themselves are safe: the decoder refuses a DC value over
+// 15 and uses only the low nibble of an AC value as a bit count.
 //
-// A DHT segment is read as the decoder reads it: tables while its length
-// lasts, each a class byte, 16 counts and as many codes as they add up to,
-// even past the length (and past the data's end, as zeros). Before the
-// first scan the segments are walked as the decoder walks them (APPn and COM
-// skipped by their length, stray bytes one at a time); from the first scan
-// on, every FF C4 is checked, since the decoder takes one wherever its
-// entropy-coded data stops at it (valid entropy-coded data holds none).
-bool huffmanTablesFit(const std::uint8_t* d, std::size_t n, std::size_t at, std::size_t* next) {
-  // d[at] is the FF before C4.
-  std::size_t p = at + 4;
-  long left = at + 4 <= n ? ((long{d[at + 2]} << 8) | d[at + 3]) - 2 : 0;
-  // Past the end of the data the decoder reads zeros.
-  while (left > 0 && p < n) {
-    long codes = 0;
-    for (std::size_t i = 1; i <= 16 && p + i < n; ++i) codes += d[p + i];
-    if (codes > 256) return false;
-    p += 17 + static_cast<std::size_t>(codes);
-    left -= 17 + codes;
-  }
-  *next = p;
-  return true;
-}
+// The segments are walked as the decoder walks them. Up to the frame header
+// it skips stray bytes between segments one at a time; after it, a segment
+// must follow the last one directly, and the entropy-coded data of a scan
+// ends at the first FF that is followed (after FF fill bytes) by neither 00
+// nor a restart marker: the decoder takes the marker there or nowhere (it
+// either reads up to it, or stops earlier and looks for the next FF). Where
+// the decoder itself would refuse the file (a bad segment length or table
+// header), the walk stops: no scan after it is decoded.
+class JpegTableWalk {
+ public:
+  JpegTableWalk(const std::uint8_t* d, std::size_t n) : d_(d), n_(n) {}
 
-bool jpegTablesFit(const std::uint8_t* d, std::size_t n) {
-  std::size_t pos = 2;  // after SOI
-  while (pos < n) {
-    if (d[pos] != 0xFF) {
-      ++pos;  // stray bytes between segments, skipped one at a time
-      continue;
+  std::string fault() {
+    std::size_t pos = 2;  // after SOI
+    // Up to and including the frame header.
+    for (;;) {
+      if (pos >= n_) return {};
+      if (d_[pos] != 0xFF) {
+        ++pos;
+        continue;
+      }
+      const int m = marker(&pos);
+      if (m < 0) return {};
+      if (m == 0xC0 || m == 0xC1 || m == 0xC2) {
+        progressive_ = m == 0xC2;
+        pos += be16(pos);
+        break;
+      }
+      std::string why;
+      if (!segment(m, &pos, &why)) return why;
     }
-    while (pos < n && d[pos] == 0xFF) ++pos;  // fill bytes
-    if (pos >= n) return true;
-    const std::size_t at = pos - 1;
-    const std::uint8_t marker = d[pos++];
-    if (marker == 0xD9) return true;  // EOI
-    if (marker == 0xDA) break;        // the first scan
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
-    if (marker == 0xC4) {
-      if (!huffmanTablesFit(d, n, at, &pos)) return false;
-      continue;
+    // Scans and the segments between them.
+    for (;;) {
+      if (at(pos) != 0xFF) return {};
+      const int m = marker(&pos);
+      if (m < 0 || m == 0xD9) return {};
+      if (m == 0xDA) {
+        std::string why;
+        if (!scanTablesDefined(pos, &why)) return why;
+        pos = endOfScan(pos + be16(pos));
+        continue;
+      }
+      if (m == 0xDC) {  // DNL: its length and the line count
+        if (be16(pos) != 4) return {};
+        pos += 4;
+        continue;
+      }
+      std::string why;
+      if (!segment(m, &pos, &why)) return why;
     }
-    if (pos + 2 > n) return true;
-    pos += (std::size_t{d[pos]} << 8) | d[pos + 1];
   }
-  for (std::size_t i = pos; i + 1 < n; ++i) {
-    std::size_t next = 0;
-    if (d[i] == 0xFF && d[i + 1] == 0xC4 && !huffmanTablesFit(d, n, i, &next)) return false;
+
+ private:
+  // Past the end of the data the decoder reads zeros.
+  std::uint8_t at(std::size_t i) const { return i < n_ ? d_[i] : 0; }
+  std::size_t be16(std::size_t i) const { return (std::size_t{at(i)} << 8) | at(i + 1); }
+
+  // At an FF: skips the fill bytes and returns the marker after them (pos
+  // then past it), or -1 at the end of the data.
+  int marker(std::size_t* pos) const {
+    std::size_t p = *pos;
+    while (p < n_ && d_[p] == 0xFF) ++p;
+    if (p >= n_) return -1;
+    *pos = p + 1;
+    return d_[p];
   }
-  return true;
-}
+
+  // A segment other than a frame header or a scan, with `pos` just past its
+  // marker. False: stop the walk, with `why` the fault, or empty where the
+  // decoder refuses the file itself.
+  bool segment(int m, std::size_t* pos, std::string* why) {
+    const std::size_t length = be16(*pos);
+    if (m == 0xC4) return huffmanTables(pos, why);
+    if (m == 0xDD) {  // DRI: the decoder takes a length of 4 only
+      if (length != 4) return false;
+    } else if (m != 0xDB && m != 0xFE && (m < 0xE0 || m > 0xEF)) {
+      return false;  // a marker the decoder refuses here
+    }
+    if (length < 2) return false;  // refused as well
+    *pos += length;
+    return true;
+  }
+
+  // A DHT segment, read as the decoder reads it: tables while its length
+  // lasts, each a class and number byte, 16 counts and as many symbols as they
+  // add up to. The decoder builds each table before it checks the length, so
+  // a table is counted as defined even where the segment's length is wrong.
+  bool huffmanTables(std::size_t* pos, std::string* why) {
+    long left = static_cast<long>(be16(*pos)) - 2;
+    std::size_t p = *pos + 2;
+    while (left > 0) {
+      const int kind = at(p) >> 4, number = at(p) & 15;
+      if (kind > 1 || number > 3) return false;  // the decoder refuses it
+      long codes = 0;
+      for (std::size_t i = 1; i <= 16; ++i) codes += at(p + i);
+      if (codes > 256) {
+        *why = "Huffman table " + name(kind, number) + " holds " + std::to_string(codes) +
+               " codes; at most 256 fit";
+        return false;
+      }
+      defined_[kind][number] = true;
+      p += 17 + static_cast<std::size_t>(codes);
+      left -= 17 + codes;
+    }
+    if (left != 0) return false;  // the decoder refuses a length that does not add up
+    *pos = p;
+    return true;
+  }
+
+  // The tables a scan header at `pos` (just past its marker) makes the
+  // decoder use: both of every component in a sequential scan; in a
+  // progressive one the DC table for a first DC scan (a refinement reads
+  // bits alone) and the AC table for an AC scan.
+  bool scanTablesDefined(std::size_t pos, std::string* why) const {
+    const std::size_t count = at(pos + 2);
+    if (count < 1 || count > 4 || be16(pos) != 6 + 2 * count) return true;  // refused by the decoder
+    // After the components: the first and last coefficient, then the bit
+    // positions (the high one in the top nibble).
+    const std::size_t after = pos + 3 + 2 * count;
+    const bool acScan = at(after) != 0;
+    const bool needDc = !progressive_ || (!acScan && (at(after + 2) >> 4) == 0);
+    const bool needAc = !progressive_ || acScan;
+    for (std::size_t i = 0; i < count; ++i) {
+      const int tables = at(pos + 4 + 2 * i);
+      const int dc = tables >> 4, ac = tables & 15;
+      if (dc > 3 || ac > 3) return true;  // refused by the decoder
+      const char* missing = needDc && !defined_[0][dc]   ? "DC"
+                            : needAc && !defined_[1][ac] ? "AC"
+                                                         : nullptr;
+      if (missing) {
+        *why = std::string("a scan decodes with Huffman table ") + missing + " " +
+               std::to_string(missing[0] == 'D' ? dc : ac) + ", which no table before it defines";
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Where the decoder takes the marker after a scan's entropy-coded data
+  // starting at `pos`: the FF that starts it, or the end of the data.
+  std::size_t endOfScan(std::size_t pos) const {
+    while (pos < n_) {
+      const void* ff = std::memchr(d_ + pos, 0xFF, n_ - pos);
+      if (!ff) return n_;
+      const std::size_t i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - d_);
+      std::size_t j = i + 1;
+      while (j < n_ && d_[j] == 0xFF) ++j;
+      if (j >= n_) return n_;
+      if (d_[j] != 0 && (d_[j] < 0xD0 || d_[j] > 0xD7)) return i;
+      pos = j + 1;  // a stuffed FF or a restart marker: the data goes on
+    }
+    return n_;
+  }
+
+  static std::string name(int kind, int number) {
+    return std::string(kind == 0 ? "DC " : "AC ") + std::to_string(number);
+  }
+
+  const std::uint8_t* d_;
+  std::size_t n_;
+  bool progressive_ = false;
+  bool defined_[2][4] = {};
+};
 
 // The encoded bytes as the decoder reads them, noting a read past their end:
 // the decoder takes missing bytes as zeros, so that a picture cut short
@@ -226,8 +394,19 @@ Outcome decodePicture(const std::uint8_t* data, std::size_t size, DecodedPicture
     return fail(Status::UnknownFormat,
                 std::string("the data is a ") + format +
                     " file, which this library does not read; save it as PNG or JPEG");
-  if (std::strcmp(format, "JPEG") == 0 && !jpegTablesFit(data, size))
-    return fail(Status::Corrupt, "the JPEG data is damaged (a Huffman table of more than 256 codes)");
+  if (std::strcmp(format, "JPEG") == 0) {
+    const std::string fault = JpegTableWalk(data, size).fault();
+    if (!fault.empty()) return fail(Status::Corrupt, "the JPEG data is damaged: " + fault);
+  }
+  if (std::strcmp(format, "PNM") == 0) {
+    std::uint64_t numbers[3];
+    pnmNumbers(data, size, numbers);
+    if (numbers[2] > 65535)
+      return fail(Status::Corrupt, "the PNM header's maximum value " +
+                                       (numbers[2] == kPnmNumberCap ? std::string("is too long")
+                                                                    : std::to_string(numbers[2]) +
+                                                                          " is over 65535"));
+  }
   std::uint64_t dw64 = 0, dh64 = 0;
   if (declaredSize(format, data, size, &dw64, &dh64) && beyondBounds(dw64, dh64))
     return tooLarge(format, dw64, dh64);

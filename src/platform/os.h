@@ -244,6 +244,16 @@ class Os {
   // USB device interfaces present, in enumeration order. An entry whose
   // details could not be read is an empty string. False: no device list.
   virtual bool usbInterfaces(std::vector<std::string>* paths) = 0;
+  // The serial number the USB device at an interface path from usbInterfaces
+  // reports, as UTF-8 with control characters written as '?'. Blocks at most
+  // about a second (each request to the device is bounded). False when the
+  // device reports none, has gone, or cannot be asked (another program's
+  // permissions, say); the caller lists it without a serial number. The
+  // default knows none.
+  virtual bool usbSerialNumber(std::string_view path, std::string* serial) {
+    (void)path, (void)serial;
+    return false;
+  }
 
   // Sockets. netStartup/netCleanup bracket socket use (no-ops where the
   // platform needs none).

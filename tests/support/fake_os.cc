@@ -62,6 +62,9 @@ void FakeOs::setUsbPaths(std::vector<std::string> paths, bool listOk) {
   for (const auto& p : usbPaths_)
     if (!p.empty() && !devices_.count(p)) devices_[p] = "";
 }
+void FakeOs::setUsbSerial(const std::string& path, const std::string& serial) {
+  usbSerials_[path] = serial;
+}
 void FakeOs::addTcpPeer(const std::string& hp) { tcpPeers_.insert(hp); }
 void FakeOs::queueRead(const std::string& target, const std::string& chunk) {
   reads_[target].push_back(chunk);
@@ -342,6 +345,17 @@ bool FakeOs::usbInterfaces(std::vector<std::string>* paths) {
   log("usb-list");
   if (!usbListOk_) return false;
   *paths = usbPaths_;
+  return true;
+}
+
+bool FakeOs::usbSerialNumber(std::string_view path, std::string* serial) {
+  const std::string p(path);
+  log("usb-serial", p);
+  serial->clear();
+  auto it = usbSerials_.find(p);
+  if (it == usbSerials_.end() || std::find(usbPaths_.begin(), usbPaths_.end(), p) == usbPaths_.end())
+    return false;
+  *serial = it->second;
   return true;
 }
 

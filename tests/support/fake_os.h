@@ -40,6 +40,9 @@ class FakeOs : public Os {
   void addDevice(const std::string& path, const std::string& content = "");
   void addPrinter(const std::string& name, const std::string& port, bool openable = true);
   void setUsbPaths(std::vector<std::string> paths, bool listOk = true);
+  // The serial number usbSerialNumber reports for a listed path; a path
+  // given none reports none.
+  void setUsbSerial(const std::string& path, const std::string& serial);
   void addTcpPeer(const std::string& hostPort);  // "127.0.0.1:9100" accepts connects
   // Queue bytes that the next reads on a path (readFile) return, one chunk per read.
   void queueRead(const std::string& target, const std::string& chunk);
@@ -110,6 +113,7 @@ class FakeOs : public Os {
   bool serialPurge(Handle h, unsigned flags) override;
   bool serialEscape(Handle h, SerialLine line) override;
   bool usbInterfaces(std::vector<std::string>* paths) override;
+  bool usbSerialNumber(std::string_view path, std::string* serial) override;
   void netStartup() override;
   void netCleanup() override;
   Socket tcpSocket() override;
@@ -164,6 +168,7 @@ class FakeOs : public Os {
   std::vector<std::pair<SpoolerPrinter, bool>> printers_;
   std::vector<std::string> usbPaths_;
   bool usbListOk_ = true;
+  std::map<std::string, std::string> usbSerials_;
   std::set<std::string> tcpPeers_;
   std::map<std::string, std::deque<std::string>> reads_;
   struct Recv { int kind; std::string bytes; int error; };  // 0 bytes, 1 closed, 2 error

@@ -73,6 +73,7 @@ class PosixOs : public Os {
   bool serialEscape(Handle h, SerialLine line) override;
 
   bool usbInterfaces(std::vector<std::string>* paths) override;
+  bool usbSerialNumber(std::string_view path, std::string* serial) override;
 
   void netStartup() override;
   void netCleanup() override;
@@ -133,6 +134,11 @@ std::string usbInterfacePath(std::uint16_t vid, std::uint16_t pid, std::string_v
 // The reverse of usbInterfacePath; false when the text is not such a path.
 bool parseUsbInterfacePath(std::string_view path, std::uint16_t* vid, std::uint16_t* pid,
                            std::string* location);
+
+// The text of a USB string descriptor (length, type 3, UTF-16LE units) as
+// UTF-8, control characters written as '?'. Empty when the bytes are no
+// string descriptor; a length byte beyond the bytes read counts what was read.
+std::string usbStringFromDescriptor(const std::uint8_t* d, std::size_t n);
 
 // How many bytes a USB bulk IN read of a buffer of `cap` bytes asks for:
 // whole packets, at least one, at most 1 MiB.

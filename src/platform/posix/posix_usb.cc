@@ -299,6 +299,17 @@ bool parseUsbInterfacePath(std::string_view path, std::uint16_t* vid, std::uint1
   return true;
 }
 
+std::string usbStringFromDescriptor(const std::uint8_t* d, std::size_t n) {
+  if (!d || n < 2 || d[1] != LIBUSB_DT_STRING) return {};
+  std::size_t length = std::min<std::size_t>(d[0], n);
+  std::u16string units;
+  for (std::size_t i = 2; i + 1 < length; i += 2) {
+    char16_t u = static_cast<char16_t>(d[i] | (d[i + 1] << 8));
+    units.push_back(u < 0x20 || u == 0x7F ? u'?' : u);
+  }
+  return utf8FromUtf16(units);
+}
+
 std::size_t usbReadLength(std::size_t cap, int packetSize) {
   std::size_t packet = packetSize > 0 ? static_cast<std::size_t>(packetSize) : 64;
   if (cap < packet) return packet;
@@ -345,6 +356,82 @@ bool PosixOs::usbInterfaces(std::vector<std::string>* paths) {
   });
   for (Entry& e : entries) paths->push_back(std::move(e.path));
   return true;
+}
+
+// ---- serial numbers ----------------------------------------------------------
+
+namespace {
+
+// Each request for a string descriptor waits at most this long.
+constexpr unsigned kStringRequestMs = 400;
+
+// A string descriptor's bytes, asked of the device with a bounded wait; the
+// count read, or a negative libusb error.
+int readStringDescriptor(libusb_device_handle* h, std::uint8_t index, std::uint16_t language,
+                         std::uint8_t* buf, int cap) {
+  return libusb_control_transfer(
+      h, LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_STANDARD | LIBUSB_RECIPIENT_DEVICE,
+      LIBUSB_REQUEST_GET_DESCRIPTOR, static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | index),
+      language, buf, static_cast<std::uint16_t>(cap), kStringRequestMs);
+}
+
+}  // namespace
+
+bool PosixOs::usbSerialNumber(std::string_view path, std::string* serial) {
+  if (!serial) return false;
+  serial->clear();
+  std::uint16_t vid = 0, pid = 0;
+  std::string location;
+  if (!posix::parseUsbInterfacePath(path, &vid, &pid, &location)) return false;
+  // Find the device (and this process's open handle to it, if any) under
+  // the lock; ask it outside, so that a slow device holds up no other open.
+  libusb_device* found = nullptr;
+  std::uint8_t index = 0;
+  std::shared_ptr<UsbDevice> held;
+  {
+    UsbState& s = usbState();
+    std::lock_guard<std::mutex> g(s.mu);
+    libusb_context* ctx = usbContextLocked();
+    if (!ctx) return false;
+    libusb_device** list = nullptr;
+    ssize_t count = libusb_get_device_list(ctx, &list);
+    if (count < 0) return false;
+    for (ssize_t i = 0; i < count && !found; ++i) {
+      libusb_device_descriptor desc{};
+      if (libusb_get_device_descriptor(list[i], &desc) != 0) continue;
+      if (desc.idVendor != vid || desc.idProduct != pid || locationOf(list[i]) != location)
+        continue;
+      found = libusb_ref_device(list[i]);
+      index = desc.iSerialNumber;
+    }
+    libusb_free_device_list(list, 1);
+    if (found) {
+      auto open = s.open.find(location);
+      if (open != s.open.end()) {
+        held = open->second.lock();
+        if (held && libusb_get_device(held->handle) != found) held.reset();
+      }
+    }
+  }
+  if (!found) return false;
+  bool ok = false;
+  if (index != 0) {
+    libusb_device_handle* h = held ? held->handle : nullptr;
+    // A device that cannot be opened to ask is listed without a serial number.
+    if (h || libusb_open(found, &h) == 0) {
+      std::uint8_t buf[255];
+      int n = readStringDescriptor(h, 0, 0, buf, static_cast<int>(sizeof buf));
+      if (n >= 4 && buf[1] == LIBUSB_DT_STRING) {
+        std::uint16_t language = static_cast<std::uint16_t>(buf[2] | (buf[3] << 8));
+        n = readStringDescriptor(h, index, language, buf, static_cast<int>(sizeof buf));
+        if (n >= 2) *serial = posix::usbStringFromDescriptor(buf, static_cast<std::size_t>(n));
+        ok = !serial->empty();
+      }
+      if (!held) libusb_close(h);
+    }
+  }
+  libusb_unref_device(found);
+  return ok;
 }
 
 }  // namespace paloma

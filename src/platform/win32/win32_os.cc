@@ -550,30 +550,51 @@ class Win32Os final : public Os {
 
   bool usbInterfaces(std::vector<std::string>* paths) override {
     paths->clear();
-    HDEVINFO info = SetupDiGetClassDevsA(&kUsbDeviceInterface, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (info == INVALID_HANDLE_VALUE) return false;
-    for (DWORD index = 0;; ++index) {
-      SP_DEVICE_INTERFACE_DATA data{};
-      data.cbSize = sizeof data;
-      SP_DEVINFO_DATA device{};
-      device.cbSize = sizeof device;
-      if (!SetupDiEnumDeviceInterfaces(info, nullptr, &kUsbDeviceInterface, index, &data)) break;
+    return forEachUsbInterface([paths](const std::string& path, HDEVINFO, SP_DEVINFO_DATA*) {
+      paths->push_back(path);
+      return true;
+    });
+  }
+
+  // A USB device's instance id ends in its serial number ("USB\VID_..&PID_..\SERIAL");
+  // a device without one (or with characters an id cannot hold) gets an id
+  // the system makes up, which holds '&'. The interface path carries the
+  // same part, though not always in its letters' case, so it is the fallback.
+  bool usbSerialNumber(std::string_view path, std::string* serial) override {
+    if (!serial) return false;
+    serial->clear();
+    if (path.empty()) return false;
+    std::string id;
+    bool listed = false;
+    forEachUsbInterface([&](const std::string& p, HDEVINFO info, SP_DEVINFO_DATA* device) {
+      if (p.size() != path.size() || _strnicmp(p.c_str(), path.data(), p.size()) != 0)
+        return true;
+      listed = true;
+      char buf[512];
       DWORD needed = 0;
-      SetupDiGetDeviceInterfaceDetailA(info, &data, nullptr, 0, &needed, nullptr);
-      std::string path;
-      if (needed >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-        std::vector<BYTE> buf(needed);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buf.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (SetupDiGetDeviceInterfaceDetailA(info, &data, detail, needed, nullptr, &device)) {
-          std::size_t room = needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-          path.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
-        }
+      if (device && SetupDiGetDeviceInstanceIdA(info, device, buf, sizeof buf, &needed)) {
+        buf[sizeof buf - 1] = 0;
+        id = buf;
+        auto slash = id.rfind('\\');
+        id = slash == std::string::npos ? std::string() : id.substr(slash + 1);
       }
-      paths->push_back(std::move(path));
+      return false;
+    });
+    if (!listed) return false;
+    if (id.empty()) {
+      // \\?\usb#vid_vvvv&pid_pppp#PART#{class}
+      std::string p(path);
+      auto first = p.find('#');
+      auto second = first == std::string::npos ? first : p.find('#', first + 1);
+      auto third = second == std::string::npos ? second : p.find('#', second + 1);
+      if (third != std::string::npos) id = p.substr(second + 1, third - second - 1);
     }
-    SetupDiDestroyDeviceInfoList(info);
+    if (id.empty() || id.find('&') != std::string::npos) return false;
+    for (char& c : id) {
+      auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7F) c = '?';
+    }
+    *serial = id;
     return true;
   }
 
@@ -832,6 +853,40 @@ class Win32Os final : public Os {
   }
 
  private:
+  // Calls f(path, info, device) for each present USB device interface, in
+  // enumeration order, until f returns false; an interface whose details
+  // cannot be read has an empty path and no device. False: no device list.
+  template <typename F>
+  static bool forEachUsbInterface(F&& f) {
+    HDEVINFO info = SetupDiGetClassDevsA(&kUsbDeviceInterface, nullptr, nullptr,
+                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (info == INVALID_HANDLE_VALUE) return false;
+    for (DWORD index = 0;; ++index) {
+      SP_DEVICE_INTERFACE_DATA data{};
+      data.cbSize = sizeof data;
+      SP_DEVINFO_DATA device{};
+      device.cbSize = sizeof device;
+      if (!SetupDiEnumDeviceInterfaces(info, nullptr, &kUsbDeviceInterface, index, &data)) break;
+      DWORD needed = 0;
+      SetupDiGetDeviceInterfaceDetailA(info, &data, nullptr, 0, &needed, nullptr);
+      std::string path;
+      bool haveDevice = false;
+      if (needed >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+        std::vector<BYTE> buf(needed);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buf.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (SetupDiGetDeviceInterfaceDetailA(info, &data, detail, needed, nullptr, &device)) {
+          std::size_t room = needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+          path.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
+          haveDevice = true;
+        }
+      }
+      if (!f(path, info, haveDevice ? &device : nullptr)) break;
+    }
+    SetupDiDestroyDeviceInfoList(info);
+    return true;
+  }
+
   // A memory context with a one-bit canvas and the font selected; releases
   // them in the order the graphics interface wants, and says so when a
   // release fails.

@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/posix/posix_os.h"
@@ -126,6 +127,23 @@ TEST(PosixNames, UsbReadLengthIsWholePackets) {
               {(1u << 20) + 100, 512, 1u << 20}};
   for (const Row& r : rows)
     EXPECT_EQ(posix::usbReadLength(r.cap, r.packet), r.length) << r.cap << " " << r.packet;
+}
+
+// A serial number as the device's string descriptor holds it: UTF-16LE
+// after a length and a type byte, read as far as both the length and the
+// bytes received allow.
+TEST(PosixNames, UsbSerialFromItsStringDescriptor) {
+  using B = std::vector<std::uint8_t>;
+  auto text = [](const B& b) { return posix::usbStringFromDescriptor(b.data(), b.size()); };
+  EXPECT_EQ(text({10, 3, 'E', 0, 'M', 0, 'U', 0, '1', 0}), "EMU1");
+  EXPECT_EQ(text({8, 3, 'A', 0, 0xFC, 0, 0xA9, 0x03}), "A\xC3\xBC\xCE\xA9");  // U+00FC, U+03A9
+  EXPECT_EQ(text({8, 3, 'A', 0, '\r', 0, 0x7F, 0}), "A??");  // control characters
+  EXPECT_EQ(text({6, 3, 'A', 0, 'B', 0, 'C', 0}), "AB");       // the length ends it
+  EXPECT_EQ(text({20, 3, 'A', 0, 'B', 0}), "AB");              // so do the bytes read
+  EXPECT_EQ(text({7, 3, 'A', 0, 'B', 0, 'C'}), "AB");          // an odd byte is no unit
+  EXPECT_EQ(text({6, 2, 'A', 0, 'B', 0}), "");                 // not a string descriptor
+  EXPECT_EQ(text({2, 3}), "");
+  EXPECT_EQ(posix::usbStringFromDescriptor(nullptr, 4), "");
 }
 
 // ---- files -------------------------------------------------------------------

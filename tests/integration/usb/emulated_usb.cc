@@ -51,7 +51,8 @@ std::vector<unsigned char> descriptors(const UsbPrinterSpec& s, std::uint16_t ve
   putLe16(d, vendor);
   putLe16(d, s.product);
   putLe16(d, 0x0100);
-  d.insert(d.end(), {1, 2, 3, 1});
+  // Strings 1 and 2 name the maker and the product; 3 is the serial number, if any.
+  d.insert(d.end(), {1, 2, static_cast<unsigned char>(s.serial.empty() ? 0 : 3), 1});
   // Configuration: one interface, two bulk endpoints of 64-byte packets.
   std::vector<unsigned char> cfg = {9, 2, 32, 0, 1, 1, 0, 0xC0, 50};
   unsigned char cls = s.printerClass ? 7 : 0xff;

@@ -30,7 +30,7 @@ struct UsbPrinterSpec {
   std::uint16_t vendor = 0;   // 0: the maker's vendor ID
   std::uint16_t product = 0x0001;
   int port = 1;               // its port on bus 1: location "b001p<port>"
-  std::string serial = "EMU0001";
+  std::string serial = "EMU0001";  // "": the device reports no serial number
   bool printerClass = true;   // false: a vendor-specific interface
   bool brain = true;          // the interpreter answers; false: scripted only
   int packetSize = 64;        // of both bulk endpoints (512: a high-speed device)

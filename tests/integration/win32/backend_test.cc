@@ -256,6 +256,13 @@ TEST(Win32Backend, SpoolerAndUsbListsAreReadable) {
     if (!p.empty()) {
       EXPECT_EQ(p.rfind("\\\\?\\", 0), 0u) << p;
     }
+  // A device that is not attached reports no serial number, even when its
+  // path carries one.
+  std::string serial = "left over";
+  EXPECT_FALSE(w().usbSerialNumber(
+      "\\\\?\\usb#vid_fff0&pid_0001#NOTATTACHED#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", &serial));
+  EXPECT_EQ(serial, "");
+  EXPECT_FALSE(w().usbSerialNumber("", &serial));
 }
 
 TEST(Win32Backend, HostFontTextGivesBackEveryGraphicsObject) {

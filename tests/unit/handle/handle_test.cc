@@ -74,7 +74,7 @@ TEST(PrinterUri, RefusedFormsSayWhy) {
   for (const char* bad :
        {"", "tcp://", "tcp://host:0", "tcp://host:65536", "tcp://ho st", "tcp://a:9100x",
         "serial:ttyS0", "serial:COM1", "serial:/dev/ttyS0?baud=9601", "serial:/dev/ttyS0?speed=9600",
-        "serial:/dev/ttyS0?parity=mark", "serial:/dev/ttyS0?bits=9", "usb:1-", "usb:x",
+        "serial:/dev/ttyS0?parity=mark", "serial:/dev/ttyS0?bits=9", "usb:1-", "usb:a b",
         "usb:1-1.2.3.4.5.6.7.8", "queue:", "queue:a/b", "queue:a b", "queue://server",
         "file:", "file:a\nb", "/dev/", "/dev/tty\r", "http://printer", "COM1"}) {
     std::string why;

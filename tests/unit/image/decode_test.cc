@@ -3,6 +3,7 @@
 // is taken for a header beyond the bounds.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "image/image.h"
@@ -86,6 +87,8 @@ TEST(PictureDecode, CutShortOrDamagedIsRefused) {
   }
 }
 
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
 TEST(PictureDecode, RefusalsSayWhy) {
   struct Case {
     const char* what;
@@ -102,6 +105,12 @@ TEST(PictureDecode, RefusalsSayWhy) {
       {"wider than the bound", test::pngHeaderOnly(70000, 1), Status::TooLarge, "70000"},
       {"more pixels than the bound", test::pngHeaderOnly(10000, 10000), Status::TooLarge, "pixels"},
       {"0 x 0", test::pngHeaderOnly(0, 0), Status::Corrupt, "PNG"},
+      // Numbers too long for an int, read before the decoder sums their digits.
+      {"PNM of a height with 80 digits", bytesOf("P5\n125\n" + std::string(80, '9') + " 255\n"),
+       Status::TooLarge, "PNM"},
+      {"PNM maximum value of 20 digits, after a comment",
+       bytesOf("P5 # made by hand\n1 1 " + std::string(20, '7') + "\n."), Status::Corrupt,
+       "maximum value"},
   };
   for (const auto& c : cases) {
     DecodedPicture p;
@@ -135,6 +144,83 @@ TEST(PictureDecode, JpegHuffmanTableBeyond256CodesIsRefused) {
   const Outcome r = decodePicture(jpeg.data(), jpeg.size(), &p);
   EXPECT_EQ(r.status, Status::Corrupt);
   EXPECT_NE(r.reason.find("Huffman"), std::string::npos) << r.reason;
+}
+
+void append(Bytes* to, std::initializer_list<std::uint8_t> bytes) {
+  to->insert(to->end(), bytes.begin(), bytes.end());
+}
+
+// DHT segments of one code, 1 bit long, for the value 0 (a DC difference of
+// 0; for AC, the end of the block).
+const Bytes kDcTable0 = {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0,
+                         0,    0,    0,    0,    0,    0,    0,    0x00};
+const Bytes kAcTable0 = {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01, 0, 0, 0, 0, 0, 0, 0, 0,
+                         0,    0,    0,    0,    0,    0,    0,    0x00};
+
+// A progressive 8 x 8 gray JPEG, segment by segment: a first DC scan naming
+// AC table 0, `between`, then an AC scan with AC table 0 naming DC table 3
+// (neither used there nor defined).
+// Each scan's one block is the code 0, padded with 1 bits; `dcData` follows
+// the DC scan's block.
+Bytes progressiveJpeg(const Bytes& between, const Bytes& dcData = {}) {
+  Bytes j = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+  j.insert(j.end(), 64, 1);  // quantization table 0: all ones
+  // Frame: 8 bits, 8 x 8, one component (id 1, 1 x 1, quantization table 0).
+  append(&j, {0xFF, 0xC2, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00});
+  j.insert(j.end(), kDcTable0.begin(), kDcTable0.end());
+  append(&j, {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x7F});
+  j.insert(j.end(), dcData.begin(), dcData.end());
+  j.insert(j.end(), between.begin(), between.end());
+  append(&j, {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x30, 0x01, 0x3F, 0x00, 0x7F, 0xFF, 0xD9});
+  return j;
+}
+
+// A scan that decodes with a Huffman table no DHT segment before it defined
+// would make the decoder follow a table the memory happened to hold, past its
+// own tables: refused before decoding. Where the decoder takes a table
+// matters: a DHT inside a comment, or a scan's data read as markers, must not
+// count.
+TEST(PictureDecode, JpegScanNeedsItsHuffmanTablesDefinedBefore) {
+  DecodedPicture good;
+  const Bytes defined = progressiveJpeg(kAcTable0);
+  const Outcome ok = decodePicture(defined.data(), defined.size(), &good);
+  ASSERT_TRUE(ok.ok()) << ok.reason;
+  ASSERT_EQ(good.width, 8);
+  EXPECT_NEAR(good.pixels.get()[63], 128, 1);
+
+  Bytes inComment = {0xFF, 0xFE, 0x00, static_cast<std::uint8_t>(2 + kAcTable0.size())};
+  inComment.insert(inComment.end(), kAcTable0.begin(), kAcTable0.end());
+  Bytes baseline = test::encodeJpeg(5, 3, 1, kLevels);
+  for (std::size_t i = 2; i + 5 < baseline.size(); ++i)
+    if (baseline[i] == 0xFF && baseline[i + 1] == 0xDA) {
+      baseline[i + 6] = 0x33;  // DC and AC table 3 for the one component
+      break;
+    }
+  const struct {
+    const char* what;
+    Bytes bytes;
+    const char* table;
+  } cases[] = {
+      {"no AC table before the AC scan", progressiveJpeg({}), "AC 0"},
+      {"the AC table only inside a comment", progressiveJpeg(inComment), "AC 0"},
+      {"the AC table only after the AC scan", [] {
+         Bytes j = progressiveJpeg({});
+         j.insert(j.end() - 2, kAcTable0.begin(), kAcTable0.end());
+         return j;
+       }(), "AC 0"},
+      // A stuffed FF and a restart marker are data, not the scan's end.
+      {"a stuffed FF in the DC scan", progressiveJpeg({}, {0xFF, 0x00, 0x12}), "AC 0"},
+      {"a restart marker in the DC scan", progressiveJpeg({}, {0xFF, 0xD0, 0x7F}), "AC 0"},
+      {"a sequential scan naming table 3", baseline, "DC 3"},
+  };
+  for (const auto& c : cases) {
+    DecodedPicture p;
+    const Outcome r = decodePicture(c.bytes.data(), c.bytes.size(), &p);
+    EXPECT_EQ(r.status, Status::Corrupt) << c.what;
+    EXPECT_NE(r.reason.find(std::string("Huffman table ") + c.table), std::string::npos)
+        << c.what << ": " << r.reason;
+    EXPECT_EQ(p.pixels, nullptr) << c.what;
+  }
 }
 
 TEST(PictureDecode, SniffNamesTheFormats) {

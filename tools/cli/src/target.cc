@@ -10,6 +10,10 @@ const char* const kTargetForms =
     "                                 not given)\n"
     "  usb:[BUS-PORTS]                the maker's USB printer, or the one at that place\n"
     "                                 on the buses (as usb:1-1.4)\n"
+    "  usb:SERIAL                     the maker's USB printer with that serial number\n"
+    "                                 (a blank or '%' as %XX; a number that starts like\n"
+    "                                 a bus place, digits and '-', with its first\n"
+    "                                 character as %XX)\n"
     "  queue:NAME                     a printer of the local print spooler\n"
     "  queue://SERVER[:PORT]/NAME     a printer on a print server (port 631 when not given)\n"
     "  file:PATH                      a printer file, or a file to capture the bytes in\n"
@@ -58,6 +62,7 @@ std::string describe(const Target& t) {
     case TargetKind::Serial:
       return "serial:" + t.path + serialOptions(t);
     case TargetKind::Usb:
+      if (!t.serial.empty()) return paloma::usbSerialUri(t.serial);
       return "usb:" + t.location;
     case TargetKind::Queue:
       return "queue:" + t.queue;

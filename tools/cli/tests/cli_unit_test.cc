@@ -29,6 +29,8 @@ TEST(Target, AcceptedFormsAndWhatTheyOpen) {
        "serial:/dev/ttyS1?parity=even&bits=7&stop=2", QueryPath::Serial},
       {"usb:", TargetKind::Usb, "usb:", QueryPath::Usb},
       {"usb:1-1.4", TargetKind::Usb, "usb:b001p1.4", QueryPath::Usb},
+      {"usb:SN%2042", TargetKind::Usb, "usb:SN%2042", QueryPath::Usb},
+      {"usb:%31-2", TargetKind::Usb, "usb:%31-2", QueryPath::Usb},
       {"queue:labels", TargetKind::Queue, "queue:labels", QueryPath::None},
       {"queue://127.0.0.2:6310/labels", TargetKind::ServerQueue, "queue://127.0.0.2:6310/labels",
        QueryPath::None},
@@ -58,7 +60,7 @@ TEST(Target, RefusedFormsSayWhy) {
   const char* bad[] = {
       "", "tcp://", "tcp://host:", "tcp://host:0", "tcp://host:65536", "tcp://host:91x",
       "tcp://ho st", "tcp://[::1]:9100", "serial:", "serial:COM1", "serial:/dev/ttyS0?baud=1234",
-      "serial:/dev/ttyS0?parity=E", "usb:1", "serial:/dev/ttyS0?baud=9600&flow=on", "queue:", "queue:a/b", "queue:has space",
+      "serial:/dev/ttyS0?parity=E", "usb:1-", "usb:a b", "serial:/dev/ttyS0?baud=9600&flow=on", "queue:", "queue:a/b", "queue:has space",
       "queue://server", "queue://server/", "queue://ser ver/q", "queue://server/a/b",
       "/dev/", "/tmp/file", "http://127.0.0.1", "127.0.0.1:9100", "queue:lab\"els",
   };
