@@ -794,9 +794,9 @@ PALOMA_API int WiFi_Default(void);
  *
  * The text is drawn in a font installed on the host (found by face name; a
  * name that matches no face gets the system's substitute) into a one-bit
- * bitmap and sent as "BITMAP X,Y,W,H,1," without line end, one write per
- * bitmap row (text 0 bits, background 1 bits, leftmost dot in the most
- * significant bit), and CR LF.
+ * bitmap and sent as "BITMAP X,Y,W,H,1," without line end, the bitmap's
+ * rows (text 0 bits, background 1 bits, leftmost dot in the most
+ * significant bit) and CR LF, all three in one write to the transport.
  *
  * The arguments they share:
  * - x, y: the text's reference point (top-left corner of the unrotated text
@@ -1175,12 +1175,18 @@ PALOMA_API const char* usb_getstring(const char* command, int pause_ms);
 /** @defgroup files Files and images
  * @brief Downloads and raw files.
  *
- * A file is read whole into memory and sent over the current connection in
- * one piece. A download is the header `DOWNLOAD "<name>",<size>,` (the memory
- * download: `DOWNLOAD <memory>,"<name>",<size>,`), exactly `<size>` bytes of
- * the file, and CR LF (network: CR LF NUL). They return 1 only when every
+ * A file streams over the current connection: its first MiB is read before
+ * anything is sent (so a file that cannot be read sends nothing), and the
+ * rest is moved by the system straight to the socket or device where it can
+ * (Linux: sendfile(2)), otherwise read and written 1 MiB at a time; the
+ * whole file is never held in memory. A file that turns out shorter than its
+ * size while it is sent fails the call without its line end; the bytes
+ * already sent stay sent. A download is the header
+ * `DOWNLOAD "<name>",<size>,` (the memory download:
+ * `DOWNLOAD <memory>,"<name>",<size>,`), exactly `<size>` bytes of the file,
+ * and CR LF (network: CR LF NUL). They return 1 only when every
  * piece was accepted; 0 when no connection is open (nothing is opened), the
- * file cannot be read whole (a message says why: a path that does not open,
+ * file cannot be read (a message says why: a path that does not open,
  * a directory among them, shows "Could not open file"), the header would
  * exceed 99 characters, no transport is active, or a write failed. Files of
  * 2 GiB or more: 0. Sending blocks as its writes do (see @ref writing).

@@ -720,9 +720,11 @@ class Printer:
         """Draws `text` in a font installed on this computer into a one-bit
         bitmap and sends it (BITMAP). `height` in dots (negative: the
         character height instead of the cell height); rotation in degrees
-        counter-clockwise. Latin-1 text of up to 255 characters goes the
-        8-bit way, any other text as UTF-16 (with font fallback for
-        characters the face lacks). Blocks while the text is drawn and sent."""
+        counter-clockwise. On the current connection, Latin-1 text of up to
+        255 characters goes the 8-bit way and any other text as UTF-16; a
+        slot (USB or queue only) sends every text as UTF-16, a handle as
+        UTF-8; characters the face lacks come from a fallback font. Blocks
+        while the text is drawn and sent."""
         self._ready()
         if not isinstance(text, str):
             raise RefusedArgumentError(f"text must be str, not {type(text).__name__}")
@@ -870,7 +872,9 @@ class Printer:
                  memory: Optional[str] = None) -> None:
         """Stores a file in the printer under `name` (default: the file's
         name), in `memory` ("F" flash, "E" expansion) when given. The file
-        is read whole and sent in one piece: blocks for the transfer."""
+        streams (its first MiB is read before anything is sent, the rest
+        goes a block at a time or straight from the system); blocks for the
+        transfer."""
         self._ready()
         local = os.fsencode(path)
         target = cmd.field(name if name is not None else Path(os.fsdecode(local)).name, "name")
@@ -897,8 +901,10 @@ class Printer:
         self._file_call(fn, call, local, f"the download of {os.fsdecode(local)}")
 
     def send_file(self, path: PathLike) -> None:
-        """Sends a file of commands unchanged, then a line end. The file is
-        read whole and sent in one piece: blocks for the transfer."""
+        """Sends a file of commands unchanged, then a line end. The file
+        streams (its first MiB is read before anything is sent, the rest
+        goes a block at a time or straight from the system); blocks for the
+        transfer."""
         self._ready()
         local = os.fsencode(path)
         if self._handle is not None:

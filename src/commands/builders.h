@@ -51,22 +51,7 @@ namespace paloma::commands {
 // The command lines of one builder call, without line ends, in sending order.
 using CommandLines = std::vector<std::string>;
 
-// Capacities of the command text, in bytes with the terminating NUL: the
-// longest command that fits has one byte fewer.
-inline constexpr std::size_t kSetupCapacity = 100;        // each of setup's four commands
-inline constexpr std::size_t kPrintLabelCapacity = 50;
-inline constexpr std::size_t kPrinterFontCapacity = 500;
-inline constexpr std::size_t kBarcodeCapacity = 1024;     // barcode, barcodecomplete
-inline constexpr std::size_t kRssCapacity = 100;
-inline constexpr std::size_t kSymbolCapacity = 100;       // qrcode, dmatrix, aztec, maxicode
-inline constexpr std::size_t kPdf417Capacity = 500;
-inline constexpr std::size_t kRfidWlanCapacity = 1024;    // rfidRead/Write, WiFi_*
-
 // The fixed commands.
-inline constexpr const char* kClearBufferCommand = "CLS";
-inline constexpr const char* kFormFeedCommand = "FORMFEED";
-inline constexpr const char* kStriperOffCommand = "SET STRIPER OFF";
-inline constexpr const char* kTearOffCommand = "SET TEAR OFF";
 inline constexpr const char* kRfidDetectCommand = "RFIDDETECT\r\n";
 inline constexpr const char* kWlanDefaultCommand = "WLAN DEFAULT";
 

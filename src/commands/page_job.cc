@@ -5,6 +5,19 @@
 
 namespace paloma::commands {
 
+namespace {
+
+// Capacities of the command text, in bytes with the terminating NUL.
+constexpr std::size_t kSetupCapacity = 100;  // each of setup's four commands
+constexpr std::size_t kPrintLabelCapacity = 50;
+
+constexpr const char* kClearBufferCommand = "CLS";
+constexpr const char* kFormFeedCommand = "FORMFEED";
+constexpr const char* kStriperOffCommand = "SET STRIPER OFF";
+constexpr const char* kTearOffCommand = "SET TEAR OFF";
+
+}  // namespace
+
 bool formatSetup(const char* width, const char* height, const char* speed, const char* density,
                  const char* sensor, const char* gap, const char* offset, CommandLines* out) {
   out->clear();

@@ -14,6 +14,10 @@ namespace paloma::commands {
 
 namespace {
 
+// Capacity of the command text, in bytes with the terminating NUL
+// (rfidRead/Write, WiFi_*).
+constexpr std::size_t kRfidWlanCapacity = 1024;
+
 // How long the printer needs to write a tag before the next command.
 constexpr int kRfidWritePauseMs = 500;
 

@@ -13,6 +13,10 @@ namespace paloma::commands {
 
 namespace {
 
+// Capacities of the command text, in bytes with the terminating NUL.
+constexpr std::size_t kSymbolCapacity = 100;  // qrcode, dmatrix, aztec, maxicode
+constexpr std::size_t kPdf417Capacity = 500;
+
 bool anyNull(const char* const* args, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
     if (!args[i]) return !nullArgument();

@@ -7,6 +7,15 @@
 
 namespace paloma::commands {
 
+namespace {
+
+// Capacities of the command text, in bytes with the terminating NUL.
+constexpr std::size_t kPrinterFontCapacity = 500;
+constexpr std::size_t kBarcodeCapacity = 1024;  // barcode, barcodecomplete
+constexpr std::size_t kRssCapacity = 100;
+
+}  // namespace
+
 bool formatPrinterFont(const char* x, const char* y, const char* font, const char* rotation,
                        const char* xmul, const char* ymul, const char* content,
                        CommandLines* out) {

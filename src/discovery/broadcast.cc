@@ -36,6 +36,13 @@ Socket openProbeSocket(Os& sys, bool* created) {
   return s;
 }
 
+namespace {
+
+constexpr const char* kDiscoveryAnswered = "123456";
+constexpr const char* kDiscoverySetupFailed = "0";
+constexpr const char* kDiscoveryNoAnswer = "-1";
+
+// Sends the probe and waits at most `waitMs` for an answer longer than it.
 const char* discoverPrinters(int waitMs) {
   constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
   constexpr int kPauseMs = 100;
@@ -80,6 +87,8 @@ const char* discoverPrinters(int waitMs) {
   sys.netCleanup();
   return result;
 }
+
+}  // namespace
 
 }  // namespace paloma
 

@@ -38,8 +38,8 @@ int findSender(const paloma_printer_found* found, int count, const char* address
   return -1;
 }
 
-}  // namespace
-
+// paloma_discover: the probe, then every answer longer than it until `waitMs`
+// has passed (or `max` senders were found), one entry per sender.
 int discoverWho(int waitMs, paloma_printer_found* found, int max) {
   if (max < 0 || (max > 0 && !found)) {
     setLastError("paloma_discover: no room for the answers (a null list or a negative count)");
@@ -93,6 +93,8 @@ int discoverWho(int waitMs, paloma_printer_found* found, int max) {
   sys.netCleanup();
   return count;
 }
+
+}  // namespace
 
 }  // namespace paloma
 

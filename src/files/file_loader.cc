@@ -11,6 +11,13 @@ namespace paloma {
 
 namespace {
 
+// The largest file the download command can announce: its size must stay
+// below 2 GiB.
+constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFFu;
+
+constexpr const char* kCouldNotOpenFile = "Could not open file";
+constexpr const char* kOutOfMemory = "Out of memory";
+
 // Local files do not stall, but the seam bounds every blocking read; this is
 // the bound for one read call.
 constexpr int kFileReadTimeoutMs = 30000;

@@ -1,5 +1,5 @@
-// Files and images: reading a local file whole and framing it as a DOWNLOAD
-// command for the printer.
+// Files: streaming a local file to the printer, raw or framed as a DOWNLOAD
+// command.
 //
 // A download is three pieces sent back to back: the header (without line
 // end), exactly as many payload bytes as the header announces, and the line
@@ -67,15 +67,9 @@ class FileSource {
   std::size_t read_ = 0;  // bytes read from the file so far
 };
 
-// The largest file the download command can announce: its size must stay
-// below 2 GiB.
-inline constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFFu;
-
 // The messages of the loader, word for word.
 inline constexpr const char* kErrorCaption = "Error Message";
 inline constexpr const char* kReadFileCaption = "Read File Message";
-inline constexpr const char* kCouldNotOpenFile = "Could not open file";
-inline constexpr const char* kOutOfMemory = "Out of memory";
 inline constexpr const char* kFileReadUnsuccessfully = "File read unsuccessfully";
 inline constexpr const char* kFileTooLarge = "File too large: 2 GiB or more cannot be sent";
 

@@ -11,6 +11,17 @@
 
 namespace paloma {
 
+namespace {
+
+// The canvas the block must fit in.
+constexpr int kTextCanvasWidth = 2400;
+constexpr int kTextCanvasHeight = 12000;
+// The face name fits in 31 bytes (plus its NUL in the font record).
+constexpr std::size_t kFaceNameMax = 31;
+
+// The font description for the arguments: weight 400 if style < 2 else 700,
+// italic = style & 1, underline = low 8 bits of underline != 0, escapement =
+// rotation x 10 tenths of a degree.
 FontSpec textFontSpec(const TextBitmapArgs& args) {
   FontSpec f;
   f.height = args.height;
@@ -24,6 +35,8 @@ FontSpec textFontSpec(const TextBitmapArgs& args) {
   f.faceName = std::string(args.faceName);
   return f;
 }
+
+}  // namespace
 
 TextGeometry textGeometry(int x, int y, int cx, int cy, int rotation) {
   TextGeometry g;

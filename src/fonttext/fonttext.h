@@ -44,12 +44,6 @@
 
 namespace paloma {
 
-// The canvas the block must fit in.
-inline constexpr int kTextCanvasWidth = 2400;
-inline constexpr int kTextCanvasHeight = 12000;
-// The face name fits in 31 bytes (plus its NUL in the font record).
-inline constexpr std::size_t kFaceNameMax = 31;
-
 // The six numeric arguments every host-font function takes, and the face.
 struct TextBitmapArgs {
   int x = 0;
@@ -83,11 +77,6 @@ inline HostText wideHostText(std::u16string_view units) {
   return t;
 }
 
-// The font description for the arguments: weight 400 if style < 2 else 700,
-// italic = style & 1, underline = low 8 bits of underline != 0, escapement =
-// rotation x 10 tenths of a degree.
-FontSpec textFontSpec(const TextBitmapArgs& args);
-
 // Derived quantities for an unrotated extent cx x cy. Corner coordinates are
 // 64-bit so that no caller's position can overflow.
 struct TextGeometry {
@@ -103,9 +92,9 @@ TextGeometry textGeometry(int x, int y, int cx, int cy, int rotation);
 // What prepareTextBitmap made of the arguments.
 enum class TextBitmapStatus {
   Ok,
-  FaceTooLong,     // face name over kFaceNameMax bytes
+  FaceTooLong,     // face name over 31 bytes
   MeasureFailed,   // the rasteriser could not measure the text
-  TooLarge,        // the block does not fit the canvas
+  TooLarge,        // the block does not fit the 2400 x 12000 canvas
   Clipped,         // wholly left of or above the label origin: nothing to send
   DrawFailed,      // the rasteriser could not draw
 };

@@ -137,8 +137,6 @@ class Divider {
 
 }  // namespace
 
-std::uint16_t linearOf(std::uint8_t level) { return kLinear[level]; }
-
 Outcome checkOptions(const Options& o) {
   if (o.dither != Dither::Threshold && o.dither != Dither::Ordered &&
       o.dither != Dither::Diffusion)

@@ -115,9 +115,6 @@ inline constexpr std::size_t kMaxEncodedBytes = 256u << 20;
 inline constexpr int kMaxDotsWide = 2400;
 inline constexpr int kMaxDotsHigh = 12000;
 
-// The sRGB level 0..255 in linear light (0..65535).
-std::uint16_t linearOf(std::uint8_t level);
-
 // The format named by the first bytes ("PNG", "JPEG", "GIF", "BMP", "PNM",
 // "TIFF", "WebP", "PDF"), or nullptr when none. Also names formats that
 // decodePicture does not read, so that a caller can say which it was.

@@ -161,13 +161,6 @@ struct FileCopyResult {
   bool timedOut = false;  // the target took nothing within its bound
 };
 
-// A read-only view of a whole open file.
-struct FileView {
-  const unsigned char* data = nullptr;
-  std::size_t size = 0;
-  std::intptr_t token = 0;  // the backend's own
-};
-
 // ---- messages ------------------------------------------------------------
 
 enum class MessageIcon { Warning, Information, Exclamation, None };
@@ -221,17 +214,6 @@ class Os {
   virtual IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) = 0;
   // Size of an open file in bytes; -1 if unknown.
   virtual std::int64_t fileSize(Handle h) = 0;
-  // Maps the first `size` bytes of an open regular file read-only, so that a
-  // whole file can be held without copying it. False (nothing mapped) where
-  // the platform or the file does not allow it; the caller then reads.
-  // Hand the bytes only to calls that copy them in the kernel (write, send):
-  // those report a file shortened meanwhile by another process as a failed
-  // call, where a copy in user space would fault.
-  virtual bool mapFile(Handle h, std::size_t size, FileView* out) {
-    (void)h, (void)size, (void)out;
-    return false;
-  }
-  virtual void unmapFile(const FileView& view) { (void)view; }
   // Copies `n` bytes of an open regular file, from byte `offset` on (the
   // file's position is left alone), to the file or device handle `to`, or,
   // when `to` is kInvalidHandle, to the socket `sock`, without passing them

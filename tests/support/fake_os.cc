@@ -285,23 +285,6 @@ std::int64_t FakeOs::fileSize(Handle h) {
   if (it == handles_.end()) return -1;
   return static_cast<std::int64_t>(devices_[it->second.target].size());
 }
-bool FakeOs::mapFile(Handle h, std::size_t size, FileView* out) {
-  auto it = handles_.find(h);
-  if (!mappingAllowed_ || it == handles_.end() || !it->second.open) return false;
-  const std::string& content = devices_[it->second.target];
-  if (content.size() < size) return false;
-  std::intptr_t token = nextView_++;
-  std::string& copy = views_[token] = content.substr(0, size);
-  out->data = reinterpret_cast<const unsigned char*>(copy.data());
-  out->size = size;
-  out->token = token;
-  log("map", it->second.target, "", "", static_cast<long>(size));
-  return true;
-}
-void FakeOs::unmapFile(const FileView& view) {
-  log("unmap", "", "", "", static_cast<long>(view.size));
-  views_.erase(view.token);
-}
 bool FakeOs::closeHandle(Handle h) {
   auto it = handles_.find(h);
   log("close", it == handles_.end() ? "<invalid>" : it->second.target);

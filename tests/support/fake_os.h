@@ -64,8 +64,6 @@ class FakeOs : public Os {
   void failEvents(bool fail) { eventsFail_ = fail; }
   void failSocket(bool fail) { socketFails_ = fail; }
   void failBind(bool fail) { bindFails_ = fail; }
-  // Lets mapFile give views of files (off by default: files are read).
-  void allowMapping(bool allow) { mappingAllowed_ = allow; }
   void setTextExtent(int cx, int cy) { extentCx_ = cx; extentCy_ = cy; }
   // How many characters of any text the fake's fonts lack (default 0).
   void setMissingGlyphs(int n) { missingGlyphs_ = n; }
@@ -105,8 +103,6 @@ class FakeOs : public Os {
   IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
   IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) override;
   std::int64_t fileSize(Handle h) override;
-  bool mapFile(Handle h, std::size_t size, FileView* out) override;
-  void unmapFile(const FileView& view) override;
   bool closeHandle(Handle h) override;
   Event createEvent() override;
   void closeEvent(Event e) override;
@@ -189,9 +185,6 @@ class FakeOs : public Os {
   std::map<std::string, SerialSettings> serial_;
   bool eventsFail_ = false;
   int lastOsError_ = 0;
-  bool mappingAllowed_ = false;
-  std::map<std::intptr_t, std::string> views_;
-  std::intptr_t nextView_ = 1;
   bool socketFails_ = false;
   bool bindFails_ = false;
   int extentCx_ = 0, extentCy_ = 0;

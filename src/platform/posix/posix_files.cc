@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -30,6 +29,24 @@ namespace paloma {
 using namespace posix_internal;
 
 namespace {
+
+constexpr int kUsbArrivedMs = 1;                        // a USB "what has arrived" read
+constexpr std::size_t kFileCopyPieceBytes = 1u << 30;  // one sendfile call at most
+
+// The stall rule of the bulk writes (see writeUnderStallBound): the time
+// left before a write that moves nothing fails, renewed whenever bytes move.
+class StallBound {
+ public:
+  explicit StallBound(int stallMs) : stallMs_(stallMs), left_(stallMs) {}
+  void moved() { left_ = Deadline(stallMs_); }
+  bool passed() const { return left_.passed(); }
+  int remainingMs() const { return left_.remainingMs(); }
+  int stallMs() const { return stallMs_; }
+
+ private:
+  int stallMs_;
+  Deadline left_;
+};
 
 // ---- descriptor I/O ----------------------------------------------------------
 
@@ -429,27 +446,6 @@ std::int64_t PosixOs::fileSize(Handle h) {
   struct stat st {};
   if (fstat(r->fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   return static_cast<std::int64_t>(st.st_size);
-}
-
-bool PosixOs::mapFile(Handle h, std::size_t size, FileView* out) {
-  auto r = findKind(h, {Resource::File});
-  if (!r || !out || size == 0) return false;
-  struct stat st {};
-  if (fstat(r->fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) < size)
-    return false;
-  void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, r->fd, 0);
-  if (m == MAP_FAILED) return false;
-  madvise(m, size, MADV_WILLNEED);
-  out->data = static_cast<const unsigned char*>(m);
-  out->size = size;
-  out->token = 1;
-  return true;
-}
-
-void PosixOs::unmapFile(const FileView& view) {
-  if (view.token == 0 || !view.data) return;
-  munmap(const_cast<unsigned char*>(view.data), view.size);
 }
 
 namespace {

@@ -50,24 +50,12 @@ int pollFor(int fd, short events, int ms);
 
 // ---- bulk writes (posix_files.cc) --------------------------------------------
 
-// The one rule for every bulk write to a printer: it fails when no byte has
-// moved for the stall bound, and goes on as long as bytes keep moving,
-// however slowly (a slow printer is waited for; a printer that takes nothing
-// is given up on). Whatever sets the bound (a socket's send time-out, a
-// device's write bound, a per-printer setting) passes it in.
-class StallBound {
- public:
-  explicit StallBound(int stallMs) : stallMs_(stallMs), left_(stallMs) {}
-  void moved() { left_ = Deadline(stallMs_); }
-  bool passed() const { return left_.passed(); }
-  int remainingMs() const { return left_.remainingMs(); }
-  int stallMs() const { return stallMs_; }
-
- private:
-  int stallMs_;
-  Deadline left_;
-};
-
+// Every bulk write to a printer fails when no byte has moved for the stall
+// bound, and goes on as long as bytes keep moving, however slowly (a slow
+// printer is waited for; a printer that takes nothing is given up on).
+// Whatever sets the bound (a socket's send time-out, a device's write bound,
+// a per-printer setting) passes it in.
+//
 // Writes `n` bytes to a descriptor under the stall rule: with send(2) and
 // `sendFlags` (MSG_DONTWAIT is added) for a socket, with write(2) when
 // `sendFlags` is negative. Waits for room in short slices and tries again
@@ -82,14 +70,8 @@ IoResult writeUnderStallBound(int fd, const void* data, std::size_t n, int stall
 
 // ---- bounds -----------------------------------------------------------------
 
-inline constexpr int kConnectTimeoutMs = 5000;          // TCP connect
 inline constexpr int kSocketDefaultTimeoutMs = 30000;   // send/recv when none is set
 inline constexpr int kDefaultReadBoundMs = 30000;       // a "Blocking" read with no bound given
-inline constexpr int kCupsConnectTimeoutMs = 5000;      // reaching the CUPS server
-inline constexpr double kCupsLookupTimeoutSec = 5.0;    // a question about its queues
-inline constexpr double kCupsIoTimeoutSec = 15.0;       // any one exchange of a job with it
-inline constexpr int kUsbArrivedMs = 1;                 // a USB "what has arrived" read
-inline constexpr std::size_t kFileCopyPieceBytes = 1u << 30;  // one sendfile call at most
 
 // ---- the resource table -----------------------------------------------------
 

@@ -25,6 +25,8 @@ using namespace posix_internal;
 
 namespace {
 
+constexpr int kConnectTimeoutMs = 5000;  // TCP connect
+
 // ---- sockets -----------------------------------------------------------------
 
 int netErrorOf(int e) {

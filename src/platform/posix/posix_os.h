@@ -58,8 +58,6 @@ class PosixOs : public Os {
   IoResult writeOverlapped(Handle h, const void* data, std::size_t n, Event event) override;
   IoResult readFile(Handle h, void* buf, std::size_t cap, ReadWait wait, int timeoutMs) override;
   std::int64_t fileSize(Handle h) override;
-  bool mapFile(Handle h, std::size_t size, FileView* out) override;
-  void unmapFile(const FileView& view) override;
   FileCopyResult copyFile(Handle file, std::uint64_t offset, std::size_t n, Handle to,
                           Socket sock) override;
   bool closeHandle(Handle h) override;

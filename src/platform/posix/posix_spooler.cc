@@ -84,6 +84,10 @@ using namespace posix_internal;
 
 namespace {
 
+constexpr int kCupsConnectTimeoutMs = 5000;    // reaching the CUPS server
+constexpr double kCupsLookupTimeoutSec = 5.0;  // a question about its queues
+constexpr double kCupsIoTimeoutSec = 15.0;     // any one exchange of a job with it
+
 // A connection of our own to a CUPS server, with a bounded connect and
 // bounded exchanges (no time-out callback: a stalled exchange fails). Every
 // question is asked on it: the library's lookups (cupsGetNamedDest,

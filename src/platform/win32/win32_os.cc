@@ -470,31 +470,6 @@ class Win32Os final : public Os {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
   }
 
-  bool mapFile(Handle h, std::size_t size, FileView* out) override {
-    HANDLE fh = toHandle(h);
-    QuietErrors quiet;
-    if (!out || size == 0 || GetFileType(fh) != FILE_TYPE_DISK) return false;
-    std::int64_t have = fileSize(h);
-    if (have < 0 || static_cast<std::uint64_t>(have) < size) return false;
-    HANDLE mapping = CreateFileMappingA(fh, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!mapping) return false;
-    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
-    if (!view) {
-      CloseHandle(mapping);
-      return false;
-    }
-    out->data = static_cast<const unsigned char*>(view);
-    out->size = size;
-    out->token = reinterpret_cast<std::intptr_t>(mapping);
-    return true;
-  }
-
-  void unmapFile(const FileView& view) override {
-    if (view.token == 0 || !view.data) return;
-    UnmapViewOfFile(view.data);
-    CloseHandle(reinterpret_cast<HANDLE>(view.token));
-  }
-
   bool closeHandle(Handle h) override {
     AcquireSRWLockExclusive(&lock_);
     overlappedHandles_.erase(h);

@@ -249,42 +249,6 @@ TEST_F(PosixFiles, ExclusiveOpenExcludesASecondOne) {
   EXPECT_TRUE(os_.closeHandle(b));
 }
 
-// A mapped view holds the file's bytes; a file shortened meanwhile by someone
-// else makes a write of the view fail (the kernel copies), not fault.
-TEST_F(PosixFiles, MappedViewAndAFileShortenedUnderIt) {
-  const std::string content(3 * 4096 + 10, 'L');
-  OpenMode create{kAccessRead | kAccessWrite, kShareRead, Disposition::CreateAlways, false};
-  Handle w = os_.openFile(path("label.prn"), create);
-  ASSERT_NE(w, kInvalidHandle);
-  ASSERT_EQ(os_.writeFile(w, content.data(), content.size()).count, content.size());
-  EXPECT_TRUE(os_.closeHandle(w));
-
-  OpenMode read{kAccessRead, kShareRead, Disposition::OpenExisting, false};
-  Handle h = os_.openFile(path("label.prn"), read);
-  ASSERT_NE(h, kInvalidHandle);
-  FileView view;
-  EXPECT_FALSE(os_.mapFile(h, content.size() + 1, &view));  // more than the file holds
-  EXPECT_FALSE(os_.mapFile(h, 0, &view));
-  ASSERT_TRUE(os_.mapFile(h, content.size(), &view));
-  EXPECT_TRUE(os_.closeHandle(h));  // the view outlives the handle
-  ASSERT_EQ(view.size, content.size());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), content);
-
-  ASSERT_EQ(truncate(path("label.prn").c_str(), 100), 0);
-  Handle out = os_.openFile(path("copy.prn"), create);
-  ASSERT_NE(out, kInvalidHandle);
-  IoResult r = os_.writeFile(out, view.data, view.size);
-  EXPECT_FALSE(r.ok && r.count == view.size);
-  os_.unmapFile(view);
-  EXPECT_TRUE(os_.closeHandle(out));
-
-  // No view of what is not a regular file.
-  Handle dev = os_.openFile("/dev/null", read);
-  ASSERT_NE(dev, kInvalidHandle);
-  EXPECT_FALSE(os_.mapFile(dev, 1, &view));
-  EXPECT_TRUE(os_.closeHandle(dev));
-}
-
 // The kernel copy of a file: to a file, a device and a socket, from an
 // offset, leaving the file's position alone; a file shorter than asked ends
 // the copy; what is no descriptor is left to the caller.

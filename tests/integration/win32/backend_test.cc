@@ -43,14 +43,7 @@ TEST(Win32Backend, FileOpenModesWriteReadAndSize) {
   char buf[32] = {};
   r = w().readFile(h, buf, sizeof buf, ReadWait::Blocking, 1000);
   EXPECT_EQ(std::string(buf, r.count), "label bytes");
-  // A whole file can be held as a read-only view, but not more than it has.
-  FileView view;
-  EXPECT_FALSE(w().mapFile(h, 12, &view));
-  ASSERT_TRUE(w().mapFile(h, 11, &view));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), view.size), "label bytes");
   w().closeHandle(h);
-  EXPECT_EQ(view.data[0], 'l');  // the view outlives the handle
-  w().unmapFile(view);
   h = w().openFile(path, create);
   ASSERT_NE(h, kInvalidHandle);
   EXPECT_EQ(w().fileSize(h), 0);

@@ -136,7 +136,9 @@ AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n) {
   return f;
 }
 
-std::size_t utf8SequenceAt(std::string_view text, std::size_t i) {
+// The length of the whole, shortest-form UTF-8 sequence at text[i] (1 for
+// ASCII), or 0 when none starts there.
+static std::size_t utf8SequenceAt(std::string_view text, std::size_t i) {
   auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   unsigned char c = at(i);
   if (c < 0x80) return 1;

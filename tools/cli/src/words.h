@@ -66,9 +66,6 @@ struct AnswerFields {
 };
 AnswerFields parseAnswer(const unsigned char* bytes, std::size_t n);
 
-// The length of the whole, shortest-form UTF-8 sequence at text[i] (1 for
-// ASCII), or 0 when none starts there.
-std::size_t utf8SequenceAt(std::string_view text, std::size_t i);
 
 // A printer's text made safe for a terminal: C0 controls, DEL and bytes that
 // are no UTF-8 show as \xNN, C1 controls written in UTF-8 as \uNNNN, so

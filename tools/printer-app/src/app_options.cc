@@ -41,7 +41,8 @@ const NumberOption kNumbers[] = {
 
 }  // namespace
 
-std::string defaultStateFile() {
+// Where the printers are kept between runs when -o state-file is not given.
+static std::string defaultStateFile() {
   if (getuid() == 0) return "/var/lib/paloma-printer-app/paloma-printer-app.state";
   std::string dir;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)

@@ -35,9 +35,6 @@ bool translateArguments(int argc, char* argv[], std::vector<std::string>* out,
 // The --help text.
 std::string usageText();
 
-// Where the printers are kept between runs when -o state-file is not given.
-std::string defaultStateFile();
-
 }  // namespace paloma::printapp
 
 #endif

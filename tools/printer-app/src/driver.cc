@@ -36,6 +36,13 @@ pappl_pr_driver_t kDrivers[] = {
 };
 const int kNumDrivers = static_cast<int>(sizeof kDrivers / sizeof kDrivers[0]);
 
+// The printer's status byte read on an open device; false when it did not
+// answer.
+static bool readStatusByte(pappl_printer_t* printer, pappl_device_t* device, uint8_t* byte);
+// Sets the printer's state reasons (and pause) from a status byte, or marks
+// it offline when `answered` is false.
+static void applyStatus(pappl_printer_t* printer, bool answered, uint8_t byte);
+
 namespace {
 
 // Label sizes offered as media; any other size from 10 x 5 mm to 108 x 1000 mm
@@ -269,11 +276,11 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
   return true;
 }
 
-bool readStatusByte(pappl_printer_t* printer, pappl_device_t* device, uint8_t* byte) {
+static bool readStatusByte(pappl_printer_t* printer, pappl_device_t* device, uint8_t* byte) {
   return queryStatus(device, papplPrinterGetDeviceURI(printer), settings().replyTimeoutMs, byte);
 }
 
-void applyStatus(pappl_printer_t* printer, bool answered, uint8_t byte) {
+static void applyStatus(pappl_printer_t* printer, bool answered, uint8_t byte) {
   if (!answered) {
     papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE,
                            kManagedReasons & ~PAPPL_PREASON_OFFLINE);

@@ -32,12 +32,6 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
 const char* autoaddCallback(const char* deviceInfo, const char* deviceUri, const char* deviceId,
                             void* data);
 
-// The printer's status byte read on an open device; false when it did not
-// answer.
-bool readStatusByte(pappl_printer_t* printer, pappl_device_t* device, uint8_t* byte);
-// Sets the printer's state reasons (and pause) from a status byte, or marks
-// it offline when `answered` is false.
-void applyStatus(pappl_printer_t* printer, bool answered, uint8_t byte);
 // Opens the printer's device when no job holds it, reads and applies its
 // status. Used by the poll timer and as the framework's status callback.
 bool pollStatus(pappl_printer_t* printer);

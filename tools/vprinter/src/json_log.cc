@@ -34,7 +34,9 @@ size_t utf8Length(const std::string& s, size_t i) {
 
 }  // namespace
 
-std::string jsonEscape(const std::string& bytes) {
+// Escapes bytes for a JSON string: valid UTF-8 stays, control characters and
+// bytes that are not UTF-8 become \u00XX (read as ISO-8859-1).
+static std::string jsonEscape(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size() + 8);
   static const char* hex = "0123456789abcdef";

@@ -11,10 +11,6 @@
 
 namespace vprinter {
 
-// Escapes bytes for a JSON string: valid UTF-8 stays, control characters and
-// bytes that are not UTF-8 become \u00XX (read as ISO-8859-1).
-std::string jsonEscape(const std::string& bytes);
-
 // Builds one JSON object, keys in the order added.
 class JsonObject {
  public:

@@ -86,6 +86,9 @@ bool parseStatusByte(const std::string& text, uint8_t& value) {
   return true;
 }
 
+namespace {
+
+// A whole number from `min` to `max`, digits only.
 bool parseBounded(const std::string& text, long long min, long long max, long long& value) {
   if (text.empty() || text.size() > 18) return false;
   for (char c : text) {
@@ -97,6 +100,7 @@ bool parseBounded(const std::string& text, long long min, long long max, long lo
   return true;
 }
 
+// "[HOST:]PORT" with an IPv4 HOST (default `host` unchanged) and PORT 0-65535.
 bool parseEndpoint(const std::string& text, std::string& host, int& port) {
   size_t colon = text.rfind(':');
   std::string h = colon == std::string::npos ? host : text.substr(0, colon);
@@ -109,6 +113,7 @@ bool parseEndpoint(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
+// A size in bytes: digits with an optional K, M or G (powers of 1024).
 bool parseSize(const std::string& text, uint64_t& bytes) {
   if (text.empty()) return false;
   std::string digits = text;
@@ -124,142 +129,229 @@ bool parseSize(const std::string& text, uint64_t& bytes) {
   return true;
 }
 
-ParseResult parseOptions(int argc, const char* const* argv, Config& cfg, std::string& error) {
-  bool noTcp = false, listenGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    std::string v;
-    // The value of an option that takes one; false (and `error`) when it is missing.
-    auto value = [&](const char* form) {
-      if (i + 1 >= argc) {
-        error = a + " needs a value: " + a + " " + form;
-        return false;
-      }
-      v = argv[++i];
-      return true;
-    };
-    auto bad = [&](const char* form) {
-      error = "bad value '" + v + "' for " + a + ": expected " + form;
-      return ParseResult::kError;
-    };
-    long long n = 0;
-    if (a == "--help" || a == "-h") return ParseResult::kHelp;
-    if (a == "--version") return ParseResult::kVersion;
-    if (a == "--listen") {
-      const char* form = "[HOST:]PORT, an IPv4 address and a port from 0 to 65535";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseEndpoint(v, cfg.server.host, cfg.server.port)) return bad(form);
-      listenGiven = true;
-    } else if (a == "--no-tcp") {
-      noTcp = true;
-    } else if (a == "--serial") {
-      cfg.server.serial = true;
-    } else if (a == "--discovery") {
-      cfg.server.discovery = true;
-    } else if (a == "--http") {
-      const char* form = "[HOST:]PORT, an IPv4 address and a port from 0 to 65535";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseEndpoint(v, cfg.httpHost, cfg.httpPort)) return bad(form);
-      cfg.http = true;
-    } else if (a == "--max-connections") {
-      const char* form = "a whole number from 1 to 1024";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseBounded(v, 1, 1024, n)) return bad(form);
-      cfg.server.maxConnections = static_cast<int>(n);
-    } else if (a == "--idle-timeout") {
-      const char* form = "seconds, a whole number from 1 to 86400";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseBounded(v, 1, 86400, n)) return bad(form);
-      cfg.server.idleTimeoutMs = static_cast<int>(n * 1000);
-    } else if (a == "--out") {
-      if (!value("DIR")) return ParseResult::kError;
-      if (v.empty()) return bad("a folder");
-      cfg.outDir = v;
-    } else if (a == "--log") {
-      if (!value("FILE")) return ParseResult::kError;
-      if (v.empty()) return bad("a file, or - for standard output");
-      cfg.logPath = v;
-      cfg.logGiven = true;
-    } else if (a == "--max-log" || a == "--max-disk") {
-      const char* form = "a size in bytes, or with K, M or G (64M, 1G)";
-      if (!value(form)) return ParseResult::kError;
-      uint64_t bytes = 0;
-      if (!parseSize(v, bytes)) return bad(form);
-      (a == "--max-log" ? cfg.maxLogBytes : cfg.printer.maxDisk) = bytes;
-    } else if (a == "--max-label-dots") {
-      const char* form = "a whole number of dots from 1 to 400000000 (width x height)";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseBounded(v, 1, 400000000, n)) return bad(form);
-      cfg.printer.maxLabelDots = static_cast<uint64_t>(n);
-    } else if (a == "--max-sets") {
-      const char* form = "a whole number from 1 to 1000";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseBounded(v, 1, 1000, n)) return bad(form);
-      cfg.printer.maxSetsPerPrint = static_cast<int>(n);
-    } else if (a == "--dpi") {
-      const char* form = "a whole number from 100 to 1200";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseBounded(v, 100, 1200, n)) return bad(form);
-      cfg.printer.dpi = static_cast<int>(n);
-    } else if (a == "--status") {
-      const char* form = "a byte, 0 to 255 or 0x00 to 0xff";
-      if (!value(form)) return ParseResult::kError;
-      if (!parseStatusByte(v, cfg.printer.status)) return bad(form);
-    } else if (a == "--name" || a == "--serial-number") {
-      const char* form = "a text of 1 to 200 bytes without control characters";
-      if (!value(form)) return ParseResult::kError;
-      bool ok = !v.empty() && v.size() <= 200;
-      for (char c : v) ok = ok && static_cast<unsigned char>(c) >= 0x20;
-      if (!ok) return bad(form);
-      (a == "--name" ? cfg.printer.name : cfg.printer.serialNumber) = v;
-    } else if (a == "--setting") {
-      const char* form = "APP/SECTION/KEY=VALUE";
-      if (!value(form)) return ParseResult::kError;
-      size_t eq = v.find('=');
-      std::string key = eq == std::string::npos ? v : v.substr(0, eq);
-      size_t s1 = key.find('/');
-      size_t s2 = s1 == std::string::npos ? s1 : key.find('/', s1 + 1);
-      bool sensor = upperCase(key).rfind("SENSOR/", 0) == 0 && key.size() > 7 &&
-                    key.find('/', 7) == std::string::npos;
-      bool full = s2 != std::string::npos && s1 > 0 && s2 > s1 + 1 && s2 + 1 < key.size() &&
-                  key.find('/', s2 + 1) == std::string::npos;
-      if (eq == std::string::npos || !(full || sensor)) {
-        return bad("APP/SECTION/KEY=VALUE or SENSOR/NAME=VALUE");
-      }
-      cfg.printer.settings[upperCase(key)] = v.substr(eq + 1);
-    } else if (a == "--render") {
-      if (!value("FILE")) return ParseResult::kError;
-      cfg.renderFile = v;
-    } else if (a == "-v" || a == "--verbose") {
-      cfg.server.verbose = true;
-    } else {
-      error = "unknown option " + a;
-      return ParseResult::kError;
+constexpr const char* kEndpointForm = "[HOST:]PORT, an IPv4 address and a port from 0 to 65535";
+constexpr const char* kSizeForm = "a size in bytes, or with K, M or G (64M, 1G)";
+constexpr const char* kTextForm = "a text of 1 to 200 bytes without control characters";
+
+// What the options given so far make, beyond the Config itself.
+struct Parsed {
+  Config& cfg;
+  bool noTcp = false;
+  bool listenGiven = false;
+};
+
+// An option's effect. One with a value gets it in `v` and returns nullptr,
+// or the form the value should take when it is wrong.
+using Apply = const char* (*)(Parsed& p, const std::string& v);
+
+struct OptionSpec {
+  const char* name;
+  const char* alias;      // another name, or nullptr
+  const char* valueForm;  // nullptr: a flag without a value; else shown when it is missing
+  Apply apply;
+};
+
+// `form` when `text` is no whole number from min to max; else stores it.
+template <typename T>
+const char* storeBounded(const std::string& text, long long min, long long max, const char* form,
+                         T& to, long long scale = 1) {
+  long long n = 0;
+  if (!parseBounded(text, min, max, n)) return form;
+  to = static_cast<T>(n * scale);
+  return nullptr;
+}
+
+const char* storeText(const std::string& v, std::string& to) {
+  bool ok = !v.empty() && v.size() <= 200;
+  for (char c : v) ok = ok && static_cast<unsigned char>(c) >= 0x20;
+  if (!ok) return kTextForm;
+  to = v;
+  return nullptr;
+}
+
+// "APP/SECTION/KEY=VALUE" or "SENSOR/NAME=VALUE".
+const char* storeSetting(const std::string& v, Config& cfg) {
+  size_t eq = v.find('=');
+  std::string key = eq == std::string::npos ? v : v.substr(0, eq);
+  size_t s1 = key.find('/');
+  size_t s2 = s1 == std::string::npos ? s1 : key.find('/', s1 + 1);
+  bool sensor = upperCase(key).rfind("SENSOR/", 0) == 0 && key.size() > 7 &&
+                key.find('/', 7) == std::string::npos;
+  bool full = s2 != std::string::npos && s1 > 0 && s2 > s1 + 1 && s2 + 1 < key.size() &&
+              key.find('/', s2 + 1) == std::string::npos;
+  if (eq == std::string::npos || !(full || sensor)) {
+    return "APP/SECTION/KEY=VALUE or SENSOR/NAME=VALUE";
+  }
+  cfg.printer.settings[upperCase(key)] = v.substr(eq + 1);
+  return nullptr;
+}
+
+const OptionSpec kOptions[] = {
+    {"--listen", nullptr, kEndpointForm,
+     [](Parsed& p, const std::string& v) -> const char* {
+       if (!parseEndpoint(v, p.cfg.server.host, p.cfg.server.port)) return kEndpointForm;
+       p.listenGiven = true;
+       return nullptr;
+     }},
+    {"--no-tcp", nullptr, nullptr,
+     [](Parsed& p, const std::string&) -> const char* {
+       p.noTcp = true;
+       return nullptr;
+     }},
+    {"--serial", nullptr, nullptr,
+     [](Parsed& p, const std::string&) -> const char* {
+       p.cfg.server.serial = true;
+       return nullptr;
+     }},
+    {"--discovery", nullptr, nullptr,
+     [](Parsed& p, const std::string&) -> const char* {
+       p.cfg.server.discovery = true;
+       return nullptr;
+     }},
+    {"--http", nullptr, kEndpointForm,
+     [](Parsed& p, const std::string& v) -> const char* {
+       if (!parseEndpoint(v, p.cfg.httpHost, p.cfg.httpPort)) return kEndpointForm;
+       p.cfg.http = true;
+       return nullptr;
+     }},
+    {"--max-connections", nullptr, "a whole number from 1 to 1024",
+     [](Parsed& p, const std::string& v) {
+       return storeBounded(v, 1, 1024, "a whole number from 1 to 1024",
+                           p.cfg.server.maxConnections);
+     }},
+    {"--idle-timeout", nullptr, "seconds, a whole number from 1 to 86400",
+     [](Parsed& p, const std::string& v) {
+       return storeBounded(v, 1, 86400, "seconds, a whole number from 1 to 86400",
+                           p.cfg.server.idleTimeoutMs, 1000);
+     }},
+    {"--out", nullptr, "DIR",
+     [](Parsed& p, const std::string& v) -> const char* {
+       if (v.empty()) return "a folder";
+       p.cfg.outDir = v;
+       return nullptr;
+     }},
+    {"--log", nullptr, "FILE",
+     [](Parsed& p, const std::string& v) -> const char* {
+       if (v.empty()) return "a file, or - for standard output";
+       p.cfg.logPath = v;
+       p.cfg.logGiven = true;
+       return nullptr;
+     }},
+    {"--max-log", nullptr, kSizeForm,
+     [](Parsed& p, const std::string& v) -> const char* {
+       return parseSize(v, p.cfg.maxLogBytes) ? nullptr : kSizeForm;
+     }},
+    {"--max-disk", nullptr, kSizeForm,
+     [](Parsed& p, const std::string& v) -> const char* {
+       return parseSize(v, p.cfg.printer.maxDisk) ? nullptr : kSizeForm;
+     }},
+    {"--max-label-dots", nullptr, "a whole number of dots from 1 to 400000000 (width x height)",
+     [](Parsed& p, const std::string& v) {
+       return storeBounded(v, 1, 400000000,
+                           "a whole number of dots from 1 to 400000000 (width x height)",
+                           p.cfg.printer.maxLabelDots);
+     }},
+    {"--max-sets", nullptr, "a whole number from 1 to 1000",
+     [](Parsed& p, const std::string& v) {
+       return storeBounded(v, 1, 1000, "a whole number from 1 to 1000",
+                           p.cfg.printer.maxSetsPerPrint);
+     }},
+    {"--dpi", nullptr, "a whole number from 100 to 1200",
+     [](Parsed& p, const std::string& v) {
+       return storeBounded(v, 100, 1200, "a whole number from 100 to 1200", p.cfg.printer.dpi);
+     }},
+    {"--status", nullptr, "a byte, 0 to 255 or 0x00 to 0xff",
+     [](Parsed& p, const std::string& v) -> const char* {
+       return parseStatusByte(v, p.cfg.printer.status) ? nullptr
+                                                       : "a byte, 0 to 255 or 0x00 to 0xff";
+     }},
+    {"--name", nullptr, kTextForm,
+     [](Parsed& p, const std::string& v) { return storeText(v, p.cfg.printer.name); }},
+    {"--serial-number", nullptr, kTextForm,
+     [](Parsed& p, const std::string& v) { return storeText(v, p.cfg.printer.serialNumber); }},
+    {"--setting", nullptr, "APP/SECTION/KEY=VALUE",
+     [](Parsed& p, const std::string& v) { return storeSetting(v, p.cfg); }},
+    {"--render", nullptr, "FILE",
+     [](Parsed& p, const std::string& v) -> const char* {
+       p.cfg.renderFile = v;
+       return nullptr;
+     }},
+    {"--verbose", "-v", nullptr,
+     [](Parsed& p, const std::string&) -> const char* {
+       p.cfg.server.verbose = true;
+       return nullptr;
+     }},
+};
+
+const OptionSpec* findOption(const std::string& arg) {
+  for (const OptionSpec& o : kOptions) {
+    if (arg == o.name || (o.alias && arg == o.alias)) return &o;
+  }
+  return nullptr;
+}
+
+// Reads the option at argv[i] (and its value, moving `i` past it) into `p`.
+bool applyOption(int argc, const char* const* argv, int& i, Parsed& p, std::string& error) {
+  const std::string a = argv[i];
+  const OptionSpec* o = findOption(a);
+  if (!o) {
+    error = "unknown option " + a;
+    return false;
+  }
+  std::string v;
+  if (o->valueForm) {
+    if (i + 1 >= argc) {
+      error = a + " needs a value: " + a + " " + o->valueForm;
+      return false;
     }
+    v = argv[++i];
   }
-  if (noTcp && listenGiven) {
+  if (const char* form = o->apply(p, v)) {
+    error = "bad value '" + v + "' for " + a + ": expected " + form;
+    return false;
+  }
+  return true;
+}
+
+// The options that cannot go together, or leave the program nothing to do.
+bool checkCombination(Parsed& p, std::string& error) {
+  Config& cfg = p.cfg;
+  if (p.noTcp && p.listenGiven) {
     error = "--no-tcp and --listen contradict each other: give one";
-    return ParseResult::kError;
+    return false;
   }
-  cfg.server.tcp = !noTcp;
+  cfg.server.tcp = !p.noTcp;
   if (!cfg.renderFile.empty()) {
-    if (listenGiven || noTcp || cfg.server.serial || cfg.server.discovery || cfg.http) {
+    if (p.listenGiven || p.noTcp || cfg.server.serial || cfg.server.discovery || cfg.http) {
       error = "--render reads a file and serves nothing: leave out --listen, --no-tcp, --serial, "
               "--discovery and --http";
-      return ParseResult::kError;
+      return false;
     }
-    return ParseResult::kRun;
+    return true;
   }
-  if (noTcp && !cfg.server.serial && !cfg.server.discovery) {
+  if (p.noTcp && !cfg.server.serial && !cfg.server.discovery) {
     error = "--no-tcp leaves nothing to print to: add --serial or --discovery, or drop --no-tcp";
-    return ParseResult::kError;
+    return false;
   }
   if (cfg.http && cfg.server.tcp && cfg.httpHost == cfg.server.host &&
       cfg.httpPort == cfg.server.port && cfg.httpPort != 0) {
     error = "--http and --listen name the same port: give them different ones";
-    return ParseResult::kError;
+    return false;
   }
-  return ParseResult::kRun;
+  return true;
+}
+
+}  // namespace
+
+ParseResult parseOptions(int argc, const char* const* argv, Config& cfg, std::string& error) {
+  Parsed p{cfg};
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") return ParseResult::kHelp;
+    if (a == "--version") return ParseResult::kVersion;
+    if (!applyOption(argc, argv, i, p, error)) return ParseResult::kError;
+  }
+  return checkCombination(p, error) ? ParseResult::kRun : ParseResult::kError;
 }
 
 }  // namespace vprinter

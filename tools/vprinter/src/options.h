@@ -33,14 +33,8 @@ ParseResult parseOptions(int argc, const char* const* argv, Config& config, std:
 // The --help text; its first line says what the program is.
 std::string usageText();
 
-// "[HOST:]PORT" with an IPv4 HOST (default `host` unchanged) and PORT 0-65535.
-bool parseEndpoint(const std::string& text, std::string& host, int& port);
-// A whole number from `min` to `max`, digits only.
-bool parseBounded(const std::string& text, long long min, long long max, long long& value);
 // A status byte: 0-255, or 0x00-0xff.
 bool parseStatusByte(const std::string& text, uint8_t& value);
-// A size in bytes: digits with an optional K, M or G (powers of 1024).
-bool parseSize(const std::string& text, uint64_t& bytes);
 
 }  // namespace vprinter
 

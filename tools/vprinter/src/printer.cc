@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 #include <utility>
 
 #include "images.h"
@@ -126,11 +127,7 @@ void Printer::execute(const Command& c, const std::string& endpoint, std::string
   DotBox drawn;
   if (c.error.empty()) {
     if (!statusRequest) canvas_.takeDrawn();
-    if (name == "PRINT") {
-      doPrint(c, r, job, endpoint);
-    } else {
-      run(c, name, r);
-    }
+    handlerFor(name)(*this, Call{c, name, endpoint, job, r});
     std::string drawError;
     if (!statusRequest && !canvas_.recover(drawError) && r.error.empty()) r.error = drawError;
     if (!statusRequest) drawn = canvas_.takeDrawn();
@@ -263,101 +260,117 @@ void Printer::remember(const Command& c, const std::string& name, const std::str
   history_.push_back(std::move(d));
 }
 
-void Printer::run(const Command& c, const std::string& name, Result& r) {
-  if (name == "SIZE") return doSize(c, r);
-  if (name == "GAP" || name == "BLINE") {
-    bool ok = c.fields.size() == 2;
-    double distance = 0;
-    for (size_t i = 0; ok && i < 2; ++i) {
-      std::string t = trim(c.fields[i].text);
-      if (t.size() >= 2 && upper(t.substr(t.size() - 2)) == "MM") t = trim(t.substr(0, t.size() - 2));
+Printer::Handler Printer::handlerFor(const std::string& name) {
+  // The command table: a command's name (upper case) to what it does. The
+  // ESC ! requests and the ~! queries are families, one handler each.
+  static const std::unordered_map<std::string, Handler> kCommands = [] {
+    const Handler accept = [](Printer&, const Call& k) { k.r.note = "accepted"; };
+    const Handler shape = [](Printer& p, const Call& k) { p.doShape(k.c, k.name, k.r); };
+    const Handler put = [](Printer& p, const Call& k) { p.doPut(k.c, k.name, k.r); };
+    const Handler gap = [](Printer& p, const Call& k) { p.doGap(k.c, k.name, k.r); };
+    const Handler oneNumber = [](Printer&, const Call& k) {
       double v = 0;
-      ok = parseNumber(t, v) && v >= 0;
-      if (ok && i == 0 && v > 0) ok = parseLength(c.fields[0].text, options_.dpi, v);
-      if (i == 0) distance = v;
+      if (k.c.fields.size() != 1 || !parseNumber(k.c.fields[0].text, v)) {
+        k.r.error = k.name + " needs one number";
+      }
+    };
+    std::unordered_map<std::string, Handler> t = {
+        {"SIZE", [](Printer& p, const Call& k) { p.doSize(k.c, k.r); }},
+        {"GAP", gap},
+        {"BLINE", gap},
+        {"SPEED", oneNumber},
+        {"DENSITY", oneNumber},
+        {"CLS", [](Printer& p, const Call& k) { p.doCls(k.r); }},
+        {"FORMFEED", [](Printer&, const Call& k) { k.r.note = "one blank label fed"; }},
+        {"TEXT", [](Printer& p, const Call& k) { p.doText(k.c, k.r); }},
+        {"BITMAP", [](Printer& p, const Call& k) { p.doBitmap(k.c, k.r); }},
+        {"DOWNLOAD", [](Printer& p, const Call& k) { p.doDownload(k.c, k.r); }},
+        {"PUTBMP", put},
+        {"PUTPCX", put},
+        {"OUT", [](Printer& p, const Call& k) { p.doOut(k.c, k.r); }},
+        {"ESC !", [](Printer& p, const Call& k) { p.doEscape(k.name, k.r); }},
+        {"~!", [](Printer& p, const Call& k) { p.doInfo(k.name, k.r); }},
+        {"BAR", shape},
+        {"BOX", shape},
+        {"ERASE", shape},
+        {"REVERSE", shape},
+        {"RFID", [](Printer& p, const Call& k) { p.doRfid(k.c, k.r); }},
+        {"BARCODE", [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawBarcode, k.r); }},
+        {"RSS", [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawRss, k.r); }},
+        {"QRCODE", [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawQrcode, k.r); }},
+        {"DMATRIX", [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawDmatrix, k.r); }},
+        {"AZTEC", [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawAztec, k.r); }},
+        {"MAXICODE",
+         [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawMaxicode, k.r); }},
+        {"PDF417", [](Printer& p, const Call& k) { p.doSymbol(k.c, k.name, drawPdf417, k.r); }},
+        {"PRINT", [](Printer& p, const Call& k) { p.doPrint(k.c, k.r, k.job, k.endpoint); }},
+    };
+    // Taken and logged; nothing to draw or answer.
+    for (const char* name : {"SET", "DIRECTION", "REFERENCE", "OFFSET", "SHIFT", "CODEPAGE",
+                             "COUNTRY", "HOME", "KILL", "EOP", "SELFTEST", "RFIDDETECT", "WLAN"}) {
+      t.emplace(name, accept);
     }
-    if (!ok) {
-      r.error = name + " needs two lengths (\"d mm,o mm\")";
-      return;
-    }
-    r.note = "media sensing only";
-    if (distance <= 1000) {
-      gapMm_ = distance;
-      blackMark_ = name == "BLINE";
-    }
-    return;
-  }
-  if (name == "SPEED" || name == "DENSITY") {
-    double v = 0;
-    if (c.fields.size() != 1 || !parseNumber(c.fields[0].text, v)) {
-      r.error = name + " needs one number";
-    }
-    return;
-  }
-  if (name == "CLS") {
-    canvas_.clear();
-    placeholderRow_ = 0;
-    r.cleared = true;
-    return;
-  }
-  if (name == "FORMFEED") {
-    r.note = "one blank label fed";
-    return;
-  }
-  if (name == "SET" || name == "DIRECTION" || name == "REFERENCE" || name == "OFFSET" ||
-      name == "SHIFT" || name == "CODEPAGE" || name == "COUNTRY" || name == "HOME" ||
-      name == "KILL" || name == "EOP" || name == "SELFTEST") {
-    r.note = "accepted";
-    return;
-  }
-  if (name == "TEXT") return doText(c, r);
-  if (name == "BITMAP") return doBitmap(c, r);
-  if (name == "DOWNLOAD") return doDownload(c, r);
-  if (name == "PUTBMP" || name == "PUTPCX") return doPut(c, name, r);
-  if (name == "OUT") return doOut(c, r);
-  if (name.rfind("ESC !", 0) == 0) return doEscape(name, r);
-  if (name.rfind("~!", 0) == 0) return doInfo(name, r);
-  if (name == "BAR" || name == "BOX" || name == "ERASE" || name == "REVERSE") {
-    return doShape(c, name, r);
-  }
-  if (name == "RFIDDETECT" || name == "WLAN") {
-    r.note = "accepted";
-    return;
-  }
-  if (name == "RFID") {
-    std::string op = c.fields.empty() ? std::string() : upper(trim(c.fields[0].text));
-    if (op == "READ") {
-      rfidPending_ = true;
-      r.note = "tag read; its data is sent before the next OUT reply";
-    } else if (op == "WRITE") {
-      r.note = "tag written";
-    } else {
-      r.note = "accepted";
-    }
-    return;
-  }
+    return t;
+  }();
+  std::string key = name;
+  if (name.rfind("ESC !", 0) == 0) key = "ESC !";
+  else if (name.rfind("~!", 0) == 0) key = "~!";
+  auto it = kCommands.find(key);
+  if (it != kCommands.end()) return it->second;
+  return [](Printer& p, const Call& k) {
+    k.r.error = "unknown command";
+    p.placeholder(k.c, k.c.name, k.r);
+  };
+}
 
-  using Drawer = bool (*)(SymbolContext&, const std::vector<Field>&);
-  Drawer drawer = nullptr;
-  if (name == "BARCODE") drawer = drawBarcode;
-  else if (name == "RSS") drawer = drawRss;
-  else if (name == "QRCODE") drawer = drawQrcode;
-  else if (name == "DMATRIX") drawer = drawDmatrix;
-  else if (name == "AZTEC") drawer = drawAztec;
-  else if (name == "MAXICODE") drawer = drawMaxicode;
-  else if (name == "PDF417") drawer = drawPdf417;
-  if (drawer) {
-    SymbolContext ctx{canvas_.cr(), text_.get(), options_.dpi, {}, {}};
-    if (!drawer(ctx, c.fields)) {
-      r.error = ctx.error;
-      bool variable = r.error.empty() && !c.fields.empty();
-      placeholder(c, variable ? name + " " + c.fields.back().text : name, r);
-    }
-    r.note = ctx.note;
+void Printer::doGap(const Command& c, const std::string& name, Result& r) {
+  bool ok = c.fields.size() == 2;
+  double distance = 0;
+  for (size_t i = 0; ok && i < 2; ++i) {
+    std::string t = trim(c.fields[i].text);
+    if (t.size() >= 2 && upper(t.substr(t.size() - 2)) == "MM") t = trim(t.substr(0, t.size() - 2));
+    double v = 0;
+    ok = parseNumber(t, v) && v >= 0;
+    if (ok && i == 0 && v > 0) ok = parseLength(c.fields[0].text, options_.dpi, v);
+    if (i == 0) distance = v;
+  }
+  if (!ok) {
+    r.error = name + " needs two lengths (\"d mm,o mm\")";
     return;
   }
-  r.error = "unknown command";
-  placeholder(c, c.name, r);
+  r.note = "media sensing only";
+  if (distance <= 1000) {
+    gapMm_ = distance;
+    blackMark_ = name == "BLINE";
+  }
+}
+
+void Printer::doCls(Result& r) {
+  canvas_.clear();
+  placeholderRow_ = 0;
+  r.cleared = true;
+}
+
+void Printer::doRfid(const Command& c, Result& r) {
+  std::string op = c.fields.empty() ? std::string() : upper(trim(c.fields[0].text));
+  if (op == "READ") {
+    rfidPending_ = true;
+    r.note = "tag read; its data is sent before the next OUT reply";
+  } else if (op == "WRITE") {
+    r.note = "tag written";
+  } else {
+    r.note = "accepted";
+  }
+}
+
+void Printer::doSymbol(const Command& c, const std::string& name, SymbolDrawer draw, Result& r) {
+  SymbolContext ctx{canvas_.cr(), text_.get(), options_.dpi, {}, {}};
+  if (!draw(ctx, c.fields)) {
+    r.error = ctx.error;
+    bool variable = r.error.empty() && !c.fields.empty();
+    placeholder(c, variable ? name + " " + c.fields.back().text : name, r);
+  }
+  r.note = ctx.note;
 }
 
 void Printer::doSize(const Command& c, Result& r) {

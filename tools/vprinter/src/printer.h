@@ -22,6 +22,8 @@
 
 namespace vprinter {
 
+struct SymbolContext;  // symbols.h
+
 struct PrinterOptions {
   int dpi = 203;
   uint8_t status = 0x00;
@@ -166,7 +168,23 @@ class Printer {
   };
   void remember(const Command& c, const std::string& name, const std::string& endpoint,
                 Result& r, const DotBox& drawn);
-  void run(const Command& c, const std::string& name, Result& r);
+  // What a command's handler is given.
+  struct Call {
+    const Command& c;
+    const std::string& name;      // upper case
+    const std::string& endpoint;
+    Job* job;
+    Result& r;
+  };
+  using Handler = void (*)(Printer&, const Call&);
+  // The handler of a command, from the command table; an unknown command's
+  // when the name is not in it.
+  static Handler handlerFor(const std::string& name);
+  void doGap(const Command& c, const std::string& name, Result& r);
+  void doCls(Result& r);
+  void doRfid(const Command& c, Result& r);
+  using SymbolDrawer = bool (*)(SymbolContext&, const std::vector<Field>&);
+  void doSymbol(const Command& c, const std::string& name, SymbolDrawer draw, Result& r);
   void doSize(const Command& c, Result& r);
   void doPrint(const Command& c, Result& r, Job* job, const std::string& endpoint);
   void scanOutDir();

@@ -146,214 +146,267 @@ struct Worker {
   std::atomic<bool> done{false};
 };
 
-}  // namespace
+using Announce = std::function<void(const std::string&)>;
 
-int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool>& stop,
-              const std::function<void(const std::string&)>& announce, int stopWithinMs) {
-  Fd listener, ptyMaster, ptySlave, raw;
-  int tcpPort = opt.tcp ? opt.port : 0;  // the discovery answer says 0 without TCP
+// The endpoints of one run and the threads serving their streams. A stream's
+// thread refers to the printer, the options, the stop flag and `announce`,
+// never to the Endpoints, so that a thread still rendering at the stop may
+// outlive them.
+class Endpoints {
+ public:
+  Endpoints(Printer& printer, const ServerOptions& opt, const std::atomic<bool>& stop,
+            const Announce& announce)
+      : printer_(printer), opt_(opt), stop_(stop), announce_(announce),
+        tcpPort_(opt.tcp ? opt.port : 0) {}  // the discovery answer says 0 without TCP
 
-  if (opt.tcp) {
-    listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (listener.fd < 0) {
-      announce(std::string("error: socket: ") + std::strerror(errno));
-      return 1;
-    }
-    int one = 1;
-    ::setsockopt(listener.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(opt.port));
-    if (::inet_pton(AF_INET, opt.host.c_str(), &a.sin_addr) != 1) {
-      announce("error: not an IPv4 address: " + opt.host);
-      return 1;
-    }
-    if (::bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener.fd, 64) != 0) {
-      announce("error: cannot listen on " + opt.host + ":" + std::to_string(opt.port) + ": " +
-               std::strerror(errno));
-      return 1;
-    }
-    socklen_t len = sizeof a;
-    ::getsockname(listener.fd, reinterpret_cast<sockaddr*>(&a), &len);
-    tcpPort = ntohs(a.sin_port);
-    announce("listening on " + opt.host + ":" + std::to_string(tcpPort));
+  // Each false when the endpoint could not be set up; the reason went to
+  // `announce` as "error: ...".
+  bool openTcpListener();
+  bool openPseudoTerminal();
+  bool openDiscoverySocket();
+
+  void serveSerialLine();
+  // Accepts connections and answers probes until the stop (or a failed poll).
+  void serveUntilStopped();
+  // 0 when every stream ended within `stopWithinMs`, else 3 (see runServer).
+  int waitForStreamsToEnd(int stopWithinMs);
+
+ private:
+  void acceptConnection();
+  void answerDiscoveryProbe();
+  // Joins the threads whose streams ended; returns how many still run.
+  size_t reapFinished();
+
+  Printer& printer_;
+  const ServerOptions& opt_;
+  const std::atomic<bool>& stop_;
+  const Announce& announce_;
+  int tcpPort_;
+  Fd listener_, ptyMaster_, ptySlave_, raw_;
+  std::list<Worker> workers_;
+  uint64_t connections_ = 0;
+  std::vector<uint8_t> probe_ = std::vector<uint8_t>(kReadChunk);
+};
+
+bool Endpoints::openTcpListener() {
+  listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (listener_.fd < 0) {
+    announce_(std::string("error: socket: ") + std::strerror(errno));
+    return false;
   }
-
-  std::list<Worker> workers;
-  if (opt.serial) {
-    ptyMaster.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (ptyMaster.fd < 0 || ::grantpt(ptyMaster.fd) != 0 || ::unlockpt(ptyMaster.fd) != 0) {
-      announce(std::string("error: cannot create a pseudo-terminal: ") + std::strerror(errno));
-      return 1;
-    }
-    const char* path = ::ptsname(ptyMaster.fd);
-    std::string slavePath = path ? path : "";
-    // Holding the other side open keeps the line up between the program's
-    // opens and closes; raw mode, so no byte is changed or echoed.
-    ptySlave.reset(::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (ptySlave.fd >= 0) {
-      termios t;
-      if (::tcgetattr(ptySlave.fd, &t) == 0) {
-        ::cfmakeraw(&t);
-        ::tcsetattr(ptySlave.fd, TCSANOW, &t);
-      }
-    }
-    ::fcntl(ptyMaster.fd, F_SETFL, ::fcntl(ptyMaster.fd, F_GETFL) | O_NONBLOCK);
-    announce("serial port " + slavePath);
+  int one = 1;
+  ::setsockopt(listener_.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(opt_.port));
+  if (::inet_pton(AF_INET, opt_.host.c_str(), &a.sin_addr) != 1) {
+    announce_("error: not an IPv4 address: " + opt_.host);
+    return false;
   }
-
-  if (opt.discovery) {
-    // The program binds the discovery port itself, without address reuse, so
-    // the probe is taken from a raw socket instead of a bound one.
-    raw.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP));
-    if (raw.fd < 0) {
-      announce(std::string("error: raw socket for discovery: ") + std::strerror(errno));
-      return 1;
-    }
-    announce("discovery on udp port " + std::to_string(opt.discoveryPort));
+  if (::bind(listener_.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener_.fd, 64) != 0) {
+    announce_("error: cannot listen on " + opt_.host + ":" + std::to_string(opt_.port) + ": " +
+              std::strerror(errno));
+    return false;
   }
+  socklen_t len = sizeof a;
+  ::getsockname(listener_.fd, reinterpret_cast<sockaddr*>(&a), &len);
+  tcpPort_ = ntohs(a.sin_port);
+  announce_("listening on " + opt_.host + ":" + std::to_string(tcpPort_));
+  return true;
+}
 
-  if (ptyMaster.fd >= 0) {
-    Worker& w = workers.emplace_back();
-    int fd = ptyMaster.fd;
-    w.thread = std::thread([&printer, &opt, &stop, fd, &w] {
-      Session session(printer, "serial", opt.limits);
-      serveStream(printer, opt, stop, fd, false, session);
-      session.finish();
-      w.done = true;
-    });
+bool Endpoints::openPseudoTerminal() {
+  ptyMaster_.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (ptyMaster_.fd < 0 || ::grantpt(ptyMaster_.fd) != 0 || ::unlockpt(ptyMaster_.fd) != 0) {
+    announce_(std::string("error: cannot create a pseudo-terminal: ") + std::strerror(errno));
+    return false;
   }
-
-  uint64_t connections = 0;
-  std::vector<uint8_t> buf(kReadChunk);
-  auto reap = [&]() {
-    size_t active = 0;
-    for (auto it = workers.begin(); it != workers.end();) {
-      if (it->done.load()) {
-        it->thread.join();
-        it = workers.erase(it);
-      } else {
-        ++active;
-        ++it;
-      }
+  const char* path = ::ptsname(ptyMaster_.fd);
+  std::string slavePath = path ? path : "";
+  // Holding the other side open keeps the line up between the program's
+  // opens and closes; raw mode, so no byte is changed or echoed.
+  ptySlave_.reset(::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (ptySlave_.fd >= 0) {
+    termios t;
+    if (::tcgetattr(ptySlave_.fd, &t) == 0) {
+      ::cfmakeraw(&t);
+      ::tcsetattr(ptySlave_.fd, TCSANOW, &t);
     }
-    return active;
-  };
+  }
+  ::fcntl(ptyMaster_.fd, F_SETFL, ::fcntl(ptyMaster_.fd, F_GETFL) | O_NONBLOCK);
+  announce_("serial port " + slavePath);
+  return true;
+}
 
-  while (!stop.load()) {
+bool Endpoints::openDiscoverySocket() {
+  // The program binds the discovery port itself, without address reuse, so
+  // the probe is taken from a raw socket instead of a bound one.
+  raw_.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP));
+  if (raw_.fd < 0) {
+    announce_(std::string("error: raw socket for discovery: ") + std::strerror(errno));
+    return false;
+  }
+  announce_("discovery on udp port " + std::to_string(opt_.discoveryPort));
+  return true;
+}
+
+void Endpoints::serveSerialLine() {
+  if (ptyMaster_.fd < 0) return;
+  Worker& w = workers_.emplace_back();
+  int fd = ptyMaster_.fd;
+  w.thread = std::thread([&printer = printer_, &opt = opt_, &stop = stop_, fd, &w] {
+    Session session(printer, "serial", opt.limits);
+    serveStream(printer, opt, stop, fd, false, session);
+    session.finish();
+    w.done = true;
+  });
+}
+
+size_t Endpoints::reapFinished() {
+  size_t active = 0;
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (it->done.load()) {
+      it->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++active;
+      ++it;
+    }
+  }
+  return active;
+}
+
+void Endpoints::serveUntilStopped() {
+  while (!stop_.load()) {
     std::vector<pollfd> fds;
     enum Slot { kListen, kRaw };
     std::vector<Slot> slots;
-    if (listener.fd >= 0) {
-      fds.push_back({listener.fd, POLLIN, 0});
+    if (listener_.fd >= 0) {
+      fds.push_back({listener_.fd, POLLIN, 0});
       slots.push_back(kListen);
     }
-    if (raw.fd >= 0) {
-      fds.push_back({raw.fd, POLLIN, 0});
+    if (raw_.fd >= 0) {
+      fds.push_back({raw_.fd, POLLIN, 0});
       slots.push_back(kRaw);
     }
     int rc = ::poll(fds.data(), fds.size(), 100);
     if (rc < 0 && errno != EINTR) {
-      announce(std::string("error: poll: ") + std::strerror(errno));
-      break;
+      announce_(std::string("error: poll: ") + std::strerror(errno));
+      return;
     }
     for (size_t i = 0; rc > 0 && i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
-      switch (slots[i]) {
-        case kListen: {
-          sockaddr_in from{};
-          socklen_t flen = sizeof from;
-          int c = ::accept4(listener.fd, reinterpret_cast<sockaddr*>(&from), &flen,
-                            SOCK_CLOEXEC);
-          if (c < 0) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-              // Out of descriptors: the pending connection stays in the
-              // backlog; do not spin on it.
-              struct timespec ts{0, 50 * 1000000};
-              nanosleep(&ts, nullptr);
-            }
-            break;
-          }
-          char addr[INET_ADDRSTRLEN] = "";
-          ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
-          std::string peer = std::string(addr) + ":" + std::to_string(ntohs(from.sin_port));
-          std::string name = "tcp#" + std::to_string(++connections);
-          size_t active = reap();
-          if (opt.serial && active > 0) --active;  // the serial line is no connection
-          if (static_cast<int>(active) >= opt.maxConnections) {
-            ::close(c);
-            std::string why = "refused: " + std::to_string(active) +
-                              " connections are open (--max-connections)";
-            printer.event(name, why, peer);
-            if (opt.verbose) announce("connection " + name + " from " + peer + " " + why);
-            break;
-          }
-          printer.event(name, "connected", peer);
-          if (opt.verbose) announce("connection " + name + " from " + peer + " opened");
-          Worker& w = workers.emplace_back();
-          w.thread = std::thread([&printer, &opt, &stop, &announce, c, name, &w] {
-            std::string why;
-            {
-              Session session(printer, name, opt.limits);
-              why = serveStream(printer, opt, stop, c, true, session);
-              session.finish();
-              std::string rest = session.takeReply();
-              if (!rest.empty()) writeAllFd(c, rest, 200, true, &stop);
-            }
-            ::close(c);
-            printer.event(name, why);
-            if (opt.verbose) announce("connection " + name + " " + why);
-            w.done = true;
-          });
-          break;
-        }
-        case kRaw: {
-          sockaddr_in from{};
-          socklen_t flen = sizeof from;
-          ssize_t n = ::recvfrom(raw.fd, buf.data(), buf.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&from), &flen);
-          if (n < static_cast<ssize_t>(sizeof(iphdr))) break;
-          const iphdr* ip = reinterpret_cast<const iphdr*>(buf.data());
-          size_t ihl = ip->ihl * 4u;
-          if (ihl < sizeof(iphdr) || static_cast<size_t>(n) < ihl + sizeof(udphdr)) break;
-          const udphdr* udp = reinterpret_cast<const udphdr*>(buf.data() + ihl);
-          size_t payload = static_cast<size_t>(n) - ihl - sizeof(udphdr);
-          const uint8_t* p = buf.data() + ihl + sizeof(udphdr);
-          if (ntohs(udp->dest) != opt.discoveryPort || payload != 32 || p[0] != 0x00 ||
-              p[1] != 0x20) {
-            break;
-          }
-          Fd out(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-          if (out.fd < 0) break;
-          sockaddr_in to{};
-          to.sin_family = AF_INET;
-          to.sin_addr.s_addr = ip->saddr;
-          to.sin_port = udp->source;
-          std::string reply = discoveryReply(printer.options().name, tcpPort, opt.httpPort);
-          ::sendto(out.fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                   sizeof to);
-          char addr[INET_ADDRSTRLEN] = "";
-          ::inet_ntop(AF_INET, &to.sin_addr, addr, sizeof addr);
-          printer.event("discovery", std::string("answered the probe from ") + addr + ":" +
-                                         std::to_string(ntohs(udp->source)));
-          break;
-        }
+      if (slots[i] == kListen) {
+        acceptConnection();
+      } else {
+        answerDiscoveryProbe();
       }
     }
   }
-  // Stopping: every stream notices within 100 ms unless it is rendering.
+}
+
+void Endpoints::acceptConnection() {
+  sockaddr_in from{};
+  socklen_t flen = sizeof from;
+  int c = ::accept4(listener_.fd, reinterpret_cast<sockaddr*>(&from), &flen, SOCK_CLOEXEC);
+  if (c < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      // Out of descriptors: the pending connection stays in the backlog; do
+      // not spin on it.
+      struct timespec ts{0, 50 * 1000000};
+      nanosleep(&ts, nullptr);
+    }
+    return;
+  }
+  char addr[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
+  std::string peer = std::string(addr) + ":" + std::to_string(ntohs(from.sin_port));
+  std::string name = "tcp#" + std::to_string(++connections_);
+  size_t active = reapFinished();
+  if (opt_.serial && active > 0) --active;  // the serial line is no connection
+  if (static_cast<int>(active) >= opt_.maxConnections) {
+    ::close(c);
+    std::string why =
+        "refused: " + std::to_string(active) + " connections are open (--max-connections)";
+    printer_.event(name, why, peer);
+    if (opt_.verbose) announce_("connection " + name + " from " + peer + " " + why);
+    return;
+  }
+  printer_.event(name, "connected", peer);
+  if (opt_.verbose) announce_("connection " + name + " from " + peer + " opened");
+  Worker& w = workers_.emplace_back();
+  w.thread = std::thread(
+      [&printer = printer_, &opt = opt_, &stop = stop_, &announce = announce_, c, name, &w] {
+        std::string why;
+        {
+          Session session(printer, name, opt.limits);
+          why = serveStream(printer, opt, stop, c, true, session);
+          session.finish();
+          std::string rest = session.takeReply();
+          if (!rest.empty()) writeAllFd(c, rest, 200, true, &stop);
+        }
+        ::close(c);
+        printer.event(name, why);
+        if (opt.verbose) announce("connection " + name + " " + why);
+        w.done = true;
+      });
+}
+
+void Endpoints::answerDiscoveryProbe() {
+  sockaddr_in from{};
+  socklen_t flen = sizeof from;
+  ssize_t n = ::recvfrom(raw_.fd, probe_.data(), probe_.size(), 0,
+                         reinterpret_cast<sockaddr*>(&from), &flen);
+  if (n < static_cast<ssize_t>(sizeof(iphdr))) return;
+  const iphdr* ip = reinterpret_cast<const iphdr*>(probe_.data());
+  size_t ihl = ip->ihl * 4u;
+  if (ihl < sizeof(iphdr) || static_cast<size_t>(n) < ihl + sizeof(udphdr)) return;
+  const udphdr* udp = reinterpret_cast<const udphdr*>(probe_.data() + ihl);
+  size_t payload = static_cast<size_t>(n) - ihl - sizeof(udphdr);
+  const uint8_t* p = probe_.data() + ihl + sizeof(udphdr);
+  if (ntohs(udp->dest) != opt_.discoveryPort || payload != 32 || p[0] != 0x00 || p[1] != 0x20) {
+    return;
+  }
+  Fd out(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (out.fd < 0) return;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = ip->saddr;
+  to.sin_port = udp->source;
+  std::string reply = discoveryReply(printer_.options().name, tcpPort_, opt_.httpPort);
+  ::sendto(out.fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  char addr[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &to.sin_addr, addr, sizeof addr);
+  printer_.event("discovery", std::string("answered the probe from ") + addr + ":" +
+                                  std::to_string(ntohs(udp->source)));
+}
+
+int Endpoints::waitForStreamsToEnd(int stopWithinMs) {
+  // Every stream notices the stop within 100 ms unless it is rendering.
   long long deadline = nowMs() + stopWithinMs;
-  while (reap() > 0 && nowMs() < deadline) {
+  while (reapFinished() > 0 && nowMs() < deadline) {
     struct timespec ts{0, 10 * 1000000};
     nanosleep(&ts, nullptr);
   }
-  if (!workers.empty()) {
-    for (Worker& w : workers) w.thread.detach();
-    // The detached threads refer to `workers`; it must outlive them.
-    new std::list<Worker>(std::move(workers));
-    return 3;
-  }
+  if (workers_.empty()) return 0;
+  for (Worker& w : workers_) w.thread.detach();
+  // The detached threads refer to their Worker; the list must outlive them.
+  new std::list<Worker>(std::move(workers_));
+  return 3;
+}
+
+}  // namespace
+
+int runServer(Printer& printer, const ServerOptions& opt, const std::atomic<bool>& stop,
+              const std::function<void(const std::string&)>& announce, int stopWithinMs) {
+  Endpoints endpoints(printer, opt, stop, announce);
+  if (opt.tcp && !endpoints.openTcpListener()) return 1;
+  if (opt.serial && !endpoints.openPseudoTerminal()) return 1;
+  if (opt.discovery && !endpoints.openDiscoverySocket()) return 1;
+  endpoints.serveSerialLine();
+  endpoints.serveUntilStopped();
+  if (endpoints.waitForStreamsToEnd(stopWithinMs) == 3) return 3;
   return stop.load() ? 0 : 1;
 }
 

@@ -198,11 +198,6 @@ std::string upper(std::string s) {
 
 }  // namespace
 
-int barcodeSymbology(const std::string& type) {
-  const TypeMap* t = findType(type);
-  return t ? t->symbology : 0;
-}
-
 // BARCODE x,y,"type",height,readable,rotation,narrow,wide,[extra,]content
 bool drawBarcode(SymbolContext& ctx, const std::vector<Field>& f) {
   if (f.size() != 9 && f.size() != 10) {

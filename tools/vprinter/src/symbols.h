@@ -33,9 +33,6 @@ bool drawAztec(SymbolContext& ctx, const std::vector<Field>& f);
 bool drawMaxicode(SymbolContext& ctx, const std::vector<Field>& f);
 bool drawPdf417(SymbolContext& ctx, const std::vector<Field>& f);
 
-// The zint symbology of a BARCODE type name, or 0.
-int barcodeSymbology(const std::string& type);
-
 }  // namespace vprinter
 
 #endif
