@@ -3,7 +3,6 @@
 // is reached only through its own handle.
 #include "handle/link.h"
 
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -134,12 +133,12 @@ std::string serialsSeen(const std::vector<std::string>& serials, std::size_t wit
   return list;
 }
 
+// Equal but for the case of ASCII letters (whatever the process's locale).
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (std::tolower(x) != std::tolower(y)) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
   return true;
 }
 
