@@ -161,7 +161,7 @@ paloma_result sendBuilder(paloma_printer* p, const BuilderRow& row, const char* 
     bytes.append(kLineEnd);
   }
   std::lock_guard<std::mutex> g(p->lock);
-  if (p->link.transport == LinkTransport::None)
+  if (!p->link.transport)
     return fail(PALOMA_ERROR_NOT_CONNECTED,
                 "the printer is not connected (its reconnect failed): call paloma_reconnect");
   return linkWrite(p->link, bytes.data(), bytes.size());
@@ -318,7 +318,7 @@ paloma_result paloma_windowsfont(paloma_printer* p, int x, int y, int fontheight
   }
   const std::string bytes = textBitmapCommand(bmp);
   std::lock_guard<std::mutex> g(p->lock);
-  if (p->link.transport == LinkTransport::None)
+  if (!p->link.transport)
     return fail(PALOMA_ERROR_NOT_CONNECTED,
                 "the printer is not connected (its reconnect failed): call paloma_reconnect");
   return linkWrite(p->link, bytes.data(), bytes.size());
@@ -340,7 +340,7 @@ paloma_result sendFileOn(paloma_printer* p, const char* path, const std::string*
   if (!path) return fail(PALOMA_ERROR_ARGUMENT, "the path is a null pointer");
   std::lock_guard<std::mutex> g(p->lock);
   Link& link = p->link;
-  if (link.transport == LinkTransport::None)
+  if (!link.transport)
     return fail(PALOMA_ERROR_NOT_CONNECTED,
                 "the printer is not connected (its reconnect failed): call paloma_reconnect");
   FileSource file;
@@ -354,10 +354,10 @@ paloma_result sendFileOn(paloma_printer* p, const char* path, const std::string*
     if (paloma_result r = linkWrite(link, header.data(), header.size())) return r;
   }
   std::optional<CopyTarget> copyTo;
-  if (link.transport == LinkTransport::Network) {
+  if (link.transport == TransportKind::Network) {
     copyTo = CopyTarget{};
     copyTo->socket = link.socket;
-  } else if (link.transport == LinkTransport::File) {
+  } else if (link.transport == TransportKind::LptFile) {
     copyTo = CopyTarget{};
     copyTo->handle = link.handle;
   }

@@ -33,7 +33,7 @@ paloma_result badBound(int ms) {
 }
 
 paloma_result requireOpen(const Link& link) {
-  if (link.transport == LinkTransport::None)
+  if (!link.transport)
     return fail(PALOMA_ERROR_NOT_CONNECTED,
                 "the printer is not connected (its reconnect failed): call paloma_reconnect");
   return PALOMA_OK;
@@ -62,10 +62,11 @@ constexpr InfoKey kInfoKeys[] = {
 // that its answer ends as the others do.
 constexpr char kSerialNumberRequest[] = "OUT _SERIAL$\r\nOUT \"\x02\"\r\n";
 
-InfoTransport familyOf(LinkTransport t) {
-  switch (t) {
-    case LinkTransport::Serial: return InfoTransport::Serial;
-    case LinkTransport::Usb: return InfoTransport::Usb;
+InfoTransport familyOf(std::optional<TransportKind> t) {
+  if (!t) return InfoTransport::Network;
+  switch (*t) {
+    case TransportKind::Serial: return InfoTransport::Serial;
+    case TransportKind::UsbDevice: return InfoTransport::Usb;
     default: return InfoTransport::Network;
   }
 }
@@ -175,9 +176,9 @@ paloma_result paloma_set_stall_timeout(paloma_printer* p, int ms) {
   if (!validBound(ms)) return badBound(ms);
   std::lock_guard<std::mutex> g(p->lock);
   p->link.bounds.stallMs = ms;
-  if (p->link.transport == LinkTransport::Network)
+  if (p->link.transport == TransportKind::Network)
     os().setSocketTimeouts(p->link.socket, ms, p->link.bounds.replyMs);
-  if (p->link.transport == LinkTransport::Serial) applySerialTimeouts(p->link);
+  if (p->link.transport == TransportKind::Serial) applySerialTimeouts(p->link);
   return PALOMA_OK;
 }
 

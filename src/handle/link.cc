@@ -81,7 +81,7 @@ paloma_result openTcp(Link& link, const PrinterUri& u) {
   os().setSocketTimeouts(s, link.bounds.stallMs, link.bounds.replyMs);
   os().setNoDelay(s);
   link.socket = s;
-  link.transport = LinkTransport::Network;
+  link.transport = TransportKind::Network;
   return PALOMA_OK;
 }
 
@@ -112,7 +112,7 @@ paloma_result openSerial(Link& link, const PrinterUri& u) {
   }
   os().serialPurge(h, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
   link.handle = h;
-  link.transport = LinkTransport::Serial;
+  link.transport = TransportKind::Serial;
   applySerialTimeouts(link);
   return PALOMA_OK;
 }
@@ -222,7 +222,7 @@ paloma_result openUsb(Link& link, const PrinterUri& u) {
   Handle h = os().openFile(chosen, kUsbQueryOpenMode);
   if (h == kInvalidHandle) return failOpen("open the USB printer", os().lastOsError());
   link.handle = h;
-  link.transport = LinkTransport::Usb;
+  link.transport = TransportKind::UsbDevice;
   return PALOMA_OK;
 }
 
@@ -238,7 +238,7 @@ paloma_result openSpooler(Link& link, const PrinterUri& u) {
   os().spoolerStartDoc(h, "Printing...");
   os().spoolerStartPage(h);
   link.handle = h;
-  link.transport = LinkTransport::Spooler;
+  link.transport = TransportKind::Spooler;
   return PALOMA_OK;
 }
 
@@ -247,7 +247,7 @@ paloma_result openFileLink(Link& link, const PrinterUri& u) {
   Handle h = os().openFile(u.path, mode);
   if (h == kInvalidHandle) return failOpen("open \"" + u.path + "\"", os().lastOsError());
   link.handle = h;
-  link.transport = LinkTransport::File;
+  link.transport = TransportKind::LptFile;
   return PALOMA_OK;
 }
 
@@ -258,7 +258,7 @@ paloma_result openFileLink(Link& link, const PrinterUri& u) {
 paloma_result readSome(Link& link, unsigned char* buf, std::size_t cap, int waitMs,
                        std::size_t* got) {
   *got = 0;
-  if (link.transport == LinkTransport::Network) {
+  if (link.transport == TransportKind::Network) {
     os().setSocketTimeouts(link.socket, link.bounds.stallMs, waitMs > 0 ? waitMs : 1);
     NetResult r = os().recv(link.socket, buf, cap);
     if (r.result > 0) {
@@ -268,7 +268,7 @@ paloma_result readSome(Link& link, unsigned char* buf, std::size_t cap, int wait
     if (r.result < 0 && (r.error == kNetTimedOut || r.error == kNetWouldBlock)) return PALOMA_OK;
     return netFailure(r, "receive from the printer");
   }
-  const bool usb = link.transport == LinkTransport::Usb;
+  const bool usb = link.transport == TransportKind::UsbDevice;
   IoResult r = os().readFile(link.handle, buf, usb && cap > kUsbPacket ? kUsbPacket : cap,
                              ReadWait::AtMostMs, waitMs);
   if (!r.ok) {
@@ -292,12 +292,12 @@ void dropStale(Link& link) {
 }
 
 bool queryable(const Link& link) {
-  return link.transport == LinkTransport::Network || link.transport == LinkTransport::Serial ||
-         link.transport == LinkTransport::Usb;
+  return link.transport == TransportKind::Network || link.transport == TransportKind::Serial ||
+         link.transport == TransportKind::UsbDevice;
 }
 
 paloma_result refuseQuery(const Link& link) {
-  const char* what = link.transport == LinkTransport::Spooler ? "a print queue" : "a printer file";
+  const char* what = link.transport == TransportKind::Spooler ? "a print queue" : "a printer file";
   return fail(PALOMA_ERROR_UNSUPPORTED,
               std::string("the printer cannot answer over ") + what +
                   ": open it over the network, a serial port or USB to ask it");
@@ -381,10 +381,8 @@ paloma_result linkOpen(Link& link, const PrinterUri& u) {
 
 paloma_result linkClose(Link& link) {
   paloma_result result = PALOMA_OK;
-  switch (link.transport) {
-    case LinkTransport::None:
-      break;
-    case LinkTransport::Network: {
+  if (link.transport) switch (*link.transport) {
+    case TransportKind::Network: {
       // The end of the stream follows the last byte; the printer has taken
       // everything once the system holds nothing unacknowledged.
       Deadline bound(link.bounds.stallMs);
@@ -405,18 +403,18 @@ paloma_result linkClose(Link& link) {
       os().netCleanup();
       break;
     }
-    case LinkTransport::Spooler:
+    case TransportKind::Spooler:
       os().spoolerEndPage(link.handle);
       os().spoolerEndDoc(link.handle);
       os().spoolerClose(link.handle);
       break;
-    case LinkTransport::Serial:
-    case LinkTransport::Usb:
-    case LinkTransport::File:
+    case TransportKind::Serial:
+    case TransportKind::UsbDevice:
+    case TransportKind::LptFile:
       os().closeHandle(link.handle);
       break;
   }
-  link.transport = LinkTransport::None;
+  link.transport.reset();
   link.handle = kInvalidHandle;
   link.socket = kInvalidSocket;
   return result;
@@ -426,17 +424,16 @@ paloma_result linkWrite(Link& link, const void* data, std::size_t n) {
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   while (done < n) {
-    switch (link.transport) {
-      case LinkTransport::None:
-        return fail(PALOMA_ERROR_NOT_CONNECTED, "the printer is not connected");
-      case LinkTransport::Network: {
+    if (!link.transport) return fail(PALOMA_ERROR_NOT_CONNECTED, "the printer is not connected");
+    switch (*link.transport) {
+      case TransportKind::Network: {
         NetResult r = os().send(link.socket, p + done, n - done, false);
         if (r.result <= 0) return netFailure(r, "send to the printer");
         done += static_cast<std::size_t>(r.result);
         break;
       }
-      case LinkTransport::Serial:
-      case LinkTransport::Usb: {
+      case TransportKind::Serial:
+      case TransportKind::UsbDevice: {
         Event ev = os().createEvent();
         if (ev == kInvalidEvent) {
           setLastOsError("create an event for the write", os().lastOsError());
@@ -446,20 +443,20 @@ paloma_result linkWrite(Link& link, const void* data, std::size_t n) {
         os().closeEvent(ev);
         if (!r.ok || r.count == 0)
           return ioFailure(r,
-                           link.transport == LinkTransport::Usb ? "write to the USB printer"
-                                                                : "write to the serial port",
+                           link.transport == TransportKind::UsbDevice ? "write to the USB printer"
+                                                                      : "write to the serial port",
                            link.bounds.stallMs);
         done += r.count;
         break;
       }
-      case LinkTransport::Spooler:
-      case LinkTransport::File: {
-        IoResult r = link.transport == LinkTransport::Spooler
+      case TransportKind::Spooler:
+      case TransportKind::LptFile: {
+        IoResult r = link.transport == TransportKind::Spooler
                          ? os().spoolerWrite(link.handle, p + done, n - done)
                          : os().writeFile(link.handle, p + done, n - done);
         if (!r.ok || r.count == 0)
           return ioFailure(r,
-                           link.transport == LinkTransport::Spooler ? "write to the print queue"
+                           link.transport == TransportKind::Spooler ? "write to the print queue"
                                                                     : "write to the printer file",
                            link.bounds.stallMs);
         done += r.count;

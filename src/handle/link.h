@@ -1,6 +1,7 @@
-// One printer's link: everything that belongs to one connection (its
-// transport, handle or socket, line end, reply bytes and bounds), with no
-// state shared with any other link. The handle API keeps one per handle.
+// One printer's link as a handle keeps it: the connection every printer link
+// has (its transport, handle or socket: the PrinterLink the legacy functions
+// use too), and what only a handle holds (its line end, reply bytes, bounds
+// and address), with no state shared with any other link.
 #pragma once
 
 #include <cstddef>
@@ -10,13 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "connection/printer_link.h"
 #include "handle/uri.h"
 #include "paloma.h"
 #include "platform/os.h"
 
 namespace paloma {
-
-enum class LinkTransport { None, Network, Serial, Usb, Spooler, File };
 
 struct LinkBounds {
   int replyMs = 2000;     // a query's wait for its answer
@@ -31,10 +31,21 @@ enum class ReplyEnd {
   Cr,     // the first CR after some text
 };
 
-struct Link {
-  LinkTransport transport = LinkTransport::None;
-  Handle handle = kInvalidHandle;
-  Socket socket = kInvalidSocket;
+// A path opened as a file (file:PATH) is the LptFile transport, as a printer
+// port is for the legacy functions: one handle written with plain writes.
+//
+// The PrinterLink parts the handle leaves unused, and why they cannot serve it
+// without changing what a handle does:
+// - networkLineEnd is what the legacy functions end a command with on the
+//   network ("\r\n\0"); a handle ends every command with lineEnd below on
+//   every transport, so one field would not say both;
+// - replies points at the reply record the single connection and the slots
+//   share; a handle's answers stay in its own `reply`, so that no handle sees
+//   another's answer or error and none waits on the process-wide lock;
+// - commandBuffer is the legacy shared command buffer; a handle formats each
+//   command into memory of its own call.
+// All three stay as PrinterLink's defaults (kCrlfNul, null, null).
+struct Link : PrinterLink {
   std::string lineEnd = "\r\n";
   LinkBounds bounds;
   PrinterUri uri;
