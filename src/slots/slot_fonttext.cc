@@ -5,10 +5,12 @@
 #include <string>
 
 #include "connection/text_convert.h"
+#include "connection/write_path.h"
 #include "fonttext/fonttext.h"
 #include "paloma.h"
 #include "slots/slot_table.h"
 #include "platform/api_lock.h"
+#include "platform/last_error.h"
 
 namespace paloma {
 namespace {
@@ -25,6 +27,21 @@ int sendTextBitmapToSlot(int n, int x, int y, int height, int rotation, int styl
   return writeTextBitmapCommand(bmp, *target) ? 1 : 0;
 }
 
+// A missing or empty content or face name draws nothing: false, with the
+// reason recorded as the single connection's twins record it.
+bool haveTextAndFace(const char* faceName, const void* content, bool contentEmpty) {
+  if (!content || !faceName) {
+    noteNull(content ? "the face name" : "the content");
+    return false;
+  }
+  if (contentEmpty || faceName[0] == '\0') {
+    setLastError(contentEmpty ? "the content is empty: there is no text to draw"
+                              : "the face name is empty: name an installed font");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 }  // namespace paloma
 
@@ -35,7 +52,7 @@ extern "C" {
 int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                     int fontunderline, const char* szFaceName, const char* content) {
   paloma::ApiLock lock;
-  if (!content || !szFaceName || content[0] == '\0' || szFaceName[0] == '\0') return 0;
+  if (!haveTextAndFace(szFaceName, content, content && content[0] == '\0')) return 0;
   HostText text;
   text.bytes = content;
   return sendTextBitmapToSlot(n, x, y, fontheight, rotation, fontstyle, fontunderline,
@@ -45,7 +62,7 @@ int windowsfontmult(int n, int x, int y, int fontheight, int rotation, int fonts
 int windowsfontMmult(int n, int x, int y, int fontheight, int rotation, int fontstyle,
                      int fontunderline, const char* szFaceName, const paloma_wchar* content) {
   paloma::ApiLock lock;
-  if (!content || !szFaceName || content[0] == 0 || szFaceName[0] == '\0') return 0;
+  if (!haveTextAndFace(szFaceName, content, content && content[0] == 0)) return 0;
   const std::u16string units = wideUnits(content);
   return sendTextBitmapToSlot(n, x, y, fontheight, rotation, fontstyle, fontunderline,
                               szFaceName, wideHostText(units));

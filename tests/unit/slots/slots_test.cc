@@ -267,6 +267,11 @@ TEST(Slots, HostFontTwinsWriteToTheSlotOnly) {
   const paloma_wchar cjk[] = {static_cast<paloma_wchar>(0x4E00), 0};
   EXPECT_EQ(windowsfontMmult(2, 0, 0, 20, 0, 0, 0, "Noto", cjk), 1);
   EXPECT_EQ(windowsfontUnicodemult(2, 0, 0, 20, 0, 0, 0, "", cjk), 0);
+  EXPECT_STREQ(paloma_last_error(), "the face name is empty: name an installed font");
+  EXPECT_EQ(windowsfontmult(2, 0, 0, 20, 0, 0, 0, "DejaVu Sans", ""), 0);
+  EXPECT_STREQ(paloma_last_error(), "the content is empty: there is no text to draw");
+  EXPECT_EQ(windowsfontMmult(2, 0, 0, 20, 0, 0, 0, "Noto", nullptr), 0);
+  EXPECT_NE(std::string(paloma_last_error()).find("the content"), std::string::npos);
   EXPECT_EQ(windowsfontmult(3, 0, 0, 20, 0, 0, 0, "DejaVu Sans", "Hi"), 0);  // closed slot
   attachSocket(f, 4, 9104);
   EXPECT_EQ(windowsfontmult(4, 0, 0, 20, 0, 0, 0, "DejaVu Sans", "Hi"), 0);  // network only
